@@ -1,0 +1,150 @@
+// KivRkf::Index: the table of blocks of a container file, grouped into named streams.
+//
+//   file offset 12     u32 length of the primary index content (2784)
+//   file offset 16     primary index: u32 count 20, then 20 records of 139 bytes
+//   file offset 2800   block 0, block 1, ... each storedSize bytes, nothing between
+//
+// Block 19 is an index block describing blocks 20..219; block 219 describes 220..419,
+// and so on: every 200th block after the primary index is the next index block.
+// Index record (139 bytes): u8 serial, u32 name length (128), 128 name bytes padded
+// with zeros, u32 storedSize, u8 flags (bit 0 zlib, bit 5 streaming), u8 reserved.
+// Offsets are not stored: block i starts where block i - 1 ends.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kiv/log/raise.hpp"
+#include "kiv/rkf/block.hpp"
+
+namespace KivRkf {
+
+// Both special names are 13 bytes: 0x0B, eleven characters and a blank.
+extern const std::string kEmptyBlockName;
+extern const std::string kIndexBlockName;
+
+inline constexpr std::uint8_t kFlagZlib = 1;
+inline constexpr std::uint8_t kFlagStreaming = 32;
+inline constexpr std::uint32_t kIndexRecordSize = 139;
+inline constexpr std::uint32_t kPrimaryBlocks = 20;
+inline constexpr std::uint32_t kBlocksPerIndexBlock = 200;
+inline constexpr std::uint32_t kDefaultStreamLimit = 209715200;
+
+struct BlockInfo {
+  std::uint8_t serial = 0;
+  std::string name;
+  std::uint64_t offset = 0;
+  std::uint32_t storedSize = 0;
+  std::uint8_t flags = 0;
+  std::uint8_t reserved = 0;
+  bool frozen = false;
+  bool loaded = false;
+  std::uint32_t frozenLength = 0;
+};
+
+struct BlockSizeLimiter {
+  std::vector<std::uint64_t> blocks;
+  std::uint32_t limit = kDefaultStreamLimit;
+};
+
+// The stream limit of a new name: KORVANE_MAX_MOX_BLOCK_SIZE, or 209715200.
+std::uint32_t StreamLimitFromEnvironment();
+bool IsSpecialName(const std::string& name, const std::string& special);
+
+class Index {
+ public:
+  Index() = default;
+  Index(const Index&) = delete;
+  Index& operator=(const Index&) = delete;
+
+  // ---- Writing side ----
+  std::uint64_t AddBlock(const std::string& name);
+  std::uint64_t CreateBlock(const std::string& name);
+  std::uint32_t AddEmptyBlocks(std::uint32_t n);
+  std::uint64_t GetWritingBlockIndex(const std::string& name);
+  // The block that takes the next value of the stream (raises when it is frozen).
+  Block& WritingBlock(const std::string& name, bool typed = true);
+
+  template <class T>
+  void Put(const std::string& name, const T& value) {
+    WritingBlock(name).Put(value);
+  }
+  void Put(const std::string& name, const void* bytes, std::uint32_t count) {
+    WritingBlock(name, false).Put(bytes, count);
+  }
+
+  std::uint64_t GetSize(const std::string& name) const;
+  void SetBlockFlags(const std::string& name, std::uint8_t flags);
+  void FlushFrozen(std::FILE* stream);
+  void WriteBufferToFileStream(std::uint64_t b, std::FILE* stream);
+  void WriteIndexBufferToFileStream(std::uint64_t b, std::FILE* stream);
+  void WriteAllBuffersToFileStream(std::FILE* stream);
+
+  // ---- Reading side ----
+  // The stream stands just after the primary index's length field.
+  void ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t length);
+  void LoadBlock(std::uint64_t b, std::FILE* stream);
+  std::uint64_t GetReadingBlockIndex(const std::string& name);
+  std::uint64_t GetReadingBlockIndex(const std::string& name, std::FILE* stream);
+
+  // Reads the next value of the stream, loading blocks from the attached stream (see
+  // SetStream) when there is one. A missing stream (code 5) reads as nothing and leaves
+  // the destination unchanged; every other failure passes to the caller.
+  template <class T>
+  void Get(const std::string& name, T& destination) {
+    Block* b = ReadingBlock(name);
+    if (b) b->Get(destination);
+  }
+  void Get(const std::string& name, void* destination, std::uint32_t count) {
+    Block* b = ReadingBlock(name);
+    if (b) b->Get(destination, count);
+  }
+  // The block the next value of the stream is read from, or null when the stream does
+  // not exist or is used up (the code-5 cases).
+  Block* ReadingBlock(const std::string& name);
+
+  void SetReadingPosition(const std::string& name, std::uint64_t position, std::FILE* stream);
+  void SetReadingPosition(const std::string& name, std::uint64_t position) {
+    SetReadingPosition(name, position, stream_);
+  }
+  BlockSizeLimiter& GetBlockSizeLimiter(const std::string& name);
+
+  // ---- Access ----
+  // The open file the reading side loads blocks from, and its length in bytes (every
+  // size read from the table is checked against it).
+  void SetStream(std::FILE* stream, std::uint64_t fileSize) {
+    stream_ = stream;
+    fileSize_ = fileSize;
+  }
+  std::FILE* Stream() const { return stream_; }
+  const std::vector<BlockInfo>& Blocks() const { return blocks_; }
+  Block& Buffer(std::uint64_t b) { return buffers_[b]; }
+  const std::map<std::string, BlockSizeLimiter>& Names() const { return names_; }
+  bool HasName(const std::string& name) const { return names_.count(name) != 0; }
+  std::uint64_t HeaderSize() const { return headerSize_; }
+  std::uint64_t IndexBufferSize() const { return indexBufferSize_; }
+  void SetHeaderSize(std::uint64_t size) { headerSize_ = size; }
+  std::uint64_t BlockOffset(std::uint64_t b) const;
+
+ private:
+  BlockSizeLimiter& LimiterFor(const std::string& name);
+  void ComputeOffset(std::uint64_t b);
+  void ComputeAllOffsets();
+  void PutIndexContent(Block& block, std::uint64_t first, std::uint64_t count) const;
+  void DecodeIndexContent(Block& block, std::FILE* stream);
+  void CheckFileRange(std::FILE* stream, std::uint64_t offset, std::uint64_t size) const;
+
+  std::vector<BlockInfo> blocks_;
+  std::vector<Block> buffers_;
+  std::map<std::string, BlockSizeLimiter> names_;
+  std::uint8_t nextSerial_ = 1;
+  std::uint64_t headerSize_ = 12;
+  std::uint64_t indexBufferSize_ = 0;
+  std::FILE* stream_ = nullptr;
+  std::uint64_t fileSize_ = 0;
+};
+
+}  // namespace KivRkf

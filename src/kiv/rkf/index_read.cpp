@@ -1,0 +1,172 @@
+// The block table of a container file, reading side. The table is read from the
+// primary index and then from the chain of index blocks (the last block of the table,
+// while it is an index block not yet read). Blocks are loaded from the file and
+// decompressed the first time a reader reaches them. Every size taken from the table is
+// checked against the length of the file before anything is allocated or read.
+#include <sys/stat.h>
+
+#include <string>
+
+#include "kiv/log/log_manager.hpp"
+#include "kiv/rkf/index.hpp"
+#include "kiv/rkf/zlib.hpp"
+
+namespace KivRkf {
+
+namespace {
+const char* const kReadTable = "KivRkf::Index::ReadIndexBufferFromFileStream";
+const char* const kReading = "KivRkf::Index::GetReadingBlockIndex";
+// serial, name count, storedSize, flags, reserved: the fewest bytes of one record.
+constexpr std::uint32_t kMinRecordSize = 1 + 4 + 4 + 1 + 1;
+
+std::uint64_t FileSize(std::FILE* stream) {
+  struct stat st;
+  if (!stream || fstat(fileno(stream), &st) != 0) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+}  // namespace
+
+void Index::CheckFileRange(std::FILE* stream, std::uint64_t offset, std::uint64_t size) const {
+  std::uint64_t fileSize = FileSize(stream ? stream : stream_);
+  KIV_CHECK(offset <= fileSize && size <= fileSize - offset, ReadError,
+            "Unable to read from file", "KivRkf::Block::Read");
+}
+
+void Index::DecodeIndexContent(Block& block, std::FILE* stream) {
+  std::uint32_t n = 0;
+  block.Get(n);
+  CheckCount(block, n, kMinRecordSize);
+  // A table never describes more blocks than the file has bytes.
+  KIV_CHECK(blocks_.size() + n <= FileSize(stream ? stream : stream_) + kPrimaryBlocks, ReadError,
+            "The block index is damaged", kReadTable);
+  std::uint64_t first = blocks_.size();
+  for (std::uint32_t i = 0; i < n; ++i) {
+    BlockInfo info;
+    block.Get(info.serial);
+    block.Get(info.name);
+    block.Get(info.storedSize);
+    block.Get(info.flags);
+    block.Get(info.reserved);
+    blocks_.push_back(std::move(info));
+  }
+  for (std::uint64_t b = first; b < blocks_.size(); ++b) ComputeOffset(b);
+}
+
+void Index::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t length) {
+  KIV_LOG_INFO(kReadTable, "Reading index block ... ");
+  if (!stream_) stream_ = stream;
+  off_t here = ftello(stream);
+  KIV_CHECK(here >= 0, ReadError, "Unable to read from file", kReadTable);
+  headerSize_ = static_cast<std::uint64_t>(here);
+  CheckFileRange(stream, headerSize_, length);
+  Block primary;
+  primary.Read(stream, length);
+  indexBufferSize_ = length;
+  primary.SetPosition(std::uint32_t{0});
+  blocks_.clear();
+  DecodeIndexContent(primary, stream);
+  std::vector<bool> chainRead;
+  while (!blocks_.empty() && IsSpecialName(blocks_.back().name, kIndexBlockName)) {
+    std::uint64_t b = blocks_.size() - 1;
+    if (chainRead.size() <= b) chainRead.resize(b + 1, false);
+    if (chainRead[b]) break;
+    chainRead[b] = true;
+    const BlockInfo& info = blocks_[b];
+    CheckFileRange(stream, info.offset, info.storedSize);
+    KIV_CHECK(fseeko(stream, static_cast<off_t>(info.offset), SEEK_SET) == 0, ReadError,
+              "Unable to read from file", kReadTable);
+    Block chained;
+    chained.Read(stream, info.storedSize);
+    if (info.flags & kFlagZlib) {
+      BlockZlibUnCompressor uncompress;
+      uncompress(chained);
+    }
+    chained.SetPosition(std::uint32_t{0});
+    if (chained.Size() < 4) break;
+    DecodeIndexContent(chained, stream);
+  }
+  buffers_.clear();
+  buffers_.resize(blocks_.size());
+  names_.clear();
+  for (std::uint64_t b = 0; b < blocks_.size(); ++b) LimiterFor(blocks_[b].name).blocks.push_back(b);
+  KIV_LOG_INFO(kReadTable, "Index block read. ");
+}
+
+void Index::LoadBlock(std::uint64_t b, std::FILE* stream) {
+  BlockInfo& info = blocks_[b];
+  ComputeOffset(b);
+  CheckFileRange(stream, info.offset, info.storedSize);
+  KIV_CHECK(fseeko(stream, static_cast<off_t>(info.offset), SEEK_SET) == 0, ReadError,
+            "Unable to read from file", "KivRkf::Block::Read");
+  Block& buffer = buffers_[b];
+  buffer.Clear();
+  buffer.Read(stream, info.storedSize);
+  if (info.flags & kFlagZlib) {
+    BlockZlibUnCompressor uncompress;
+    uncompress(buffer);
+  }
+  info.loaded = true;
+  buffer.SetPosition(std::uint32_t{0});
+}
+
+std::uint64_t Index::GetReadingBlockIndex(const std::string& name, std::FILE* stream) {
+  auto it = names_.find(name);
+  if (it == names_.end()) KIV_RAISE(ElementNotFound, nullptr, kReading);
+  const auto& list = it->second.blocks;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    std::uint64_t b = list[i];
+    Block& buffer = buffers_[b];
+    if (buffer.Size() == 0 && !blocks_[b].loaded) LoadBlock(b, stream);
+    if (buffer.Position() != buffer.Size() || i + 1 == list.size()) return b;
+  }
+  KIV_RAISE(ElementNotFound, nullptr, kReading);
+}
+
+std::uint64_t Index::GetReadingBlockIndex(const std::string& name) {
+  auto it = names_.find(name);
+  if (it == names_.end()) KIV_RAISE(ElementNotFound, nullptr, kReading);
+  for (std::uint64_t b : it->second.blocks)
+    if (buffers_[b].Position() != buffers_[b].Size()) return b;
+  KIV_RAISE(ElementNotFound, nullptr, kReading);
+}
+
+Block* Index::ReadingBlock(const std::string& name) {
+  try {
+    std::uint64_t b = stream_ ? GetReadingBlockIndex(name, stream_) : GetReadingBlockIndex(name);
+    return &buffers_[b];
+  } catch (const Kiv::Util::Exception& e) {
+    if (e.GetCode() == Kiv::Util::ErrorCode::ElementNotFound) return nullptr;
+    throw;
+  }
+}
+
+void Index::SetReadingPosition(const std::string& name, std::uint64_t position,
+                               std::FILE* stream) {
+  if (names_.find(name) == names_.end()) CreateBlock(name);
+  const auto& list = names_.at(name).blocks;
+  std::uint64_t r = position;
+  std::uint64_t chosen = 0;
+  bool found = false;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    std::uint64_t b = list[i];
+    Block& buffer = buffers_[b];
+    if (buffer.Size() == 0 && !blocks_[b].loaded) LoadBlock(b, stream);
+    if (r < buffer.Size() || i + 1 == list.size()) {
+      chosen = b;
+      found = true;
+      break;
+    }
+    r -= buffer.Size();
+    if (blocks_[b].loaded) {
+      // Passed over: mark used up and free its bytes.
+      buffer.SetPosition(buffer.Size());
+      buffer.Release();
+      blocks_[b].loaded = false;
+    }
+  }
+  if (!found) chosen = CreateBlock(name);
+  if (!blocks_[chosen].loaded) LoadBlock(chosen, stream);
+  buffers_[chosen].SetPosition(r);
+}
+
+}  // namespace KivRkf

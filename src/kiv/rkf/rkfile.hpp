@@ -1,0 +1,55 @@
+// KivRkf::RkFile: a container file on disk, one C stream and its block index.
+//
+//   offset 0   8 bytes  magic 89 52 4B 46 0D 0A 1A 0A
+//   offset 8   4 bytes  version text, zero padded ("1.3\0" when written here)
+//   offset 12  the primary index field, then the blocks (index.hpp)
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "kiv/rkf/index.hpp"
+
+namespace KivRkf {
+
+inline constexpr std::uint8_t kMagic[8] = {0x89, 0x52, 0x4B, 0x46, 0x0D, 0x0A, 0x1A, 0x0A};
+inline constexpr const char* kWrittenVersion = "1.3";
+
+// A version text as a number of tenths: "1.3" -> 13, "0.6" -> 6; text that does not
+// convert gives 0.
+int VersionNumber(const std::string& text);
+
+class RkFile {
+ public:
+  RkFile() = default;
+  virtual ~RkFile();
+  RkFile(const RkFile&) = delete;
+  RkFile& operator=(const RkFile&) = delete;
+
+  virtual void CloseFile();
+  void OpenFile(const std::string& path, const char* mode);
+  bool IsContainerFile();
+  // The version text at offset 8, up to the first zero byte (at most 4 characters).
+  std::string ReadVersion();
+  // Raises code 2 for versions above 1.3; wide is set for versions above 0.6.
+  void CheckSupport(const std::string& version, bool& wide);
+  void ReadIndex();
+  // Reads the table when it is still empty.
+  void EnsureIndex();
+  void SetBlockFlags(const std::string& name, std::uint8_t flags) {
+    index_.SetBlockFlags(name, flags);
+  }
+  // Writes the magic and "1.3" at the start of a file opened for writing.
+  void WriteHeader();
+
+  std::FILE* Stream() const { return stream_; }
+  Index& GetIndex() { return index_; }
+  bool IsOpen() const { return stream_ != nullptr; }
+
+ private:
+  std::FILE* stream_ = nullptr;
+  Index index_;
+};
+
+}  // namespace KivRkf

@@ -1,0 +1,27 @@
+// The view point import: one Mox file is loaded, the "View Points" section of every view
+// point file is read into it (groups appended in order, the current view point and the
+// actions taken from each), and the result is saved under the output path.
+#include <iostream>
+#include <map>
+
+#include "app/merge_operations.hpp"
+#include "kiv/mox/tree.hpp"
+
+namespace MoxApp {
+
+int ImportViewPoints(const std::string& start, const std::vector<std::string>& viewPointFiles,
+                     const std::string& output) {
+  try {
+    KivMox::Tree tree;
+    std::map<std::uint32_t, std::uint32_t> identifiers;
+    tree.Load(start, identifiers);
+    for (const auto& path : viewPointFiles) tree.LoadViewPoints(path);
+    tree.Save(output);
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+    return 2;
+  }
+}
+
+}  // namespace MoxApp

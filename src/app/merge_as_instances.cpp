@@ -1,0 +1,46 @@
+// The merge as instances: the first input is the base; every further input is loaded into
+// a tree of its own, its geometry arrays are tagged with the input's position and
+// appended to the matching geometry of the base.
+#include <iostream>
+#include <map>
+
+#include "app/instance_tags.hpp"
+#include "app/merge_operations.hpp"
+#include "kiv/mox/tree.hpp"
+
+namespace MoxApp {
+
+int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& output, bool suffix,
+                     bool autoRename, bool matchPartNames) {
+  try {
+    KivMox::Tree base;
+    std::map<std::uint32_t, std::uint32_t> identifiers;
+    base.Load(inputs.at(0), identifiers);
+    InstanceMap instances;
+    if (autoRename)
+      TagAutoRename(base, 1, suffix, instances);
+    else
+      TagPlain(base, 1, suffix, instances);
+    LinkInstances(base, instances);
+    for (std::size_t k = 2; k <= inputs.size(); ++k) {
+      KivMox::Tree further;
+      std::map<std::uint32_t, std::uint32_t> furtherIdentifiers;
+      further.Load(inputs[k - 1], furtherIdentifiers);
+      if (autoRename) {
+        TagAutoRename(further, k, suffix, instances);
+        JoinAutoRename(base, further, matchPartNames);
+      } else {
+        TagPlain(further, k, suffix, instances);
+        JoinPlain(base, further);
+      }
+      LinkInstances(base, instances);
+    }
+    base.Save(output);
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+    return 2;
+  }
+}
+
+}  // namespace MoxApp

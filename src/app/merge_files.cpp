@@ -1,0 +1,37 @@
+// The plain merge: a new tree whose root is the group "Merge" (mergeRoot set), so that
+// every loaded file shifts its identifiers past those in use and hangs its own root under
+// the merge root. The first input brings its history and view points; further inputs
+// bring only their nodes and data.
+#include <iostream>
+#include <map>
+#include <memory>
+
+#include "app/merge_operations.hpp"
+#include "kiv/mox/group.hpp"
+#include "kiv/mox/tree.hpp"
+
+namespace MoxApp {
+
+int MergeFiles(const std::vector<std::string>& inputs, const std::string& output) {
+  try {
+    KivMox::Tree tree("MoxMerge", "2017 R1");
+    auto root = std::make_unique<KivMox::Group>();
+    root->name = "Merge";
+    root->mergeRoot = 1;
+    tree.SetEntryNode(tree.GetCurrentNode(), std::move(root));
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      std::map<std::uint32_t, std::uint32_t> identifiers;
+      if (i == 0)
+        tree.Load(inputs[i], identifiers);
+      else
+        tree.LoadNodes(inputs[i], identifiers);
+    }
+    tree.Save(output);
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+    return 2;
+  }
+}
+
+}  // namespace MoxApp

@@ -1,0 +1,114 @@
+#include "kiv/mox/global_info.hpp"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <array>
+#include <ctime>
+
+#include "kiv/log/log_manager.hpp"
+#include "kiv/rkf/rkfile.hpp"
+
+namespace KivRkf {
+
+void VersionedRecord<KivMox::GlobalInfoRecord>::Put(Block& b, const KivMox::GlobalInfoRecord& r,
+                                                     int group) {
+  if (group != 1) return;
+  b.Put(r.applicationName);
+  b.Put(r.applicationVersion);
+  b.Put(r.formatVersion);
+  b.Put(r.saveTime);
+  b.Put(r.computerName);
+  b.Put(r.userName);
+  b.Put(r.callerText);
+}
+
+void VersionedRecord<KivMox::GlobalInfoRecord>::Get(Block& b, KivMox::GlobalInfoRecord& r,
+                                                     int group) {
+  if (group != 1) return;
+  b.Get(r.applicationName);
+  b.Get(r.applicationVersion);
+  b.Get(r.formatVersion);
+  b.Get(r.saveTime);
+  b.Get(r.computerName);
+  b.Get(r.userName);
+  b.Get(r.callerText);
+}
+
+}  // namespace KivRkf
+
+namespace KivMox {
+
+namespace {
+bool gLegacyWriter = false;
+const char* const kSaveMethod = "KivMox::Tree::SaveGlobalInfo";
+
+std::string ComputerName() {
+  char buf[80] = {};
+  return gethostname(buf, sizeof buf - 1) == 0 ? std::string(buf) : std::string();
+}
+
+std::string UserName() {
+  struct passwd pw;
+  struct passwd* found = nullptr;
+  std::array<char, 4096> scratch;
+  if (getpwuid_r(getuid(), &pw, scratch.data(), scratch.size(), &found) != 0 || !found) return {};
+  std::string name = found->pw_name ? found->pw_name : "";
+  return name.substr(0, 79);
+}
+}  // namespace
+
+bool IsLegacyWriter(const std::string& v) {
+  static const char* const kBuilds[] = {
+      "2010 R1 4.1.110.825", "2010 R1 4.1.110.912", "2010 R1 4.1.110.915",
+      "2010 R1 4,1,311,128", "2010 R1 4,1,311,130", "2010 R1 4,1,311,131",
+      "2010 R1 4,1,311,209", "2010 R1 4,1,311,217"};
+  for (const char* build : kBuilds)
+    if (v == build) return true;
+  return false;
+}
+
+bool LegacyWriterFlag() { return gLegacyWriter; }
+void SetLegacyWriterFlag(bool legacy) { gLegacyWriter = legacy; }
+
+std::string SaveTimeText() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  char buf[120] = {};
+  if (localtime_r(&now, &local)) std::strftime(buf, sizeof buf, "%a %b %d %H:%M:%S %Y %Z", &local);
+  return buf;
+}
+
+void ReadGlobalInfo(KivRkf::RkFile& file, std::vector<GlobalInfoRecord>& history) {
+  file.EnsureIndex();
+  KivRkf::Index& index = file.GetIndex();
+  if (!index.HasName(kGlobalInformation)) return;
+  std::uint32_t count = 0;
+  index.Get(kGlobalInformation, count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    GlobalInfoRecord record;
+    index.Get(kGlobalInformation, record);
+    history.push_back(std::move(record));
+  }
+}
+
+void WriteGlobalInfo(KivRkf::RkFile& file, GlobalInfoRecord& current,
+                     std::vector<GlobalInfoRecord>& history, const std::string& formatVersion,
+                     const std::string& callerText) {
+  KIV_LOG_INFO(kSaveMethod, "Saving global information ...");
+  current.saveTime = SaveTimeText();
+  current.formatVersion = formatVersion;
+  if (current.recordMachineDetails) {
+    current.computerName = ComputerName();
+    current.userName = UserName();
+  }
+  current.callerText = callerText;
+  history.push_back(current);
+  KivRkf::Index& index = file.GetIndex();
+  index.Put(kGlobalInformation, static_cast<std::uint32_t>(history.size()));
+  for (const auto& record : history) index.Put(kGlobalInformation, record);
+  file.SetBlockFlags(kGlobalInformation, KivRkf::kFlagZlib);
+  KIV_LOG_INFO(kSaveMethod, "Global information saved.");
+}
+
+}  // namespace KivMox

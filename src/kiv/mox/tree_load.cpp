@@ -1,0 +1,200 @@
+// Loading a Mox file into a KivMox::Tree: the "Mox Tree" headers with the records of
+// every node, then the heavy data in two passes (connectivity arrays of all geometry,
+// then the other arrays), then node-set members. In append mode (the tree's root is a
+// group with mergeRoot set) every identifier of the file is shifted past those in use
+// and the file's root becomes the last child of the root.
+#include <algorithm>
+#include <set>
+
+#include "kiv/log/log_manager.hpp"
+#include "kiv/mox/future_node.hpp"
+#include "kiv/mox/geometry.hpp"
+#include "kiv/mox/group.hpp"
+#include "kiv/mox/nodesets.hpp"
+#include "kiv/mox/sections.hpp"
+#include "kiv/mox/shape.hpp"
+#include "kiv/mox/tree.hpp"
+#include "kiv/rkf/rkfile.hpp"
+
+namespace KivMox {
+
+namespace {
+
+const char* const kLoad = "KivMox::Tree::Load";
+
+std::unique_ptr<Node> ReadPayload(KivRkf::Index& index, const std::string& type,
+                                  const std::string& version, std::uint32_t offset) {
+  if (type.empty()) return nullptr;
+  if (type == "Group") {
+    auto group = std::make_unique<Group>();
+    ReadGroup(*group, index, kLightData, kAttributes, version);
+    return group;
+  }
+  if (type == "Shape") {
+    auto shape = std::make_unique<Shape>();
+    ReadShape(*shape, index, kResources, version);
+    return shape;
+  }
+  if (type == "Geometry") {
+    auto geometry = std::make_unique<Geometry>();
+    ReadGeometry(*geometry, index, kLightData, kHeavyData, kAttributes, version, offset);
+    return geometry;
+  }
+  if (type == "NodeSets") {
+    auto sets = std::make_unique<NodeSets>();
+    ReadNodeSetsLight(*sets, index, kLightData);
+    return sets;
+  }
+  auto future = std::make_unique<FutureNode>();
+  ReadFutureNode(*future, index, kLightData);
+  return future;
+}
+
+template <class T>
+T* As(Node* node, const char* type) {
+  return node && node->GetTypeName() == type ? static_cast<T*>(node) : nullptr;
+}
+
+}  // namespace
+
+void Tree::OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method) {
+  file.OpenFile(path, "rb");
+  KIV_CHECK(file.IsContainerFile(), FormatNotSupported, path + " is not a Mox file", method);
+}
+
+void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
+  KivRkf::RkFile file;
+  OpenForReading(file, path, kLoad);
+  fileVersion = file.ReadVersion();
+  bool wide = false;
+  file.CheckSupport(fileVersion, wide);
+  std::uint32_t attach = AttachIdentifier();
+  ReadGlobalInfo(file, globalInfo);
+  if (!globalInfo.empty()) SetLegacyWriterFlag(IsLegacyWriter(globalInfo.back().applicationVersion));
+  ReadTreeSections(file, path, attach, wide, identifiers);
+  UpdateLinkedBuffers();
+  if (fileVersion != "0.1") {
+    KivRkf::ScopedContainerVersion scoped(fileVersion);
+    ReadViewPoints(file, views);
+  }
+  file.CloseFile();
+  ClearHeavyPositions();
+}
+
+void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers) {
+  KivRkf::RkFile file;
+  OpenForReading(file, path, "KivMox::Tree::LoadNodes");
+  bool wide = false;
+  file.CheckSupport(file.ReadVersion(), wide);
+  std::uint32_t attach = AttachIdentifier();
+  ReadTreeSections(file, path, attach, wide, identifiers);
+  file.CloseFile();
+  ClearHeavyPositions();
+}
+
+void Tree::LoadViewPoints(const std::string& path) {
+  KivRkf::RkFile file;
+  OpenForReading(file, path, "KivMox::Tree::LoadViewPoints");
+  if (file.ReadVersion() != "0.1") ReadViewPoints(file, views);
+  file.CloseFile();
+}
+
+std::uint32_t Tree::AttachIdentifier() {
+  SetCurrentId(1);
+  auto* root = As<Group>(GetCurrentNode().data, "Group");
+  return root && root->mergeRoot != 0 ? 1 : 0;
+}
+
+void Tree::ReadTreeSections(KivRkf::RkFile& file, const std::string& path, std::uint32_t attach,
+                            bool wide, IdentifierMap& identifiers) {
+  file.EnsureIndex();
+  KivRkf::Index& index = file.GetIndex();
+  // A container without the node tree is not a Mox file (a view point file, say).
+  KIV_CHECK(index.HasName(kMoxTree), FormatNotSupported, path + " is not a Mox file", kLoad);
+  const std::uint64_t offset = attach != 0 ? NextId() - 1 : 0;
+  std::int32_t count = 0;
+  index.Get(kMoxTree, count);
+  std::set<std::uint32_t> read;
+  for (std::int32_t h = 0; h < count; ++h) {
+    std::uint32_t link[6] = {};
+    for (auto& v : link) index.Get(kMoxTree, v);
+    KIV_CHECK(link[0] != 0 && link[0] + offset <= 0xFFFFFFFFull, OutOfBounds,
+              "Node identifier out of range", kLoad);
+    const auto id = static_cast<std::uint32_t>(link[0] + offset);
+    KIV_CHECK(read.insert(id).second, OutOfBounds, "Node identifier read twice", kLoad);
+    KIV_CHECK(attach == 0 || Entries().count(id) == 0, OutOfBounds,
+              "Node identifier already in use", kLoad);
+    for (int k = 1; k < 6; ++k) {
+      KIV_CHECK(link[k] + offset <= 0xFFFFFFFFull, OutOfBounds, "Node link out of range", kLoad);
+      if (link[k] != 0) link[k] = static_cast<std::uint32_t>(link[k] + offset);
+    }
+    std::string name, type, version;
+    index.Get(kMoxTree, name);
+    index.Get(kMoxTree, type);
+    index.Get(kMoxTree, version);
+    std::uint64_t light = 0;
+    if (wide) {
+      index.Get(kMoxTree, light);
+    } else {
+      std::uint32_t narrow = 0;
+      index.Get(kMoxTree, narrow);
+      light = narrow;
+    }
+    if (light != 0) index.SetReadingPosition(kLightData, light);
+    std::unique_ptr<Node> payload =
+        ReadPayload(index, type, version, static_cast<std::uint32_t>(offset));
+    if (payload) payload->name = name;
+    identifiers[id] = link[0];
+    if (h == 0 && attach != 0) {
+      SetCurrentId(attach);
+      std::uint32_t placed = AppendChildNode(std::move(payload));
+      auto& entry = GetReqNode(placed);
+      entry.nextSiblingId = link[3];
+      entry.firstChildId = link[4];
+      entry.lastChildId = link[5];
+      if (placed != id) read.insert(placed);
+    } else {
+      Entry entry;
+      entry.id = id;
+      entry.parentId = link[1] != 0 ? link[1] : attach;
+      entry.prevSiblingId = link[2];
+      entry.nextSiblingId = link[3];
+      entry.firstChildId = link[4];
+      entry.lastChildId = link[5];
+      SetEntryNode(entry, std::move(payload));
+    }
+  }
+  LoadHeavy(index, read);
+}
+
+void Tree::LoadHeavy(KivRkf::Index& index, const std::set<std::uint32_t>& ids) {
+  std::vector<Geometry*> geometries;
+  std::vector<NodeSets*> sets;
+  for (std::uint32_t id : ids) {
+    auto it = Entries().find(id);
+    if (it == Entries().end()) continue;
+    if (auto* g = As<Geometry>(it->second.data, "Geometry")) geometries.push_back(g);
+    if (auto* s = As<NodeSets>(it->second.data, "NodeSets")) sets.push_back(s);
+  }
+  for (auto* g : geometries) g->LoadConnectivityBlocks(index, kHeavyData);
+  for (auto* g : geometries) g->LoadOtherBlocks(index, kHeavyData);
+  for (auto* s : sets) ReadNodeSetsHeavy(*s, index, kHeavyData);
+}
+
+void Tree::ClearHeavyPositions() {
+  for (auto& [id, entry] : Entries())
+    if (auto* g = As<Geometry>(entry.data, "Geometry")) g->ClearHeavyPositions();
+}
+
+void Tree::UpdateLinkedBuffers() {
+  const char* method = "KivMox::Tree::UpdateLinkedBuffers";
+  KIV_LOG_INFO(method, "Updating buffer links ... ");
+  LinkSources sources;
+  for (auto& [id, entry] : Entries())
+    if (auto* g = As<Geometry>(entry.data, "Geometry")) g->EnterArrays(id, sources);
+  for (auto& [id, entry] : Entries())
+    if (auto* g = As<Geometry>(entry.data, "Geometry")) g->ResolveLinks(sources);
+  KIV_LOG_INFO(method, "Buffer links updated. ");
+}
+
+}  // namespace KivMox

@@ -1,0 +1,84 @@
+// Saving a KivMox::Tree as a Mox file of container version "1.3": the heavy data first
+// (it streams: full blocks are written and released as soon as they fill), then the node
+// tree with every node's records, the view points, the history with one new record, and
+// last the blocks still held and the block table. Every section is zlib-compressed.
+#include <unistd.h>
+
+#include "kiv/log/log_manager.hpp"
+#include "kiv/mox/future_node.hpp"
+#include "kiv/mox/geometry.hpp"
+#include "kiv/mox/group.hpp"
+#include "kiv/mox/nodesets.hpp"
+#include "kiv/mox/safe_output.hpp"
+#include "kiv/mox/sections.hpp"
+#include "kiv/mox/shape.hpp"
+#include "kiv/mox/tree.hpp"
+#include "kiv/rkf/rkfile.hpp"
+
+namespace KivMox {
+
+void Tree::Save(const std::string& path) {
+  SafeOutput output(path);
+  {
+    KivRkf::RkFile file;
+    file.OpenFile(output.TemporaryPath(), "wb+");
+    fileVersion = KivRkf::kWrittenVersion;
+    file.WriteHeader();
+    SaveHeavyData(file);
+    SaveTree(file);
+    if (views.present) WriteViewPoints(file, views);
+    WriteGlobalInfo(file, currentInfo, globalInfo, fileVersion, "");
+    for (const char* section : {kHeavyData, kMoxTree, kLightData, kAttributes, kResources,
+                                kGlobalInformation, kViewPoints})
+      file.SetBlockFlags(section, KivRkf::kFlagZlib);
+    file.GetIndex().WriteAllBuffersToFileStream(file.Stream());
+    KIV_CHECK(std::fflush(file.Stream()) == 0 && !std::ferror(file.Stream()) &&
+                  fsync(fileno(file.Stream())) == 0,
+              WriteError, "Unable to write to file", "KivMox::Tree::Save");
+    file.CloseFile();
+  }
+  output.Commit();
+}
+
+void Tree::SaveHeavyData(KivRkf::RkFile& file) {
+  for (bool connectivity : {true, false})
+    for (auto& [id, entry] : Entries())
+      if (entry.data && entry.data->GetTypeName() == "Geometry")
+        static_cast<Geometry*>(entry.data)
+            ->WriteHeavyData(file.GetIndex(), file.Stream(), kHeavyData, connectivity);
+}
+
+void Tree::SaveTree(KivRkf::RkFile& file) {
+  const char* method = "KivMox::Tree::SaveTree";
+  KIV_LOG_INFO(method, "Saving mox tree ... ");
+  KivRkf::Index& index = file.GetIndex();
+  index.Put(kMoxTree, static_cast<std::uint32_t>(Entries().size()));
+  for (auto& [id, entry] : Entries()) {
+    for (std::uint32_t v : {entry.id, entry.parentId, entry.prevSiblingId, entry.nextSiblingId,
+                            entry.firstChildId, entry.lastChildId})
+      index.Put(kMoxTree, v);
+    Node* node = entry.data;
+    const std::string type = node ? node->GetTypeName() : std::string();
+    index.Put(kMoxTree, node ? node->name : std::string());
+    index.Put(kMoxTree, type);
+    index.Put(kMoxTree, node ? node->GetVersion() : std::string());
+    index.Put(kMoxTree, index.GetSize(kLightData));
+    if (!node) continue;
+    if (type == "Group") {
+      WriteGroup(*static_cast<Group*>(node), index);
+    } else if (type == "Shape") {
+      WriteShape(*static_cast<Shape*>(node), index);
+    } else if (type == "Geometry") {
+      static_cast<Geometry*>(node)->WriteRk(index, kLightData, kHeavyData, kAttributes);
+    } else if (type == "NodeSets") {
+      auto* sets = static_cast<NodeSets*>(node);
+      WriteNodeSetsHeavy(*sets, index, kHeavyData);
+      WriteNodeSetsLight(*sets, index, kLightData);
+    } else if (type == "FutureNode") {
+      WriteFutureNode(*static_cast<FutureNode*>(node), index);
+    }
+  }
+  KIV_LOG_INFO(method, "Mox tree saved. ");
+}
+
+}  // namespace KivMox

@@ -1,0 +1,142 @@
+#include "kiv/mox/view_points.hpp"
+
+#include <cstring>
+
+#include "kiv/log/raise.hpp"
+#include "kiv/rkf/rkfile.hpp"
+
+namespace KivRkf {
+
+void Codec<KivMox::RawFrame>::Put(Block& b, const KivMox::RawFrame& v) {
+  if (!v.bytes.empty()) b.Put(v.bytes.data(), static_cast<std::uint32_t>(v.bytes.size()));
+}
+
+void Codec<KivMox::RawFrame>::Get(Block& b, KivMox::RawFrame& v) {
+  const char* method = "KivRkf::CopyFromBlock_Versioned";
+  KIV_CHECK(!IsLegacyContainerVersion(CurrentContainerVersion()), FormatNotSupported,
+            "View point records of legacy containers have no size and cannot be read", method);
+  std::uint32_t start = b.Position();
+  std::uint32_t size = 0;
+  b.Get(size);
+  // The smallest frame is the size field and an empty version string.
+  KIV_CHECK(size >= 8, UnknownVersion, nullptr, method);
+  KIV_CHECK(size - 4 <= b.Remaining(), OutOfBounds, "Not enough bytes in the block", method);
+  b.SetPosition(start);
+  const std::uint8_t* p = b.Skip(size);
+  v.bytes.assign(p, p + size);
+}
+
+void VersionedRecord<KivMox::ViewPointEntry>::Put(Block& b, const KivMox::ViewPointEntry& e,
+                                                   int group) {
+  if (group == 2) {
+    b.Put(e.flag);
+    return;
+  }
+  b.Put(e.name);
+  b.Put(e.valuesA);
+  b.Put(e.valuesB);
+  b.Put(e.valuesC);
+  b.Put(e.fieldOfView);
+  b.Put(e.aspect);
+  b.Put(e.matrix);
+  b.Put(e.nearValue);
+  b.Put(e.farValue);
+  b.Put(e.valuesD);
+  b.Put(e.valuesE);
+  b.Put(e.viewPoint);
+}
+
+void VersionedRecord<KivMox::ViewPointEntry>::Get(Block& b, KivMox::ViewPointEntry& e,
+                                                   int group) {
+  if (group == 2) {
+    b.Get(e.flag);
+    return;
+  }
+  b.Get(e.name);
+  b.Get(e.valuesA);
+  b.Get(e.valuesB);
+  b.Get(e.valuesC);
+  b.Get(e.fieldOfView);
+  b.Get(e.aspect);
+  b.Get(e.matrix);
+  b.Get(e.nearValue);
+  b.Get(e.farValue);
+  b.Get(e.valuesD);
+  b.Get(e.valuesE);
+  b.Get(e.viewPoint);
+}
+
+}  // namespace KivRkf
+
+namespace KivMox {
+
+RawFrame RawFrame::WithPayload(const std::string& version,
+                               const std::vector<std::uint8_t>& payload) {
+  KivRkf::Block block;
+  block.Put(std::uint32_t{0});
+  block.Put(version);
+  if (!payload.empty()) block.Put(payload.data(), static_cast<std::uint32_t>(payload.size()));
+  std::uint32_t size = block.Size();
+  block.SetPosition(std::uint32_t{0});
+  block.Put(size);
+  RawFrame frame;
+  frame.bytes.assign(block.Data(), block.Data() + size);
+  return frame;
+}
+
+RawFrame RawFrame::Empty(const std::string& version) { return WithPayload(version, {}); }
+
+std::string RawFrame::Version() const {
+  if (bytes.size() < 8) return {};
+  std::uint32_t n = 0;
+  std::memcpy(&n, bytes.data() + 4, 4);
+  if (n > bytes.size() - 8) return {};
+  return std::string(reinterpret_cast<const char*>(bytes.data() + 8), n);
+}
+
+void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views) {
+  KivRkf::Index& index = file.GetIndex();
+  try {
+    file.EnsureIndex();
+    KIV_CHECK(index.HasName(kViewPoints), ElementNotFound, nullptr, "KivMox::Tree::LoadViewPoints");
+    index.Get(kViewPoints, views.current);
+    std::uint32_t groups = 0;
+    index.Get(kViewPoints, groups);
+    for (std::uint32_t g = 0; g < groups; ++g) {
+      ViewPointGroup group;
+      index.Get(kViewPoints, group.name);
+      std::uint32_t entries = 0;
+      index.Get(kViewPoints, entries);
+      for (std::uint32_t i = 0; i < entries; ++i) {
+        ViewPointEntry entry;
+        index.Get(kViewPoints, entry);
+        group.entries.push_back(std::move(entry));
+      }
+      views.groups.push_back(std::move(group));
+    }
+  } catch (...) {
+    views.groups.clear();
+    views.present = false;
+    return;
+  }
+  try {
+    index.Get(kViewPoints, views.actions);
+  } catch (const std::exception&) {
+  }
+  views.present = true;
+}
+
+void WriteViewPoints(KivRkf::RkFile& file, const ViewPoints& views) {
+  KivRkf::Index& index = file.GetIndex();
+  index.Put(kViewPoints, views.current);
+  index.Put(kViewPoints, static_cast<std::uint32_t>(views.groups.size()));
+  for (const auto& group : views.groups) {
+    index.Put(kViewPoints, group.name);
+    index.Put(kViewPoints, static_cast<std::uint32_t>(group.entries.size()));
+    for (const auto& entry : group.entries) index.Put(kViewPoints, entry);
+  }
+  index.Put(kViewPoints, views.actions);
+  file.SetBlockFlags(kViewPoints, KivRkf::kFlagZlib);
+}
+
+}  // namespace KivMox

@@ -1,0 +1,83 @@
+// KivMox::Tree: the node tree of one Mox model. Entries hold Node pointers that the tree
+// owns: every payload is deleted with the tree, and a payload that SetEntry replaces is
+// deleted unless the new entry carries the same pointer.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kiv/adt/tree.hpp"
+#include "kiv/mox/global_info.hpp"
+#include "kiv/mox/node.hpp"
+#include "kiv/mox/view_points.hpp"
+
+namespace KivRkf {
+class Index;
+class RkFile;
+}  // namespace KivRkf
+
+namespace KivMox {
+
+class Tree : public KivAdt::Tree<Node*> {
+ public:
+  using TreeEntry = KivAdt::TreeEntry<Node*>;
+
+  Tree();
+  Tree(std::string applicationName, std::string applicationVersion);
+  ~Tree() override;
+  Tree(const Tree&) = delete;
+  Tree& operator=(const Tree&) = delete;
+
+  // The payload of id, or null when there is no such entry or it has no node.
+  Node* GetNode(std::uint32_t id) const;
+  // AppendChild that hands the node to the tree.
+  std::uint32_t AppendChildNode(std::unique_ptr<Node> node);
+  // SetEntry with entry.data taken from node (entry.data itself is ignored).
+  void SetEntryNode(TreeEntry entry, std::unique_ptr<Node> node);
+
+  // The container version text of the file last loaded; "1.3" once saved.
+  std::string fileVersion;
+  // The program that will write the tree (the first fields of the record a save appends).
+  std::string applicationName;
+  std::string applicationVersion;
+
+  // ---- Loading and saving (tree_load.cpp, tree_save.cpp) ----
+  // New tree identifier -> identifier in the file, for every header a load reads.
+  using IdentifierMap = std::map<std::uint32_t, std::uint32_t>;
+
+  // Reads the whole file: history, nodes and their data, links, view points.
+  void Load(const std::string& path, IdentifierMap& identifiers);
+  // Reads only the nodes and their data of a further file.
+  void LoadNodes(const std::string& path, IdentifierMap& identifiers);
+  // Reads only the "View Points" section of a file.
+  void LoadViewPoints(const std::string& path);
+  // Gives every linked geometry array the data of the array it links to.
+  void UpdateLinkedBuffers();
+  // Writes the tree as a new Mox file; the output path never holds a partial file.
+  void Save(const std::string& path);
+  void SaveHeavyData(KivRkf::RkFile& file);
+  void SaveTree(KivRkf::RkFile& file);
+
+  // ---- Global information and view points ----
+  std::vector<GlobalInfoRecord> globalInfo;  // the history, in file order
+  GlobalInfoRecord currentInfo;              // the record the next save appends
+  ViewPoints views;                          // views.present is hasViewPoints
+  bool HasViewPoints() const { return views.present; }
+
+ protected:
+  void PayloadReplaced(Node*& old, Node* const& replacement) override;
+
+ private:
+  void OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method);
+  std::uint32_t AttachIdentifier();
+  void ReadTreeSections(KivRkf::RkFile& file, const std::string& path, std::uint32_t attach,
+                        bool wide, IdentifierMap& identifiers);
+  void LoadHeavy(KivRkf::Index& index, const std::set<std::uint32_t>& ids);
+  void ClearHeavyPositions();
+};
+
+}  // namespace KivMox

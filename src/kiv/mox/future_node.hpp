@@ -1,0 +1,25 @@
+// KivMox::FutureNode: stands for a node whose type name the reader does not know; it
+// keeps the node's place and name in the tree. Its "Light Data" record is a u32 byte
+// count followed by that many bytes, which the reader skips. It is written as a count
+// of zero, so the records after it stay where a reader expects them.
+#pragma once
+
+#include <string>
+
+#include "kiv/mox/node.hpp"
+
+namespace KivRkf {
+class Index;
+}
+
+namespace KivMox {
+
+class FutureNode : public Node {
+ public:
+  std::string GetTypeName() const override { return "FutureNode"; }
+};
+
+void ReadFutureNode(FutureNode& node, KivRkf::Index& index, const std::string& light);
+void WriteFutureNode(const FutureNode& node, KivRkf::Index& index);
+
+}  // namespace KivMox

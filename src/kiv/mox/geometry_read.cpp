@@ -1,0 +1,201 @@
+// Reading geometry: the light record of every version (layouts in geometry.hpp) and the
+// two passes that load the stored runs of "0.6"/"0.7" arrays from "Heavy Data" once the
+// whole tree was read. Every count and size is checked against the bytes that can back
+// it before anything is allocated.
+#include <cstring>
+#include <optional>
+
+#include "kiv/log/raise.hpp"
+#include "kiv/mox/component_codec.hpp"
+#include "kiv/mox/geometry.hpp"
+#include "kiv/mox/stored_run.hpp"
+#include "kiv/rkf/index.hpp"
+
+namespace KivMox {
+
+namespace {
+
+const char* const kReadMethod = "KivMox::ReadGeometry";
+
+// The fewest "Light Data" bytes of one array record: a linked "0.5"+ record (name count,
+// kind word, linked, linkNode, linkIndex, vibration), an older record (name count, kind,
+// byte size, components, heavy position).
+constexpr std::uint64_t kMinRecord = 18;
+constexpr std::uint64_t kMinOldRecord = 17;
+
+// The bytes that the stream can still deliver, when that is known without loading more
+// blocks: the rest of the current block and every later block that is loaded or not
+// compressed. Empty when a later compressed block has not been loaded yet.
+std::optional<std::uint64_t> KnownBytesLeft(KivRkf::Index& index, const std::string& name) {
+  KivRkf::Block* current = index.ReadingBlock(name);
+  if (!current) return 0;
+  std::uint64_t left = 0;
+  bool after = false;
+  for (std::uint64_t b : index.Names().at(name).blocks) {
+    KivRkf::Block& buffer = index.Buffer(b);
+    const KivRkf::BlockInfo& info = index.Blocks()[b];
+    if (&buffer == current) {
+      after = true;
+      left += buffer.Remaining();
+    } else if (!after) {
+      continue;
+    } else if (info.loaded || buffer.Size() != 0) {
+      left += buffer.Remaining();
+    } else if (info.flags & KivRkf::kFlagZlib) {
+      return std::nullopt;
+    } else {
+      left += info.storedSize;
+    }
+  }
+  return left;
+}
+
+void CheckArrayCount(KivRkf::Index& index, const std::string& light, std::uint32_t count,
+                     std::uint64_t minRecord) {
+  if (count == 0) return;
+  std::optional<std::uint64_t> left = KnownBytesLeft(index, light);
+  KIV_CHECK(!left || std::uint64_t(count) * minRecord <= *left, OutOfBounds,
+            "Not enough bytes in the block", kReadMethod);
+}
+
+// Each record starts with unread bytes; so the records read never outnumber what the
+// section holds, whatever the count says.
+void CheckRecordStart(KivRkf::Index& index, const std::string& light) {
+  KivRkf::Block* block = index.ReadingBlock(light);
+  KIV_CHECK(block && block->Remaining() != 0, OutOfBounds, "Not enough bytes in the block",
+            kReadMethod);
+}
+
+// Reads the stored run of byteSize bytes at position into the array, as stored.
+void ReadDataAtOnce(KivRkf::Index& index, const std::string& heavy, std::uint64_t position,
+                    std::uint32_t byteSize, NumericArray& data) {
+  index.SetReadingPosition(heavy, position);
+  const std::uint8_t* run = TakeStoredRun(index, heavy, byteSize, kReadMethod);
+  if (byteSize == 0) return;
+  std::memcpy(data.Allocate(byteSize), run, byteSize);
+}
+
+bool IsNewLayout(const std::string& version) {
+  return version == "0.5" || version == "0.6" || version == "0.7";
+}
+
+GeometryArray ReadNewArray(KivRkf::Index& index, const std::string& light,
+                           const std::string& heavy, const std::string& attributes,
+                           const std::string& version, std::uint32_t idOffset) {
+  GeometryArray array;
+  NumericArray& data = array.data;
+  index.Get(light, array.name);
+  std::uint32_t word = 0;
+  index.Get(light, word);
+  array.kind = word == kUnpackedKind ? word : word & 0xFF;
+  if (word != kUnpackedKind) data.subKind = word >> 24;
+  std::uint8_t linked = 0;
+  index.Get(light, linked);
+  std::uint32_t byteSize = 0;
+  std::uint64_t position = 0;
+  if (linked == 1) {
+    index.Get(light, array.linkNode);
+    index.Get(light, array.linkIndex);
+  } else {
+    index.Get(light, byteSize);
+    index.Get(light, data.componentCount);
+    index.Get(light, data.tagA);
+    index.Get(light, data.tagB);
+    index.Get(light, data.paramA);
+    index.Get(light, data.paramB);
+    index.Get(light, data.tagC);
+    if (version == "0.7") {
+      index.Get(light, position);
+    } else {
+      std::uint32_t narrow = 0;
+      index.Get(light, narrow);
+      position = narrow;
+    }
+  }
+  index.Get(light, array.vibration);
+  AttributeMap read;
+  ReadAttributeMap(index, attributes, read);
+  FilterArrayAttributes(read, array);
+
+  if (linked == 1) {
+    array.linked = 1;
+    array.linkNode += idOffset;
+    array.attributes.clear();
+  } else if (version == "0.5") {
+    ReadDataAtOnce(index, heavy, position, byteSize, data);
+  } else {
+    data.byteSize = byteSize;
+    array.heavyPosition = position;
+  }
+  return array;
+}
+
+GeometryArray ReadOldArray(KivRkf::Index& index, const std::string& light,
+                           const std::string& heavy, const std::string& attributes,
+                           const std::string& version) {
+  GeometryArray array;
+  NumericArray& data = array.data;
+  index.Get(light, array.name);
+  index.Get(light, array.kind);
+  std::uint32_t byteSize = 0;
+  index.Get(light, byteSize);
+  index.Get(light, data.componentCount);
+  AttributeMap read;
+  if (version != "0.1" && version != "0.0a") {
+    index.Get(light, data.tagA);
+    index.Get(light, data.tagB);
+    index.Get(light, data.paramA);
+    index.Get(light, data.paramB);
+    index.Get(light, data.tagC);
+    if (version != "0.2") {
+      index.Get(light, array.vibration);
+      if (version != "0.3") ReadAttributeMap(index, attributes, read);
+    }
+  }
+  FilterArrayAttributes(read, array);
+  std::uint32_t position = 0;
+  index.Get(light, position);
+  ReadDataAtOnce(index, heavy, position, byteSize, data);
+  return array;
+}
+
+}  // namespace
+
+void ReadGeometry(Geometry& geometry, KivRkf::Index& index, const std::string& light,
+                  const std::string& heavy, const std::string& attributes,
+                  const std::string& version, std::uint32_t idOffset) {
+  const bool newLayout = IsNewLayout(version);
+  std::uint32_t count = 0;
+  index.Get(light, count);
+  CheckArrayCount(index, light, count, newLayout ? kMinRecord : kMinOldRecord);
+  geometry.arrays.clear();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    CheckRecordStart(index, light);
+    geometry.arrays.push_back(
+        newLayout ? ReadNewArray(index, light, heavy, attributes, version, idOffset)
+                  : ReadOldArray(index, light, heavy, attributes, version));
+  }
+}
+
+void Geometry::LoadBlocks(KivRkf::Index& index, const std::string& heavy, bool connectivity,
+                          const char* method) {
+  for (GeometryArray& array : arrays) {
+    if (array.linked || array.IsConnectivity() != connectivity || !array.heavyPosition)
+      continue;
+    NumericArray& data = array.data;
+    index.SetReadingPosition(heavy, *array.heavyPosition);
+    const std::uint8_t* run = TakeStoredRun(index, heavy, data.byteSize, method);
+    if (data.byteSize == 0) continue;
+    DecodeComponents(run, data.Allocate(data.byteSize), data.byteSize, data.componentCount);
+  }
+}
+
+void Geometry::LoadConnectivityBlocks(KivRkf::Index& index, const std::string& heavy) {
+  LoadBlocks(index, heavy, true, "KivMox::Geometry::LoadConnectivityBlocks");
+}
+
+void Geometry::LoadOtherBlocks(KivRkf::Index& index, const std::string& heavy) {
+  LoadBlocks(index, heavy, false, "KivMox::Geometry::LoadOtherBlocks");
+}
+
+}  // namespace KivMox

@@ -1,0 +1,29 @@
+// KivMox::Shape: a node holding one material. Record of version "0.2": the versioned
+// material record (material.hpp) in "Resources". Versions "0.0a" and "0.1" store nothing
+// and keep the default material; any other version is read as "0.2".
+#pragma once
+
+#include <string>
+
+#include "kiv/mox/material.hpp"
+#include "kiv/mox/node.hpp"
+
+namespace KivRkf {
+class Index;
+}
+
+namespace KivMox {
+
+class Shape : public Node {
+ public:
+  std::string GetTypeName() const override { return "Shape"; }
+  std::string GetVersion() const override { return "0.2"; }
+
+  Material material;
+};
+
+void ReadShape(Shape& shape, KivRkf::Index& index, const std::string& resources,
+               const std::string& version);
+void WriteShape(const Shape& shape, KivRkf::Index& index);
+
+}  // namespace KivMox

@@ -1,0 +1,121 @@
+// The container file: 8-byte magic, 4-byte version text ("1.3\0" when written here), then
+// the primary index field at offset 12 and the blocks (index.cpp draws that part).
+#include "kiv/rkf/rkfile.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "kiv/log/log_manager.hpp"
+#include "kiv/log/raise.hpp"
+
+namespace KivRkf {
+
+namespace {
+
+constexpr long kVersionOffset = 8;
+constexpr long kIndexLengthOffset = 12;
+constexpr std::size_t kVersionLength = 4;
+
+// The version text narrowed to single precision, as older writers stored it, then counted
+// in tenths; values outside the int range are clamped so that they still compare right.
+int TenthsOf(double value) {
+  if (std::isnan(value)) return 0;
+  if (std::fabs(value) > FLT_MAX) return value > 0 ? INT_MAX : INT_MIN;
+  double tenths = (static_cast<double>(static_cast<float>(value)) + 0.001) * 10.0;
+  if (tenths >= static_cast<double>(INT_MAX)) return INT_MAX;
+  if (tenths <= static_cast<double>(INT_MIN)) return INT_MIN;
+  return static_cast<int>(tenths);
+}
+
+}  // namespace
+
+int VersionNumber(const std::string& text) { return TenthsOf(std::strtod(text.c_str(), nullptr)); }
+
+RkFile::~RkFile() { RkFile::CloseFile(); }
+
+void RkFile::OpenFile(const std::string& path, const char* mode) {
+  KIV_CHECK(!stream_, Miscellaneous, "File stream is already in use", "KivRkf::RkFile::OpenFile");
+  const std::string failed = "Unable to open file \"" + path + "\"";
+  std::FILE* stream = std::fopen(path.c_str(), mode);
+  KIV_CHECK(stream, Miscellaneous, failed, "KivRkf::RkFile::OpenFile");
+  // fopen accepts directories on this platform; only regular files are containers.
+  struct stat st {};
+  if (fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::fclose(stream);
+    KIV_RAISE(Miscellaneous, failed, "KivRkf::RkFile::OpenFile");
+  }
+  stream_ = stream;
+  if (mode[0] == 'r') index_.SetStream(stream_, static_cast<std::uint64_t>(st.st_size));
+}
+
+void RkFile::CloseFile() {
+  KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "Closing file ...");
+  if (!stream_) return;
+  std::fclose(stream_);
+  stream_ = nullptr;
+  index_.SetStream(nullptr, 0);
+  KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "File closed.");
+}
+
+bool RkFile::IsContainerFile() {
+  std::uint8_t head[sizeof kMagic] = {};
+  if (!stream_) return false;
+  std::fseek(stream_, 0, SEEK_SET);
+  if (std::fread(head, 1, sizeof head, stream_) != sizeof head) return false;
+  return std::equal(std::begin(head), std::end(head), std::begin(kMagic));
+}
+
+std::string RkFile::ReadVersion() {
+  char text[kVersionLength] = {};
+  KIV_CHECK(stream_, ReadError, "Unable to read from file", "KivRkf::RkFile::ReadVersion");
+  std::fseek(stream_, kVersionOffset, SEEK_SET);
+  // A file that ends inside the field has no version; bytes that never arrived are not text.
+  KIV_CHECK(std::fread(text, 1, sizeof text, stream_) == sizeof text, ReadError,
+            "Unable to read from file", "KivRkf::RkFile::ReadVersion");
+  return std::string(text, strnlen(text, sizeof text));
+}
+
+void RkFile::CheckSupport(const std::string& version, bool& wide) {
+  const int v = VersionNumber(version);
+  const int supported = VersionNumber(kWrittenVersion);
+  wide = v > 6;
+  if (v <= supported) return;
+  KIV_RAISE(UnknownVersion,
+            "This file is of mox file version " + std::to_string(v) +
+                ".\nThis version of Tessara only supports mox file version upto " +
+                std::to_string(supported) + ".\n",
+            "KivRkf::RkFile::CheckSupport");
+}
+
+void RkFile::ReadIndex() {
+  KIV_LOG_INFO("KivRkf::RkFile::ReadIndex", "Reading index positions ... ");
+  KIV_CHECK(stream_, ReadError, "Unable to read from file", "KivRkf::RkFile::ReadIndex");
+  std::fseek(stream_, kIndexLengthOffset, SEEK_SET);
+  Block field;
+  field.Read(stream_, sizeof(std::uint32_t));
+  std::uint32_t length = 0;
+  field.Get(length);
+  index_.ReadIndexBufferFromFileStream(stream_, length);
+  KIV_LOG_INFO("KivRkf::RkFile::ReadIndex", "Index read. ");
+}
+
+void RkFile::EnsureIndex() {
+  if (index_.Blocks().empty()) ReadIndex();
+}
+
+void RkFile::WriteHeader() {
+  static constexpr char kVersionField[kVersionLength] = {'1', '.', '3', '\0'};
+  KIV_CHECK(stream_, WriteError, "Unable to write to file", "KivRkf::RkFile::WriteHeader");
+  std::fseek(stream_, 0, SEEK_SET);
+  KIV_CHECK(std::fwrite(kMagic, 1, sizeof kMagic, stream_) == sizeof kMagic &&
+                std::fwrite(kVersionField, 1, sizeof kVersionField, stream_) == sizeof kVersionField,
+            WriteError, "Unable to write to file", "KivRkf::RkFile::WriteHeader");
+}
+
+}  // namespace KivRkf

@@ -1,0 +1,82 @@
+// zlib framing of blocks on libdeflate: u32 LE uncompressed length, then the zlib stream.
+// Compression writes straight into a fresh buffer that becomes the block's; decompression
+// inflates straight into the buffer that replaces the compressed bytes.
+#include "kiv/rkf/zlib.hpp"
+
+#include <libdeflate.h>
+
+#include "kiv/log/raise.hpp"
+
+namespace KivRkf {
+
+namespace {
+
+constexpr std::uint32_t kLengthField = 4;
+// DEFLATE expands at most 1032:1 (a 258-byte match in one bit pair), plus slack for the
+// few bytes of a tiny stream.
+constexpr std::uint64_t kMaxRatio = 1032;
+constexpr std::uint64_t kSlack = 1024;
+
+constexpr const char* kCompress = "KivRkf::BlockZlibCompressor::operator ()";
+constexpr const char* kUnCompress = "KivRkf::BlockZlibUnCompressor::operator ()";
+
+MallocBuffer Allocate(std::uint64_t bytes) {
+  return MallocBuffer(static_cast<std::uint8_t*>(std::malloc(bytes ? bytes : 1)));
+}
+
+}  // namespace
+
+void BlockZlibCompressor::Free::operator()(libdeflate_compressor* c) const {
+  libdeflate_free_compressor(c);
+}
+
+void BlockZlibUnCompressor::Free::operator()(libdeflate_decompressor* d) const {
+  libdeflate_free_decompressor(d);
+}
+
+BlockZlibCompressor::BlockZlibCompressor(int level)
+    : compressor_(libdeflate_alloc_compressor(level)), level_(level) {}
+
+void BlockZlibCompressor::operator()(Block& block) {
+  KIV_CHECK(compressor_, MemoryAllocation, nullptr, kCompress);
+  const std::uint32_t n = block.Size();
+  const std::size_t bound = libdeflate_zlib_compress_bound(compressor_.get(), n);
+  MallocBuffer out = Allocate(kLengthField + std::uint64_t(bound));
+  KIV_CHECK(out, MemoryAllocation, nullptr, kCompress);
+  const std::size_t c =
+      libdeflate_zlib_compress(compressor_.get(), block.Data(), n, out.get() + kLengthField, bound);
+  KIV_CHECK(c != 0 && c <= 0xFFFFFFFFu - kLengthField, WriteError, "Unable to compress block",
+            kCompress);
+  // The new buffer replaces the old one; the length field goes into its reserved front.
+  block.Adopt(std::move(out), static_cast<std::uint32_t>(kLengthField + c), kLengthField + bound);
+  block.SetPosition(0u);
+  block.Put(n);
+  block.SetPosition(block.Size());
+}
+
+BlockZlibUnCompressor::BlockZlibUnCompressor() : decompressor_(libdeflate_alloc_decompressor()) {}
+
+void BlockZlibUnCompressor::operator()(Block& block) {
+  KIV_CHECK(decompressor_, MemoryAllocation, nullptr, kUnCompress);
+  const std::uint32_t n = block.Size();
+  KIV_CHECK(n >= kLengthField && block.HasBuffer(), ReadError, "Unable to decompress block",
+            kUnCompress);
+  const std::uint32_t at = block.Position();
+  std::uint32_t length = 0;
+  block.SetPosition(0u);
+  block.Get(length);
+  block.SetPosition(at);
+  const std::uint64_t stream = n - kLengthField;
+  KIV_CHECK(length <= kMaxRatio * stream + kSlack, ReadError, "Unable to decompress block",
+            kUnCompress);
+  MallocBuffer out = Allocate(length);
+  KIV_CHECK(out, MemoryAllocation, nullptr, kUnCompress);
+  std::size_t produced = 0, consumed = 0;
+  const libdeflate_result r =
+      libdeflate_zlib_decompress_ex(decompressor_.get(), block.Data() + kLengthField, stream,
+                                    out.get(), length, &consumed, &produced);
+  KIV_CHECK(r == LIBDEFLATE_SUCCESS, ReadError, "Unable to decompress block", kUnCompress);
+  block.Adopt(std::move(out), static_cast<std::uint32_t>(produced), length ? length : 1);
+}
+
+}  // namespace KivRkf

@@ -1,0 +1,56 @@
+// Block transformations: zlib compression of a whole block in place.
+//
+// Compressed framing of a block:
+//   offset 0   u32 LE   uncompressed length L (the block's size before compression)
+//   offset 4   ...      one zlib stream (RFC 1950, level 6: starts 78 9C) inflating to L bytes
+#pragma once
+
+#include <memory>
+
+#include "kiv/rkf/block.hpp"
+
+struct libdeflate_compressor;
+struct libdeflate_decompressor;
+
+namespace KivRkf {
+
+class BlockTransformation {
+ public:
+  virtual void operator()(Block& block) = 0;
+
+ protected:
+  // Transformations live on the stack of their user and are never deleted through the base.
+  ~BlockTransformation() = default;
+};
+
+// Replaces the block's bytes with their compressed framing; size and position both become
+// 4 + the zlib length. A failure leaves the block as it was.
+class BlockZlibCompressor final : public BlockTransformation {
+ public:
+  explicit BlockZlibCompressor(int level = 6);
+  void operator()(Block& block) override;
+
+ private:
+  struct Free {
+    void operator()(libdeflate_compressor* c) const;
+  };
+  std::unique_ptr<libdeflate_compressor, Free> compressor_;
+  int level_;
+};
+
+// Replaces the compressed framing in the block with the bytes it inflates to; size and
+// position both become the number of bytes produced. A damaged block raises code 9 and is
+// left as it was.
+class BlockZlibUnCompressor final : public BlockTransformation {
+ public:
+  BlockZlibUnCompressor();
+  void operator()(Block& block) override;
+
+ private:
+  struct Free {
+    void operator()(libdeflate_decompressor* d) const;
+  };
+  std::unique_ptr<libdeflate_decompressor, Free> decompressor_;
+};
+
+}  // namespace KivRkf

@@ -24,8 +24,34 @@ bench: deps
 	cmake --build build-bench -j$(JOBS)
 	bench/run.sh build-bench
 
+# Two sample models, merged, and the result listed.
+demo: build
+	@mkdir -p demo
+	build/bin/moxsample demo/first.mox --parts 3 --heavy-mib 2 --seed 1 --view-points 2
+	build/bin/moxsample demo/second.mox --parts 2 --heavy-mib 1 --seed 2
+	TESSARA_TEMP_PATH=$(CURDIR)/demo build/bin/moxmerge demo/first.mox demo/second.mox demo/merged.mox
+	build/bin/moxinfo demo/merged.mox
+
 install: build
 	cmake --install build --prefix $(PREFIX)
+
+# Fuzzing (clang + libFuzzer): every fuzz/<name>_fuzz.cpp runs FUZZ_SECONDS on a working
+# copy of fuzz/corpus/<name>/ (the committed seeds stay as they are); crashes are written
+# to fuzz/crashes/<name>/. Copy a crash into fuzz/regressions/<name>/ to replay it in ctest.
+FUZZ_TARGETS = $(patsubst fuzz/%_fuzz.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
+FUZZ_FLAGS = -rss_limit_mb=2560 -timeout=25 -max_len=262144
+
+fuzz:
+	@scripts/install-deps.sh clang libclang-rt-14-dev
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DMOX_BUILD_FUZZ=ON -DMOX_BUILD_TESTS=OFF
+	cmake --build build-fuzz -j$(JOBS) --target mox_fuzzers
+	@status=0; for t in $(FUZZ_TARGETS); do \
+	  work=build-fuzz/corpus/$$t; mkdir -p $$work fuzz/crashes/$$t; \
+	  if [ -d fuzz/corpus/$$t ]; then cp -R fuzz/corpus/$$t/. $$work/; fi; \
+	  echo "== fuzzing $$t for $(FUZZ_SECONDS) s"; \
+	  build-fuzz/bin/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) $(FUZZ_FLAGS) \
+	    -artifact_prefix=fuzz/crashes/$$t/ $$work || status=1; \
+	done; exit $$status
 
 clean:
 	rm -rf build build-test build-bench build-fuzz demo

@@ -81,8 +81,7 @@ class Tree {
       const auto version = node->GetVersion();
       for (const auto& [id, entry] : entries_) {
         const T& p = entry.data;
-        if (p && p->name == node->name && p->GetTypeName() == type &&
-            p->GetVersion() == version)
+        if (p && p->name == node->name && p->GetTypeName() == type && p->GetVersion() == version)
           return id;
       }
     }

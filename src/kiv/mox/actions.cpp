@@ -163,9 +163,13 @@ void VersionedRecord<ActionEntry>::Get(Block& b, ActionEntry& e, int) {
   b.Get(e.state);
 }
 
-void VersionedRecord<ActionTriple>::Put(Block& b, const ActionTriple& t, int) { b.Put(t.values); }
+void VersionedRecord<ActionTriple>::Put(Block& b, const ActionTriple& t, int) {
+  b.Put(t.values);
+}
 
-void VersionedRecord<ActionTriple>::Get(Block& b, ActionTriple& t, int) { b.Get(t.values); }
+void VersionedRecord<ActionTriple>::Get(Block& b, ActionTriple& t, int) {
+  b.Get(t.values);
+}
 
 void VersionedRecord<ActionCollection>::Put(Block& b, const ActionCollection& c, int) {
   b.Put(c.entries);

@@ -22,9 +22,13 @@ constexpr std::uint32_t kMinFramedSize = 8;
 
 }  // namespace
 
-std::string CurrentContainerVersion() { return CurrentVersionText(); }
+std::string CurrentContainerVersion() {
+  return CurrentVersionText();
+}
 
-void SetCurrentContainerVersion(std::string version) { CurrentVersionText() = std::move(version); }
+void SetCurrentContainerVersion(std::string version) {
+  CurrentVersionText() = std::move(version);
+}
 
 bool IsLegacyContainerVersion(const std::string& version) {
   return version == "0.1" || version == "0.1a" || version == "0.1b" || version == "0.2";
@@ -42,8 +46,8 @@ ScopedContainerVersion::~ScopedContainerVersion() {
 namespace VersionedFrame {
 
 const std::string& GroupVersion(int k) {
-  static const std::array<std::string, 10> kVersions = {
-      "0.0", "0.1", "0.2", "0.3", "0.4", "0.5", "0.6", "0.7", "0.8", "0.9"};
+  static const std::array<std::string, 10> kVersions = {"0.0", "0.1", "0.2", "0.3", "0.4",
+                                                        "0.5", "0.6", "0.7", "0.8", "0.9"};
   return kVersions.at(static_cast<std::size_t>(k));
 }
 

@@ -48,7 +48,9 @@ template <class T>
 struct VersionedRecord;
 
 template <class T>
-concept Versioned = requires { VersionedRecord<T>::kGroups; };
+concept Versioned = requires {
+  VersionedRecord<T>::kGroups;
+};
 
 namespace VersionedFrame {
 

@@ -31,7 +31,12 @@ std::string InstanceTag(const std::string& name) {
 }
 
 std::string FileSuffix(std::size_t position, bool suffix) {
-  return suffix ? "F" + std::to_string(position) : std::string();
+  std::string text;
+  if (suffix) {
+    text = "F";
+    text += std::to_string(position);
+  }
+  return text;
 }
 
 void TagPlain(KivMox::Tree& tree, std::size_t position, bool suffix, InstanceMap& instances) {

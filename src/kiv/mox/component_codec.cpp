@@ -2,13 +2,14 @@
 //
 // A run of 16 consecutive values of one plane is a 4 x 16 byte transpose, done with SSE2
 // unpack instructions where they exist and byte by byte otherwise. Component planes of
-// c >= 2 are gathered (or scattered) tile by tile through a small scratch buffer that
-// stays in the first-level cache, so every byte of the input and output is touched once
-// in memory.
+// c >= 2 are gathered (or scattered) tile by tile through a scratch buffer that stays in
+// the second-level cache, so every byte of the input and output passes through memory
+// once.
 #include "kiv/mox/component_codec.hpp"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -18,8 +19,19 @@ namespace KivMox {
 
 namespace {
 
-// Values of one component handled per tile (a 4 KiB scratch).
-constexpr std::uint64_t kTileValues = 1024;
+// Values of one component handled per tile (32 KiB of scratch per plane): long enough
+// runs per output row for the prefetchers, short enough to stay in the second-level cache.
+constexpr std::uint64_t kTileValues = 8192;
+
+std::unique_ptr<std::uint8_t[]> Scratch(std::uint64_t planes) {
+  return std::make_unique_for_overwrite<std::uint8_t[]>(planes * kTileValues * 4);
+}
+
+// Items per tile for c components: the input of a tile (read once per component) stays
+// within about 96 KiB; a multiple of 16 between 16 and kTileValues.
+std::uint64_t TileItems(std::uint64_t c) {
+  return std::clamp<std::uint64_t>(98304 / (4 * c) / 16 * 16, 16, kTileValues);
+}
 
 // Bytes of count values at in -> rows out + b*stride (b = 0..3), one byte per value.
 void ShuffleScalar(const std::uint8_t* in, std::uint8_t* out, std::uint64_t stride,
@@ -102,8 +114,7 @@ void UnshuffleRun(const std::uint8_t* in, std::uint64_t stride, std::uint8_t* ou
 // apart (or joined) in one pass, four items at a time.
 #if defined(__SSE2__)
 // x0 y0 z0 x1 | y1 z1 x2 y2 | z2 x3 y3 z3  ->  x0..x3 | y0..y3 | z0..z3
-inline void SplitFour(const std::uint8_t* in, std::uint8_t* x, std::uint8_t* y,
-                      std::uint8_t* z) {
+inline void SplitFour(const std::uint8_t* in, std::uint8_t* x, std::uint8_t* y, std::uint8_t* z) {
   __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
   __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16)));
   __m128 c = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32)));
@@ -160,8 +171,9 @@ void Join(const std::uint8_t* const planes[3], std::uint8_t* out, std::uint64_t 
 }
 
 void EncodeThree(const std::uint8_t* in, std::uint8_t* out, std::uint64_t m) {
-  alignas(16) std::uint8_t scratch[3][kTileValues * 4];
-  std::uint8_t* const planes[3] = {scratch[0], scratch[1], scratch[2]};
+  auto scratch = Scratch(3);
+  std::uint8_t* const planes[3] = {scratch.get(), scratch.get() + kTileValues * 4,
+                                   scratch.get() + 2 * kTileValues * 4};
   for (std::uint64_t j0 = 0; j0 < m; j0 += kTileValues) {
     const std::uint64_t count = std::min(kTileValues, m - j0);
     Split(in + 12 * j0, planes, count);
@@ -170,8 +182,9 @@ void EncodeThree(const std::uint8_t* in, std::uint8_t* out, std::uint64_t m) {
 }
 
 void DecodeThree(const std::uint8_t* in, std::uint8_t* out, std::uint64_t m) {
-  alignas(16) std::uint8_t scratch[3][kTileValues * 4];
-  std::uint8_t* const planes[3] = {scratch[0], scratch[1], scratch[2]};
+  auto scratch = Scratch(3);
+  std::uint8_t* const planes[3] = {scratch.get(), scratch.get() + kTileValues * 4,
+                                   scratch.get() + 2 * kTileValues * 4};
   for (std::uint64_t j0 = 0; j0 < m; j0 += kTileValues) {
     const std::uint64_t count = std::min(kTileValues, m - j0);
     for (std::uint64_t k = 0; k < 3; ++k) UnshuffleRun(in + 4 * k * m + j0, m, planes[k], count);
@@ -190,14 +203,18 @@ void EncodeComponents(const std::uint8_t* in, std::uint8_t* out, std::uint64_t b
                       std::uint8_t components) {
   const std::uint64_t c = components;
   const std::uint64_t m = PlaneLength(byteSize, components);
-  if (c == 1) {
+  if (m == 0) {
+    // Nothing but remainder values and trailing bytes.
+  } else if (c == 1) {
     ShuffleRun(in, out, m, m);
   } else if (c == 3) {
     EncodeThree(in, out, m);
-  } else if (m != 0) {
-    alignas(16) std::uint8_t scratch[kTileValues * 4];
-    for (std::uint64_t j0 = 0; j0 < m; j0 += kTileValues) {
-      const std::uint64_t count = std::min(kTileValues, m - j0);
+  } else {
+    auto tileValues = Scratch(1);
+    std::uint8_t* scratch = tileValues.get();
+    const std::uint64_t items = TileItems(c);
+    for (std::uint64_t j0 = 0; j0 < m; j0 += items) {
+      const std::uint64_t count = std::min(items, m - j0);
       const std::uint8_t* tile = in + 4 * j0 * c;
       for (std::uint64_t k = 0; k < c; ++k) {
         for (std::uint64_t j = 0; j < count; ++j)
@@ -214,14 +231,18 @@ void DecodeComponents(const std::uint8_t* in, std::uint8_t* out, std::uint64_t b
                       std::uint8_t components) {
   const std::uint64_t c = components;
   const std::uint64_t m = PlaneLength(byteSize, components);
-  if (c == 1) {
+  if (m == 0) {
+    // Nothing but remainder values and trailing bytes.
+  } else if (c == 1) {
     UnshuffleRun(in, m, out, m);
   } else if (c == 3) {
     DecodeThree(in, out, m);
-  } else if (m != 0) {
-    alignas(16) std::uint8_t scratch[kTileValues * 4];
-    for (std::uint64_t j0 = 0; j0 < m; j0 += kTileValues) {
-      const std::uint64_t count = std::min(kTileValues, m - j0);
+  } else {
+    auto tileValues = Scratch(1);
+    std::uint8_t* scratch = tileValues.get();
+    const std::uint64_t items = TileItems(c);
+    for (std::uint64_t j0 = 0; j0 < m; j0 += items) {
+      const std::uint64_t count = std::min(items, m - j0);
       std::uint8_t* tile = out + 4 * j0 * c;
       for (std::uint64_t k = 0; k < c; ++k) {
         UnshuffleRun(in + 4 * k * m + j0, m, scratch, count);

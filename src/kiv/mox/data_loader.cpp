@@ -43,8 +43,7 @@ void DataLoader::LoadValues(std::vector<T>& out) {
   KIV_CHECK(byteSize % 4 == 0, ReadError, "The byte size is not a multiple of 4", kLoadTo);
   const std::uint8_t* run = TakeStoredRun(*source, section, byteSize, kLoadTo);
   out.resize(n);
-  DecodeComponents(run, reinterpret_cast<std::uint8_t*>(out.data()), byteSize,
-                   StoredComponents());
+  DecodeComponents(run, reinterpret_cast<std::uint8_t*>(out.data()), byteSize, StoredComponents());
 }
 
 void DataLoader::LoadTo(std::vector<std::int32_t>& out) {

@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace KivRkf {
 class Index;
-}
+class RkFile;
+}  // namespace KivRkf
 
 namespace KivMox {
 
@@ -23,6 +25,9 @@ class DataLoader {
   std::uint8_t componentCount = 1;
   std::uint8_t encoded = 0;
   std::uint32_t valueKind = 0;
+  // The open container that source belongs to, kept open while a loader refers to it
+  // (deferred loading); empty when the index is owned elsewhere.
+  std::shared_ptr<KivRkf::RkFile> file;
 
   // Reads the values into out, decoded. A value kind that the variant does not accept
   // raises code 12; a byte size below 4 leaves out unchanged; a byte size that is not a

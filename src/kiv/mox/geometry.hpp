@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -36,7 +37,8 @@
 
 namespace KivRkf {
 class Index;
-}
+class RkFile;
+}  // namespace KivRkf
 
 namespace KivMox {
 
@@ -77,6 +79,9 @@ class Geometry : public Node {
   // floats). Only non-linked arrays with a recorded heavy position are loaded.
   void LoadConnectivityBlocks(KivRkf::Index& index, const std::string& heavy);
   void LoadOtherBlocks(KivRkf::Index& index, const std::string& heavy);
+  // Deferred loading: instead of reading them, every non-linked array with a recorded
+  // position gets a loader on the still-open file, which the heavy writer reads through.
+  void DeferBlocks(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& heavy);
   // Forgets every recorded heavy position (the end of a load).
   void ClearHeavyPositions();
 

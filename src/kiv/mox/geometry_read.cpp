@@ -72,6 +72,7 @@ void ReadDataAtOnce(KivRkf::Index& index, const std::string& heavy, std::uint64_
   index.SetReadingPosition(heavy, position);
   const std::uint8_t* run = TakeStoredRun(index, heavy, byteSize, kReadMethod);
   if (byteSize == 0) return;
+  index.ClaimRange(heavy, position, byteSize);
   std::memcpy(data.Allocate(byteSize), run, byteSize);
 }
 
@@ -79,9 +80,9 @@ bool IsNewLayout(const std::string& version) {
   return version == "0.5" || version == "0.6" || version == "0.7";
 }
 
-GeometryArray ReadNewArray(KivRkf::Index& index, const std::string& light,
-                           const std::string& heavy, const std::string& attributes,
-                           const std::string& version, std::uint32_t idOffset) {
+GeometryArray ReadNewArray(KivRkf::Index& index, const std::string& light, const std::string& heavy,
+                           const std::string& attributes, const std::string& version,
+                           std::uint32_t idOffset) {
   GeometryArray array;
   NumericArray& data = array.data;
   index.Get(light, array.name);
@@ -130,9 +131,8 @@ GeometryArray ReadNewArray(KivRkf::Index& index, const std::string& light,
   return array;
 }
 
-GeometryArray ReadOldArray(KivRkf::Index& index, const std::string& light,
-                           const std::string& heavy, const std::string& attributes,
-                           const std::string& version) {
+GeometryArray ReadOldArray(KivRkf::Index& index, const std::string& light, const std::string& heavy,
+                           const std::string& attributes, const std::string& version) {
   GeometryArray array;
   NumericArray& data = array.data;
   index.Get(light, array.name);
@@ -171,21 +171,21 @@ void ReadGeometry(Geometry& geometry, KivRkf::Index& index, const std::string& l
   geometry.arrays.clear();
   for (std::uint32_t i = 0; i < count; ++i) {
     CheckRecordStart(index, light);
-    geometry.arrays.push_back(
-        newLayout ? ReadNewArray(index, light, heavy, attributes, version, idOffset)
-                  : ReadOldArray(index, light, heavy, attributes, version));
+    geometry.arrays.push_back(newLayout
+                                  ? ReadNewArray(index, light, heavy, attributes, version, idOffset)
+                                  : ReadOldArray(index, light, heavy, attributes, version));
   }
 }
 
 void Geometry::LoadBlocks(KivRkf::Index& index, const std::string& heavy, bool connectivity,
                           const char* method) {
   for (GeometryArray& array : arrays) {
-    if (array.linked || array.IsConnectivity() != connectivity || !array.heavyPosition)
-      continue;
+    if (array.linked || array.IsConnectivity() != connectivity || !array.heavyPosition) continue;
     NumericArray& data = array.data;
     index.SetReadingPosition(heavy, *array.heavyPosition);
     const std::uint8_t* run = TakeStoredRun(index, heavy, data.byteSize, method);
     if (data.byteSize == 0) continue;
+    index.ClaimRange(heavy, *array.heavyPosition, data.byteSize);
     DecodeComponents(run, data.Allocate(data.byteSize), data.byteSize, data.componentCount);
   }
 }

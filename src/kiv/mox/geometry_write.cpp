@@ -44,11 +44,11 @@ void WriteThroughLoader(DataLoader& loader, const NumericArray& data, std::uint8
 
 }  // namespace
 
-void Geometry::WriteArrayRun(KivRkf::Index& index, const std::string& heavy,
-                             GeometryArray& array, bool connectivity) {
+void Geometry::WriteArrayRun(KivRkf::Index& index, const std::string& heavy, GeometryArray& array,
+                             bool connectivity) {
   const NumericArray& data = array.data;
-  KIV_CHECK(data.byteSize <= kMaxRun, OutOfBounds,
-            "A block cannot hold more than 4294967295 bytes", kHeavyMethod);
+  KIV_CHECK(data.byteSize <= kMaxRun, OutOfBounds, "A block cannot hold more than 4294967295 bytes",
+            kHeavyMethod);
   KIV_CHECK(data.loader || data.byteSize == 0 || data.HasBytes(), NotInitialized,
             "The array has no values", kHeavyMethod);
   // One run of bytes in one block, encoded straight into it.

@@ -56,6 +56,9 @@ void ReadNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& 
   index.Get(heavy, l.memberOffsets);
   index.Get(heavy, l.firsts);
   index.Get(heavy, l.seconds);
+  const std::uint64_t end = index.ReadingPosition(heavy);
+  if (end > node.heavyPosition)
+    index.ClaimRange(heavy, node.heavyPosition, end - node.heavyPosition);
   CheckOffsets(l.nameOffsets, node.count, l.names.size());
   CheckOffsets(l.memberOffsets, node.count, std::min(l.firsts.size(), l.seconds.size()));
 

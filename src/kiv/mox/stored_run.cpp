@@ -9,8 +9,8 @@ const std::uint8_t* TakeStoredRun(KivRkf::Index& index, const std::string& secti
                                   std::uint64_t byteSize, const char* method) {
   if (byteSize == 0) return nullptr;
   KivRkf::Block* block = index.ReadingBlock(section);
-  KIV_CHECK(block && byteSize <= block->Remaining(), OutOfBounds,
-            "Not enough bytes in the block", method);
+  KIV_CHECK(block && byteSize <= block->Remaining(), OutOfBounds, "Not enough bytes in the block",
+            method);
   return block->Skip(static_cast<std::uint32_t>(byteSize));
 }
 

@@ -57,6 +57,10 @@ class Tree : public KivAdt::Tree<Node*> {
   void LoadViewPoints(const std::string& path);
   // Gives every linked geometry array the data of the array it links to.
   void UpdateLinkedBuffers();
+  // With deferred loading on, geometry values are not read by a load: the arrays keep
+  // loaders on the input file, which stays open until no array refers to it, and the
+  // values go from input to output when the tree is saved.
+  void SetDeferredLoading(bool deferred) { deferred_ = deferred; }
   // Writes the tree as a new Mox file; the output path never holds a partial file.
   void Save(const std::string& path);
   void SaveHeavyData(KivRkf::RkFile& file);
@@ -74,10 +78,13 @@ class Tree : public KivAdt::Tree<Node*> {
  private:
   void OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method);
   std::uint32_t AttachIdentifier();
-  void ReadTreeSections(KivRkf::RkFile& file, const std::string& path, std::uint32_t attach,
+  void ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& path,
+                        std::uint32_t attach,
                         bool wide, IdentifierMap& identifiers);
-  void LoadHeavy(KivRkf::Index& index, const std::set<std::uint32_t>& ids);
+  void LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file, const std::set<std::uint32_t>& ids);
   void ClearHeavyPositions();
+
+  bool deferred_ = false;
 };
 
 }  // namespace KivMox

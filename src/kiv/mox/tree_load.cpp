@@ -63,7 +63,8 @@ void Tree::OpenForReading(KivRkf::RkFile& file, const std::string& path, const c
 }
 
 void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
-  KivRkf::RkFile file;
+  auto shared = std::make_shared<KivRkf::RkFile>();
+  KivRkf::RkFile& file = *shared;
   OpenForReading(file, path, kLoad);
   fileVersion = file.ReadVersion();
   bool wide = false;
@@ -71,24 +72,25 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
   std::uint32_t attach = AttachIdentifier();
   ReadGlobalInfo(file, globalInfo);
   if (!globalInfo.empty()) SetLegacyWriterFlag(IsLegacyWriter(globalInfo.back().applicationVersion));
-  ReadTreeSections(file, path, attach, wide, identifiers);
+  ReadTreeSections(shared, path, attach, wide, identifiers);
   UpdateLinkedBuffers();
   if (fileVersion != "0.1") {
     KivRkf::ScopedContainerVersion scoped(fileVersion);
     ReadViewPoints(file, views);
   }
-  file.CloseFile();
+  if (!deferred_) file.CloseFile();
   ClearHeavyPositions();
 }
 
 void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers) {
-  KivRkf::RkFile file;
+  auto shared = std::make_shared<KivRkf::RkFile>();
+  KivRkf::RkFile& file = *shared;
   OpenForReading(file, path, "KivMox::Tree::LoadNodes");
   bool wide = false;
   file.CheckSupport(file.ReadVersion(), wide);
   std::uint32_t attach = AttachIdentifier();
-  ReadTreeSections(file, path, attach, wide, identifiers);
-  file.CloseFile();
+  ReadTreeSections(shared, path, attach, wide, identifiers);
+  if (!deferred_) file.CloseFile();
   ClearHeavyPositions();
 }
 
@@ -105,10 +107,10 @@ std::uint32_t Tree::AttachIdentifier() {
   return root && root->mergeRoot != 0 ? 1 : 0;
 }
 
-void Tree::ReadTreeSections(KivRkf::RkFile& file, const std::string& path, std::uint32_t attach,
-                            bool wide, IdentifierMap& identifiers) {
-  file.EnsureIndex();
-  KivRkf::Index& index = file.GetIndex();
+void Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& path,
+                            std::uint32_t attach, bool wide, IdentifierMap& identifiers) {
+  file->EnsureIndex();
+  KivRkf::Index& index = file->GetIndex();
   // A container without the node tree is not a Mox file (a view point file, say).
   KIV_CHECK(index.HasName(kMoxTree), FormatNotSupported, path + " is not a Mox file", kLoad);
   const std::uint64_t offset = attach != 0 ? NextId() - 1 : 0;
@@ -141,8 +143,13 @@ void Tree::ReadTreeSections(KivRkf::RkFile& file, const std::string& path, std::
       light = narrow;
     }
     if (light != 0) index.SetReadingPosition(kLightData, light);
+    const std::uint64_t lightStart = index.ReadingPosition(kLightData);
     std::unique_ptr<Node> payload =
         ReadPayload(index, type, version, static_cast<std::uint32_t>(offset));
+    // Each node's record has bytes of its own (headers pointing at one record would let
+    // a small file stand for any number of nodes).
+    const std::uint64_t lightEnd = index.ReadingPosition(kLightData);
+    if (lightEnd > lightStart) index.ClaimRange(kLightData, lightStart, lightEnd - lightStart);
     if (payload) payload->name = name;
     identifiers[id] = link[0];
     if (h == 0 && attach != 0) {
@@ -164,10 +171,12 @@ void Tree::ReadTreeSections(KivRkf::RkFile& file, const std::string& path, std::
       SetEntryNode(entry, std::move(payload));
     }
   }
-  LoadHeavy(index, read);
+  LoadHeavy(file, read);
 }
 
-void Tree::LoadHeavy(KivRkf::Index& index, const std::set<std::uint32_t>& ids) {
+void Tree::LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file,
+                     const std::set<std::uint32_t>& ids) {
+  KivRkf::Index& index = file->GetIndex();
   std::vector<Geometry*> geometries;
   std::vector<NodeSets*> sets;
   for (std::uint32_t id : ids) {
@@ -176,8 +185,12 @@ void Tree::LoadHeavy(KivRkf::Index& index, const std::set<std::uint32_t>& ids) {
     if (auto* g = As<Geometry>(it->second.data, "Geometry")) geometries.push_back(g);
     if (auto* s = As<NodeSets>(it->second.data, "NodeSets")) sets.push_back(s);
   }
-  for (auto* g : geometries) g->LoadConnectivityBlocks(index, kHeavyData);
-  for (auto* g : geometries) g->LoadOtherBlocks(index, kHeavyData);
+  if (deferred_) {
+    for (auto* g : geometries) g->DeferBlocks(file, kHeavyData);
+  } else {
+    for (auto* g : geometries) g->LoadConnectivityBlocks(index, kHeavyData);
+    for (auto* g : geometries) g->LoadOtherBlocks(index, kHeavyData);
+  }
   for (auto* s : sets) ReadNodeSetsHeavy(*s, index, kHeavyData);
 }
 

@@ -1,0 +1,164 @@
+// Deferred loading: a tree loaded with loaders on its still-open inputs writes the same
+// file as a tree that holds every value in memory.
+#include <map>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "kiv/mox/group.hpp"
+#include "kiv/rkf/rkfile.hpp"
+#include "support/model_builder.hpp"
+#include "support/test_support.hpp"
+
+using namespace KivMox;
+using TestSupport::TempDir;
+
+namespace {
+
+// The decompressed bytes of every named stream of a container.
+std::map<std::string, std::vector<std::uint8_t>> Sections(const std::string& path) {
+  KivRkf::RkFile file;
+  file.OpenFile(path, "rb");
+  file.ReadIndex();
+  KivRkf::Index& index = file.GetIndex();
+  std::map<std::string, std::vector<std::uint8_t>> sections;
+  for (const auto& [name, limiter] : index.Names()) {
+    if (!name.empty() && name[0] == '\x0B') continue;
+    auto& bytes = sections[name];
+    for (std::uint64_t b : limiter.blocks) {
+      index.LoadBlock(b, file.Stream());
+      const KivRkf::Block& block = index.Buffer(b);
+      bytes.insert(bytes.end(), block.Data(), block.Data() + block.Size());
+    }
+  }
+  return sections;
+}
+
+// A model whose heavy data spans several blocks.
+void BuildLargeTree(Tree& tree, int parts) {
+  TestSupport::BuildRichTree(tree);
+  auto& mesh = TestSupport::GeometryAt(tree, 4);
+  for (int p = 0; p < parts; ++p) {
+    GeometryArray conn;
+    conn.name = "cells " + std::to_string(p);
+    conn.kind = 4;
+    std::vector<std::int32_t> ints;
+    for (int i = 0; i < 3000; ++i) ints.push_back(i * 7 % 1001 + p);
+    TestSupport::FillInts(conn, ints, 4);
+    mesh.arrays.push_back(conn);
+    GeometryArray field;
+    field.name = "field " + std::to_string(p);
+    field.kind = 1;
+    std::vector<float> floats;
+    for (int i = 0; i < 2999; ++i) floats.push_back(float(i) * 0.01f + float(p));
+    TestSupport::FillFloats(field, floats, 3);  // not a multiple of 3: a tail stays in place
+    mesh.arrays.push_back(field);
+  }
+}
+
+std::string MergeTwo(const std::string& a, const std::string& b, const std::string& out,
+                     bool deferred) {
+  Tree tree("MoxMerge", "2017 R1");
+  tree.SetDeferredLoading(deferred);
+  auto root = std::make_unique<Group>();
+  root->name = "Merge";
+  root->mergeRoot = 1;
+  tree.SetEntryNode(tree.GetCurrentNode(), std::move(root));
+  Tree::IdentifierMap ids;
+  tree.Load(a, ids);
+  tree.LoadNodes(b, ids);
+  if (deferred) {
+    // Nothing was read: the arrays hold loaders on the open inputs.
+    auto& mesh = TestSupport::GeometryAt(tree, 5);
+    EXPECT_FALSE(mesh.arrays[0].data.HasBytes());
+    EXPECT_TRUE(mesh.arrays[0].data.loader != nullptr);
+  }
+  tree.Save(out);
+  return out;
+}
+
+}  // namespace
+
+TEST(DeferredLoading, WritesTheSameSectionsAsTheInMemoryPath) {
+  TempDir dir;
+  TestSupport::EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "20000");
+  {
+    Tree a, b;
+    BuildLargeTree(a, 6);
+    BuildLargeTree(b, 3);
+    a.Save(dir.File("a.mox"));
+    b.Save(dir.File("b.mox"));
+  }
+  MergeTwo(dir.File("a.mox"), dir.File("b.mox"), dir.File("memory.mox"), false);
+  MergeTwo(dir.File("a.mox"), dir.File("b.mox"), dir.File("deferred.mox"), true);
+  auto memory = Sections(dir.File("memory.mox"));
+  auto deferred = Sections(dir.File("deferred.mox"));
+  ASSERT_EQ(memory.size(), deferred.size());
+  EXPECT_GT(memory.at("Heavy Data").size(), 100000u);
+  for (const auto& [name, bytes] : memory) {
+    if (name == "Global Information") continue;
+    EXPECT_TRUE(bytes == deferred.at(name)) << name;
+  }
+  // The histories differ only in the save time.
+  Tree m, d;
+  Tree::IdentifierMap ids;
+  m.Load(dir.File("memory.mox"), ids);
+  d.Load(dir.File("deferred.mox"), ids);
+  ASSERT_EQ(m.globalInfo.size(), d.globalInfo.size());
+  for (std::size_t i = 0; i < m.globalInfo.size(); ++i) {
+    GlobalInfoRecord x = m.globalInfo[i], y = d.globalInfo[i];
+    x.saveTime = y.saveTime = "";
+    EXPECT_EQ(x, y);
+  }
+  EXPECT_EQ(TestSupport::DescribeTree(m, false), TestSupport::DescribeTree(d, false));
+}
+
+TEST(DeferredLoading, InputsStayOpenUntilTheOutputIsWrittenEvenOverAnInput) {
+  TempDir dir;
+  {
+    Tree a;
+    BuildLargeTree(a, 2);
+    a.Save(dir.File("a.mox"));
+  }
+  Tree expected;
+  Tree::IdentifierMap ids;
+  expected.Load(dir.File("a.mox"), ids);
+  {
+    Tree tree;
+    tree.SetDeferredLoading(true);
+    tree.Load(dir.File("a.mox"), ids);
+    tree.Save(dir.File("a.mox"));  // replaces the input it still reads from
+  }
+  Tree again;
+  again.Load(dir.File("a.mox"), ids);
+  EXPECT_EQ(TestSupport::DescribeTree(again, false), TestSupport::DescribeTree(expected, false));
+  EXPECT_EQ(again.globalInfo.size(), expected.globalInfo.size() + 1);
+}
+
+TEST(DeferredLoading, DamagedHeavyDataFailsTheSaveAndLeavesNoOutput) {
+  TempDir dir;
+  {
+    Tree a;
+    BuildLargeTree(a, 2);
+    a.Save(dir.File("a.mox"));
+  }
+  // Cut the file inside its first block (the heavy data comes first).
+  auto bytes = TestSupport::ReadFileBytes(dir.File("a.mox"));
+  KivRkf::RkFile probe;
+  probe.OpenFile(dir.File("a.mox"), "rb");
+  probe.ReadIndex();
+  const auto& first = probe.GetIndex().Blocks().at(0);
+  ASSERT_EQ(first.name, "Heavy Data");
+  for (std::uint64_t i = first.offset + 10; i < first.offset + 40; ++i) bytes[i] ^= 0x5A;
+  probe.CloseFile();
+  TestSupport::WriteFileBytes(dir.File("bad.mox"), bytes);
+  Tree tree;
+  tree.SetDeferredLoading(true);
+  Tree::IdentifierMap ids;
+  EXPECT_EQ(TestSupport::CodeOf([&] {
+              tree.Load(dir.File("bad.mox"), ids);
+              tree.Save(dir.File("out.mox"));
+            }),
+            9);
+  EXPECT_FALSE(TestSupport::FileExists(dir.File("out.mox")));
+}

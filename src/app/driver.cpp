@@ -9,6 +9,7 @@
 #include "app/command_line.hpp"
 #include "app/file_copy.hpp"
 #include "app/merge_operations.hpp"
+#include "app/terminal_progress.hpp"
 #include "kiv/log/log_manager.hpp"
 
 namespace MoxApp {
@@ -48,6 +49,7 @@ int RunMoxMerge(int argc, const char* const* argv) {
     return kExitUsage;
   }
   Kiv::Log::SetUpLog();
+  ProgressScope progress;
   std::vector<std::string> inputs = cl.arrangeFiles ? ArrangeFiles(cl.inputs) : cl.inputs;
   SplitInputs split = SeparateInputs(inputs);
   if (split.moxInputs.empty()) {

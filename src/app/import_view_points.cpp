@@ -5,6 +5,7 @@
 #include <map>
 
 #include "app/merge_operations.hpp"
+#include "app/terminal_progress.hpp"
 #include "kiv/mox/tree.hpp"
 
 namespace MoxApp {
@@ -13,14 +14,15 @@ int ImportViewPoints(const std::string& start, const std::vector<std::string>& v
                      const std::string& output) {
   try {
     KivMox::Tree tree;
+    tree.SetDeferredLoading(true);
     std::map<std::uint32_t, std::uint32_t> identifiers;
     tree.Load(start, identifiers);
     for (const auto& path : viewPointFiles) tree.LoadViewPoints(path);
     tree.Save(output);
+    if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {
-    std::cerr << e.what() << std::endl;
-    return 2;
+    return ReportFailure(e);
   }
 }
 

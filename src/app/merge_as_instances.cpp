@@ -6,6 +6,7 @@
 
 #include "app/instance_tags.hpp"
 #include "app/merge_operations.hpp"
+#include "app/terminal_progress.hpp"
 #include "kiv/mox/tree.hpp"
 
 namespace MoxApp {
@@ -14,6 +15,7 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
                      bool autoRename, bool matchPartNames) {
   try {
     KivMox::Tree base;
+    base.SetDeferredLoading(true);
     std::map<std::uint32_t, std::uint32_t> identifiers;
     base.Load(inputs.at(0), identifiers);
     InstanceMap instances;
@@ -24,6 +26,7 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
     LinkInstances(base, instances);
     for (std::size_t k = 2; k <= inputs.size(); ++k) {
       KivMox::Tree further;
+      further.SetDeferredLoading(true);
       std::map<std::uint32_t, std::uint32_t> furtherIdentifiers;
       further.Load(inputs[k - 1], furtherIdentifiers);
       if (autoRename) {
@@ -36,10 +39,10 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
       LinkInstances(base, instances);
     }
     base.Save(output);
+    if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {
-    std::cerr << e.what() << std::endl;
-    return 2;
+    return ReportFailure(e);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/merge_operations.hpp"
+#include "app/terminal_progress.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/tree.hpp"
 
@@ -15,6 +16,7 @@ namespace MoxApp {
 int MergeFiles(const std::vector<std::string>& inputs, const std::string& output) {
   try {
     KivMox::Tree tree("MoxMerge", "2017 R1");
+    tree.SetDeferredLoading(true);
     auto root = std::make_unique<KivMox::Group>();
     root->name = "Merge";
     root->mergeRoot = 1;
@@ -27,10 +29,10 @@ int MergeFiles(const std::vector<std::string>& inputs, const std::string& output
         tree.LoadNodes(inputs[i], identifiers);
     }
     tree.Save(output);
+    if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {
-    std::cerr << e.what() << std::endl;
-    return 2;
+    return ReportFailure(e);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/nodesets.hpp"
+#include "kiv/mox/progress.hpp"
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/shape.hpp"
 #include "kiv/mox/tree.hpp"
@@ -58,6 +59,7 @@ T* As(Node* node, const char* type) {
 }  // namespace
 
 void Tree::OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method) {
+  if (ProgressListener* progress = GetProgressListener()) progress->Reading(path);
   file.OpenFile(path, "rb");
   KIV_CHECK(file.IsContainerFile(), FormatNotSupported, path + " is not a Mox file", method);
 }

@@ -9,6 +9,7 @@
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/nodesets.hpp"
+#include "kiv/mox/progress.hpp"
 #include "kiv/mox/safe_output.hpp"
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/shape.hpp"
@@ -41,11 +42,21 @@ void Tree::Save(const std::string& path) {
 }
 
 void Tree::SaveHeavyData(KivRkf::RkFile& file) {
-  for (bool connectivity : {true, false})
-    for (auto& [id, entry] : Entries())
-      if (entry.data && entry.data->GetTypeName() == "Geometry")
-        static_cast<Geometry*>(entry.data)
-            ->WriteHeavyData(file.GetIndex(), file.Stream(), kHeavyData, connectivity);
+  std::vector<Geometry*> geometries;
+  std::uint64_t total = 0;
+  for (auto& [id, entry] : Entries()) {
+    if (!entry.data || entry.data->GetTypeName() != "Geometry") continue;
+    geometries.push_back(static_cast<Geometry*>(entry.data));
+    for (const auto& array : geometries.back()->arrays)
+      if (!array.linked) total += array.data.byteSize;
+  }
+  ProgressListener* progress = GetProgressListener();
+  for (bool connectivity : {true, false}) {
+    for (Geometry* geometry : geometries) {
+      geometry->WriteHeavyData(file.GetIndex(), file.Stream(), kHeavyData, connectivity);
+      if (progress) progress->Writing(file.GetIndex().GetSize(kHeavyData), total);
+    }
+  }
 }
 
 void Tree::SaveTree(KivRkf::RkFile& file) {

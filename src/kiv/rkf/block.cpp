@@ -4,6 +4,7 @@
 
 #include "kiv/log/raise.hpp"
 #include "kiv/rkf/env.hpp"
+#include "kiv/rkf/huge_pages.hpp"
 
 namespace KivRkf {
 
@@ -68,6 +69,7 @@ void Block::SetPosition(std::uint64_t p) {
 void Block::Read(std::FILE* stream, std::uint32_t count) {
   if (count == 0) return;
   EnsureCapacity(count);
+  AdviseHugePages(data_.get() + position_, count);
   std::size_t got = std::fread(data_.get() + position_, 1, count, stream);
   KIV_CHECK(got == count, ReadError, "Unable to read from file", "KivRkf::Block::Read");
   size_ = std::max(size_, position_ + count);

@@ -111,6 +111,14 @@ class Index {
     SetReadingPosition(name, position, stream_);
   }
   BlockSizeLimiter& GetBlockSizeLimiter(const std::string& name);
+  // The stream byte position at which the next value of the stream is read (0 for a
+  // stream that does not exist).
+  std::uint64_t ReadingPosition(const std::string& name) const;
+  // Notes that bytes [position, position + size) of the stream were read into one record.
+  // Fails with code 9 when some of them were read into another record before: in a sound
+  // file no two records share bytes, and records that did would let a small file stand
+  // for any amount of data.
+  void ClaimRange(const std::string& name, std::uint64_t position, std::uint64_t size);
 
   // ---- Access ----
   // The open file the reading side loads blocks from, and its length in bytes (every
@@ -145,6 +153,8 @@ class Index {
   std::uint64_t indexBufferSize_ = 0;
   std::FILE* stream_ = nullptr;
   std::uint64_t fileSize_ = 0;
+  // Per stream, the byte ranges read into records (ClaimRange): start -> end.
+  std::map<std::string, std::map<std::uint64_t, std::uint64_t>> claims_;
 };
 
 }  // namespace KivRkf

@@ -5,6 +5,7 @@
 // checked against the length of the file before anything is allocated or read.
 #include <sys/stat.h>
 
+#include <iterator>
 #include <string>
 
 #include "kiv/log/log_manager.hpp"
@@ -88,6 +89,7 @@ void Index::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t lengt
   buffers_.clear();
   buffers_.resize(blocks_.size());
   names_.clear();
+  claims_.clear();
   for (std::uint64_t b = 0; b < blocks_.size(); ++b) LimiterFor(blocks_[b].name).blocks.push_back(b);
   KIV_LOG_INFO(kReadTable, "Index block read. ");
 }
@@ -167,6 +169,35 @@ void Index::SetReadingPosition(const std::string& name, std::uint64_t position,
   if (!found) chosen = CreateBlock(name);
   if (!blocks_[chosen].loaded) LoadBlock(chosen, stream);
   buffers_[chosen].SetPosition(r);
+}
+
+std::uint64_t Index::ReadingPosition(const std::string& name) const {
+  auto it = names_.find(name);
+  if (it == names_.end()) return 0;
+  // Blocks before the one being read are used up (or were released by a reposition);
+  // a block not loaded yet is read from its start.
+  std::uint64_t before = 0;
+  for (std::uint64_t b : it->second.blocks) {
+    const Block& buffer = buffers_[b];
+    if (buffer.Size() == 0 && !blocks_[b].loaded) return before;
+    if (buffer.Position() != buffer.Size()) return before + buffer.Position();
+    before += buffer.Size();
+  }
+  return before;
+}
+
+void Index::ClaimRange(const std::string& name, std::uint64_t position, std::uint64_t size) {
+  const char* method = "KivRkf::Index::ClaimRange";
+  if (size == 0) return;
+  const std::string shared = "Two records share bytes of \"" + name + "\"";
+  KIV_CHECK(position <= ~std::uint64_t{0} - size, ReadError, shared, method);
+  const std::uint64_t end = position + size;
+  auto& ranges = claims_[name];
+  const auto next = ranges.lower_bound(position);
+  const bool overlaps = (next != ranges.end() && next->first < end) ||
+                        (next != ranges.begin() && std::prev(next)->second > position);
+  KIV_CHECK(!overlaps, ReadError, shared, method);
+  ranges.emplace(position, end);
 }
 
 }  // namespace KivRkf

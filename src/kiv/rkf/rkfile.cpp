@@ -2,7 +2,9 @@
 // the primary index field at offset 12 and the blocks (index.cpp draws that part).
 #include "kiv/rkf/rkfile.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cfloat>
@@ -22,8 +24,9 @@ constexpr long kVersionOffset = 8;
 constexpr long kIndexLengthOffset = 12;
 constexpr std::size_t kVersionLength = 4;
 
-// The version text narrowed to single precision, as older writers stored it, then counted
-// in tenths; values outside the int range are clamped so that they still compare right.
+// Tenths of a version number: narrowed to single precision, widened again and nudged by
+// 0.001 so that "1.3" counts 13; values outside the int range are clamped so that they
+// still compare right.
 int TenthsOf(double value) {
   if (std::isnan(value)) return 0;
   if (std::fabs(value) > FLT_MAX) return value > 0 ? INT_MAX : INT_MIN;
@@ -33,16 +36,34 @@ int TenthsOf(double value) {
   return static_cast<int>(tenths);
 }
 
+// fopen, except that a file opened for reading is opened without waiting: a FIFO
+// without a writer would otherwise block the open for ever (it is refused below, as it
+// is no regular file).
+std::FILE* OpenStream(const std::string& path, const char* mode) {
+  if (mode[0] != 'r') return std::fopen(path.c_str(), mode);
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  const int flags = fcntl(fd, F_GETFL);
+  std::FILE* stream =
+      flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, mode) : nullptr;
+  if (!stream) close(fd);
+  return stream;
+}
+
 }  // namespace
 
-int VersionNumber(const std::string& text) { return TenthsOf(std::strtod(text.c_str(), nullptr)); }
+int VersionNumber(const std::string& text) {
+  return TenthsOf(std::strtod(text.c_str(), nullptr));
+}
 
-RkFile::~RkFile() { RkFile::CloseFile(); }
+RkFile::~RkFile() {
+  RkFile::CloseFile();
+}
 
 void RkFile::OpenFile(const std::string& path, const char* mode) {
   KIV_CHECK(!stream_, Miscellaneous, "File stream is already in use", "KivRkf::RkFile::OpenFile");
   const std::string failed = "Unable to open file \"" + path + "\"";
-  std::FILE* stream = std::fopen(path.c_str(), mode);
+  std::FILE* stream = OpenStream(path, mode);
   KIV_CHECK(stream, Miscellaneous, failed, "KivRkf::RkFile::OpenFile");
   // fopen accepts directories on this platform; only regular files are containers.
   struct stat st {};
@@ -113,9 +134,10 @@ void RkFile::WriteHeader() {
   static constexpr char kVersionField[kVersionLength] = {'1', '.', '3', '\0'};
   KIV_CHECK(stream_, WriteError, "Unable to write to file", "KivRkf::RkFile::WriteHeader");
   std::fseek(stream_, 0, SEEK_SET);
-  KIV_CHECK(std::fwrite(kMagic, 1, sizeof kMagic, stream_) == sizeof kMagic &&
-                std::fwrite(kVersionField, 1, sizeof kVersionField, stream_) == sizeof kVersionField,
-            WriteError, "Unable to write to file", "KivRkf::RkFile::WriteHeader");
+  KIV_CHECK(
+      std::fwrite(kMagic, 1, sizeof kMagic, stream_) == sizeof kMagic &&
+          std::fwrite(kVersionField, 1, sizeof kVersionField, stream_) == sizeof kVersionField,
+      WriteError, "Unable to write to file", "KivRkf::RkFile::WriteHeader");
 }
 
 }  // namespace KivRkf

@@ -6,14 +6,15 @@
 #include <libdeflate.h>
 
 #include "kiv/log/raise.hpp"
+#include "kiv/rkf/huge_pages.hpp"
 
 namespace KivRkf {
 
 namespace {
 
 constexpr std::uint32_t kLengthField = 4;
-// DEFLATE expands at most 1032:1 (a 258-byte match in one bit pair), plus slack for the
-// few bytes of a tiny stream.
+// DEFLATE inflates at most 1032:1 (a 258-byte match coded in two bits); the slack covers
+// the fixed bytes of a tiny stream.
 constexpr std::uint64_t kMaxRatio = 1032;
 constexpr std::uint64_t kSlack = 1024;
 
@@ -21,7 +22,9 @@ constexpr const char* kCompress = "KivRkf::BlockZlibCompressor::operator ()";
 constexpr const char* kUnCompress = "KivRkf::BlockZlibUnCompressor::operator ()";
 
 MallocBuffer Allocate(std::uint64_t bytes) {
-  return MallocBuffer(static_cast<std::uint8_t*>(std::malloc(bytes ? bytes : 1)));
+  MallocBuffer buffer(static_cast<std::uint8_t*>(std::malloc(bytes ? bytes : 1)));
+  AdviseHugePages(buffer.get(), bytes);
+  return buffer;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/instance_tags.hpp"
 
+#include <cstdio>
 #include <set>
 #include <utility>
 
@@ -31,11 +32,9 @@ std::string InstanceTag(const std::string& name) {
 }
 
 std::string FileSuffix(std::size_t position, bool suffix) {
-  std::string text;
-  if (suffix) {
-    text = "F";
-    text += std::to_string(position);
-  }
+  if (!suffix) return {};
+  char text[24];
+  std::snprintf(text, sizeof text, "F%zu", position);
   return text;
 }
 

@@ -86,6 +86,11 @@ RawFrame RawFrame::WithPayload(const std::string& version,
 
 RawFrame RawFrame::Empty(const std::string& version) { return WithPayload(version, {}); }
 
+const RawFrame& RawFrame::DefaultViewPoint() {
+  static const RawFrame frame = Empty("0.5");
+  return frame;
+}
+
 std::string RawFrame::Version() const {
   if (bytes.size() < 8) return {};
   std::uint32_t n = 0;

@@ -34,6 +34,8 @@ struct RawFrame {
   std::vector<std::uint8_t> bytes;
   // A frame of the given version with no payload.
   static RawFrame Empty(const std::string& version);
+  // The frame of a new view point: version "0.5", no payload (made once).
+  static const RawFrame& DefaultViewPoint();
   // A frame of the given version whose payload is the given bytes.
   static RawFrame WithPayload(const std::string& version, const std::vector<std::uint8_t>& payload);
   std::string Version() const;
@@ -53,7 +55,7 @@ struct ViewPointEntry {
   float farValue = 100.0f;
   std::array<std::uint32_t, 3> valuesD = {0, 0, 0};
   std::array<std::uint32_t, 4> valuesE = {0, 0, 0, 0};
-  RawFrame viewPoint = RawFrame::Empty("0.5");
+  RawFrame viewPoint = RawFrame::DefaultViewPoint();
 
   bool operator==(const ViewPointEntry& other) const = default;
 };

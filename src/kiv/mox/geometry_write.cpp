@@ -78,6 +78,10 @@ void Geometry::WriteRk(KivRkf::Index& index, const std::string& light,
                        [[maybe_unused]] const std::string& heavy,
                        const std::string& attributes) const {
   for (const GeometryArray& array : arrays) {
+    // The kind word holds the kind in its low byte and the subKind in its high byte; a
+    // wider kind (older records store 32 bits) would come back as another kind.
+    KIV_CHECK(array.kind == kUnpackedKind || (array.kind <= 0xFF && array.data.subKind <= 0xFF),
+              OutOfBounds, "An array kind above 255 cannot be stored", kWriteRk);
     if (array.linked) continue;
     KIV_CHECK(array.heavyPosition.has_value(), ElementNotFound, nullptr, kWriteRk);
     KIV_CHECK(array.data.byteSize <= kMaxRun, OutOfBounds,

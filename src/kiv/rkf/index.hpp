@@ -155,6 +155,10 @@ class Index {
   std::uint64_t fileSize_ = 0;
   // Per stream, the byte ranges read into records (ClaimRange): start -> end.
   std::map<std::string, std::map<std::uint64_t, std::uint64_t>> claims_;
+  // The bytes LoadBlock may still read and inflate: four times what all blocks of the
+  // table can hold, so that records that send the reader back and forth between large
+  // blocks cannot make it inflate them again and again. No limit until a table is read.
+  std::uint64_t loadBudget_ = ~std::uint64_t{0};
 };
 
 }  // namespace KivRkf

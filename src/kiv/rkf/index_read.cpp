@@ -19,6 +19,18 @@ const char* const kReadTable = "KivRkf::Index::ReadIndexBufferFromFileStream";
 const char* const kReading = "KivRkf::Index::GetReadingBlockIndex";
 // serial, name count, storedSize, flags, reserved: the fewest bytes of one record.
 constexpr std::uint32_t kMinRecordSize = 1 + 4 + 4 + 1 + 1;
+// DEFLATE inflates at most 1032:1, plus the fixed bytes of a tiny stream.
+constexpr std::uint64_t kMaxInflation = 1032;
+constexpr std::uint64_t kInflationSlack = 1024;
+// How often, on average, each block may be loaded; sound readers load a block once or
+// twice (the two passes over the heavy data).
+constexpr std::uint64_t kLoadsPerBlock = 4;
+
+// The bytes loading block info costs at most: its stored bytes and what they inflate to.
+std::uint64_t LoadCost(const BlockInfo& info) {
+  const std::uint64_t stored = info.storedSize;
+  return (info.flags & kFlagZlib) ? stored + kMaxInflation * stored + kInflationSlack : stored;
+}
 
 std::uint64_t FileSize(std::FILE* stream) {
   struct stat st;
@@ -90,6 +102,11 @@ void Index::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t lengt
   buffers_.resize(blocks_.size());
   names_.clear();
   claims_.clear();
+  loadBudget_ = 0;
+  for (const BlockInfo& info : blocks_) {
+    const std::uint64_t cost = kLoadsPerBlock * LoadCost(info);
+    loadBudget_ = loadBudget_ > ~std::uint64_t{0} - cost ? ~std::uint64_t{0} : loadBudget_ + cost;
+  }
   for (std::uint64_t b = 0; b < blocks_.size(); ++b) LimiterFor(blocks_[b].name).blocks.push_back(b);
   KIV_LOG_INFO(kReadTable, "Index block read. ");
 }
@@ -98,6 +115,10 @@ void Index::LoadBlock(std::uint64_t b, std::FILE* stream) {
   BlockInfo& info = blocks_[b];
   ComputeOffset(b);
   CheckFileRange(stream, info.offset, info.storedSize);
+  KIV_CHECK(LoadCost(info) <= loadBudget_, ReadError,
+            "The records of the file send the reader back and forth between its blocks",
+            "KivRkf::Index::LoadBlock");
+  loadBudget_ -= LoadCost(info);
   KIV_CHECK(fseeko(stream, static_cast<off_t>(info.offset), SEEK_SET) == 0, ReadError,
             "Unable to read from file", "KivRkf::Block::Read");
   Block& buffer = buffers_[b];

@@ -173,18 +173,23 @@ struct VersionedRecord<KivMox::UnknownActionRecord>
 
 template <>
 struct VersionedRecord<KivMox::ActionEntryState> : ActionRecordBase<KivMox::ActionEntryState> {
+  static constexpr std::uint32_t kMinPayload = 9 * 4 + 12 * 4 + 4 + 1 + 4;
   static void Put(Block& b, const KivMox::ActionEntryState& s, int group);
   static void Get(Block& b, KivMox::ActionEntryState& s, int group);
 };
 
 template <>
 struct VersionedRecord<KivMox::ActionEntry> : ActionRecordBase<KivMox::ActionEntry> {
+  // Two string counts, three bytes, a sequence count and the state record.
+  static constexpr std::uint32_t kMinPayload =
+      4 + 4 + 3 + 4 + 4 + VersionedRecord<KivMox::ActionEntryState>::kMinPayload;
   static void Put(Block& b, const KivMox::ActionEntry& e, int group);
   static void Get(Block& b, KivMox::ActionEntry& e, int group);
 };
 
 template <>
 struct VersionedRecord<KivMox::ActionTriple> : ActionRecordBase<KivMox::ActionTriple> {
+  static constexpr std::uint32_t kMinPayload = 3 * 4;
   static void Put(Block& b, const KivMox::ActionTriple& t, int group);
   static void Get(Block& b, KivMox::ActionTriple& t, int group);
 };

@@ -17,6 +17,9 @@
 //   static void Put(Block&, const T&, int group);
 //   static void Get(Block&, T&, int group);
 // It then also gets a Codec, so Block::Put/Get, Index::Put/Get and std::vector<T> work.
+// A type read in sequences also gives static constexpr std::uint32_t kMinPayload, the
+// fewest bytes its group 1 takes, so that a count is checked against what the records
+// really need, not against 4 bytes each.
 #pragma once
 
 #include <cstdint>
@@ -104,10 +107,22 @@ void CopyFromBlock_Versioned(Block& block, T& record) {
   VersionedFrame::EndRead(block, state);
 }
 
-// Every versioned record is one value of the typed encoding.
+// The fewest bytes of group 1 (which every version has): VersionedRecord<T>::kMinPayload
+// when the record type gives one, else 0.
+template <class T>
+constexpr std::uint32_t MinPayload() {
+  if constexpr (requires { VersionedRecord<T>::kMinPayload; })
+    return VersionedRecord<T>::kMinPayload;
+  else
+    return 0;
+}
+
+// Every versioned record is one value of the typed encoding. It takes at least the count
+// of its version string (a legacy frame has no size field) and its group 1, so a count
+// of records is checked against that before the records are allocated.
 template <Versioned T>
 struct Codec<T, void> {
-  static constexpr std::uint32_t kMinSize = 4;
+  static constexpr std::uint32_t kMinSize = 4 + MinPayload<T>();
   static void Put(Block& b, const T& v) { CopyToBlock_Versioned(b, v); }
   static void Get(Block& b, T& v) { CopyFromBlock_Versioned(b, v); }
 };

@@ -12,6 +12,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "app/listing_json.hpp"
@@ -31,11 +32,19 @@ void Require(bool condition, const char* what) {
   std::abort();
 }
 
-// The listing text without what a save changes (container version and history).
+// The listing text without what a save changes (container version and history), without
+// the vibration flags of linked arrays (recomputed on reading from an attribute map that
+// the reader empties for linked arrays), and with an empty current view point name read
+// as the default name (an empty string is stored with length 0, which reads as nothing).
 std::string ListingText(const KivMox::Tree& tree) {
   MoxApp::ModelListing listing = MoxApp::ListModel(tree, "");
   listing.containerVersion.clear();
   listing.history.clear();
+  for (auto& line : listing.lines)
+    if (auto* entry = std::get_if<MoxApp::EntryListing>(&line))
+      for (auto& array : entry->arrays)
+        if (array.linked) array.vibration = 0;
+  if (listing.currentViewName.empty()) listing.currentViewName = "no name";
   std::ostringstream out;
   MoxApp::PrintListing(listing, out);
   return out.str();

@@ -96,7 +96,11 @@ inline void Attributes(Writer& w, const KivMox::AttributeMap& map) {
 }
 
 inline void Array(Writer& w, const KivMox::GeometryArray& a) {
-  w.Line().Key("array").Bytes(a.name).Key("kind").Num(a.kind).Key("vibration").Num(a.vibration);
+  // A linked array's vibration flag is recomputed on reading from its attribute map, which
+  // the reader empties for linked arrays: it is not carried through a save, so it is left
+  // out of the description.
+  w.Line().Key("array").Bytes(a.name).Key("kind").Num(a.kind);
+  if (!a.linked) w.Key("vibration").Num(a.vibration);
   Attributes(w, a.attributes);
   w.Key("subKind").Num(a.data.subKind).Key("linked").Num(a.linked);
   if (a.linked) {
@@ -138,7 +142,15 @@ inline void Node(Writer& w, const KivMox::Node& node) {
 }
 
 inline void ViewEntry(Writer& w, const KivMox::ViewPointEntry& e) {
-  w.Line().Key("view").Bytes(e.name).Key("flag").Num(e.flag).Key("a").Nums(e.valuesA);
+  // An empty name is stored as a string of length 0, which reads as the default name of
+  // a new entry: both describe alike.
+  w.Line()
+      .Key("view")
+      .Bytes(e.name.empty() ? std::string("no name") : e.name)
+      .Key("flag")
+      .Num(e.flag)
+      .Key("a")
+      .Nums(e.valuesA);
   w.Key("b").Nums(e.valuesB).Key("c").Nums(e.valuesC).Key("fov").Num(e.fieldOfView);
   w.Key("aspect").Num(e.aspect).Key("m").Nums(e.matrix).Key("near").Num(e.nearValue);
   w.Key("far").Num(e.farValue).Key("d").Nums(e.valuesD).Key("e").Nums(e.valuesE);

@@ -64,6 +64,15 @@ struct GeometryArray {
 // The data of every array of a tree, by (geometry node identifier, array index).
 using LinkSources = std::map<std::pair<std::uint32_t, std::uint32_t>, NumericArray>;
 
+// What the heavy writer reads from: the input whose stored runs it copied last. Inputs
+// are read block by block; when the writer moves on to another input, the block it was
+// reading in the previous one is freed (and read again should a later run lie in it), so
+// that one input block is in memory at a time however many inputs a merge has.
+struct HeavyReadState {
+  KivRkf::Index* source = nullptr;
+  std::string section;
+};
+
 class Geometry : public Node {
  public:
   Geometry() = default;
@@ -93,9 +102,10 @@ class Geometry : public Node {
   void ResolveLinks(LinkSources& sources);
 
   // One pass of the heavy writer: puts the stored run of each non-linked array of the
-  // pass at the end of "Heavy Data" and records its position in the array.
+  // pass at the end of "Heavy Data" and records its position in the array. With a read
+  // state, the blocks of an input are freed when the writer moves on to another input.
   void WriteHeavyData(KivRkf::Index& index, std::FILE* stream, const std::string& heavy,
-                      bool connectivityPass);
+                      bool connectivityPass, HeavyReadState* reading = nullptr);
   // Writes the "0.7" light record; every non-linked array needs a recorded position.
   void WriteRk(KivRkf::Index& index, const std::string& light, const std::string& heavy,
                const std::string& attributes) const;
@@ -106,7 +116,7 @@ class Geometry : public Node {
   void LoadBlocks(KivRkf::Index& index, const std::string& heavy, bool connectivity,
                   const char* method);
   void WriteArrayRun(KivRkf::Index& index, const std::string& heavy, GeometryArray& array,
-                     bool connectivity);
+                     bool connectivity, HeavyReadState* reading);
 };
 
 // The light reader: fills geometry from its record of the given version; idOffset is

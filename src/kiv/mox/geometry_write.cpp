@@ -42,10 +42,17 @@ void WriteThroughLoader(DataLoader& loader, const NumericArray& data, std::uint8
   EncodeComponents(values.get(), out, data.byteSize, data.componentCount);
 }
 
+void SwitchSource(HeavyReadState& reading, const DataLoader& loader) {
+  if (reading.source && (reading.source != loader.source || reading.section != loader.section))
+    reading.source->ReleaseLoadedBlocks(reading.section);
+  reading.source = loader.source;
+  reading.section = loader.section;
+}
+
 }  // namespace
 
 void Geometry::WriteArrayRun(KivRkf::Index& index, const std::string& heavy, GeometryArray& array,
-                             bool connectivity) {
+                             bool connectivity, HeavyReadState* reading) {
   const NumericArray& data = array.data;
   KIV_CHECK(data.byteSize <= kMaxRun, OutOfBounds, "A block cannot hold more than 4294967295 bytes",
             kHeavyMethod);
@@ -55,6 +62,7 @@ void Geometry::WriteArrayRun(KivRkf::Index& index, const std::string& heavy, Geo
   std::uint8_t* out =
       index.WritingBlock(heavy, false).Extend(static_cast<std::uint32_t>(data.byteSize));
   if (data.loader) {
+    if (reading) SwitchSource(*reading, *data.loader);
     WriteThroughLoader(*data.loader, data, out, connectivity);
   } else if (data.byteSize != 0) {
     EncodeComponents(data.Bytes(), out, data.byteSize, data.componentCount);
@@ -62,13 +70,13 @@ void Geometry::WriteArrayRun(KivRkf::Index& index, const std::string& heavy, Geo
 }
 
 void Geometry::WriteHeavyData(KivRkf::Index& index, std::FILE* stream, const std::string& heavy,
-                              bool connectivityPass) {
+                              bool connectivityPass, HeavyReadState* reading) {
   for (GeometryArray& array : arrays) {
     if (array.linked || array.IsConnectivity() != connectivityPass) continue;
     const std::uint64_t position = index.GetSize(heavy);
     index.SetBlockFlags(heavy, KivRkf::kFlagStreaming);
     index.SetBlockFlags(heavy, KivRkf::kFlagZlib);
-    WriteArrayRun(index, heavy, array, connectivityPass);
+    WriteArrayRun(index, heavy, array, connectivityPass, reading);
     index.FlushFrozen(stream);
     array.heavyPosition = position;
   }

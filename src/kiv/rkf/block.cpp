@@ -12,11 +12,17 @@ namespace {
 std::uint32_t gDefaultBlockSize = 10485760;
 }
 
-std::uint32_t Block::DefaultBlockSize() { return gDefaultBlockSize; }
-void Block::SetDefaultBlockSize(std::uint32_t size) { gDefaultBlockSize = size; }
+std::uint32_t Block::DefaultBlockSize() {
+  return gDefaultBlockSize;
+}
+void Block::SetDefaultBlockSize(std::uint32_t size) {
+  gDefaultBlockSize = size;
+}
 
 Block::Block(Block&& other) noexcept
-    : data_(std::move(other.data_)), capacity_(other.capacity_), size_(other.size_),
+    : data_(std::move(other.data_)),
+      capacity_(other.capacity_),
+      size_(other.size_),
       position_(other.position_) {
   other.capacity_ = other.size_ = other.position_ = 0;
 }

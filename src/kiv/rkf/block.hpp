@@ -98,12 +98,26 @@ class Block {
   // Takes over a malloc'd buffer of capacity bytes whose first size bytes are defined;
   // the old buffer is freed and size and position both become size.
   void Adopt(MallocBuffer buffer, std::uint32_t size, std::uint64_t capacity) {
+    (void)Exchange(std::move(buffer), size, capacity);
+  }
+  // Adopt, handing the old buffer (and its capacity) to the caller.
+  MallocBuffer Exchange(MallocBuffer buffer, std::uint32_t size, std::uint64_t capacity,
+                        std::uint64_t* oldCapacity = nullptr) {
+    if (oldCapacity) *oldCapacity = capacity_;
+    MallocBuffer old = std::move(data_);
     data_ = std::move(buffer);
     capacity_ = capacity;
     size_ = position_ = size;
+    return old;
   }
   // Frees the bytes but keeps size and position as a record of what the block held.
   void Release();
+  // Release, handing the buffer (and its capacity) to the caller.
+  MallocBuffer HandOver(std::uint64_t& capacity) {
+    capacity = capacity_;
+    capacity_ = 0;
+    return std::move(data_);
+  }
   // Frees the bytes and zeroes all four fields.
   void Clear();
 

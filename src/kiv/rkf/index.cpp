@@ -24,7 +24,9 @@ const std::string kIndexBlockName = std::string("\x0B") + "Index Block ";
 
 namespace {
 const char* const kPut = "KivRkf::Index::Put";
-std::string Num(std::uint64_t v) { return std::to_string(v); }
+std::string Num(std::uint64_t v) {
+  return std::to_string(v);
+}
 }  // namespace
 
 std::uint32_t StreamLimitFromEnvironment() {
@@ -48,8 +50,7 @@ BlockSizeLimiter& Index::LimiterFor(const std::string& name) {
 
 BlockSizeLimiter& Index::GetBlockSizeLimiter(const std::string& name) {
   auto it = names_.find(name);
-  if (it == names_.end())
-    KIV_RAISE(ElementNotFound, nullptr, "KivRkf::Index::GetBlockSizeLimiter");
+  if (it == names_.end()) KIV_RAISE(ElementNotFound, nullptr, "KivRkf::Index::GetBlockSizeLimiter");
   return it->second;
 }
 
@@ -122,7 +123,14 @@ Block& Index::WritingBlock(const std::string& name, bool typed) {
     if (typed) KIV_RAISE(Miscellaneous, "Attempt to write into a frozen block", kPut);
     KIV_RAISE(ElementNotFound, nullptr, kPut);
   }
-  return buffers_[b];
+  Block& block = buffers_[b];
+  // The next block of a stream fills the buffer of the block written before it.
+  if (!block.HasBuffer() && block.Size() == 0 && spares_.raw.Holds() && spares_.rawStream == name) {
+    std::uint64_t capacity = 0;
+    MallocBuffer buffer = spares_.raw.Take(0, capacity);
+    block.Adopt(std::move(buffer), 0, capacity);
+  }
+  return block;
 }
 
 std::uint64_t Index::GetSize(const std::string& name) const {
@@ -148,7 +156,9 @@ void Index::ComputeAllOffsets() {
   for (std::uint64_t b = 0; b < blocks_.size(); ++b) ComputeOffset(b);
 }
 
-std::uint64_t Index::BlockOffset(std::uint64_t b) const { return blocks_.at(b).offset; }
+std::uint64_t Index::BlockOffset(std::uint64_t b) const {
+  return blocks_.at(b).offset;
+}
 
 void Index::PutIndexContent(Block& block, std::uint64_t first, std::uint64_t count) const {
   block.Put(static_cast<std::uint32_t>(count));
@@ -175,7 +185,8 @@ void Index::WriteBufferToFileStream(std::uint64_t b, std::FILE* stream) {
   if (n != 0) KIV_LOG_INFO(method, "Buffer length: " + Num(n));
   if (info.flags & kFlagZlib) {
     BlockZlibCompressor compress(6);
-    compress(buffer);
+    compress(buffer, spares_);
+    spares_.rawStream = info.name;
     KIV_LOG_INFO(method, "Buffer length after transformations: " + Num(buffer.Size()));
   }
   info.storedSize = buffer.Size();
@@ -191,7 +202,15 @@ void Index::WriteBufferToFileStream(std::uint64_t b, std::FILE* stream) {
     KIV_RAISE(WriteError, "Saving the buffer failed", method);
   }
   buffer.Write(stream, false);
-  buffer.Release();
+  // Written: the bytes go, the buffer stays for the next block.
+  std::uint64_t capacity = 0;
+  MallocBuffer written = buffer.HandOver(capacity);
+  if (info.flags & kFlagZlib) {
+    spares_.packed.Keep(std::move(written), capacity);
+  } else {
+    spares_.raw.Keep(std::move(written), capacity);
+    spares_.rawStream = info.name;
+  }
   KIV_LOG_INFO(method, "Buffer " + Num(b) + " written to stream.");
 }
 

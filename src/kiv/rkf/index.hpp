@@ -19,6 +19,7 @@
 
 #include "kiv/log/raise.hpp"
 #include "kiv/rkf/block.hpp"
+#include "kiv/rkf/spare_buffers.hpp"
 
 namespace KivRkf {
 
@@ -110,6 +111,9 @@ class Index {
   void SetReadingPosition(const std::string& name, std::uint64_t position) {
     SetReadingPosition(name, position, stream_);
   }
+  // Frees the bytes of every loaded block of the stream; they are read from the file again
+  // when a later SetReadingPosition needs them.
+  void ReleaseLoadedBlocks(const std::string& name);
   BlockSizeLimiter& GetBlockSizeLimiter(const std::string& name);
   // The stream byte position at which the next value of the stream is read (0 for a
   // stream that does not exist).
@@ -159,6 +163,8 @@ class Index {
   // table can hold, so that records that send the reader back and forth between large
   // blocks cannot make it inflate them again and again. No limit until a table is read.
   std::uint64_t loadBudget_ = ~std::uint64_t{0};
+  // Buffers of the last block written, reused by the next one (spare_buffers.hpp).
+  SpareBuffers spares_;
 };
 
 }  // namespace KivRkf

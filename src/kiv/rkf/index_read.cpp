@@ -41,8 +41,8 @@ std::uint64_t FileSize(std::FILE* stream) {
 
 void Index::CheckFileRange(std::FILE* stream, std::uint64_t offset, std::uint64_t size) const {
   std::uint64_t fileSize = FileSize(stream ? stream : stream_);
-  KIV_CHECK(offset <= fileSize && size <= fileSize - offset, ReadError,
-            "Unable to read from file", "KivRkf::Block::Read");
+  KIV_CHECK(offset <= fileSize && size <= fileSize - offset, ReadError, "Unable to read from file",
+            "KivRkf::Block::Read");
 }
 
 void Index::DecodeIndexContent(Block& block, std::FILE* stream) {
@@ -107,7 +107,8 @@ void Index::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t lengt
     const std::uint64_t cost = kLoadsPerBlock * LoadCost(info);
     loadBudget_ = loadBudget_ > ~std::uint64_t{0} - cost ? ~std::uint64_t{0} : loadBudget_ + cost;
   }
-  for (std::uint64_t b = 0; b < blocks_.size(); ++b) LimiterFor(blocks_[b].name).blocks.push_back(b);
+  for (std::uint64_t b = 0; b < blocks_.size(); ++b)
+    LimiterFor(blocks_[b].name).blocks.push_back(b);
   KIV_LOG_INFO(kReadTable, "Index block read. ");
 }
 
@@ -163,8 +164,7 @@ Block* Index::ReadingBlock(const std::string& name) {
   }
 }
 
-void Index::SetReadingPosition(const std::string& name, std::uint64_t position,
-                               std::FILE* stream) {
+void Index::SetReadingPosition(const std::string& name, std::uint64_t position, std::FILE* stream) {
   if (names_.find(name) == names_.end()) CreateBlock(name);
   const auto& list = names_.at(name).blocks;
   std::uint64_t r = position;
@@ -190,6 +190,18 @@ void Index::SetReadingPosition(const std::string& name, std::uint64_t position,
   if (!found) chosen = CreateBlock(name);
   if (!blocks_[chosen].loaded) LoadBlock(chosen, stream);
   buffers_[chosen].SetPosition(r);
+}
+
+void Index::ReleaseLoadedBlocks(const std::string& name) {
+  auto it = names_.find(name);
+  if (it == names_.end()) return;
+  for (std::uint64_t b : it->second.blocks) {
+    if (!blocks_[b].loaded) continue;
+    // Like a block passed over: used up, bytes freed, its size kept as the record.
+    buffers_[b].SetPosition(buffers_[b].Size());
+    buffers_[b].Release();
+    blocks_[b].loaded = false;
+  }
 }
 
 std::uint64_t Index::ReadingPosition(const std::string& name) const {

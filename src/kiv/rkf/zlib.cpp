@@ -21,8 +21,11 @@ constexpr std::uint64_t kSlack = 1024;
 constexpr const char* kCompress = "KivRkf::BlockZlibCompressor::operator ()";
 constexpr const char* kUnCompress = "KivRkf::BlockZlibUnCompressor::operator ()";
 
-MallocBuffer Allocate(std::uint64_t bytes) {
-  MallocBuffer buffer(static_cast<std::uint8_t*>(std::malloc(bytes ? bytes : 1)));
+// A buffer of at least bytes bytes, from the spare when there is one.
+MallocBuffer Allocate(std::uint64_t bytes, SpareBuffer* spare, std::uint64_t& capacity) {
+  if (spare) return spare->Take(bytes, capacity);
+  capacity = bytes ? bytes : 1;
+  MallocBuffer buffer(static_cast<std::uint8_t*>(std::malloc(capacity)));
   AdviseHugePages(buffer.get(), bytes);
   return buffer;
 }
@@ -40,18 +43,23 @@ void BlockZlibUnCompressor::Free::operator()(libdeflate_decompressor* d) const {
 BlockZlibCompressor::BlockZlibCompressor(int level)
     : compressor_(libdeflate_alloc_compressor(level)), level_(level) {}
 
-void BlockZlibCompressor::operator()(Block& block) {
+void BlockZlibCompressor::Compress(Block& block, SpareBuffers* spares) {
   KIV_CHECK(compressor_, MemoryAllocation, nullptr, kCompress);
   const std::uint32_t n = block.Size();
   const std::size_t bound = libdeflate_zlib_compress_bound(compressor_.get(), n);
-  MallocBuffer out = Allocate(kLengthField + std::uint64_t(bound));
+  std::uint64_t capacity = 0;
+  MallocBuffer out =
+      Allocate(kLengthField + std::uint64_t(bound), spares ? &spares->packed : nullptr, capacity);
   KIV_CHECK(out, MemoryAllocation, nullptr, kCompress);
   const std::size_t c =
       libdeflate_zlib_compress(compressor_.get(), block.Data(), n, out.get() + kLengthField, bound);
   KIV_CHECK(c != 0 && c <= 0xFFFFFFFFu - kLengthField, WriteError, "Unable to compress block",
             kCompress);
   // The new buffer replaces the old one; the length field goes into its reserved front.
-  block.Adopt(std::move(out), static_cast<std::uint32_t>(kLengthField + c), kLengthField + bound);
+  std::uint64_t oldCapacity = 0;
+  MallocBuffer raw = block.Exchange(std::move(out), static_cast<std::uint32_t>(kLengthField + c),
+                                    capacity, &oldCapacity);
+  if (spares) spares->raw.Keep(std::move(raw), oldCapacity);
   block.SetPosition(0u);
   block.Put(n);
   block.SetPosition(block.Size());
@@ -72,14 +80,15 @@ void BlockZlibUnCompressor::operator()(Block& block) {
   const std::uint64_t stream = n - kLengthField;
   KIV_CHECK(length <= kMaxRatio * stream + kSlack, ReadError, "Unable to decompress block",
             kUnCompress);
-  MallocBuffer out = Allocate(length);
+  std::uint64_t capacity = 0;
+  MallocBuffer out = Allocate(length, nullptr, capacity);
   KIV_CHECK(out, MemoryAllocation, nullptr, kUnCompress);
   std::size_t produced = 0, consumed = 0;
   const libdeflate_result r =
       libdeflate_zlib_decompress_ex(decompressor_.get(), block.Data() + kLengthField, stream,
                                     out.get(), length, &consumed, &produced);
   KIV_CHECK(r == LIBDEFLATE_SUCCESS, ReadError, "Unable to decompress block", kUnCompress);
-  block.Adopt(std::move(out), static_cast<std::uint32_t>(produced), length ? length : 1);
+  block.Adopt(std::move(out), static_cast<std::uint32_t>(produced), capacity);
 }
 
 }  // namespace KivRkf

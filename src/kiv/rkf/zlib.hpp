@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "kiv/rkf/block.hpp"
+#include "kiv/rkf/spare_buffers.hpp"
 
 struct libdeflate_compressor;
 struct libdeflate_decompressor;
@@ -28,12 +29,15 @@ class BlockTransformation {
 class BlockZlibCompressor final : public BlockTransformation {
  public:
   explicit BlockZlibCompressor(int level = 6);
-  void operator()(Block& block) override;
+  void operator()(Block& block) override { Compress(block, nullptr); }
+  // The same, writing into the packed spare and keeping the raw buffer as the raw spare.
+  void operator()(Block& block, SpareBuffers& spares) { Compress(block, &spares); }
 
  private:
   struct Free {
     void operator()(libdeflate_compressor* c) const;
   };
+  void Compress(Block& block, SpareBuffers* spares);
   std::unique_ptr<libdeflate_compressor, Free> compressor_;
   int level_;
 };

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/rkf/rkfile.hpp"
 #include "support/model_builder.hpp"
@@ -74,6 +75,16 @@ std::string MergeTwo(const std::string& a, const std::string& b, const std::stri
     EXPECT_TRUE(mesh.arrays[0].data.loader != nullptr);
   }
   tree.Save(out);
+  if (deferred) {
+    // The writer moved on from the first input to the second for the last time: none of
+    // the first input's heavy blocks is left in memory.
+    const auto& loader = TestSupport::GeometryAt(tree, 5).arrays[0].data.loader;
+    KivRkf::Index& first = *loader->source;
+    std::size_t held = 0;
+    for (std::uint64_t block : first.Names().at(loader->section).blocks)
+      held += first.Buffer(block).HasBuffer() ? 1 : 0;
+    EXPECT_EQ(held, 0u);
+  }
   return out;
 }
 

@@ -333,3 +333,51 @@ TEST_F(MergeAsInstancesTest, AutoRenameJoinFollowsLinksIntoGeometryMatchedByName
 }
 
 }  // namespace
+
+namespace {
+
+// Five geometries per input, their arrays in one block of each input: the writer takes
+// runs from the inputs in turn (geometry by geometry), so each input block is needed
+// again and again while the pass lasts; it must stay loaded rather than be read anew.
+TEST_F(MergeAsInstancesTest, InputsReadInTurnKeepTheirBlocksForThePass) {
+  constexpr int kParts = 5;
+  Names paths;
+  for (int k = 1; k <= 3; ++k) {
+    Model model("model", "Builder", std::to_string(k));
+    for (int p = 0; p < kParts; ++p) {
+      std::vector<float> values(3000);
+      for (std::size_t i = 0; i < values.size(); ++i) values[i] = float(k * 100000 + p * 1000) + i;
+      model.AddGeometry(1, "part" + std::to_string(p),
+                        {FloatArray("field", values), IntArray("cells", {k, p, 1, 2, 3, 4})});
+    }
+    paths.push_back(dir.File("in" + std::to_string(k) + ".mox"));
+    model.Save(paths.back());
+  }
+  auto out = Merge(paths, {"--suffix-file-instance"});
+  ASSERT_TRUE(out);
+  for (int p = 0; p < kParts; ++p) {
+    KivMox::Geometry* part = GeometryAt(*out, 2 + p);
+    ASSERT_NE(part, nullptr);
+    ASSERT_EQ(part->arrays.size(), 6u) << p;
+    for (int k = 1; k <= 3; ++k) {
+      std::vector<float> values(3000);
+      for (std::size_t i = 0; i < values.size(); ++i) values[i] = float(k * 100000 + p * 1000) + i;
+      const std::string tag = "F" + std::to_string(k);
+      int found = 0;
+      for (const auto& array : part->arrays) {
+        if (array.name == Tagged("field", tag)) {
+          EXPECT_EQ(BytesOf(array.data), BytesOfValues(values)) << p << " " << k;
+          ++found;
+        }
+        if (array.name == Tagged("cells", tag)) {
+          EXPECT_EQ(BytesOf(array.data),
+                    BytesOfValues(std::vector<std::int32_t>{k, p, 1, 2, 3, 4}));
+          ++found;
+        }
+      }
+      EXPECT_EQ(found, 2) << p << " " << k;
+    }
+  }
+}
+
+}  // namespace

@@ -64,13 +64,12 @@ struct GeometryArray {
 // The data of every array of a tree, by (geometry node identifier, array index).
 using LinkSources = std::map<std::pair<std::uint32_t, std::uint32_t>, NumericArray>;
 
-// What the heavy writer reads from: the input whose stored runs it copied last. Inputs
-// are read block by block; when the writer moves on to another input, the block it was
-// reading in the previous one is freed (and read again should a later run lie in it), so
-// that one input block is in memory at a time however many inputs a merge has.
+// What the heavy writer still has to read from each input in the current pass. Inputs are
+// read block by block; once the writer has taken the last run of an input in a pass, the
+// blocks it holds of that input are freed (a later pass reads them again as needed), so
+// that a merge holds about one block per input whatever the size of the inputs.
 struct HeavyReadState {
-  KivRkf::Index* source = nullptr;
-  std::string section;
+  std::map<std::pair<KivRkf::Index*, std::string>, std::uint64_t> runsLeft;
 };
 
 class Geometry : public Node {
@@ -106,6 +105,8 @@ class Geometry : public Node {
   // state, the blocks of an input are freed when the writer moves on to another input.
   void WriteHeavyData(KivRkf::Index& index, std::FILE* stream, const std::string& heavy,
                       bool connectivityPass, HeavyReadState* reading = nullptr);
+  // Counts, per input, the runs that WriteHeavyData of the pass takes through loaders.
+  void CountHeavyRuns(bool connectivityPass, HeavyReadState& reading) const;
   // Writes the "0.7" light record; every non-linked array needs a recorded position.
   void WriteRk(KivRkf::Index& index, const std::string& light, const std::string& heavy,
                const std::string& attributes) const;

@@ -42,11 +42,13 @@ void WriteThroughLoader(DataLoader& loader, const NumericArray& data, std::uint8
   EncodeComponents(values.get(), out, data.byteSize, data.componentCount);
 }
 
-void SwitchSource(HeavyReadState& reading, const DataLoader& loader) {
-  if (reading.source && (reading.source != loader.source || reading.section != loader.section))
-    reading.source->ReleaseLoadedBlocks(reading.section);
-  reading.source = loader.source;
-  reading.section = loader.section;
+// Notes that a run of the loader's input was taken; after the last one of the pass the
+// input's blocks are freed.
+void TookRun(HeavyReadState& reading, const DataLoader& loader) {
+  auto it = reading.runsLeft.find({loader.source, loader.section});
+  if (it == reading.runsLeft.end() || --it->second != 0) return;
+  loader.source->ReleaseLoadedBlocks(loader.section);
+  reading.runsLeft.erase(it);
 }
 
 }  // namespace
@@ -62,8 +64,8 @@ void Geometry::WriteArrayRun(KivRkf::Index& index, const std::string& heavy, Geo
   std::uint8_t* out =
       index.WritingBlock(heavy, false).Extend(static_cast<std::uint32_t>(data.byteSize));
   if (data.loader) {
-    if (reading) SwitchSource(*reading, *data.loader);
     WriteThroughLoader(*data.loader, data, out, connectivity);
+    if (reading) TookRun(*reading, *data.loader);
   } else if (data.byteSize != 0) {
     EncodeComponents(data.Bytes(), out, data.byteSize, data.componentCount);
   }
@@ -79,6 +81,14 @@ void Geometry::WriteHeavyData(KivRkf::Index& index, std::FILE* stream, const std
     WriteArrayRun(index, heavy, array, connectivityPass, reading);
     index.FlushFrozen(stream);
     array.heavyPosition = position;
+  }
+}
+
+void Geometry::CountHeavyRuns(bool connectivityPass, HeavyReadState& reading) const {
+  for (const GeometryArray& array : arrays) {
+    if (array.linked || array.IsConnectivity() != connectivityPass || !array.data.loader) continue;
+    const DataLoader& loader = *array.data.loader;
+    if (loader.source) ++reading.runsLeft[{loader.source, loader.section}];
   }
 }
 

@@ -51,8 +51,9 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file) {
       if (!array.linked) total += array.data.byteSize;
   }
   ProgressListener* progress = GetProgressListener();
-  HeavyReadState reading;
   for (bool connectivity : {true, false}) {
+    HeavyReadState reading;
+    for (Geometry* geometry : geometries) geometry->CountHeavyRuns(connectivity, reading);
     for (Geometry* geometry : geometries) {
       geometry->WriteHeavyData(file.GetIndex(), file.Stream(), kHeavyData, connectivity, &reading);
       if (progress) progress->Writing(file.GetIndex().GetSize(kHeavyData), total);

@@ -6,7 +6,6 @@
 #include <libdeflate.h>
 
 #include "kiv/log/raise.hpp"
-#include "kiv/rkf/huge_pages.hpp"
 
 namespace KivRkf {
 
@@ -21,13 +20,11 @@ constexpr std::uint64_t kSlack = 1024;
 constexpr const char* kCompress = "KivRkf::BlockZlibCompressor::operator ()";
 constexpr const char* kUnCompress = "KivRkf::BlockZlibUnCompressor::operator ()";
 
-// A buffer of at least bytes bytes, from the spare when there is one.
+// A buffer of at least bytes bytes, from the spare when there is one (an empty spare
+// hands out a fresh buffer).
 MallocBuffer Allocate(std::uint64_t bytes, SpareBuffer* spare, std::uint64_t& capacity) {
-  if (spare) return spare->Take(bytes, capacity);
-  capacity = bytes ? bytes : 1;
-  MallocBuffer buffer(static_cast<std::uint8_t*>(std::malloc(capacity)));
-  AdviseHugePages(buffer.get(), bytes);
-  return buffer;
+  SpareBuffer none;
+  return (spare ? *spare : none).Take(bytes, capacity);
 }
 
 }  // namespace

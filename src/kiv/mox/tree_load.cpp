@@ -73,13 +73,15 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
   file.CheckSupport(fileVersion, wide);
   std::uint32_t attach = AttachIdentifier();
   ReadGlobalInfo(file, globalInfo);
-  if (!globalInfo.empty()) SetLegacyWriterFlag(IsLegacyWriter(globalInfo.back().applicationVersion));
+  if (!globalInfo.empty())
+    SetLegacyWriterFlag(IsLegacyWriter(globalInfo.back().applicationVersion));
   ReadTreeSections(shared, path, attach, wide, identifiers);
   UpdateLinkedBuffers();
   if (fileVersion != "0.1") {
     KivRkf::ScopedContainerVersion scoped(fileVersion);
     ReadViewPoints(file, views);
   }
+  CheckRecordedSizes(file);
   if (!deferred_) file.CloseFile();
   ClearHeavyPositions();
 }
@@ -92,6 +94,7 @@ void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers) {
   file.CheckSupport(file.ReadVersion(), wide);
   std::uint32_t attach = AttachIdentifier();
   ReadTreeSections(shared, path, attach, wide, identifiers);
+  CheckRecordedSizes(file);
   if (!deferred_) file.CloseFile();
   ClearHeavyPositions();
 }
@@ -194,6 +197,14 @@ void Tree::LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file,
     for (auto* g : geometries) g->LoadOtherBlocks(index, kHeavyData);
   }
   for (auto* s : sets) ReadNodeSetsHeavy(*s, index, kHeavyData);
+  // The writer reads the deferred values block by block when it needs them; the blocks the
+  // node sets came from (usually the last, up to a full block) are not held until then.
+  if (deferred_) index.ReleaseLoadedBlocks(kHeavyData);
+}
+
+void Tree::CheckRecordedSizes(KivRkf::RkFile& file) {
+  // Deferred heavy data is read (and its blocks checked) when the output is written.
+  file.GetIndex().CheckRecordedSizes(deferred_ ? kHeavyData : std::string());
 }
 
 void Tree::ClearHeavyPositions() {

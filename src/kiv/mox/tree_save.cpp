@@ -4,7 +4,10 @@
 // last the blocks still held and the block table. Every section is zlib-compressed.
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "kiv/log/log_manager.hpp"
+#include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/future_node.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
@@ -59,6 +62,16 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file) {
       if (progress) progress->Writing(file.GetIndex().GetSize(kHeavyData), total);
     }
   }
+  // Every input block that a seek passed over on its length field alone is inflated once by
+  // now, or here: a length field that lies fails the save.
+  std::vector<KivRkf::Index*> sources;
+  for (Geometry* geometry : geometries)
+    for (const GeometryArray& array : geometry->arrays)
+      if (const DataLoader* loader = array.data.loader.get();
+          loader && loader->source &&
+          std::find(sources.begin(), sources.end(), loader->source) == sources.end())
+        sources.push_back(loader->source);
+  for (KivRkf::Index* source : sources) source->CheckRecordedSizes();
 }
 
 void Tree::SaveTree(KivRkf::RkFile& file) {

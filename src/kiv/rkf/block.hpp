@@ -120,6 +120,12 @@ class Block {
   }
   // Frees the bytes and zeroes all four fields.
   void Clear();
+  // No bytes, but the record of a block of size bytes that were all read: what a block
+  // passed over looks like without ever being loaded.
+  void RecordPassedOver(std::uint32_t size) {
+    Clear();
+    size_ = position_ = size;
+  }
 
  private:
   void Grow(std::uint32_t count);

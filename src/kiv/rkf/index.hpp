@@ -43,6 +43,9 @@ struct BlockInfo {
   std::uint8_t reserved = 0;
   bool frozen = false;
   bool loaded = false;
+  // The size the block stands for came from its length field and was not yet checked by
+  // inflating it.
+  bool sizeUnchecked = false;
   std::uint32_t frozenLength = 0;
 };
 
@@ -88,6 +91,14 @@ class Index {
   // The stream stands just after the primary index's length field.
   void ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t length);
   void LoadBlock(std::uint64_t b, std::FILE* stream);
+  // Gives a block that was never loaded the record of a block passed over, from its
+  // uncompressed length: a compressed block declares it in its first four bytes, so it is
+  // not inflated (a reader that seeks past it needs only its size).
+  void RecordPassedOver(std::uint64_t b, std::FILE* stream);
+  // Inflates (and frees again) every block whose size was taken from its length field
+  // and never checked, so that a length field that lies fails the read instead of
+  // shifting every later position; the stream named skip is left for later.
+  void CheckRecordedSizes(const std::string& skip = {});
   std::uint64_t GetReadingBlockIndex(const std::string& name);
   std::uint64_t GetReadingBlockIndex(const std::string& name, std::FILE* stream);
 

@@ -5,7 +5,9 @@
 // checked against the length of the file before anything is allocated or read.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "kiv/log/log_manager.hpp"
@@ -123,14 +125,54 @@ void Index::LoadBlock(std::uint64_t b, std::FILE* stream) {
   KIV_CHECK(fseeko(stream, static_cast<off_t>(info.offset), SEEK_SET) == 0, ReadError,
             "Unable to read from file", "KivRkf::Block::Read");
   Block& buffer = buffers_[b];
+  // A block read before, or passed over, already stands for a number of bytes, and readers
+  // have counted positions with it.
+  const std::uint32_t recorded = buffer.Size();
   buffer.Clear();
   buffer.Read(stream, info.storedSize);
   if (info.flags & kFlagZlib) {
     BlockZlibUnCompressor uncompress;
     uncompress(buffer);
   }
+  KIV_CHECK(recorded == 0 || buffer.Size() == recorded, ReadError, "Unable to decompress block",
+            "KivRkf::Index::LoadBlock");
   info.loaded = true;
+  info.sizeUnchecked = false;
   buffer.SetPosition(std::uint32_t{0});
+}
+
+void Index::RecordPassedOver(std::uint64_t b, std::FILE* stream) {
+  BlockInfo& info = blocks_[b];
+  ComputeOffset(b);
+  CheckFileRange(stream, info.offset, info.storedSize);
+  if (!(info.flags & kFlagZlib)) {
+    buffers_[b].RecordPassedOver(info.storedSize);
+    return;
+  }
+  std::uint8_t first4[4] = {};
+  std::optional<std::uint32_t> length;
+  if (info.storedSize >= sizeof first4 &&
+      fseeko(stream, static_cast<off_t>(info.offset), SEEK_SET) == 0 &&
+      std::fread(first4, 1, sizeof first4, stream) == sizeof first4)
+    length = FramedLength(first4, info.storedSize);
+  // A length that cannot be true, or none: the block is loaded, which reports the damage.
+  if (!length || *length == 0) {
+    LoadBlock(b, stream);
+    return;
+  }
+  buffers_[b].RecordPassedOver(*length);
+  info.sizeUnchecked = true;
+}
+
+void Index::CheckRecordedSizes(const std::string& skip) {
+  for (std::uint64_t b = 0; b < blocks_.size(); ++b) {
+    BlockInfo& info = blocks_[b];
+    if (!info.sizeUnchecked || (!skip.empty() && info.name == skip)) continue;
+    LoadBlock(b, stream_);
+    buffers_[b].SetPosition(buffers_[b].Size());
+    buffers_[b].Release();
+    info.loaded = false;
+  }
 }
 
 std::uint64_t Index::GetReadingBlockIndex(const std::string& name, std::FILE* stream) {
@@ -140,7 +182,9 @@ std::uint64_t Index::GetReadingBlockIndex(const std::string& name, std::FILE* st
   for (std::size_t i = 0; i < list.size(); ++i) {
     std::uint64_t b = list[i];
     Block& buffer = buffers_[b];
-    if (buffer.Size() == 0 && !blocks_[b].loaded) LoadBlock(b, stream);
+    // Never reached, or reached again from its start after a seek back.
+    if (!blocks_[b].loaded && (buffer.Size() == 0 || buffer.Position() < buffer.Size()))
+      LoadBlock(b, stream);
     if (buffer.Position() != buffer.Size() || i + 1 == list.size()) return b;
   }
   KIV_RAISE(ElementNotFound, nullptr, kReading);
@@ -173,16 +217,16 @@ void Index::SetReadingPosition(const std::string& name, std::uint64_t position, 
   for (std::size_t i = 0; i < list.size(); ++i) {
     std::uint64_t b = list[i];
     Block& buffer = buffers_[b];
-    if (buffer.Size() == 0 && !blocks_[b].loaded) LoadBlock(b, stream);
+    if (buffer.Size() == 0 && !blocks_[b].loaded) RecordPassedOver(b, stream);
     if (r < buffer.Size() || i + 1 == list.size()) {
       chosen = b;
       found = true;
       break;
     }
     r -= buffer.Size();
+    // Passed over: used up, and its bytes freed.
+    buffer.SetPosition(buffer.Size());
     if (blocks_[b].loaded) {
-      // Passed over: mark used up and free its bytes.
-      buffer.SetPosition(buffer.Size());
       buffer.Release();
       blocks_[b].loaded = false;
     }
@@ -190,6 +234,11 @@ void Index::SetReadingPosition(const std::string& name, std::uint64_t position, 
   if (!found) chosen = CreateBlock(name);
   if (!blocks_[chosen].loaded) LoadBlock(chosen, stream);
   buffers_[chosen].SetPosition(r);
+  // Reading on from here takes every later block from its start, also one that an earlier
+  // seek passed over or left part read.
+  const auto& blocks = names_.at(name).blocks;
+  for (auto it = std::find(blocks.begin(), blocks.end(), chosen) + 1; it < blocks.end(); ++it)
+    buffers_[*it].SetPosition(std::uint32_t{0});
 }
 
 void Index::ReleaseLoadedBlocks(const std::string& name) {

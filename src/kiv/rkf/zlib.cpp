@@ -29,6 +29,14 @@ MallocBuffer Allocate(std::uint64_t bytes, SpareBuffer* spare, std::uint64_t& ca
 
 }  // namespace
 
+std::optional<std::uint32_t> FramedLength(const std::uint8_t* first4, std::uint64_t stored) {
+  if (stored < kLengthField) return std::nullopt;
+  const std::uint32_t length = std::uint32_t(first4[0]) | std::uint32_t(first4[1]) << 8 |
+                               std::uint32_t(first4[2]) << 16 | std::uint32_t(first4[3]) << 24;
+  if (length > kMaxRatio * (stored - kLengthField) + kSlack) return std::nullopt;
+  return length;
+}
+
 void BlockZlibCompressor::Free::operator()(libdeflate_compressor* c) const {
   libdeflate_free_compressor(c);
 }
@@ -69,14 +77,10 @@ void BlockZlibUnCompressor::operator()(Block& block) {
   const std::uint32_t n = block.Size();
   KIV_CHECK(n >= kLengthField && block.HasBuffer(), ReadError, "Unable to decompress block",
             kUnCompress);
-  const std::uint32_t at = block.Position();
-  std::uint32_t length = 0;
-  block.SetPosition(0u);
-  block.Get(length);
-  block.SetPosition(at);
+  const std::optional<std::uint32_t> framed = FramedLength(block.Data(), n);
+  KIV_CHECK(framed, ReadError, "Unable to decompress block", kUnCompress);
+  const std::uint32_t length = *framed;
   const std::uint64_t stream = n - kLengthField;
-  KIV_CHECK(length <= kMaxRatio * stream + kSlack, ReadError, "Unable to decompress block",
-            kUnCompress);
   std::uint64_t capacity = 0;
   MallocBuffer out = Allocate(length, nullptr, capacity);
   KIV_CHECK(out, MemoryAllocation, nullptr, kUnCompress);

@@ -5,7 +5,9 @@
 //   offset 4   ...      one zlib stream (RFC 1950, level 6: starts 78 9C) inflating to L bytes
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "kiv/rkf/block.hpp"
 #include "kiv/rkf/spare_buffers.hpp"
@@ -14,6 +16,11 @@ struct libdeflate_compressor;
 struct libdeflate_decompressor;
 
 namespace KivRkf {
+
+// The uncompressed length that a compressed framing of stored bytes declares in its first
+// four bytes, when it is one that a zlib stream of that size can deliver (empty when the
+// framing is too short or the length impossible).
+std::optional<std::uint32_t> FramedLength(const std::uint8_t* first4, std::uint64_t stored);
 
 class BlockTransformation {
  public:

@@ -104,7 +104,7 @@ TEST_F(IndexRead, ReadingPositionAcrossBlocks) {
   // The length of the first block: position 0 of the second.
   index.SetReadingPosition("A", 8, reader.file.Stream());
   EXPECT_EQ(reader.Get<std::uint32_t>("A"), 2u);
-  // Inside the third block: the first two are loaded and released again.
+  // Inside the third block: the first two are passed over without being loaded.
   index.SetReadingPosition("A", 20, reader.file.Stream());
   for (std::uint64_t b : {0, 1}) {
     EXPECT_FALSE(index.Blocks()[b].loaded) << b;
@@ -123,6 +123,82 @@ TEST_F(IndexRead, ReadingPositionAcrossBlocks) {
   EXPECT_EQ(CodeOf([&] { index.SetReadingPosition("A", 41, reader.file.Stream()); }, &description),
             1);
   EXPECT_EQ(description, "Invalid block position");
+}
+
+// Ten values in five compressed blocks of 8 bytes.
+void WriteCompressedStream(const std::string& path) {
+  TestSupport::WriteContainer(path, [](RkFile& f) {
+    for (std::uint32_t i = 0; i < 10; ++i) f.GetIndex().Put("A", i * 7u);
+    f.SetBlockFlags("A", KivRkf::kFlagZlib);
+  });
+}
+
+TEST_F(IndexRead, SeekingPastCompressedBlocksReadsOnlyTheirLengthFields) {
+  TestSupport::SmallBlocks small("8");
+  WriteCompressedStream(path_);
+  TestSupport::ContainerReader reader(path_);
+  auto& index = reader.Index();
+  index.SetReadingPosition("A", 20, reader.file.Stream());
+  EXPECT_EQ(reader.Get<std::uint32_t>("A"), 35u);
+  for (std::uint64_t b : {0, 1}) {
+    EXPECT_FALSE(index.Blocks()[b].loaded) << b;
+    EXPECT_FALSE(index.Buffer(b).HasBuffer()) << b;
+    EXPECT_EQ(index.Buffer(b).Size(), 8u) << b;  // the size its length field declares
+    EXPECT_TRUE(index.Blocks()[b].sizeUnchecked) << b;
+  }
+  // Checking inflates each of them once and frees it again.
+  index.CheckRecordedSizes();
+  for (std::uint64_t b : {0, 1}) {
+    EXPECT_FALSE(index.Blocks()[b].sizeUnchecked) << b;
+    EXPECT_FALSE(index.Buffer(b).HasBuffer()) << b;
+  }
+  EXPECT_EQ(reader.Get<std::uint32_t>("A"), 42u);
+}
+
+TEST_F(IndexRead, ReadingOnAfterASeekBackTakesLaterBlocksFromTheirStart) {
+  TestSupport::SmallBlocks small("8");
+  WriteCompressedStream(path_);
+  TestSupport::ContainerReader reader(path_);
+  auto& index = reader.Index();
+  // Block 1 passed over, block 3 part read.
+  index.SetReadingPosition("A", 28, reader.file.Stream());
+  EXPECT_EQ(reader.Get<std::uint32_t>("A"), 49u);
+  index.SetReadingPosition("A", 4, reader.file.Stream());
+  for (std::uint32_t i = 1; i < 10; ++i) ASSERT_EQ(reader.Get<std::uint32_t>("A"), i * 7u) << i;
+  std::uint32_t past = 0;
+  EXPECT_EQ(CodeOf([&] { index.Get("A", past); }), 1);
+}
+
+TEST_F(IndexRead, ALengthFieldThatLiesFailsOnceItsBlockIsChecked) {
+  TestSupport::SmallBlocks small("8");
+  WriteCompressedStream(path_);
+  std::uint64_t offset = 0;
+  {
+    TestSupport::ContainerReader reader(path_);
+    offset = reader.Index().BlockOffset(reader.Index().Names().at("A").blocks[0]);
+  }
+  // The first block says it holds 12 bytes; its zlib stream still inflates to 8.
+  Bytes bytes = TestSupport::ReadFileBytes(path_);
+  TestSupport::SetU32At(bytes, offset, 12);
+  TestSupport::WriteFileBytes(path_, bytes);
+
+  for (bool seekBack : {false, true}) {
+    TestSupport::ContainerReader reader(path_);
+    auto& index = reader.Index();
+    // Passing over it, the reader believes the field: position 20 lands at the start of
+    // block 2 instead of 4 bytes into it.
+    index.SetReadingPosition("A", 20, reader.file.Stream());
+    std::string description;
+    const int code =
+        seekBack
+            ? CodeOf([&] { index.SetReadingPosition("A", 0, reader.file.Stream()); }, &description)
+            : CodeOf([&] { index.CheckRecordedSizes(); }, &description);
+    EXPECT_EQ(code, 9) << seekBack;
+    EXPECT_EQ(description, "Unable to decompress block") << seekBack;
+  }
+  // Read from the start, the block is inflated before any position is counted with it.
+  TestSupport::ContainerReader reader(path_);
+  EXPECT_EQ(reader.Get<std::uint32_t>("A"), 0u);
 }
 
 TEST_F(IndexRead, ReaderHonoursCompressionOnAnIndexBlock) {

@@ -177,6 +177,7 @@ void Index::PutIndexContent(Block& block, std::uint64_t first, std::uint64_t cou
 
 void Index::WriteBufferToFileStream(std::uint64_t b, std::FILE* stream) {
   const char* method = "KivRkf::Index::WriteBufferToFileStream";
+  FinishPendingWrite();
   KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream.");
   BlockInfo& info = blocks_[b];
   if (info.frozen) KIV_RAISE(MisMatch, nullptr, method);
@@ -216,6 +217,7 @@ void Index::WriteBufferToFileStream(std::uint64_t b, std::FILE* stream) {
 
 void Index::WriteIndexBufferToFileStream(std::uint64_t b, std::FILE* stream) {
   const char* method = "KivRkf::Index::WriteIndexBufferToFileStream";
+  FinishPendingWrite();
   KIV_LOG_INFO(method, "Writing index buffer " + Num(b) + " to stream.");
   BlockInfo& info = blocks_[b];
   Block& buffer = buffers_[b];
@@ -250,14 +252,53 @@ void Index::FlushFrozen(std::FILE* stream) {
       for (std::uint64_t k = 0; k < b; ++k)
         if (!blocks_[k].frozen && !IsSpecialName(blocks_[k].name, kIndexBlockName))
           KIV_RAISE(NotImplemented, nullptr, method);
-      WriteBufferToFileStream(b, stream);
+      WriteInBackground(b, stream);
     }
   }
   KIV_LOG_INFO(method, "Frozen blocks flushed. ");
 }
 
+void Index::WriteInBackground(std::uint64_t b, std::FILE* stream) {
+  const char* method = "KivRkf::Index::WriteBufferToFileStream";
+  FinishPendingWrite();
+  BlockInfo& info = blocks_[b];
+  if (info.frozen) KIV_RAISE(MisMatch, nullptr, method);
+  const std::uint32_t n = buffers_[b].Size();
+  KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream in the background.");
+  KIV_LOG_INFO(method, "Buffer length: " + Num(n));
+  // The block is frozen at its raw length now; its stored size is known when it is written.
+  info.frozen = true;
+  info.frozenLength = n;
+  ComputeAllOffsets();
+  KIV_LOG_INFO(method, "Writing buffer at position: " + Num(info.offset));
+  SpareBuffer packed = std::move(spares_.packed);
+  spares_.packed.Clear();
+  pending_ =
+      std::make_unique<BackgroundWrite>(std::move(buffers_[b]), (info.flags & kFlagZlib) != 0,
+                                        info.offset, stream, std::move(packed));
+  pendingBlock_ = b;
+}
+
+void Index::FinishPendingWrite() {
+  if (!pending_) return;
+  const std::unique_ptr<BackgroundWrite> job = std::move(pending_);
+  BackgroundWrite::Done done = job->Finish();
+  BlockInfo& info = blocks_[pendingBlock_];
+  info.storedSize = done.storedSize;
+  ComputeAllOffsets();
+  if (done.spares.raw.Holds()) {
+    spares_.raw = std::move(done.spares.raw);
+    spares_.rawStream = info.name;
+  }
+  if (done.spares.packed.Holds()) spares_.packed = std::move(done.spares.packed);
+  KIV_LOG_INFO("KivRkf::Index::WriteBufferToFileStream",
+               "Buffer " + Num(pendingBlock_) + " written to stream, " + Num(done.storedSize) +
+                   " bytes after transformations.");
+}
+
 void Index::WriteAllBuffersToFileStream(std::FILE* stream) {
   const char* method = "KivRkf::Index::WriteAllBuffersToFileStream";
+  FinishPendingWrite();
   KIV_LOG_INFO(method, "Writing all buffers to file stream ...");
   if (blocks_.empty()) indexBufferSize_ = AddEmptyBlocks(kPrimaryBlocks) + 4;
   std::uint64_t first = 0;

@@ -14,10 +14,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "kiv/log/raise.hpp"
+#include "kiv/rkf/background_write.hpp"
 #include "kiv/rkf/block.hpp"
 #include "kiv/rkf/spare_buffers.hpp"
 
@@ -82,7 +84,15 @@ class Index {
 
   std::uint64_t GetSize(const std::string& name) const;
   void SetBlockFlags(const std::string& name, std::uint8_t flags);
+  // Writes every full block of a streaming stream. Each goes to the file on a second
+  // thread (BackgroundWrite) while the caller fills the next; the file stream is not to be
+  // used by anyone else until the next call of an Index write function, which first waits
+  // for it, or until FinishPendingWrite.
   void FlushFrozen(std::FILE* stream);
+  // Waits for a block being written in the background and takes its result (raising its
+  // failure); DropPendingWrite waits without raising, before the file is closed.
+  void FinishPendingWrite();
+  void DropPendingWrite() noexcept { pending_.reset(); }
   void WriteBufferToFileStream(std::uint64_t b, std::FILE* stream);
   void WriteIndexBufferToFileStream(std::uint64_t b, std::FILE* stream);
   void WriteAllBuffersToFileStream(std::FILE* stream);
@@ -156,6 +166,7 @@ class Index {
   BlockSizeLimiter& LimiterFor(const std::string& name);
   void ComputeOffset(std::uint64_t b);
   void ComputeAllOffsets();
+  void WriteInBackground(std::uint64_t b, std::FILE* stream);
   void PutIndexContent(Block& block, std::uint64_t first, std::uint64_t count) const;
   void DecodeIndexContent(Block& block, std::FILE* stream);
   void CheckFileRange(std::FILE* stream, std::uint64_t offset, std::uint64_t size) const;
@@ -168,6 +179,9 @@ class Index {
   std::uint64_t indexBufferSize_ = 0;
   std::FILE* stream_ = nullptr;
   std::uint64_t fileSize_ = 0;
+  // The block being written on the second thread, if any.
+  std::unique_ptr<BackgroundWrite> pending_;
+  std::uint64_t pendingBlock_ = 0;
   // Per stream, the byte ranges read into records (ClaimRange): start -> end.
   std::map<std::string, std::map<std::uint64_t, std::uint64_t>> claims_;
   // The bytes LoadBlock may still read and inflate: four times what all blocks of the

@@ -78,6 +78,8 @@ void RkFile::OpenFile(const std::string& path, const char* mode) {
 void RkFile::CloseFile() {
   KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "Closing file ...");
   if (!stream_) return;
+  // A block still being written on the second thread finishes before its stream goes.
+  index_.DropPendingWrite();
   std::fclose(stream_);
   stream_ = nullptr;
   index_.SetStream(nullptr, 0);

@@ -48,26 +48,36 @@ void BlockZlibUnCompressor::Free::operator()(libdeflate_decompressor* d) const {
 BlockZlibCompressor::BlockZlibCompressor(int level)
     : compressor_(libdeflate_alloc_compressor(level)), level_(level) {}
 
-void BlockZlibCompressor::Compress(Block& block, SpareBuffers* spares) {
-  KIV_CHECK(compressor_, MemoryAllocation, nullptr, kCompress);
+BlockZlibCompressor::Outcome BlockZlibCompressor::Pack(Block& block, SpareBuffers* spares) {
+  if (!compressor_) return Outcome::NoMemory;
   const std::uint32_t n = block.Size();
   const std::size_t bound = libdeflate_zlib_compress_bound(compressor_.get(), n);
   std::uint64_t capacity = 0;
   MallocBuffer out =
       Allocate(kLengthField + std::uint64_t(bound), spares ? &spares->packed : nullptr, capacity);
-  KIV_CHECK(out, MemoryAllocation, nullptr, kCompress);
+  if (!out) return Outcome::NoMemory;
   const std::size_t c =
       libdeflate_zlib_compress(compressor_.get(), block.Data(), n, out.get() + kLengthField, bound);
-  KIV_CHECK(c != 0 && c <= 0xFFFFFFFFu - kLengthField, WriteError, "Unable to compress block",
-            kCompress);
+  if (c == 0 || c > 0xFFFFFFFFu - kLengthField) {
+    if (spares) spares->packed.Keep(std::move(out), capacity);
+    return Outcome::Failed;
+  }
   // The new buffer replaces the old one; the length field goes into its reserved front.
+  for (std::uint32_t i = 0; i < kLengthField; ++i) out[i] = std::uint8_t(n >> (8 * i));
   std::uint64_t oldCapacity = 0;
   MallocBuffer raw = block.Exchange(std::move(out), static_cast<std::uint32_t>(kLengthField + c),
                                     capacity, &oldCapacity);
   if (spares) spares->raw.Keep(std::move(raw), oldCapacity);
-  block.SetPosition(0u);
-  block.Put(n);
-  block.SetPosition(block.Size());
+  return Outcome::Done;
+}
+
+void BlockZlibCompressor::RaiseFor(Outcome outcome) {
+  if (outcome == Outcome::NoMemory) KIV_RAISE(MemoryAllocation, nullptr, kCompress);
+  if (outcome == Outcome::Failed) KIV_RAISE(WriteError, "Unable to compress block", kCompress);
+}
+
+void BlockZlibCompressor::Compress(Block& block, SpareBuffers* spares) {
+  RaiseFor(Pack(block, spares));
 }
 
 BlockZlibUnCompressor::BlockZlibUnCompressor() : decompressor_(libdeflate_alloc_decompressor()) {}

@@ -40,6 +40,13 @@ class BlockZlibCompressor final : public BlockTransformation {
   // The same, writing into the packed spare and keeping the raw buffer as the raw spare.
   void operator()(Block& block, SpareBuffers& spares) { Compress(block, &spares); }
 
+  // The same without raising (and so without logging), for a thread of its own: the block
+  // is left as it was unless the outcome is Done.
+  enum class Outcome { Done, NoMemory, Failed };
+  Outcome Pack(Block& block, SpareBuffers* spares);
+  // Raises the error of an outcome other than Done.
+  static void RaiseFor(Outcome outcome);
+
  private:
   struct Free {
     void operator()(libdeflate_compressor* c) const;

@@ -1,5 +1,5 @@
 // Buffers carried from one block to the next: the spare itself, a streaming stream whose
-// next block fills the buffer of the block before it, and freeing a stream's loaded blocks
+// blocks take turns with two buffers, and freeing a stream's loaded blocks
 // on the reading side.
 #include "kiv/rkf/spare_buffers.hpp"
 
@@ -56,29 +56,32 @@ class SpareIndex : public ::testing::Test {
   std::string path_ = dir_.File("model.mox");
 };
 
-// Runs of 3 MiB in a stream limited to 2 MiB: every run fills a block, which is written at
-// once; the next block takes over the raw buffer of the block before it. A mark left in
-// the unused part of the first buffer shows up in every later block (a fresh buffer would
-// hold zeros there).
-TEST_F(SpareIndex, NextStreamingBlockFillsTheBufferOfTheBlockBeforeIt) {
+// Runs of 3 MiB in a stream limited to 2 MiB: every run fills a block, which goes to the
+// file at once. While one block is compressed and written in the background, the next
+// fills a second buffer; from then on the two take turns: block k + 2 fills the buffer of
+// block k. A fresh buffer would hold zeros where the marks are.
+TEST_F(SpareIndex, StreamingBlocksTakeTurnsWithTwoBuffers) {
   TestSupport::EnvGuard quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", nullptr);
   TestSupport::EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "2097152");
   constexpr std::uint32_t kRun = 3u << 20;
   constexpr std::uint32_t kMarkAt = 5u << 20;
-  const std::uint8_t kMark[8] = {'s', 'p', 'a', 'r', 'e', '!', 0x5A, 0xA5};
+  const std::uint8_t kMarks[2][8] = {{'s', 'p', 'a', 'r', 'e', '0', 0x5A, 0xA5},
+                                     {'s', 'p', 'a', 'r', 'e', '1', 0xA5, 0x5A}};
   std::vector<std::uint8_t*> raw;
   TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
     KivRkf::Index& index = f.GetIndex();
-    for (std::uint32_t run = 0; run < 4; ++run) {
+    for (std::uint32_t run = 0; run < 6; ++run) {
       index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
       KivRkf::Block& block = index.WritingBlock("Heavy Data", false);
       std::uint8_t* p = block.Extend(kRun);
       for (std::uint32_t i = 0; i < kRun; ++i) p[i] = static_cast<std::uint8_t>(run * 7 + i / 512);
-      ASSERT_GE(block.Capacity(), kMarkAt + sizeof kMark);
-      if (run == 0)
-        std::memcpy(block.Data() + kMarkAt, kMark, sizeof kMark);
+      ASSERT_GE(block.Capacity(), kMarkAt + sizeof kMarks[0]);
+      // A mark in the unused part of the first two buffers shows up again two blocks later.
+      const auto& mark = kMarks[run % 2];
+      if (run < 2)
+        std::memcpy(block.Data() + kMarkAt, mark, sizeof mark);
       else
-        EXPECT_EQ(std::memcmp(block.Data() + kMarkAt, kMark, sizeof kMark), 0) << "block " << run;
+        EXPECT_EQ(std::memcmp(block.Data() + kMarkAt, mark, sizeof mark), 0) << "block " << run;
       raw.push_back(block.Data());
       index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
       index.FlushFrozen(f.Stream());
@@ -86,14 +89,16 @@ TEST_F(SpareIndex, NextStreamingBlockFillsTheBufferOfTheBlockBeforeIt) {
     }
     // A block of another stream does not take the heavy stream's buffer.
     index.Put("Light Data", std::uint32_t{42});
-    EXPECT_NE(index.Buffer(index.Names().at("Light Data").blocks.back()).Data(), raw[0]);
+    for (std::uint8_t* buffer : raw)
+      EXPECT_NE(index.Buffer(index.Names().at("Light Data").blocks.back()).Data(), buffer);
   });
-  for (std::size_t k = 1; k < raw.size(); ++k) EXPECT_EQ(raw[k], raw[0]) << "block " << k;
+  EXPECT_NE(raw[1], raw[0]);
+  for (std::size_t k = 2; k < raw.size(); ++k) EXPECT_EQ(raw[k], raw[k - 2]) << "block " << k;
 
   TestSupport::ContainerReader reader(path_);
-  ASSERT_EQ(reader.Index().Names().at("Heavy Data").blocks.size(), 4u);
+  ASSERT_EQ(reader.Index().Names().at("Heavy Data").blocks.size(), 6u);
   std::vector<std::uint8_t> back(kRun);
-  for (std::uint32_t run = 0; run < 4; ++run) {
+  for (std::uint32_t run = 0; run < 6; ++run) {
     reader.Index().Get("Heavy Data", back.data(), kRun);
     for (std::uint32_t i = 0; i < kRun; i += 4099)
       ASSERT_EQ(back[i], static_cast<std::uint8_t>(run * 7 + i / 512)) << run << " " << i;

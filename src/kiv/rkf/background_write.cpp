@@ -1,0 +1,78 @@
+// Compressing and writing one block on a thread of its own.
+#include "kiv/rkf/background_write.hpp"
+
+#include <sys/types.h>
+
+#include <system_error>
+
+#include "kiv/log/raise.hpp"
+#include "kiv/rkf/zlib.hpp"
+
+namespace KivRkf {
+
+namespace {
+const char* const kWrite = "KivRkf::Index::WriteBufferToFileStream";
+}
+
+BackgroundWrite::BackgroundWrite(Block block, bool zlib, std::uint64_t offset, std::FILE* stream,
+                                 SpareBuffer packed)
+    : block_(std::move(block)), zlib_(zlib) {
+  spares_.packed = std::move(packed);
+  try {
+    thread_ = std::thread([this, zlib, offset, stream] { Run(zlib, offset, stream); });
+  } catch (const std::system_error&) {
+    Run(zlib, offset, stream);  // no thread to be had: the work is done here and now
+  }
+}
+
+BackgroundWrite::~BackgroundWrite() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void BackgroundWrite::Run(bool zlib, std::uint64_t offset, std::FILE* stream) {
+  if (zlib) {
+    BlockZlibCompressor compress(6);
+    switch (compress.Pack(block_, &spares_)) {
+      case BlockZlibCompressor::Outcome::Done:
+        break;
+      case BlockZlibCompressor::Outcome::NoMemory:
+        failure_ = Failure::NoMemory;
+        return;
+      case BlockZlibCompressor::Outcome::Failed:
+        failure_ = Failure::Compression;
+        return;
+    }
+  }
+  if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) {
+    failure_ = Failure::Position;
+    return;
+  }
+  const std::uint32_t n = block_.Size();
+  if (n != 0 && (!block_.HasBuffer() || std::fwrite(block_.Data(), 1, n, stream) != n))
+    failure_ = Failure::Write;
+}
+
+BackgroundWrite::Done BackgroundWrite::Finish() {
+  if (thread_.joinable()) thread_.join();
+  if (failure_ == Failure::NoMemory)
+    BlockZlibCompressor::RaiseFor(BlockZlibCompressor::Outcome::NoMemory);
+  if (failure_ == Failure::Compression)
+    BlockZlibCompressor::RaiseFor(BlockZlibCompressor::Outcome::Failed);
+  if (failure_ == Failure::Position) KIV_RAISE(WriteError, "Saving the buffer failed", kWrite);
+  if (failure_ == Failure::Write)
+    KIV_RAISE(WriteError, "Unable to write to file", "KivRkf::Block::Write");
+  Done done;
+  done.storedSize = block_.Size();
+  std::uint64_t capacity = 0;
+  MallocBuffer written = block_.HandOver(capacity);
+  done.spares = std::move(spares_);
+  // What was written is the compressed framing (the packed spare of the next block) or,
+  // for a block stored as it is, the raw bytes.
+  if (zlib_)
+    done.spares.packed.Keep(std::move(written), capacity);
+  else
+    done.spares.raw.Keep(std::move(written), capacity);
+  return done;
+}
+
+}  // namespace KivRkf

@@ -105,9 +105,11 @@ class FaultInjectionTest : public ::testing::Test {
   static std::string Input(const std::string& name) { return inputs_->File(name); }
 
   // A run with a trace log in logs.
-  LimitedRun Merge(const Names& args, std::optional<rlim_t> limit = std::nullopt) {
-    return RunLimited("moxmerge", args, {"TESSARA_TEMP_PATH=" + logs.Path()}, limit,
-                      std::chrono::seconds(120));
+  LimitedRun Merge(const Names& args, std::optional<rlim_t> limit = std::nullopt,
+                   const Names& env = {}) {
+    Names all = {"TESSARA_TEMP_PATH=" + logs.Path()};
+    all.insert(all.end(), env.begin(), env.end());
+    return RunLimited("moxmerge", args, all, limit, std::chrono::seconds(120));
   }
 
   TempDir out;
@@ -149,6 +151,25 @@ TEST_F(FaultInjectionTest, AWriteThatFailsPartWayLeavesNoFileAndKeepsTheOldOne) 
         EXPECT_EQ(DirectoryEntries(out.Path()), Names{}) << context;
       }
     }
+  }
+}
+
+TEST_F(FaultInjectionTest, AWriteThatFailsOnTheBackgroundThreadFailsTheMerge) {
+  // Heavy data blocks of 64 KiB: full blocks are compressed and written on the second
+  // thread while the merge goes on, so the failing write happens there.
+  const Names smallBlocks = {"KORVANE_MAX_MOX_BLOCK_SIZE=65536"};
+  const std::string output = out.File("merged.mox");
+  auto full = Merge({Input("a.mox"), Input("b.mox"), output}, std::nullopt, smallBlocks);
+  ASSERT_EQ(full.status, 0) << full.err;
+  const auto size = static_cast<rlim_t>(ReadFileBytes(output).size());
+  std::filesystem::remove(output);
+  for (rlim_t limit : {rlim_t{70000}, size / 2}) {
+    auto run = Merge({Input("a.mox"), Input("b.mox"), output}, limit, smallBlocks);
+    const std::string context = "limit " + std::to_string(limit);
+    EXPECT_EQ(run.signal, 0) << context;
+    EXPECT_EQ(run.status, 2) << context << "\n" << run.err;
+    EXPECT_NE(run.err.find("Unable to write to file"), std::string::npos) << context << run.err;
+    EXPECT_EQ(DirectoryEntries(out.Path()), Names{}) << context;
   }
 }
 

@@ -167,6 +167,7 @@ class Index {
   void ComputeOffset(std::uint64_t b);
   void ComputeAllOffsets();
   void WriteInBackground(std::uint64_t b, std::FILE* stream);
+  void Retire(std::uint64_t b);
   void PutIndexContent(Block& block, std::uint64_t first, std::uint64_t count) const;
   void DecodeIndexContent(Block& block, std::FILE* stream);
   void CheckFileRange(std::FILE* stream, std::uint64_t offset, std::uint64_t size) const;

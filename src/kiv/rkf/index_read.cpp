@@ -132,7 +132,7 @@ void Index::LoadBlock(std::uint64_t b, std::FILE* stream) {
   buffer.Read(stream, info.storedSize);
   if (info.flags & kFlagZlib) {
     BlockZlibUnCompressor uncompress;
-    uncompress(buffer);
+    uncompress(buffer, spares_.raw);
   }
   KIV_CHECK(recorded == 0 || buffer.Size() == recorded, ReadError, "Unable to decompress block",
             "KivRkf::Index::LoadBlock");
@@ -170,9 +170,9 @@ void Index::CheckRecordedSizes(const std::string& skip) {
     if (!info.sizeUnchecked || (!skip.empty() && info.name == skip)) continue;
     LoadBlock(b, stream_);
     buffers_[b].SetPosition(buffers_[b].Size());
-    buffers_[b].Release();
-    info.loaded = false;
+    Retire(b);
   }
+  spares_.raw.Clear();
 }
 
 std::uint64_t Index::GetReadingBlockIndex(const std::string& name, std::FILE* stream) {
@@ -186,8 +186,18 @@ std::uint64_t Index::GetReadingBlockIndex(const std::string& name, std::FILE* st
     if (!blocks_[b].loaded && (buffer.Size() == 0 || buffer.Position() < buffer.Size()))
       LoadBlock(b, stream);
     if (buffer.Position() != buffer.Size() || i + 1 == list.size()) return b;
+    if (blocks_[b].loaded) Retire(b);
   }
   KIV_RAISE(ElementNotFound, nullptr, kReading);
+}
+
+void Index::Retire(std::uint64_t b) {
+  // Used up and left behind: the next block loaded inflates into its buffer, so reading a
+  // stream takes no fresh memory per block. Its size stays as the record of what it held.
+  std::uint64_t capacity = 0;
+  MallocBuffer buffer = buffers_[b].HandOver(capacity);
+  spares_.raw.Keep(std::move(buffer), capacity);
+  blocks_[b].loaded = false;
 }
 
 std::uint64_t Index::GetReadingBlockIndex(const std::string& name) {
@@ -224,12 +234,9 @@ void Index::SetReadingPosition(const std::string& name, std::uint64_t position, 
       break;
     }
     r -= buffer.Size();
-    // Passed over: used up, and its bytes freed.
+    // Passed over: used up, and its buffer left for the next block loaded.
     buffer.SetPosition(buffer.Size());
-    if (blocks_[b].loaded) {
-      buffer.Release();
-      blocks_[b].loaded = false;
-    }
+    if (blocks_[b].loaded) Retire(b);
   }
   if (!found) chosen = CreateBlock(name);
   if (!blocks_[chosen].loaded) LoadBlock(chosen, stream);
@@ -251,6 +258,8 @@ void Index::ReleaseLoadedBlocks(const std::string& name) {
     buffers_[b].Release();
     blocks_[b].loaded = false;
   }
+  // A stream set aside keeps no spare buffer either.
+  spares_.raw.Clear();
 }
 
 std::uint64_t Index::ReadingPosition(const std::string& name) const {

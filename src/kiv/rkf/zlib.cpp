@@ -82,7 +82,7 @@ void BlockZlibCompressor::Compress(Block& block, SpareBuffers* spares) {
 
 BlockZlibUnCompressor::BlockZlibUnCompressor() : decompressor_(libdeflate_alloc_decompressor()) {}
 
-void BlockZlibUnCompressor::operator()(Block& block) {
+void BlockZlibUnCompressor::Inflate(Block& block, SpareBuffer* spare) {
   KIV_CHECK(decompressor_, MemoryAllocation, nullptr, kUnCompress);
   const std::uint32_t n = block.Size();
   KIV_CHECK(n >= kLengthField && block.HasBuffer(), ReadError, "Unable to decompress block",
@@ -92,7 +92,7 @@ void BlockZlibUnCompressor::operator()(Block& block) {
   const std::uint32_t length = *framed;
   const std::uint64_t stream = n - kLengthField;
   std::uint64_t capacity = 0;
-  MallocBuffer out = Allocate(length, nullptr, capacity);
+  MallocBuffer out = Allocate(length, spare, capacity);
   KIV_CHECK(out, MemoryAllocation, nullptr, kUnCompress);
   std::size_t produced = 0, consumed = 0;
   const libdeflate_result r =

@@ -62,12 +62,15 @@ class BlockZlibCompressor final : public BlockTransformation {
 class BlockZlibUnCompressor final : public BlockTransformation {
  public:
   BlockZlibUnCompressor();
-  void operator()(Block& block) override;
+  void operator()(Block& block) override { Inflate(block, nullptr); }
+  // The same, inflating into the spare when it is large enough.
+  void operator()(Block& block, SpareBuffer& spare) { Inflate(block, &spare); }
 
  private:
   struct Free {
     void operator()(libdeflate_decompressor* d) const;
   };
+  void Inflate(Block& block, SpareBuffer* spare);
   std::unique_ptr<libdeflate_decompressor, Free> decompressor_;
 };
 

@@ -106,6 +106,45 @@ TEST_F(SpareIndex, StreamingBlocksTakeTurnsWithTwoBuffers) {
   EXPECT_EQ(reader.Get<std::uint32_t>("Light Data"), 42u);
 }
 
+// Reading a stream on, a block left behind used up gives its buffer to the next block:
+// the reader holds one block's bytes, inflated into memory already in use.
+TEST_F(SpareIndex, ReadingOnInflatesIntoTheBufferOfTheBlockLeftBehind) {
+  TestSupport::EnvGuard quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", nullptr);
+  TestSupport::EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "2097152");
+  constexpr std::uint32_t kRun = 3u << 20;
+  TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
+    for (std::uint32_t run = 0; run < 4; ++run) {
+      f.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
+      std::uint8_t* p = f.GetIndex().WritingBlock("Heavy Data", false).Extend(kRun);
+      for (std::uint32_t i = 0; i < kRun; ++i) p[i] = static_cast<std::uint8_t>(run * 11 + i / 640);
+      f.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
+      f.GetIndex().FlushFrozen(f.Stream());
+    }
+  });
+  TestSupport::ContainerReader reader(path_);
+  KivRkf::Index& index = reader.Index();
+  const auto blocks = index.Names().at("Heavy Data").blocks;
+  ASSERT_EQ(blocks.size(), 4u);
+  std::vector<std::uint8_t> back(kRun);
+  const std::uint8_t* first = nullptr;
+  for (std::uint32_t run = 0; run < 4; ++run) {
+    index.Get("Heavy Data", back.data(), kRun);
+    for (std::uint32_t i = 0; i < kRun; i += 4099)
+      ASSERT_EQ(back[i], static_cast<std::uint8_t>(run * 11 + i / 640)) << run << " " << i;
+    if (run == 0) first = index.Buffer(blocks[0]).Data();
+  }
+  // Block 3 is read into the buffer block 0 had; the blocks before it hold nothing.
+  EXPECT_EQ(index.Buffer(blocks[3]).Data(), first);
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_FALSE(index.Buffer(blocks[k]).HasBuffer()) << k;
+    EXPECT_FALSE(index.Blocks()[blocks[k]].loaded) << k;
+  }
+  // Back to the start: block 0 is read again.
+  index.SetReadingPosition("Heavy Data", 0);
+  index.Get("Heavy Data", back.data(), kRun);
+  EXPECT_EQ(back[kRun - 1], static_cast<std::uint8_t>((kRun - 1) / 640));
+}
+
 TEST_F(SpareIndex, ReleasedBlocksAreReadAgainWhenNeeded) {
   TestSupport::SmallBlocks small("16");
   TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {

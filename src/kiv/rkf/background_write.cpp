@@ -15,9 +15,13 @@ const char* const kWrite = "KivRkf::Index::WriteBufferToFileStream";
 }
 
 BackgroundWrite::BackgroundWrite(Block block, bool zlib, std::uint64_t offset, std::FILE* stream,
-                                 SpareBuffer packed)
+                                 SpareBuffer packed, bool ownThread)
     : block_(std::move(block)), zlib_(zlib) {
   spares_.packed = std::move(packed);
+  if (!ownThread) {
+    Run(zlib, offset, stream);
+    return;
+  }
   try {
     thread_ = std::thread([this, zlib, offset, stream] { Run(zlib, offset, stream); });
   } catch (const std::system_error&) {

@@ -25,9 +25,11 @@ class BackgroundWrite {
   };
 
   // Starts writing block at offset of stream, compressed first when zlib is set; packed is
-  // the buffer the compression may write into.
+  // the buffer the compression may write into. Without ownThread (or when no thread can be
+  // had) the work is done before the constructor returns: the synchronous write is the
+  // same code.
   BackgroundWrite(Block block, bool zlib, std::uint64_t offset, std::FILE* stream,
-                  SpareBuffer packed);
+                  SpareBuffer packed, bool ownThread = true);
   BackgroundWrite(const BackgroundWrite&) = delete;
   BackgroundWrite& operator=(const BackgroundWrite&) = delete;
   // Waits for the thread; a result not taken with Finish is dropped.

@@ -120,9 +120,9 @@ class Block {
   }
   // Frees the bytes and zeroes all four fields.
   void Clear();
-  // No bytes, but the record of a block of size bytes that were all read: what a block
-  // passed over looks like without ever being loaded.
-  void RecordPassedOver(std::uint32_t size) {
+  // No bytes, only the record of a block of size bytes that all lie behind the position:
+  // a block passed over without being loaded, or one written to the file.
+  void RecordOnly(std::uint32_t size) {
     Clear();
     size_ = position_ = size;
   }

@@ -176,43 +176,8 @@ void Index::PutIndexContent(Block& block, std::uint64_t first, std::uint64_t cou
 }
 
 void Index::WriteBufferToFileStream(std::uint64_t b, std::FILE* stream) {
-  const char* method = "KivRkf::Index::WriteBufferToFileStream";
+  StartWrite(b, stream, false);
   FinishPendingWrite();
-  KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream.");
-  BlockInfo& info = blocks_[b];
-  if (info.frozen) KIV_RAISE(MisMatch, nullptr, method);
-  Block& buffer = buffers_[b];
-  std::uint32_t n = buffer.Size();
-  if (n != 0) KIV_LOG_INFO(method, "Buffer length: " + Num(n));
-  if (info.flags & kFlagZlib) {
-    BlockZlibCompressor compress(6);
-    compress(buffer, spares_);
-    spares_.rawStream = info.name;
-    KIV_LOG_INFO(method, "Buffer length after transformations: " + Num(buffer.Size()));
-  }
-  info.storedSize = buffer.Size();
-  // Recompute the whole chain: a block always lies at the sum of the sizes before it.
-  ComputeAllOffsets();
-  if (info.flags & kFlagStreaming) {
-    info.frozen = true;
-    info.frozenLength = n;
-  }
-  KIV_LOG_INFO(method, "Writing buffer at position: " + Num(info.offset));
-  if (fseeko(stream, static_cast<off_t>(info.offset), SEEK_SET) != 0) {
-    KIV_LOG_INFO(method, "File positioning failed");
-    KIV_RAISE(WriteError, "Saving the buffer failed", method);
-  }
-  buffer.Write(stream, false);
-  // Written: the bytes go, the buffer stays for the next block.
-  std::uint64_t capacity = 0;
-  MallocBuffer written = buffer.HandOver(capacity);
-  if (info.flags & kFlagZlib) {
-    spares_.packed.Keep(std::move(written), capacity);
-  } else {
-    spares_.raw.Keep(std::move(written), capacity);
-    spares_.rawStream = info.name;
-  }
-  KIV_LOG_INFO(method, "Buffer " + Num(b) + " written to stream.");
 }
 
 void Index::WriteIndexBufferToFileStream(std::uint64_t b, std::FILE* stream) {
@@ -252,30 +217,34 @@ void Index::FlushFrozen(std::FILE* stream) {
       for (std::uint64_t k = 0; k < b; ++k)
         if (!blocks_[k].frozen && !IsSpecialName(blocks_[k].name, kIndexBlockName))
           KIV_RAISE(NotImplemented, nullptr, method);
-      WriteInBackground(b, stream);
+      StartWrite(b, stream, true);
     }
   }
   KIV_LOG_INFO(method, "Frozen blocks flushed. ");
 }
 
-void Index::WriteInBackground(std::uint64_t b, std::FILE* stream) {
+void Index::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread) {
   const char* method = "KivRkf::Index::WriteBufferToFileStream";
   FinishPendingWrite();
   BlockInfo& info = blocks_[b];
   if (info.frozen) KIV_RAISE(MisMatch, nullptr, method);
   const std::uint32_t n = buffers_[b].Size();
-  KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream in the background.");
-  KIV_LOG_INFO(method, "Buffer length: " + Num(n));
-  // The block is frozen at its raw length now; its stored size is known when it is written.
-  info.frozen = true;
-  info.frozenLength = n;
+  KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream" +
+                           (ownThread ? " in the background." : "."));
+  if (n != 0) KIV_LOG_INFO(method, "Buffer length: " + Num(n));
+  // A streaming block is frozen at its raw length now; its stored size is known once it is
+  // written, and the block lies at the sum of the stored sizes before it.
+  if (info.flags & kFlagStreaming) {
+    info.frozen = true;
+    info.frozenLength = n;
+  }
   ComputeAllOffsets();
   KIV_LOG_INFO(method, "Writing buffer at position: " + Num(info.offset));
   SpareBuffer packed = std::move(spares_.packed);
   spares_.packed.Clear();
   pending_ =
       std::make_unique<BackgroundWrite>(std::move(buffers_[b]), (info.flags & kFlagZlib) != 0,
-                                        info.offset, stream, std::move(packed));
+                                        info.offset, stream, std::move(packed), ownThread);
   pendingBlock_ = b;
 }
 
@@ -285,6 +254,8 @@ void Index::FinishPendingWrite() {
   BackgroundWrite::Done done = job->Finish();
   BlockInfo& info = blocks_[pendingBlock_];
   info.storedSize = done.storedSize;
+  // The bytes are gone; the block keeps the record of what was written.
+  buffers_[pendingBlock_].RecordOnly(done.storedSize);
   ComputeAllOffsets();
   if (done.spares.raw.Holds()) {
     spares_.raw = std::move(done.spares.raw);

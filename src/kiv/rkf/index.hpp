@@ -166,7 +166,8 @@ class Index {
   BlockSizeLimiter& LimiterFor(const std::string& name);
   void ComputeOffset(std::uint64_t b);
   void ComputeAllOffsets();
-  void WriteInBackground(std::uint64_t b, std::FILE* stream);
+  // Hands block b to a BackgroundWrite, on a thread of its own or on this one.
+  void StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread);
   void Retire(std::uint64_t b);
   void PutIndexContent(Block& block, std::uint64_t first, std::uint64_t count) const;
   void DecodeIndexContent(Block& block, std::FILE* stream);

@@ -146,7 +146,7 @@ void Index::RecordPassedOver(std::uint64_t b, std::FILE* stream) {
   ComputeOffset(b);
   CheckFileRange(stream, info.offset, info.storedSize);
   if (!(info.flags & kFlagZlib)) {
-    buffers_[b].RecordPassedOver(info.storedSize);
+    buffers_[b].RecordOnly(info.storedSize);
     return;
   }
   std::uint8_t first4[4] = {};
@@ -160,7 +160,7 @@ void Index::RecordPassedOver(std::uint64_t b, std::FILE* stream) {
     LoadBlock(b, stream);
     return;
   }
-  buffers_[b].RecordPassedOver(*length);
+  buffers_[b].RecordOnly(*length);
   info.sizeUnchecked = true;
 }
 
@@ -169,7 +169,6 @@ void Index::CheckRecordedSizes(const std::string& skip) {
     BlockInfo& info = blocks_[b];
     if (!info.sizeUnchecked || (!skip.empty() && info.name == skip)) continue;
     LoadBlock(b, stream_);
-    buffers_[b].SetPosition(buffers_[b].Size());
     Retire(b);
   }
   spares_.raw.Clear();
@@ -194,6 +193,7 @@ std::uint64_t Index::GetReadingBlockIndex(const std::string& name, std::FILE* st
 void Index::Retire(std::uint64_t b) {
   // Used up and left behind: the next block loaded inflates into its buffer, so reading a
   // stream takes no fresh memory per block. Its size stays as the record of what it held.
+  buffers_[b].SetPosition(buffers_[b].Size());
   std::uint64_t capacity = 0;
   MallocBuffer buffer = buffers_[b].HandOver(capacity);
   spares_.raw.Keep(std::move(buffer), capacity);
@@ -251,14 +251,9 @@ void Index::SetReadingPosition(const std::string& name, std::uint64_t position, 
 void Index::ReleaseLoadedBlocks(const std::string& name) {
   auto it = names_.find(name);
   if (it == names_.end()) return;
-  for (std::uint64_t b : it->second.blocks) {
-    if (!blocks_[b].loaded) continue;
-    // Like a block passed over: used up, bytes freed, its size kept as the record.
-    buffers_[b].SetPosition(buffers_[b].Size());
-    buffers_[b].Release();
-    blocks_[b].loaded = false;
-  }
-  // A stream set aside keeps no spare buffer either.
+  for (std::uint64_t b : it->second.blocks)
+    if (blocks_[b].loaded) Retire(b);
+  // A stream set aside keeps no buffer at all.
   spares_.raw.Clear();
 }
 

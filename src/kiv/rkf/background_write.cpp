@@ -14,18 +14,18 @@ namespace {
 const char* const kWrite = "KivRkf::Index::WriteBufferToFileStream";
 }
 
-BackgroundWrite::BackgroundWrite(Block block, bool zlib, std::uint64_t offset, std::FILE* stream,
+BackgroundWrite::BackgroundWrite(Block block, Form form, std::uint64_t offset, std::FILE* stream,
                                  SpareBuffer packed, bool ownThread)
-    : block_(std::move(block)), zlib_(zlib) {
+    : block_(std::move(block)), form_(form) {
   spares_.packed = std::move(packed);
   if (!ownThread) {
-    Run(zlib, offset, stream);
+    Run(offset, stream);
     return;
   }
   try {
-    thread_ = std::thread([this, zlib, offset, stream] { Run(zlib, offset, stream); });
+    thread_ = std::thread([this, offset, stream] { Run(offset, stream); });
   } catch (const std::system_error&) {
-    Run(zlib, offset, stream);  // no thread to be had: the work is done here and now
+    Run(offset, stream);  // no thread to be had: the work is done here and now
   }
 }
 
@@ -33,8 +33,8 @@ BackgroundWrite::~BackgroundWrite() {
   if (thread_.joinable()) thread_.join();
 }
 
-void BackgroundWrite::Run(bool zlib, std::uint64_t offset, std::FILE* stream) {
-  if (zlib) {
+void BackgroundWrite::Run(std::uint64_t offset, std::FILE* stream) {
+  if (form_ == Form::Compress) {
     BlockZlibCompressor compress(6);
     switch (compress.Pack(block_, &spares_)) {
       case BlockZlibCompressor::Outcome::Done:
@@ -72,7 +72,7 @@ BackgroundWrite::Done BackgroundWrite::Finish() {
   done.spares = std::move(spares_);
   // What was written is the compressed framing (the packed spare of the next block) or,
   // for a block stored as it is, the raw bytes.
-  if (zlib_)
+  if (form_ != Form::Stored)
     done.spares.packed.Keep(std::move(written), capacity);
   else
     done.spares.raw.Keep(std::move(written), capacity);

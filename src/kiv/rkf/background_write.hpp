@@ -24,11 +24,14 @@ class BackgroundWrite {
     SpareBuffers spares;           // the raw and packed buffers, for the next blocks
   };
 
-  // Starts writing block at offset of stream, compressed first when zlib is set; packed is
-  // the buffer the compression may write into. Without ownThread (or when no thread can be
-  // had) the work is done before the constructor returns: the synchronous write is the
-  // same code.
-  BackgroundWrite(Block block, bool zlib, std::uint64_t offset, std::FILE* stream,
+  // How the block's bytes reach the file: stored as they are, compressed first, or
+  // already compressed (the framing was made beforehand).
+  enum class Form { Stored, Compress, Packed };
+
+  // Starts writing block at offset of stream; packed is the buffer a compression may write
+  // into. Without ownThread (or when no thread can be had) the work is done before the
+  // constructor returns: the synchronous write is the same code.
+  BackgroundWrite(Block block, Form form, std::uint64_t offset, std::FILE* stream,
                   SpareBuffer packed, bool ownThread = true);
   BackgroundWrite(const BackgroundWrite&) = delete;
   BackgroundWrite& operator=(const BackgroundWrite&) = delete;
@@ -40,10 +43,10 @@ class BackgroundWrite {
 
  private:
   enum class Failure { None, NoMemory, Compression, Position, Write };
-  void Run(bool zlib, std::uint64_t offset, std::FILE* stream);
+  void Run(std::uint64_t offset, std::FILE* stream);
 
   Block block_;
-  bool zlib_;
+  Form form_;
   SpareBuffers spares_;
   Failure failure_ = Failure::None;
   std::thread thread_;

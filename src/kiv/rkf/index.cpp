@@ -223,12 +223,13 @@ void Index::FlushFrozen(std::FILE* stream) {
   KIV_LOG_INFO(method, "Frozen blocks flushed. ");
 }
 
-void Index::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread) {
+void Index::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
+                       std::optional<std::uint32_t> packedFrom) {
   const char* method = "KivRkf::Index::WriteBufferToFileStream";
   FinishPendingWrite();
   BlockInfo& info = blocks_[b];
   if (info.frozen) KIV_RAISE(MisMatch, nullptr, method);
-  const std::uint32_t n = buffers_[b].Size();
+  const std::uint32_t n = packedFrom ? *packedFrom : buffers_[b].Size();
   KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream" +
                            (ownThread ? " in the background." : "."));
   if (n != 0) KIV_LOG_INFO(method, "Buffer length: " + Num(n));
@@ -242,10 +243,28 @@ void Index::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread) {
   KIV_LOG_INFO(method, "Writing buffer at position: " + Num(info.offset));
   SpareBuffer packed = std::move(spares_.packed);
   spares_.packed.Clear();
-  pending_ =
-      std::make_unique<BackgroundWrite>(std::move(buffers_[b]), (info.flags & kFlagZlib) != 0,
-                                        info.offset, stream, std::move(packed), ownThread);
+  const BackgroundWrite::Form form = packedFrom                 ? BackgroundWrite::Form::Packed
+                                     : (info.flags & kFlagZlib) ? BackgroundWrite::Form::Compress
+                                                                : BackgroundWrite::Form::Stored;
+  pending_ = std::make_unique<BackgroundWrite>(std::move(buffers_[b]), form, info.offset, stream,
+                                               std::move(packed), ownThread);
   pendingBlock_ = b;
+}
+
+std::vector<std::optional<std::uint32_t>> Index::PackAhead(std::uint64_t first) {
+  std::vector<std::optional<std::uint32_t>> packedFrom(blocks_.size());
+  if (!pending_) return packedFrom;
+  BlockZlibCompressor compress(6);
+  for (std::uint64_t b = first; b < blocks_.size(); ++b) {
+    const BlockInfo& info = blocks_[b];
+    const std::uint32_t n = buffers_[b].Size();
+    if (info.frozen || !(info.flags & kFlagZlib) || IsSpecialName(info.name, kIndexBlockName))
+      continue;
+    // Its own packed buffer: the spare is with the block being written.
+    BlockZlibCompressor::RaiseFor(compress.Pack(buffers_[b], nullptr));
+    packedFrom[b] = n;
+  }
+  return packedFrom;
 }
 
 void Index::FinishPendingWrite() {
@@ -269,14 +288,20 @@ void Index::FinishPendingWrite() {
 
 void Index::WriteAllBuffersToFileStream(std::FILE* stream) {
   const char* method = "KivRkf::Index::WriteAllBuffersToFileStream";
-  FinishPendingWrite();
   KIV_LOG_INFO(method, "Writing all buffers to file stream ...");
   if (blocks_.empty()) indexBufferSize_ = AddEmptyBlocks(kPrimaryBlocks) + 4;
   std::uint64_t first = 0;
   while (first < blocks_.size() &&
          (blocks_[first].frozen || IsSpecialName(blocks_[first].name, kIndexBlockName)))
     ++first;
-  for (std::uint64_t b = first; b < blocks_.size(); ++b) WriteBufferToFileStream(b, stream);
+  // The blocks left (a streaming stream's last, partial block above all) are compressed
+  // while the second thread still writes the full block before them, not after it.
+  const std::vector<std::optional<std::uint32_t>> packedFrom = PackAhead(first);
+  FinishPendingWrite();
+  for (std::uint64_t b = first; b < blocks_.size(); ++b) {
+    StartWrite(b, stream, false, packedFrom[b]);
+    FinishPendingWrite();
+  }
   Block primary;
   PutIndexContent(primary, 0, kPrimaryBlocks);
   if (fseeko(stream, static_cast<off_t>(headerSize_), SEEK_SET) != 0)

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -166,8 +167,13 @@ class Index {
   BlockSizeLimiter& LimiterFor(const std::string& name);
   void ComputeOffset(std::uint64_t b);
   void ComputeAllOffsets();
-  // Hands block b to a BackgroundWrite, on a thread of its own or on this one.
-  void StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread);
+  // Hands block b to a BackgroundWrite, on a thread of its own or on this one. A block
+  // compressed beforehand (PackAhead) passes its raw length as packedFrom.
+  void StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
+                  std::optional<std::uint32_t> packedFrom = std::nullopt);
+  // Compresses, on this thread, the zlib blocks from first on while a block is still
+  // being written on the second one; gives the raw length of each block compressed.
+  std::vector<std::optional<std::uint32_t>> PackAhead(std::uint64_t first);
   void Retire(std::uint64_t b);
   void PutIndexContent(Block& block, std::uint64_t first, std::uint64_t count) const;
   void DecodeIndexContent(Block& block, std::FILE* stream);

@@ -37,7 +37,7 @@ TEST_F(BackgroundWriteTest, WritesTheCompressedFramingAtItsOffset) {
   std::FILE* f = std::fopen(path_.c_str(), "wb+");
   ASSERT_NE(f, nullptr);
   ASSERT_EQ(std::fwrite("head", 1, 4, f), 4u);
-  BackgroundWrite job(Filled(50000), true, 10, f, {});
+  BackgroundWrite job(Filled(50000), BackgroundWrite::Form::Compress, 10, f, {});
   BackgroundWrite::Done done = job.Finish();
   std::fclose(f);
 
@@ -57,7 +57,8 @@ TEST_F(BackgroundWriteTest, WritesTheCompressedFramingAtItsOffset) {
 TEST_F(BackgroundWriteTest, HandsBackBothBuffersOfALargeBlock) {
   std::FILE* f = std::fopen(path_.c_str(), "wb+");
   ASSERT_NE(f, nullptr);
-  BackgroundWrite::Done done = BackgroundWrite(Filled(3u << 20), true, 0, f, {}).Finish();
+  BackgroundWrite::Done done =
+      BackgroundWrite(Filled(3u << 20), BackgroundWrite::Form::Compress, 0, f, {}).Finish();
   std::fclose(f);
   EXPECT_TRUE(done.spares.raw.Holds());
   EXPECT_GE(done.spares.raw.Capacity(), 3u << 20);
@@ -67,7 +68,7 @@ TEST_F(BackgroundWriteTest, HandsBackBothBuffersOfALargeBlock) {
   // Stored as it is: the raw bytes go to the file and come back as the raw spare.
   f = std::fopen(path_.c_str(), "wb+");
   ASSERT_NE(f, nullptr);
-  done = BackgroundWrite(Filled(3u << 20), false, 0, f, {}).Finish();
+  done = BackgroundWrite(Filled(3u << 20), BackgroundWrite::Form::Stored, 0, f, {}).Finish();
   std::fclose(f);
   EXPECT_EQ(done.storedSize, 3u << 20);
   EXPECT_TRUE(done.spares.raw.Holds());
@@ -75,6 +76,19 @@ TEST_F(BackgroundWriteTest, HandsBackBothBuffersOfALargeBlock) {
   const Bytes file = TestSupport::ReadFileBytes(path_);
   Block expected = Filled(3u << 20);
   EXPECT_TRUE(file == Bytes(expected.Data(), expected.Data() + expected.Size()));
+  // Compressed beforehand: written as it stands (not compressed twice), its buffer comes
+  // back as the packed spare.
+  Block packed = Filled(3u << 20);
+  KivRkf::BlockZlibCompressor(6)(packed);
+  const Bytes framing(packed.Data(), packed.Data() + packed.Size());
+  f = std::fopen(path_.c_str(), "wb+");
+  ASSERT_NE(f, nullptr);
+  done = BackgroundWrite(std::move(packed), BackgroundWrite::Form::Packed, 0, f, {}).Finish();
+  std::fclose(f);
+  EXPECT_EQ(done.storedSize, framing.size());
+  EXPECT_TRUE(TestSupport::ReadFileBytes(path_) == framing);
+  EXPECT_FALSE(done.spares.raw.Holds());
+  EXPECT_TRUE(done.spares.packed.Holds());
 }
 
 TEST_F(BackgroundWriteTest, AFailedWriteIsRaisedByFinish) {
@@ -82,9 +96,13 @@ TEST_F(BackgroundWriteTest, AFailedWriteIsRaisedByFinish) {
   std::FILE* readOnly = std::fopen(path_.c_str(), "rb");
   ASSERT_NE(readOnly, nullptr);
   std::string description;
-  EXPECT_EQ(
-      CodeOf([&] { BackgroundWrite(Filled(1000), true, 0, readOnly, {}).Finish(); }, &description),
-      static_cast<int>(Kiv::Util::ErrorCode::WriteError));
+  EXPECT_EQ(CodeOf(
+                [&] {
+                  BackgroundWrite(Filled(1000), BackgroundWrite::Form::Compress, 0, readOnly, {})
+                      .Finish();
+                },
+                &description),
+            static_cast<int>(Kiv::Util::ErrorCode::WriteError));
   EXPECT_EQ(description, "Unable to write to file");
   std::fclose(readOnly);
 }
@@ -96,7 +114,11 @@ TEST_F(BackgroundWriteTest, AStreamThatCannotSeekIsRaisedByFinish) {
   ASSERT_NE(pipeEnd, nullptr);
   std::string description;
   EXPECT_EQ(
-      CodeOf([&] { BackgroundWrite(Filled(1000), false, 0, pipeEnd, {}).Finish(); }, &description),
+      CodeOf(
+          [&] {
+            BackgroundWrite(Filled(1000), BackgroundWrite::Form::Stored, 0, pipeEnd, {}).Finish();
+          },
+          &description),
       static_cast<int>(Kiv::Util::ErrorCode::WriteError));
   EXPECT_EQ(description, "Saving the buffer failed");
   std::fclose(pipeEnd);
@@ -106,7 +128,7 @@ TEST_F(BackgroundWriteTest, AStreamThatCannotSeekIsRaisedByFinish) {
 TEST_F(BackgroundWriteTest, AJobDroppedWithoutFinishIsWaitedFor) {
   std::FILE* f = std::fopen(path_.c_str(), "wb+");
   ASSERT_NE(f, nullptr);
-  { BackgroundWrite job(Filled(200000), true, 0, f, {}); }
+  { BackgroundWrite job(Filled(200000), BackgroundWrite::Form::Compress, 0, f, {}); }
   // The thread has ended: the stream is the caller's again.
   ASSERT_EQ(std::fflush(f), 0);
   std::fclose(f);

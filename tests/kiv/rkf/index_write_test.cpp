@@ -171,4 +171,42 @@ TEST_F(IndexFile, WritingAFrozenBlockAgainFails) {
   EXPECT_EQ(CodeOf([&] { index.WriteBufferToFileStream(0, stream_); }), 14);
 }
 
+// The blocks left at the end are compressed on the caller's thread while the second one
+// still writes the last full block; the file must be the one a writer without early
+// writes makes, and the streaming block must keep its raw length, not its packed one.
+TEST(IndexWriteAtTheEnd, BlocksCompressedWhileTheLastFullBlockIsWrittenGiveTheSameFile) {
+  TestSupport::SmallBlocks small("4096");
+  TestSupport::TempDir dir;
+  auto write = [&](const std::string& path, bool early) {
+    Index index;
+    std::FILE* stream = std::fopen(path.c_str(), "wb+");
+    ASSERT_NE(stream, nullptr);
+    for (std::uint32_t i = 0; i < 3 * 1024 + 100; ++i) {
+      index.Put("Heavy Data", static_cast<float>(i % 97) * 0.25f);
+      index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
+      if (early && (i + 1) % 1024 == 0) index.FlushFrozen(stream);  // block i / 1024 is full
+    }
+    for (std::uint32_t i = 0; i < 300; ++i) index.Put("Light Data", i * 7);
+    index.SetBlockFlags("Light Data", KivRkf::kFlagZlib);
+    index.WriteAllBuffersToFileStream(stream);
+    EXPECT_EQ(index.GetSize("Heavy Data"), (3u * 1024 + 100) * 4);
+    EXPECT_EQ(index.Blocks()[3].frozenLength, 400u);  // the last, partial block
+    ASSERT_EQ(std::fclose(stream), 0);
+  };
+  const std::string early = dir.File("early.rkf"), late = dir.File("late.rkf");
+  write(early, true);
+  write(late, false);
+  const Bytes bytes = TestSupport::ReadFileBytes(early);
+  EXPECT_EQ(bytes, TestSupport::ReadFileBytes(late));
+  // Read back: every value where it was put.
+  TestSupport::ContainerReader reader(early);
+  float value = -1;
+  for (std::uint32_t i = 0; i < 3 * 1024 + 100; ++i) {
+    reader.Index().Get("Heavy Data", value);
+    ASSERT_EQ(value, static_cast<float>(i % 97) * 0.25f) << i;
+  }
+  EXPECT_EQ(reader.Get<std::uint32_t>("Light Data"), 0u);
+  EXPECT_EQ(reader.Get<std::uint32_t>("Light Data"), 7u);
+}
+
 }  // namespace

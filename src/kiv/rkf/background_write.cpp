@@ -30,18 +30,43 @@ void StartWriteBack(std::FILE* stream, std::uint64_t offset, std::uint32_t n) {
 }
 }  // namespace
 
-BackgroundWrite::BackgroundWrite(Block block, Form form, std::uint64_t offset, std::FILE* stream,
+std::uint64_t WriteTurns::Take() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return nextTicket_++;
+}
+
+std::uint64_t WriteTurns::WaitFor(std::uint64_t ticket, bool& failedBefore) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  turnChanged_.wait(lock, [&] { return turn_ == ticket; });
+  failedBefore = failed_;
+  return end_;
+}
+
+void WriteTurns::Done(std::uint64_t ticket, std::uint64_t end, bool failed) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (turn_ != ticket) return;
+    if (failed)
+      failed_ = true;
+    else
+      end_ = end;
+    ++turn_;
+  }
+  turnChanged_.notify_all();
+}
+
+BackgroundWrite::BackgroundWrite(Block block, Form form, WritePlace place, std::FILE* stream,
                                  SpareBuffer packed, bool ownThread)
-    : block_(std::move(block)), form_(form) {
+    : block_(std::move(block)), form_(form), place_(place) {
   spares_.packed = std::move(packed);
   if (!ownThread) {
-    Run(offset, stream);
+    Run(stream);
     return;
   }
   try {
-    thread_ = std::thread([this, offset, stream] { Run(offset, stream); });
+    thread_ = std::thread([this, stream] { Run(stream); });
   } catch (const std::system_error&) {
-    Run(offset, stream);  // no thread to be had: the work is done here and now
+    Run(stream);  // no thread to be had: the work is done here and now
   }
 }
 
@@ -49,20 +74,37 @@ BackgroundWrite::~BackgroundWrite() {
   if (thread_.joinable()) thread_.join();
 }
 
-void BackgroundWrite::Run(std::uint64_t offset, std::FILE* stream) {
-  if (form_ == Form::Compress) {
-    BlockZlibCompressor compress(6);
-    switch (compress.Pack(block_, &spares_)) {
-      case BlockZlibCompressor::Outcome::Done:
-        break;
-      case BlockZlibCompressor::Outcome::NoMemory:
-        failure_ = Failure::NoMemory;
-        return;
-      case BlockZlibCompressor::Outcome::Failed:
-        failure_ = Failure::Compression;
-        return;
-    }
+void BackgroundWrite::Run(std::FILE* stream) {
+  if (form_ == Form::Compress) Compress();
+  if (!place_.turns) {
+    offset_ = place_.offset;
+    if (failure_ == Failure::None) WriteAt(offset_, stream);
+    return;
   }
+  // The file is this block's only in its turn; a failure before it leaves the file alone.
+  bool failedBefore = false;
+  const std::uint64_t previousEnd = place_.turns->WaitFor(place_.ticket, failedBefore);
+  offset_ = place_.afterPrevious ? previousEnd + place_.offset : place_.offset;
+  if (failedBefore && failure_ == Failure::None) failure_ = Failure::Write;
+  if (failure_ == Failure::None) WriteAt(offset_, stream);
+  place_.turns->Done(place_.ticket, offset_ + block_.Size(), failure_ != Failure::None);
+}
+
+void BackgroundWrite::Compress() {
+  BlockZlibCompressor compress(6);
+  switch (compress.Pack(block_, &spares_)) {
+    case BlockZlibCompressor::Outcome::Done:
+      break;
+    case BlockZlibCompressor::Outcome::NoMemory:
+      failure_ = Failure::NoMemory;
+      break;
+    case BlockZlibCompressor::Outcome::Failed:
+      failure_ = Failure::Compression;
+      break;
+  }
+}
+
+void BackgroundWrite::WriteAt(std::uint64_t offset, std::FILE* stream) {
   if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) {
     failure_ = Failure::Position;
     return;
@@ -86,6 +128,7 @@ BackgroundWrite::Done BackgroundWrite::Finish() {
     KIV_RAISE(WriteError, "Unable to write to file", "KivRkf::Block::Write");
   Done done;
   done.storedSize = block_.Size();
+  done.offset = offset_;
   std::uint64_t capacity = 0;
   MallocBuffer written = block_.HandOver(capacity);
   done.spares = std::move(spares_);

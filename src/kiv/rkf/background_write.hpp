@@ -1,15 +1,19 @@
 // KivRkf::BackgroundWrite: one full block of a streaming stream, compressed and written
-// to the file on a second thread while the caller fills the next block. Deflating is by
-// far the largest cost of writing a large stream; with it beside the reading, inflating
-// and copying that fill the next block, a merge takes about as long as deflating alone.
+// to the file on a thread of its own while the caller fills the next block. Deflating is
+// by far the largest cost of writing a large stream; with it beside the reading,
+// inflating and copying that fill the next block, a merge takes about as long as
+// deflating alone. Two blocks may be compressed side by side; WriteTurns makes them reach
+// the file one after the other, each right after the one before.
 //
-// The thread owns the block's bytes, the packed spare and, until Finish, the file stream:
-// the caller touches none of them in between. Nothing on the thread raises or logs;
-// Finish raises what went wrong, with the texts of the writer on the caller's thread.
+// The thread owns the block's bytes, the packed spare and, during its turn, the file
+// stream: the caller touches none of them until Finish. Nothing on the thread raises or
+// logs; Finish raises what went wrong, with the texts of the writer on the caller's thread.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "kiv/rkf/block.hpp"
@@ -17,10 +21,40 @@
 
 namespace KivRkf {
 
+// The order in which blocks reach the file: every write takes a ticket, waits for the
+// writes of the tickets before it, and learns where the last of them ended.
+class WriteTurns {
+ public:
+  std::uint64_t Take();
+  // Waits until every earlier ticket is done; gives the end offset of the last write and
+  // whether any earlier write failed.
+  std::uint64_t WaitFor(std::uint64_t ticket, bool& failedBefore);
+  // Ends the turn of ticket: its bytes end at end (unused when it failed).
+  void Done(std::uint64_t ticket, std::uint64_t end, bool failed);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable turnChanged_;
+  std::uint64_t nextTicket_ = 0;
+  std::uint64_t turn_ = 0;
+  std::uint64_t end_ = 0;
+  bool failed_ = false;
+};
+
+// Where a block goes: at a fixed offset, or the given gap after the end of the write of
+// the ticket before it (a block compressed while the one before it still is).
+struct WritePlace {
+  std::uint64_t offset = 0;
+  bool afterPrevious = false;
+  WriteTurns* turns = nullptr;  // none: written at once, at offset
+  std::uint64_t ticket = 0;
+};
+
 class BackgroundWrite {
  public:
   struct Done {
     std::uint32_t storedSize = 0;  // the bytes written (the compressed framing when zlib)
+    std::uint64_t offset = 0;      // where they were written
     SpareBuffers spares;           // the raw and packed buffers, for the next blocks
   };
 
@@ -32,7 +66,11 @@ class BackgroundWrite {
   // into. Without ownThread (or when no thread can be had) the work is done before the
   // constructor returns: the synchronous write is the same code.
   BackgroundWrite(Block block, Form form, std::uint64_t offset, std::FILE* stream,
-                  SpareBuffer packed, bool ownThread = true);
+                  SpareBuffer packed, bool ownThread = true)
+      : BackgroundWrite(std::move(block), form, WritePlace{offset}, stream, std::move(packed),
+                        ownThread) {}
+  BackgroundWrite(Block block, Form form, WritePlace place, std::FILE* stream, SpareBuffer packed,
+                  bool ownThread = true);
   BackgroundWrite(const BackgroundWrite&) = delete;
   BackgroundWrite& operator=(const BackgroundWrite&) = delete;
   // Waits for the thread; a result not taken with Finish is dropped.
@@ -43,10 +81,14 @@ class BackgroundWrite {
 
  private:
   enum class Failure { None, NoMemory, Compression, Position, Write };
-  void Run(std::uint64_t offset, std::FILE* stream);
+  void Run(std::FILE* stream);
+  void Compress();
+  void WriteAt(std::uint64_t offset, std::FILE* stream);
 
   Block block_;
   Form form_;
+  WritePlace place_;
+  std::uint64_t offset_ = 0;
   SpareBuffers spares_;
   Failure failure_ = Failure::None;
   std::thread thread_;

@@ -124,11 +124,17 @@ Block& Index::WritingBlock(const std::string& name, bool typed) {
     KIV_RAISE(ElementNotFound, nullptr, kPut);
   }
   Block& block = buffers_[b];
-  // The next block of a stream fills the buffer of the block written before it.
-  if (!block.HasBuffer() && block.Size() == 0 && spares_.raw.Holds() && spares_.rawStream == name) {
-    std::uint64_t capacity = 0;
-    MallocBuffer buffer = spares_.raw.Take(0, capacity);
-    block.Adopt(std::move(buffer), 0, capacity);
+  if (!block.HasBuffer() && block.Size() == 0) {
+    // Both buffers of the stream are being written: the new block waits for the older one.
+    if (!spares_.raw.Holds() && pending_.size() >= kWritesInFlight &&
+        blocks_[pending_.front().block].name == name)
+      FinishOldestWrite();
+    // The next block of a stream fills the buffer of the block written before it.
+    if (spares_.raw.Holds() && spares_.rawStream == name) {
+      std::uint64_t capacity = 0;
+      MallocBuffer buffer = spares_.raw.Take(0, capacity);
+      block.Adopt(std::move(buffer), 0, capacity);
+    }
   }
   return block;
 }
@@ -226,34 +232,56 @@ void Index::FlushFrozen(std::FILE* stream) {
 void Index::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
                        std::optional<std::uint32_t> packedFrom) {
   const char* method = "KivRkf::Index::WriteBufferToFileStream";
-  FinishPendingWrite();
+  if (!ownThread)
+    FinishPendingWrite();
+  else if (pending_.size() >= kWritesInFlight)
+    FinishOldestWrite();
   BlockInfo& info = blocks_[b];
-  if (info.frozen) KIV_RAISE(MisMatch, nullptr, method);
+  if (info.frozen || (!pending_.empty() && pending_.back().block >= b))
+    KIV_RAISE(MisMatch, nullptr, method);
   const std::uint32_t n = packedFrom ? *packedFrom : buffers_[b].Size();
   KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream" +
                            (ownThread ? " in the background." : "."));
   if (n != 0) KIV_LOG_INFO(method, "Buffer length: " + Num(n));
   // A streaming block is frozen at its raw length now; its stored size is known once it is
-  // written, and the block lies at the sum of the stored sizes before it.
+  // written, and the block lies at the sum of the stored sizes before it: right after a
+  // block still being written (and the blocks between, all written), or where the table
+  // puts it.
   if (info.flags & kFlagStreaming) {
     info.frozen = true;
     info.frozenLength = n;
   }
-  ComputeAllOffsets();
-  KIV_LOG_INFO(method, "Writing buffer at position: " + Num(info.offset));
+  WritePlace place;
+  if (!pending_.empty()) {
+    const std::uint64_t last = pending_.back().block;
+    place.afterPrevious = true;
+    for (std::uint64_t k = last + 1; k < b; ++k) place.offset += blocks_[k].storedSize;
+  } else {
+    ComputeAllOffsets();
+    place.offset = info.offset;
+    KIV_LOG_INFO(method, "Writing buffer at position: " + Num(info.offset));
+  }
   SpareBuffer packed = std::move(spares_.packed);
   spares_.packed.Clear();
   const BackgroundWrite::Form form = packedFrom                 ? BackgroundWrite::Form::Packed
                                      : (info.flags & kFlagZlib) ? BackgroundWrite::Form::Compress
                                                                 : BackgroundWrite::Form::Stored;
-  pending_ = std::make_unique<BackgroundWrite>(std::move(buffers_[b]), form, info.offset, stream,
-                                               std::move(packed), ownThread);
-  pendingBlock_ = b;
+  place.turns = &turns_;
+  place.ticket = turns_.Take();
+  try {
+    auto job = std::make_unique<BackgroundWrite>(std::move(buffers_[b]), form, place, stream,
+                                                 std::move(packed), ownThread);
+    pending_.push_back({std::move(job), b});
+  } catch (...) {
+    // A turn never taken would hold up every later write.
+    turns_.Done(place.ticket, 0, true);
+    throw;
+  }
 }
 
 std::vector<std::optional<std::uint32_t>> Index::PackAhead(std::uint64_t first) {
   std::vector<std::optional<std::uint32_t>> packedFrom(blocks_.size());
-  if (!pending_) return packedFrom;
+  if (pending_.empty()) return packedFrom;
   BlockZlibCompressor compress(6);
   for (std::uint64_t b = first; b < blocks_.size(); ++b) {
     const BlockInfo& info = blocks_[b];
@@ -268,21 +296,38 @@ std::vector<std::optional<std::uint32_t>> Index::PackAhead(std::uint64_t first) 
 }
 
 void Index::FinishPendingWrite() {
-  if (!pending_) return;
-  const std::unique_ptr<BackgroundWrite> job = std::move(pending_);
+  while (!pending_.empty()) FinishOldestWrite();
+}
+
+void Index::DropPendingWrite() noexcept {
+  // Oldest first: a later block waits for the turn of the one before it.
+  while (!pending_.empty()) pending_.pop_front();
+}
+
+void Index::FinishOldestWrite() {
+  if (pending_.empty()) return;
+  const std::unique_ptr<BackgroundWrite> job = std::move(pending_.front().job);
+  const std::uint64_t b = pending_.front().block;
+  pending_.pop_front();
   BackgroundWrite::Done done = job->Finish();
-  BlockInfo& info = blocks_[pendingBlock_];
+  BlockInfo& info = blocks_[b];
   info.storedSize = done.storedSize;
   // The bytes are gone; the block keeps the record of what was written.
-  buffers_[pendingBlock_].RecordOnly(done.storedSize);
+  buffers_[b].RecordOnly(done.storedSize);
   ComputeAllOffsets();
+  KIV_CHECK(info.offset == done.offset, MisMatch, "The block was written at the wrong place",
+            "KivRkf::Index::WriteBufferToFileStream");
   if (done.spares.raw.Holds()) {
     spares_.raw = std::move(done.spares.raw);
     spares_.rawStream = info.name;
   }
-  if (done.spares.packed.Holds()) spares_.packed = std::move(done.spares.packed);
+  // The compressed spare is kept only when no other block is being compressed: beside a
+  // second compressed block, the input blocks being read and the two raw buffers it would
+  // push a merge's memory past a gigabyte.
+  if (done.spares.packed.Holds() && pending_.empty())
+    spares_.packed = std::move(done.spares.packed);
   KIV_LOG_INFO("KivRkf::Index::WriteBufferToFileStream",
-               "Buffer " + Num(pendingBlock_) + " written to stream, " + Num(done.storedSize) +
+               "Buffer " + Num(b) + " written to stream, " + Num(done.storedSize) +
                    " bytes after transformations.");
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -64,6 +65,8 @@ bool IsSpecialName(const std::string& name, const std::string& special);
 class Index {
  public:
   Index() = default;
+  // Waits for the blocks still being written (their results are dropped).
+  ~Index() { DropPendingWrite(); }
   Index(const Index&) = delete;
   Index& operator=(const Index&) = delete;
 
@@ -85,15 +88,19 @@ class Index {
 
   std::uint64_t GetSize(const std::string& name) const;
   void SetBlockFlags(const std::string& name, std::uint8_t flags);
-  // Writes every full block of a streaming stream. Each goes to the file on a second
-  // thread (BackgroundWrite) while the caller fills the next; the file stream is not to be
-  // used by anyone else until the next call of an Index write function, which first waits
-  // for it, or until FinishPendingWrite.
+  // Writes every full block of a streaming stream. Each goes to the file on a thread of its
+  // own (BackgroundWrite) while the caller fills the next; two may be compressed side by
+  // side, and the next block of the stream then waits for the first of them to take over
+  // its buffer. The file stream is not to be used by anyone else until the next call of an
+  // Index write function that waits for them, or until FinishPendingWrite.
   void FlushFrozen(std::FILE* stream);
-  // Waits for a block being written in the background and takes its result (raising its
-  // failure); DropPendingWrite waits without raising, before the file is closed.
+  // Waits for the blocks being written in the background and takes their results in
+  // order (raising the first failure); DropPendingWrite waits without raising, before the
+  // file is closed.
   void FinishPendingWrite();
-  void DropPendingWrite() noexcept { pending_.reset(); }
+  void DropPendingWrite() noexcept;
+  // How many blocks may be compressed and written in the background at once.
+  static constexpr std::size_t kWritesInFlight = 2;
   void WriteBufferToFileStream(std::uint64_t b, std::FILE* stream);
   void WriteIndexBufferToFileStream(std::uint64_t b, std::FILE* stream);
   void WriteAllBuffersToFileStream(std::FILE* stream);
@@ -171,6 +178,8 @@ class Index {
   // compressed beforehand (PackAhead) passes its raw length as packedFrom.
   void StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
                   std::optional<std::uint32_t> packedFrom = std::nullopt);
+  // Waits for the oldest block being written in the background and takes its result.
+  void FinishOldestWrite();
   // Compresses, on this thread, the zlib blocks from first on while a block is still
   // being written on the second one; gives the raw length of each block compressed.
   std::vector<std::optional<std::uint32_t>> PackAhead(std::uint64_t first);
@@ -187,9 +196,14 @@ class Index {
   std::uint64_t indexBufferSize_ = 0;
   std::FILE* stream_ = nullptr;
   std::uint64_t fileSize_ = 0;
-  // The block being written on the second thread, if any.
-  std::unique_ptr<BackgroundWrite> pending_;
-  std::uint64_t pendingBlock_ = 0;
+  // The blocks being written in the background, oldest first, and the order in which they
+  // reach the file (declared first: it outlives them).
+  struct PendingWrite {
+    std::unique_ptr<BackgroundWrite> job;
+    std::uint64_t block = 0;
+  };
+  WriteTurns turns_;
+  std::deque<PendingWrite> pending_;
   // Per stream, the byte ranges read into records (ClaimRange): start -> end.
   std::map<std::string, std::map<std::uint64_t, std::uint64_t>> claims_;
   // The bytes LoadBlock may still read and inflate: four times what all blocks of the

@@ -91,6 +91,62 @@ TEST_F(BackgroundWriteTest, HandsBackBothBuffersOfALargeBlock) {
   EXPECT_TRUE(done.spares.packed.Holds());
 }
 
+// Two blocks compressed side by side reach the file in the order of their tickets, the
+// second right after the first (plus the gap of the blocks between), although the second,
+// small one is compressed long before the first.
+TEST_F(BackgroundWriteTest, BlocksCompressedSideBySideAreWrittenInTurn) {
+  std::FILE* f = std::fopen(path_.c_str(), "wb+");
+  ASSERT_NE(f, nullptr);
+  KivRkf::WriteTurns turns;
+  KivRkf::WritePlace first{7, false, &turns, turns.Take()};
+  KivRkf::WritePlace second{5, true, &turns, turns.Take()};
+  BackgroundWrite large(Filled(8u << 20), BackgroundWrite::Form::Compress, first, f, {});
+  BackgroundWrite small(Filled(3000), BackgroundWrite::Form::Stored, second, f, {});
+  const BackgroundWrite::Done a = large.Finish();
+  const BackgroundWrite::Done b = small.Finish();
+  std::fclose(f);
+  EXPECT_EQ(a.offset, 7u);
+  EXPECT_EQ(b.offset, 7u + a.storedSize + 5);
+  Block expected = Filled(8u << 20);
+  KivRkf::BlockZlibCompressor(6)(expected);
+  const Bytes file = TestSupport::ReadFileBytes(path_);
+  ASSERT_EQ(file.size(), b.offset + 3000);
+  EXPECT_TRUE(Bytes(file.begin() + 7, file.begin() + 7 + a.storedSize) ==
+              Bytes(expected.Data(), expected.Data() + expected.Size()));
+  const Block raw = Filled(3000);
+  EXPECT_TRUE(Bytes(file.begin() + b.offset, file.end()) ==
+              Bytes(raw.Data(), raw.Data() + raw.Size()));
+}
+
+// A write that fails stops the ones after it: they leave the file alone and fail too, so
+// that nothing is ever written at an offset counted from bytes that never arrived.
+TEST_F(BackgroundWriteTest, AFailedWriteStopsTheWritesAfterIt) {
+  TestSupport::WriteFileBytes(path_, {1, 2, 3});
+  std::FILE* readOnly = std::fopen(path_.c_str(), "rb");
+  ASSERT_NE(readOnly, nullptr);
+  KivRkf::WriteTurns turns;
+  BackgroundWrite failing(Filled(1000), BackgroundWrite::Form::Stored,
+                          KivRkf::WritePlace{0, false, &turns, turns.Take()}, readOnly, {});
+  BackgroundWrite after(Filled(1000), BackgroundWrite::Form::Compress,
+                        KivRkf::WritePlace{0, true, &turns, turns.Take()}, readOnly, {});
+  std::string description;
+  EXPECT_EQ(CodeOf([&] { failing.Finish(); }, &description),
+            static_cast<int>(Kiv::Util::ErrorCode::WriteError));
+  EXPECT_EQ(CodeOf([&] { after.Finish(); }, &description),
+            static_cast<int>(Kiv::Util::ErrorCode::WriteError));
+  EXPECT_EQ(description, "Unable to write to file");
+  std::fclose(readOnly);
+  EXPECT_EQ(TestSupport::ReadFileBytes(path_), (Bytes{1, 2, 3}));
+  // A ticket that never waits does not end another's turn.
+  KivRkf::WriteTurns more;
+  const std::uint64_t t0 = more.Take(), t1 = more.Take();
+  more.Done(t1, 100, false);
+  more.Done(t0, 40, false);
+  bool failedBefore = true;
+  EXPECT_EQ(more.WaitFor(t1, failedBefore), 40u);
+  EXPECT_FALSE(failedBefore);
+}
+
 TEST_F(BackgroundWriteTest, AFailedWriteIsRaisedByFinish) {
   TestSupport::WriteFileBytes(path_, {1, 2, 3});
   std::FILE* readOnly = std::fopen(path_.c_str(), "rb");

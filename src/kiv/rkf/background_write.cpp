@@ -76,18 +76,16 @@ BackgroundWrite::~BackgroundWrite() {
 
 void BackgroundWrite::Run(std::FILE* stream) {
   if (form_ == Form::Compress) Compress();
-  if (!place_.turns) {
-    offset_ = place_.offset;
-    if (failure_ == Failure::None) WriteAt(offset_, stream);
-    return;
-  }
-  // The file is this block's only in its turn; a failure before it leaves the file alone.
+  // With turns, the file is this block's only in its turn, and a failure before it leaves
+  // the file alone.
   bool failedBefore = false;
-  const std::uint64_t previousEnd = place_.turns->WaitFor(place_.ticket, failedBefore);
+  const std::uint64_t previousEnd =
+      place_.turns ? place_.turns->WaitFor(place_.ticket, failedBefore) : 0;
   offset_ = place_.afterPrevious ? previousEnd + place_.offset : place_.offset;
   if (failedBefore && failure_ == Failure::None) failure_ = Failure::Write;
   if (failure_ == Failure::None) WriteAt(offset_, stream);
-  place_.turns->Done(place_.ticket, offset_ + block_.Size(), failure_ != Failure::None);
+  if (place_.turns)
+    place_.turns->Done(place_.ticket, offset_ + block_.Size(), failure_ != Failure::None);
 }
 
 void BackgroundWrite::Compress() {

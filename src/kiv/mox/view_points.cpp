@@ -11,23 +11,22 @@ void Codec<KivMox::RawFrame>::Put(Block& b, const KivMox::RawFrame& v) {
   if (!v.bytes.empty()) b.Put(v.bytes.data(), static_cast<std::uint32_t>(v.bytes.size()));
 }
 
+// The nested frame is read as any versioned record is framed: its size, then its version
+// string, which must lie inside the frame (code 2) and inside the block (code 1). What the
+// frame holds after its version is not ours to interpret and is kept as it stands; a frame
+// reaching past its enclosing entry fails the entry's own end check.
 void Codec<KivMox::RawFrame>::Get(Block& b, KivMox::RawFrame& v) {
-  const char* method = "KivRkf::CopyFromBlock_Versioned";
   KIV_CHECK(!IsLegacyContainerVersion(CurrentContainerVersion()), FormatNotSupported,
-            "View point records of legacy containers have no size and cannot be read", method);
-  std::uint32_t start = b.Position();
-  std::uint32_t size = 0;
-  b.Get(size);
-  // The smallest frame is the size field and an empty version string.
-  KIV_CHECK(size >= 8, UnknownVersion, nullptr, method);
-  KIV_CHECK(size - 4 <= b.Remaining(), OutOfBounds, "Not enough bytes in the block", method);
-  b.SetPosition(start);
-  const std::uint8_t* p = b.Skip(size);
-  v.bytes.assign(p, p + size);
+            "View point records of legacy containers have no size and cannot be read",
+            "KivRkf::CopyFromBlock_Versioned");
+  const VersionedFrame::ReadState frame = VersionedFrame::BeginRead(b);
+  VersionedFrame::EndRead(b, frame);
+  const std::uint8_t* start = b.Data() + frame.start;
+  v.bytes.assign(start, start + frame.size);
 }
 
 void VersionedRecord<KivMox::ViewPointEntry>::Put(Block& b, const KivMox::ViewPointEntry& e,
-                                                   int group) {
+                                                  int group) {
   if (group == 2) {
     b.Put(e.flag);
     return;
@@ -46,8 +45,7 @@ void VersionedRecord<KivMox::ViewPointEntry>::Put(Block& b, const KivMox::ViewPo
   b.Put(e.viewPoint);
 }
 
-void VersionedRecord<KivMox::ViewPointEntry>::Get(Block& b, KivMox::ViewPointEntry& e,
-                                                   int group) {
+void VersionedRecord<KivMox::ViewPointEntry>::Get(Block& b, KivMox::ViewPointEntry& e, int group) {
   if (group == 2) {
     b.Get(e.flag);
     return;
@@ -84,7 +82,9 @@ RawFrame RawFrame::WithPayload(const std::string& version,
   return frame;
 }
 
-RawFrame RawFrame::Empty(const std::string& version) { return WithPayload(version, {}); }
+RawFrame RawFrame::Empty(const std::string& version) {
+  return WithPayload(version, {});
+}
 
 const RawFrame& RawFrame::DefaultViewPoint() {
   static const RawFrame frame = Empty("0.5");

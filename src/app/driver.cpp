@@ -11,6 +11,7 @@
 #include "app/merge_operations.hpp"
 #include "app/terminal_progress.hpp"
 #include "kiv/log/log_manager.hpp"
+#include "kiv/mox/safe_output.hpp"
 
 namespace MoxApp {
 
@@ -49,12 +50,20 @@ int RunMoxMerge(int argc, const char* const* argv) {
     return kExitUsage;
   }
   Kiv::Log::SetUpLog();
+  KivMox::InstallInterruptCleanup();
   ProgressScope progress;
   std::vector<std::string> inputs = cl.arrangeFiles ? ArrangeFiles(cl.inputs) : cl.inputs;
   SplitInputs split = SeparateInputs(inputs);
   if (split.moxInputs.empty()) {
     std::cerr << "No Mox files found. " << std::endl;
     return kExitNoMoxInput;
+  }
+  try {
+    // With view point files, a merged output is copied and read back.
+    KivMox::SafeOutput::CheckTarget(cl.outputPath,
+                                    split.moxInputs.size() >= 2 && !split.viewPointInputs.empty());
+  } catch (const std::exception& e) {
+    return ReportFailure(e);
   }
   int result = kExitSuccess;
   if (split.moxInputs.size() >= 2) {

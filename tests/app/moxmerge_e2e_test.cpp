@@ -1,6 +1,10 @@
 // The moxmerge program run as a user runs it: usage errors, the help and version texts,
 // the missing Mox input, where options may stand, the view point extension test, input
 // ordering, an output that names one of the inputs, and what a failed run leaves behind.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -202,6 +206,47 @@ TEST_F(MoxMergeRunTest, ASaveThatCannotBeCompletedLeavesNoTemporaryFile) {
     EXPECT_EQ(DirectoryEntries(dir.File("out")), Names{"taken"});
     EXPECT_EQ(DirectoryEntries(dir.File("out/taken")), Names{"inside"});
   }
+}
+
+// Outputs that are no regular files: a FIFO is refused before any input is read (the
+// missing inputs are never reached); a device is written as it stands, unless the merged
+// output must be read back to add view points.
+TEST_F(MoxMergeRunTest, OutputsThatAreNoRegularFiles) {
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(mknod(dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  }
+  const std::string device = root ? dir.File("null") : "/dev/null";
+  struct Case {
+    Names args;
+    int status;
+    std::string error;  // a part of the error text
+  };
+  const Case cases[] = {
+      {{dir.File("missing1.mox"), dir.File("missing2.mox"), dir.File("fifo")},
+       2,
+       "\"" + dir.File("fifo") + "\": a FIFO or a socket cannot hold a Mox file"},
+      {{dir.File("a.mox"), dir.File("b.mox"), dir.File("missing.vpt"), device},
+       2,
+       "a device cannot be read back"},
+      {{dir.File("a.mox"), dir.File("b.mox"), device}, 0, ""},
+      {{dir.File("a.mox"), dir.File("b.mox"), device, "--merge-as-instances"}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    auto run = RunMoxMerge(logs, c.args);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(Count(run.err, "Exception \""), c.status == 0 ? 0u : 1u) << run.err;
+    EXPECT_NE(ErrorsOf(run).find(c.error), std::string::npos) << run.err;
+  }
+  struct stat st;
+  ASSERT_EQ(lstat(dir.File("fifo").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  ASSERT_EQ(lstat(device.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  Names expected = {"a.mox", "b.mox", "fifo"};
+  if (root) expected.push_back("null");
+  EXPECT_EQ(DirectoryEntries(dir.Path()), expected);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "kiv/adt/tree.hpp"
 #include "kiv/mox/global_info.hpp"
 #include "kiv/mox/node.hpp"
+#include "kiv/mox/safe_output.hpp"
 #include "kiv/mox/view_points.hpp"
 
 namespace KivRkf {
@@ -86,6 +87,8 @@ class Tree : public KivAdt::Tree<Node*> {
   void ClearHeavyPositions();
 
   bool deferred_ = false;
+  // Every file a load opened: a save never writes one of them in place.
+  std::vector<FileIdentity> inputs_;
 };
 
 }  // namespace KivMox

@@ -3,6 +3,8 @@
 // then the other arrays), then node-set members. In append mode (the tree's root is a
 // group with mergeRoot set) every identifier of the file is shifted past those in use
 // and the file's root becomes the last child of the root.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <set>
 
@@ -61,6 +63,8 @@ T* As(Node* node, const char* type) {
 void Tree::OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method) {
   if (ProgressListener* progress = GetProgressListener()) progress->Reading(path);
   file.OpenFile(path, "rb");
+  struct stat st;
+  if (fstat(fileno(file.Stream()), &st) == 0) inputs_.push_back({st.st_dev, st.st_ino});
   KIV_CHECK(file.IsContainerFile(), FormatNotSupported, path + " is not a Mox file", method);
 }
 

@@ -2,11 +2,10 @@
 // (it streams: full blocks are written and released as soon as they fill), then the node
 // tree with every node's records, the view points, the history with one new record, and
 // last the blocks still held and the block table. Every section is zlib-compressed.
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "kiv/log/log_manager.hpp"
+#include "kiv/log/raise.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/future_node.hpp"
 #include "kiv/mox/geometry.hpp"
@@ -22,10 +21,10 @@
 namespace KivMox {
 
 void Tree::Save(const std::string& path) {
-  SafeOutput output(path);
-  {
+  SafeOutput output(path, inputs_);
+  try {
     KivRkf::RkFile file;
-    file.OpenFile(output.TemporaryPath(), "wb+");
+    file.AttachStream(output.TakeStream());
     fileVersion = KivRkf::kWrittenVersion;
     file.WriteHeader();
     SaveHeavyData(file);
@@ -36,10 +35,15 @@ void Tree::Save(const std::string& path) {
                                 kGlobalInformation, kViewPoints})
       file.SetBlockFlags(section, KivRkf::kFlagZlib);
     file.GetIndex().WriteAllBuffersToFileStream(file.Stream());
-    KIV_CHECK(std::fflush(file.Stream()) == 0 && !std::ferror(file.Stream()) &&
-                  fsync(fileno(file.Stream())) == 0,
-              WriteError, "Unable to write to file", "KivMox::Tree::Save");
+    output.Finish(file.Stream());
     file.CloseFile();
+  } catch (const Kiv::Util::Exception& e) {
+    if (output.GetMode() != SafeOutput::Mode::InPlace) throw;
+    // Written in place, the output cannot be restored: the message says so.
+    Kiv::Log::Raise(e.GetCode(),
+                    std::string(e.GetDescription()) + " (\"" + path +
+                        "\" was written in place and is left incomplete)",
+                    __FILE__, __LINE__, "KivMox::Tree::Save");
   }
   output.Commit();
 }

@@ -8,6 +8,7 @@
 
 #include "kiv/log/raise.hpp"
 #include "kiv/rkf/zlib.hpp"
+#include "kiv/util/interrupts.hpp"
 
 namespace KivRkf {
 
@@ -64,6 +65,7 @@ BackgroundWrite::BackgroundWrite(Block block, Form form, WritePlace place, std::
     return;
   }
   try {
+    Kiv::Util::InterruptsBlocked blocked;  // the worker inherits them blocked
     thread_ = std::thread([this, stream] { Run(stream); });
   } catch (const std::system_error&) {
     Run(stream);  // no thread to be had: the work is done here and now

@@ -75,6 +75,11 @@ void RkFile::OpenFile(const std::string& path, const char* mode) {
   if (mode[0] == 'r') index_.SetStream(stream_, static_cast<std::uint64_t>(st.st_size));
 }
 
+void RkFile::AttachStream(std::FILE* stream) {
+  KIV_CHECK(!stream_, Miscellaneous, "File stream is already in use", "KivRkf::RkFile::OpenFile");
+  stream_ = stream;
+}
+
 void RkFile::CloseFile() {
   KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "Closing file ...");
   if (!stream_) return;

@@ -29,6 +29,8 @@ class RkFile {
 
   virtual void CloseFile();
   void OpenFile(const std::string& path, const char* mode);
+  // Takes a stream opened for writing (a file or a device); CloseFile closes it.
+  void AttachStream(std::FILE* stream);
   bool IsContainerFile();
   // The version text at offset 8, up to the first zero byte (at most 4 characters).
   std::string ReadVersion();

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/block_listing.hpp"
-#include "app/listing_text.hpp"
+#include "info/block_listing.hpp"
+#include "info/listing_text.hpp"
 #include "fuzz_scratch.hpp"
 #include "kiv/rkf/rkfile.hpp"
 #include "kiv/util/exception.hpp"
@@ -121,10 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   file.CloseFile();
 
   try {
-    const MoxApp::BlockTable table = MoxApp::ReadBlockTable(path);
+    const MoxInfo::BlockTable table = MoxInfo::ReadBlockTable(path);
     Require(table.fileSize == size, "the listing gives the file size");
     std::ostringstream out;
-    MoxApp::PrintBlockTable(table, out);
+    MoxInfo::PrintBlockTable(table, out);
   } catch (const Kiv::Util::Exception&) {
     Require(false, "a table that reads once lists too");
   }

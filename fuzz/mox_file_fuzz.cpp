@@ -15,9 +15,9 @@
 #include <variant>
 #include <vector>
 
-#include "app/listing_json.hpp"
-#include "app/listing_text.hpp"
-#include "app/model_listing.hpp"
+#include "info/listing_json.hpp"
+#include "info/listing_text.hpp"
+#include "info/model_listing.hpp"
 #include "fuzz_scratch.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/tree.hpp"
@@ -37,22 +37,22 @@ void Require(bool condition, const char* what) {
 // the reader empties for linked arrays), and with an empty current view point name read
 // as the default name (an empty string is stored with length 0, which reads as nothing).
 std::string ListingText(const KivMox::Tree& tree) {
-  MoxApp::ModelListing listing = MoxApp::ListModel(tree, "");
+  MoxInfo::ModelListing listing = MoxInfo::ListModel(tree, "");
   listing.containerVersion.clear();
   listing.history.clear();
   for (auto& line : listing.lines)
-    if (auto* entry = std::get_if<MoxApp::EntryListing>(&line))
+    if (auto* entry = std::get_if<MoxInfo::EntryListing>(&line))
       for (auto& array : entry->arrays)
         if (array.linked) array.vibration = 0;
   if (listing.currentViewName.empty()) listing.currentViewName = "no name";
   std::ostringstream out;
-  MoxApp::PrintListing(listing, out);
+  MoxInfo::PrintListing(listing, out);
   return out.str();
 }
 
 void ExerciseJson(const KivMox::Tree& tree) {
-  const MoxApp::ModelListing listing = MoxApp::ListModel(tree, "input");
-  const std::string text = MoxApp::ListingJson(listing, nullptr)
+  const MoxInfo::ModelListing listing = MoxInfo::ListModel(tree, "input");
+  const std::string text = MoxInfo::ListingJson(listing, nullptr)
                                .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   Require(!text.empty(), "the JSON listing is empty");
 }

@@ -1,0 +1,105 @@
+// moxinfo's command line and main line (info_command.hpp).
+#include "info/info_command.hpp"
+
+#include <exception>
+#include <iostream>
+
+#include "info/block_listing.hpp"
+#include "info/listing_json.hpp"
+#include "info/listing_text.hpp"
+#include "info/model_listing.hpp"
+#include "kiv/mox/tree.hpp"
+
+namespace MoxInfo {
+
+std::string InfoUsage() {
+  return "Usage: moxinfo FILE [--blocks] [--json] [--help] [--version]\n"
+         "Lists the content of a Mox file: container version, node tree, geometry arrays,\n"
+         "node sets, save history and view points.\n"
+         "  --blocks   also list the block table (number, serial, stored size, flags,\n"
+         "             file offset, stream name)\n"
+         "  --json     print everything as one JSON document\n"
+         "  --help     this text\n"
+         "  --version  the program's version\n"
+         "Texts from the file are printed with the tag separator byte 0x1E as <RS> and\n"
+         "other control or malformed bytes as \\xNN.\n"
+         "Exit status: 0 listed, 1 usage error, 2 the file could not be read.\n";
+}
+
+std::optional<InfoCommand> ParseInfoCommand(const std::vector<std::string>& args,
+                                            std::string& error) {
+  InfoCommand command;
+  for (const std::string& arg : args) {
+    if (arg == "--blocks") {
+      command.blocks = true;
+    } else if (arg == "--json") {
+      command.json = true;
+    } else if (arg == "--help") {
+      command.help = true;
+    } else if (arg == "--version") {
+      command.version = true;
+    } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+      error = "Unknown option " + arg;
+      return std::nullopt;
+    } else if (command.path.empty() && !arg.empty()) {
+      command.path = arg;
+    } else {
+      error = "Unexpected argument " + arg;
+      return std::nullopt;
+    }
+  }
+  if (command.path.empty() && !command.help && !command.version) {
+    error = "No file given";
+    return std::nullopt;
+  }
+  return command;
+}
+
+namespace {
+
+int ListFile(const InfoCommand& command) {
+  KivMox::Tree tree;
+  KivMox::Tree::IdentifierMap identifiers;
+  tree.Load(command.path, identifiers);
+  const ModelListing listing = ListModel(tree, command.path);
+  std::optional<BlockTable> blocks;
+  if (command.blocks) blocks = ReadBlockTable(command.path);
+  if (command.json) {
+    std::cout << ListingJson(listing, blocks ? &*blocks : nullptr)
+                     .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+              << std::endl;
+  } else {
+    PrintListing(listing, std::cout);
+    if (blocks) PrintBlockTable(*blocks, std::cout);
+    std::cout << std::flush;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunMoxInfo(int argc, const char* const* argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  std::string error;
+  const auto command = ParseInfoCommand(args, error);
+  if (!command) {
+    std::cerr << error << "\n" << InfoUsage() << std::flush;
+    return 1;
+  }
+  if (command->help) {
+    std::cout << InfoUsage() << std::flush;
+    return 0;
+  }
+  if (command->version) {
+    std::cout << "moxinfo (MoxMerge 2017 R1)" << std::endl;
+    return 0;
+  }
+  try {
+    return ListFile(*command);
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+    return 2;
+  }
+}
+
+}  // namespace MoxInfo

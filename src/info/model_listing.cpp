@@ -1,0 +1,175 @@
+// Gathering moxinfo's listing from a tree (model_listing.hpp).
+#include "info/model_listing.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <set>
+
+#include "kiv/mox/geometry.hpp"
+#include "kiv/mox/group.hpp"
+#include "kiv/mox/nodesets.hpp"
+#include "kiv/mox/shape.hpp"
+#include "kiv/mox/tree.hpp"
+
+namespace MoxInfo {
+
+namespace {
+
+template <class T>
+const T* As(const KivMox::Node* node, const char* type) {
+  return node && node->GetTypeName() == type ? static_cast<const T*>(node) : nullptr;
+}
+
+// Range of the values of an array with a buffer of at least byteSize bytes.
+void ScanValues(const KivMox::NumericArray& data, ArrayListing& out) {
+  if (!data.HasBytes() || out.valueCount == 0) return;
+  const std::uint8_t* bytes = data.Bytes();
+  double low = 0, high = 0;
+  bool any = false;
+  for (std::uint64_t i = 0; i < out.valueCount; ++i) {
+    double v = 0;
+    if (out.integers) {
+      std::int32_t n = 0;
+      std::memcpy(&n, bytes + 4 * i, 4);
+      v = n;
+    } else {
+      float f = 0;
+      std::memcpy(&f, bytes + 4 * i, 4);
+      if (std::isnan(f)) {
+        ++out.nanCount;
+        continue;
+      }
+      v = f;
+    }
+    if (!any || v < low) low = v;
+    if (!any || v > high) high = v;
+    any = true;
+  }
+  if (any) {
+    out.minimum = low;
+    out.maximum = high;
+  }
+}
+
+EntryListing ListEntry(const KivMox::Tree& tree, const KivMox::Tree::TreeEntry& entry) {
+  EntryListing e;
+  e.id = entry.id;
+  e.parentId = entry.parentId;
+  const KivMox::Node* node = entry.data;
+  if (!node) return e;
+  e.hasNode = true;
+  e.name = node->name;
+  e.type = node->GetTypeName();
+  e.version = node->GetVersion();
+  if (const auto* group = As<KivMox::Group>(node, "Group")) {
+    e.mergeRoot = group->mergeRoot;
+    e.attributes = group->attributes.size();
+  } else if (const auto* shape = As<KivMox::Shape>(node, "Shape")) {
+    e.colour = shape->material.colorA;
+  } else if (const auto* geometry = As<KivMox::Geometry>(node, "Geometry")) {
+    e.isGeometry = true;
+    for (std::size_t i = 0; i < geometry->arrays.size(); ++i)
+      e.arrays.push_back(ListArray(tree, geometry->arrays[i], static_cast<std::uint32_t>(i)));
+  } else if (const auto* sets = As<KivMox::NodeSets>(node, "NodeSets")) {
+    e.isNodeSets = true;
+    for (const auto& set : sets->sets) e.sets.push_back({set.name, set.members.size()});
+  }
+  return e;
+}
+
+class Walker {
+ public:
+  Walker(const KivMox::Tree& tree, std::vector<ListingLine>& lines) : tree_(tree), lines_(lines) {}
+
+  void WalkChain(std::uint32_t from, const char* link, std::uint32_t first, int depth) {
+    std::uint32_t current = first;
+    while (current != 0) {
+      const auto it = tree_.Entries().find(current);
+      if (it == tree_.Entries().end()) return Problem(from, link, current, "dangling", depth);
+      if (listed_.count(current)) return Problem(from, link, current, "cycle", depth);
+      if (depth > kMaxListingDepth) return Problem(from, link, current, "too deep", depth);
+      listed_.insert(current);
+      EntryListing entry = ListEntry(tree_, it->second);
+      entry.depth = depth;
+      entry.walkParentId = depth == 0 ? 0 : parentOf_;
+      lines_.push_back(std::move(entry));
+      if (it->second.firstChildId != 0) {
+        const std::uint32_t saved = parentOf_;
+        parentOf_ = current;
+        WalkChain(current, "first child", it->second.firstChildId, depth + 1);
+        parentOf_ = saved;
+      }
+      from = current;
+      link = "next sibling";
+      current = it->second.nextSiblingId;
+    }
+  }
+
+  void ListUnreached() {
+    for (const auto& [id, entry] : tree_.Entries()) {
+      if (listed_.count(id)) continue;
+      EntryListing e = ListEntry(tree_, entry);
+      e.reached = false;
+      lines_.push_back(std::move(e));
+    }
+  }
+
+ private:
+  void Problem(std::uint32_t from, const char* link, std::uint32_t to, const char* problem,
+               int depth) {
+    lines_.push_back(LinkProblem{from, link, to, problem, depth});
+  }
+
+  const KivMox::Tree& tree_;
+  std::vector<ListingLine>& lines_;
+  std::set<std::uint32_t> listed_;
+  std::uint32_t parentOf_ = 0;
+};
+
+}  // namespace
+
+ArrayListing ListArray(const KivMox::Tree& tree, const KivMox::GeometryArray& array,
+                       std::uint32_t index) {
+  ArrayListing a;
+  a.index = index;
+  a.name = array.name;
+  a.kind = array.kind;
+  a.subKind = array.data.subKind;
+  a.byteSize = array.data.byteSize;
+  a.valueCount = array.data.byteSize / 4;
+  a.components = array.data.componentCount;
+  a.vibration = array.vibration;
+  a.attributes = array.attributes.size();
+  a.integers = array.IsConnectivity();
+  a.linked = array.linked != 0;
+  if (a.linked) {
+    a.linkNode = array.linkNode;
+    a.linkIndex = array.linkIndex;
+    const auto* target = As<KivMox::Geometry>(tree.GetNode(array.linkNode), "Geometry");
+    a.linkResolves = target && array.linkIndex < target->arrays.size();
+  } else {
+    ScanValues(array.data, a);
+  }
+  return a;
+}
+
+ModelListing ListModel(const KivMox::Tree& tree, const std::string& path) {
+  ModelListing listing;
+  listing.path = path;
+  listing.containerVersion = tree.fileVersion;
+  listing.entryCount = tree.Size();
+  Walker walker(tree, listing.lines);
+  walker.WalkChain(0, "root", 1, 0);
+  walker.ListUnreached();
+  listing.history = tree.globalInfo;
+  listing.hasViewPoints = tree.HasViewPoints();
+  if (listing.hasViewPoints) {
+    listing.currentViewName = tree.views.current.name;
+    for (const auto& group : tree.views.groups)
+      listing.viewGroups.push_back({group.name, group.entries.size()});
+    listing.actionCount = tree.views.actions.actions.size();
+  }
+  return listing;
+}
+
+}  // namespace MoxInfo

@@ -1,0 +1,29 @@
+// The view point import: one Mox file is loaded, the "View Points" section of every view
+// point file is read into it (groups appended in order, the current view point and the
+// actions taken from each), and the result is saved under the output path.
+#include <iostream>
+#include <map>
+
+#include "merge/merge_operations.hpp"
+#include "merge/terminal_progress.hpp"
+#include "kiv/mox/tree.hpp"
+
+namespace MoxMerge {
+
+int ImportViewPoints(const std::string& start, const std::vector<std::string>& viewPointFiles,
+                     const std::string& output) {
+  try {
+    KivMox::Tree tree;
+    tree.SetDeferredLoading(true);
+    std::map<std::uint32_t, std::uint32_t> identifiers;
+    tree.Load(start, identifiers);
+    for (const auto& path : viewPointFiles) tree.LoadViewPoints(path);
+    tree.Save(output);
+    if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
+    return 0;
+  } catch (const std::exception& e) {
+    return ReportFailure(e);
+  }
+}
+
+}  // namespace MoxMerge

@@ -1,0 +1,43 @@
+// Instance tags of geometry array names. The tag of a name is everything after its last
+// 0x1E byte (empty when there is none or when that byte ends the name). The input at
+// 1-based position k contributes the file suffix "F<k>" when suffixing is on.
+//
+//   plain tagging (T)     suffix inserted after the last 0x1E (appended with a 0x1E when
+//                         the name has none); untagged arrays then take the smallest tag
+//                         of their geometry, and the other tags become alternative names
+//   auto-rename (R)       only already tagged names get the suffix in front of their tag
+//   instance linking (L)  every alternative name becomes an array linked to its base name
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace KivMox {
+class Tree;
+}
+
+namespace MoxMerge {
+
+inline constexpr char kTagSeparator = '\x1E';
+
+// geometry identifier -> (array name -> alternative names)
+using InstanceMap = std::map<std::uint32_t, std::map<std::string, std::vector<std::string>>>;
+
+std::string InstanceTag(const std::string& name);
+std::string FileSuffix(std::size_t position, bool suffix);
+
+void TagPlain(KivMox::Tree& tree, std::size_t position, bool suffix, InstanceMap& instances);
+void TagAutoRename(KivMox::Tree& tree, std::size_t position, bool suffix, InstanceMap& instances);
+void LinkInstances(KivMox::Tree& base, const InstanceMap& instances);
+
+// Appends every array of B's geometry to the geometry of equal identifier in A; a linked
+// array is shifted by the array count its target geometry had before this join.
+void JoinPlain(KivMox::Tree& base, KivMox::Tree& further);
+// Appends the tagged arrays of B's geometry to the matching geometry of A (by identifier,
+// or by name with matchPartNames). Links into arrays appended in the same join follow
+// them; other links are dropped and the array keeps the data it shares.
+void JoinAutoRename(KivMox::Tree& base, KivMox::Tree& further, bool matchPartNames);
+
+}  // namespace MoxMerge

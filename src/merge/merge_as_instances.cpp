@@ -1,0 +1,49 @@
+// The merge as instances: the first input is the base; every further input is loaded into
+// a tree of its own, its geometry arrays are tagged with the input's position and
+// appended to the matching geometry of the base.
+#include <iostream>
+#include <map>
+
+#include "merge/instance_tags.hpp"
+#include "merge/merge_operations.hpp"
+#include "merge/terminal_progress.hpp"
+#include "kiv/mox/tree.hpp"
+
+namespace MoxMerge {
+
+int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& output, bool suffix,
+                     bool autoRename, bool matchPartNames) {
+  try {
+    KivMox::Tree base;
+    base.SetDeferredLoading(true);
+    std::map<std::uint32_t, std::uint32_t> identifiers;
+    base.Load(inputs.at(0), identifiers);
+    InstanceMap instances;
+    if (autoRename)
+      TagAutoRename(base, 1, suffix, instances);
+    else
+      TagPlain(base, 1, suffix, instances);
+    LinkInstances(base, instances);
+    for (std::size_t k = 2; k <= inputs.size(); ++k) {
+      KivMox::Tree further;
+      further.SetDeferredLoading(true);
+      std::map<std::uint32_t, std::uint32_t> furtherIdentifiers;
+      further.Load(inputs[k - 1], furtherIdentifiers);
+      if (autoRename) {
+        TagAutoRename(further, k, suffix, instances);
+        JoinAutoRename(base, further, matchPartNames);
+      } else {
+        TagPlain(further, k, suffix, instances);
+        JoinPlain(base, further);
+      }
+      LinkInstances(base, instances);
+    }
+    base.Save(output);
+    if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
+    return 0;
+  } catch (const std::exception& e) {
+    return ReportFailure(e);
+  }
+}
+
+}  // namespace MoxMerge

@@ -1,0 +1,23 @@
+// The three operations the driver runs. Each builds its own tree, catches every
+// standard exception at its top, prints the exception's text and a line end on stderr,
+// and returns 0 on success or 2 on failure.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace MoxMerge {
+
+// Hangs the complete tree of every input, in order, under a new root group "Merge".
+int MergeFiles(const std::vector<std::string>& inputs, const std::string& output);
+
+// Appends the geometry arrays of every further input, tagged with its position, to the
+// matching geometry nodes of the first input.
+int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& output, bool suffix,
+                     bool autoRename, bool matchPartNames);
+
+// Loads start, adds the view points of every view point file, and saves under output.
+int ImportViewPoints(const std::string& start, const std::vector<std::string>& viewPointFiles,
+                     const std::string& output);
+
+}  // namespace MoxMerge

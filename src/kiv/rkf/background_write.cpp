@@ -60,6 +60,7 @@ BackgroundWrite::BackgroundWrite(Block block, Form form, WritePlace place, std::
                                  SpareBuffer packed, bool ownThread)
     : block_(std::move(block)), form_(form), place_(place) {
   spares_.packed = std::move(packed);
+  if (form_ == Form::Packed) progress_.compressedSize = block_.Size();
   if (!ownThread) {
     Run(stream);
     return;
@@ -85,7 +86,10 @@ void BackgroundWrite::Run(std::FILE* stream) {
       place_.turns ? place_.turns->WaitFor(place_.ticket, failedBefore) : 0;
   offset_ = place_.afterPrevious ? previousEnd + place_.offset : place_.offset;
   if (failedBefore && failure_ == Failure::None) failure_ = Failure::Write;
-  if (failure_ == Failure::None) WriteAt(offset_, stream);
+  if (failure_ == Failure::None) {
+    progress_.offset = offset_;
+    WriteAt(offset_, stream);
+  }
   if (place_.turns)
     place_.turns->Done(place_.ticket, offset_ + block_.Size(), failure_ != Failure::None);
 }
@@ -94,6 +98,7 @@ void BackgroundWrite::Compress() {
   BlockZlibCompressor compress(6);
   switch (compress.Pack(block_, &spares_)) {
     case BlockZlibCompressor::Outcome::Done:
+      progress_.compressedSize = block_.Size();
       break;
     case BlockZlibCompressor::Outcome::NoMemory:
       failure_ = Failure::NoMemory;
@@ -107,6 +112,7 @@ void BackgroundWrite::Compress() {
 void BackgroundWrite::WriteAt(std::uint64_t offset, std::FILE* stream) {
   if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) {
     failure_ = Failure::Position;
+    progress_.positionFailed = true;
     return;
   }
   const std::uint32_t n = block_.Size();
@@ -117,8 +123,12 @@ void BackgroundWrite::WriteAt(std::uint64_t offset, std::FILE* stream) {
   StartWriteBack(stream, offset, n);
 }
 
-BackgroundWrite::Done BackgroundWrite::Finish() {
+void BackgroundWrite::Wait() {
   if (thread_.joinable()) thread_.join();
+}
+
+BackgroundWrite::Done BackgroundWrite::Finish() {
+  Wait();
   if (failure_ == Failure::NoMemory)
     BlockZlibCompressor::RaiseFor(BlockZlibCompressor::Outcome::NoMemory);
   if (failure_ == Failure::Compression)

@@ -6,14 +6,16 @@
 // the file one after the other, each right after the one before.
 //
 // The thread owns the block's bytes, the packed spare and, during its turn, the file
-// stream: the caller touches none of them until Finish. Nothing on the thread raises or
-// logs; Finish raises what went wrong, with the texts of the writer on the caller's thread.
+// stream: the caller touches none of them until Wait or Finish. Nothing on the thread
+// raises or logs: the caller publishes the block's records from Reached and the result,
+// and Finish raises what went wrong, with the texts of the writer on the caller's thread.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "kiv/rkf/block.hpp"
@@ -76,6 +78,17 @@ class BackgroundWrite {
   // Waits for the thread; a result not taken with Finish is dropped.
   ~BackgroundWrite();
 
+  // How far the write went, for the records the caller publishes: valid once Wait (or
+  // Finish) returned, whether or not the write succeeded.
+  struct Progress {
+    std::optional<std::uint32_t> compressedSize;  // the framing's size, once compressed
+    std::optional<std::uint64_t> offset;          // where the bytes go, once placed
+    bool positionFailed = false;                  // seeking to offset failed
+  };
+
+  // Waits for the thread.
+  void Wait();
+  const Progress& Reached() const { return progress_; }
   // Waits for the thread and hands over the result, or raises its failure.
   Done Finish();
 
@@ -91,6 +104,7 @@ class BackgroundWrite {
   std::uint64_t offset_ = 0;
   SpareBuffers spares_;
   Failure failure_ = Failure::None;
+  Progress progress_;
   std::thread thread_;
 };
 

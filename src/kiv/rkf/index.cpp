@@ -237,12 +237,14 @@ void Index::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
   else if (pending_.size() >= kWritesInFlight)
     FinishOldestWrite();
   BlockInfo& info = blocks_[b];
-  if (info.frozen || (!pending_.empty() && pending_.back().block >= b))
+  if (info.frozen || (!pending_.empty() && pending_.back().block >= b)) {
+    // The records of the blocks before it come first.
+    FinishPendingWrite();
+    KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream.");
     KIV_RAISE(MisMatch, nullptr, method);
+  }
+  // The block's records are published when its result is taken (FinishOldestWrite).
   const std::uint32_t n = packedFrom ? *packedFrom : buffers_[b].Size();
-  KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream" +
-                           (ownThread ? " in the background." : "."));
-  if (n != 0) KIV_LOG_INFO(method, "Buffer length: " + Num(n));
   // A streaming block is frozen at its raw length now; its stored size is known once it is
   // written, and the block lies at the sum of the stored sizes before it: right after a
   // block still being written (and the blocks between, all written), or where the table
@@ -259,7 +261,6 @@ void Index::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
   } else {
     ComputeAllOffsets();
     place.offset = info.offset;
-    KIV_LOG_INFO(method, "Writing buffer at position: " + Num(info.offset));
   }
   SpareBuffer packed = std::move(spares_.packed);
   spares_.packed.Clear();
@@ -271,7 +272,7 @@ void Index::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
   try {
     auto job = std::make_unique<BackgroundWrite>(std::move(buffers_[b]), form, place, stream,
                                                  std::move(packed), ownThread);
-    pending_.push_back({std::move(job), b});
+    pending_.push_back({std::move(job), b, n});
   } catch (...) {
     // A turn never taken would hold up every later write.
     turns_.Done(place.ticket, 0, true);
@@ -306,9 +307,21 @@ void Index::DropPendingWrite() noexcept {
 
 void Index::FinishOldestWrite() {
   if (pending_.empty()) return;
+  const char* method = "KivRkf::Index::WriteBufferToFileStream";
   const std::unique_ptr<BackgroundWrite> job = std::move(pending_.front().job);
   const std::uint64_t b = pending_.front().block;
+  const std::uint32_t rawLength = pending_.front().rawLength;
   pending_.pop_front();
+  // The block's records, on this thread and in block order, with the numbers of the write:
+  // as far as it went when it failed.
+  job->Wait();
+  const BackgroundWrite::Progress& reached = job->Reached();
+  KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream.");
+  if (rawLength != 0) KIV_LOG_INFO(method, "Buffer length: " + Num(rawLength));
+  if (reached.compressedSize)
+    KIV_LOG_INFO(method, "Buffer length after transformations: " + Num(*reached.compressedSize));
+  if (reached.offset) KIV_LOG_INFO(method, "Writing buffer at position: " + Num(*reached.offset));
+  if (reached.positionFailed) KIV_LOG_INFO(method, "File positioning failed");
   BackgroundWrite::Done done = job->Finish();
   BlockInfo& info = blocks_[b];
   info.storedSize = done.storedSize;
@@ -316,7 +329,7 @@ void Index::FinishOldestWrite() {
   buffers_[b].RecordOnly(done.storedSize);
   ComputeAllOffsets();
   KIV_CHECK(info.offset == done.offset, MisMatch, "The block was written at the wrong place",
-            "KivRkf::Index::WriteBufferToFileStream");
+            method);
   if (done.spares.raw.Holds()) {
     spares_.raw = std::move(done.spares.raw);
     spares_.rawStream = info.name;
@@ -326,9 +339,7 @@ void Index::FinishOldestWrite() {
   // push a merge's memory past a gigabyte.
   if (done.spares.packed.Holds() && pending_.empty())
     spares_.packed = std::move(done.spares.packed);
-  KIV_LOG_INFO("KivRkf::Index::WriteBufferToFileStream",
-               "Buffer " + Num(b) + " written to stream, " + Num(done.storedSize) +
-                   " bytes after transformations.");
+  KIV_LOG_INFO(method, "Buffer " + Num(b) + " written to stream.");
 }
 
 void Index::WriteAllBuffersToFileStream(std::FILE* stream) {

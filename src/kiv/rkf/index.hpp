@@ -201,6 +201,7 @@ class Index {
   struct PendingWrite {
     std::unique_ptr<BackgroundWrite> job;
     std::uint64_t block = 0;
+    std::uint32_t rawLength = 0;  // the block's size before compression, for its records
   };
   WriteTurns turns_;
   std::deque<PendingWrite> pending_;

@@ -15,11 +15,6 @@ namespace MoxInfo {
 
 namespace {
 
-template <class T>
-const T* As(const KivMox::Node* node, const char* type) {
-  return node && node->GetTypeName() == type ? static_cast<const T*>(node) : nullptr;
-}
-
 // Range of the values of an array with a buffer of at least byteSize bytes.
 void ScanValues(const KivMox::NumericArray& data, ArrayListing& out) {
   if (!data.HasBytes() || out.valueCount == 0) return;
@@ -61,16 +56,16 @@ EntryListing ListEntry(const KivMox::Tree& tree, const KivMox::Tree::TreeEntry& 
   e.name = node->name;
   e.type = node->GetTypeName();
   e.version = node->GetVersion();
-  if (const auto* group = As<KivMox::Group>(node, "Group")) {
+  if (const auto* group = KivMox::NodeAs<KivMox::Group>(node)) {
     e.mergeRoot = group->mergeRoot;
     e.attributes = group->attributes.size();
-  } else if (const auto* shape = As<KivMox::Shape>(node, "Shape")) {
+  } else if (const auto* shape = KivMox::NodeAs<KivMox::Shape>(node)) {
     e.colour = shape->material.colorA;
-  } else if (const auto* geometry = As<KivMox::Geometry>(node, "Geometry")) {
+  } else if (const auto* geometry = KivMox::NodeAs<KivMox::Geometry>(node)) {
     e.isGeometry = true;
     for (std::size_t i = 0; i < geometry->arrays.size(); ++i)
       e.arrays.push_back(ListArray(tree, geometry->arrays[i], static_cast<std::uint32_t>(i)));
-  } else if (const auto* sets = As<KivMox::NodeSets>(node, "NodeSets")) {
+  } else if (const auto* sets = KivMox::NodeAs<KivMox::NodeSets>(node)) {
     e.isNodeSets = true;
     for (const auto& set : sets->sets) e.sets.push_back({set.name, set.members.size()});
   }
@@ -145,7 +140,7 @@ ArrayListing ListArray(const KivMox::Tree& tree, const KivMox::GeometryArray& ar
   if (a.linked) {
     a.linkNode = array.linkNode;
     a.linkIndex = array.linkIndex;
-    const auto* target = As<KivMox::Geometry>(tree.GetNode(array.linkNode), "Geometry");
+    const auto* target = KivMox::NodeAs<KivMox::Geometry>(tree.GetNode(array.linkNode));
     a.linkResolves = target && array.linkIndex < target->arrays.size();
   } else {
     ScanValues(array.data, a);

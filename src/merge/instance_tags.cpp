@@ -15,13 +15,9 @@ namespace {
 std::vector<std::pair<std::uint32_t, KivMox::Geometry*>> GeometryNodes(KivMox::Tree& tree) {
   std::vector<std::pair<std::uint32_t, KivMox::Geometry*>> nodes;
   for (auto& [id, entry] : tree.Entries())
-    if (entry.data && entry.data->GetTypeName() == "Geometry")
-      nodes.emplace_back(id, static_cast<KivMox::Geometry*>(entry.data));
+    if (auto* geometry = KivMox::NodeAs<KivMox::Geometry>(entry.data))
+      nodes.emplace_back(id, geometry);
   return nodes;
-}
-
-KivMox::Geometry* AsGeometry(KivMox::Node* node) {
-  return node && node->GetTypeName() == "Geometry" ? static_cast<KivMox::Geometry*>(node) : nullptr;
 }
 
 }  // namespace
@@ -75,7 +71,7 @@ void TagAutoRename(KivMox::Tree& tree, std::size_t position, bool suffix, Instan
 
 void LinkInstances(KivMox::Tree& base, const InstanceMap& instances) {
   for (const auto& [id, names] : instances) {
-    KivMox::Geometry* geometry = AsGeometry(base.GetReqNode(id).data);
+    KivMox::Geometry* geometry = KivMox::NodeAs<KivMox::Geometry>(base.GetReqNode(id).data);
     if (!geometry) continue;
     for (const auto& [name, alternatives] : names) {
       for (const auto& alternative : alternatives) {
@@ -105,7 +101,7 @@ void JoinPlain(KivMox::Tree& base, KivMox::Tree& further) {
   for (auto& [id, geometry] : GeometryNodes(base))
     countsBefore[id] = static_cast<std::uint32_t>(geometry->arrays.size());
   for (auto& [id, geometry] : GeometryNodes(further)) {
-    KivMox::Geometry* target = AsGeometry(base.GetReqNode(id).data);
+    KivMox::Geometry* target = KivMox::NodeAs<KivMox::Geometry>(base.GetReqNode(id).data);
     if (!target) continue;
     for (auto array : geometry->arrays) {
       if (array.linked == 1) {
@@ -140,7 +136,7 @@ void JoinAutoRename(KivMox::Tree& base, KivMox::Tree& further, bool matchPartNam
     }
     Placement placement;
     placement.targetId = targetId;
-    placement.target = AsGeometry(base.GetReqNode(targetId).data);
+    placement.target = KivMox::NodeAs<KivMox::Geometry>(base.GetReqNode(targetId).data);
     placements.push_back(placement);
     if (!placement.target) continue;
     auto [it, fresh] = nextIndex.emplace(targetId, 0);

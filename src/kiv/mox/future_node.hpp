@@ -16,7 +16,8 @@ namespace KivMox {
 
 class FutureNode : public Node {
  public:
-  std::string GetTypeName() const override { return "FutureNode"; }
+  static constexpr NodeKind kKind = NodeKind::Future;
+  NodeKind Kind() const override { return kKind; }
 };
 
 void ReadFutureNode(FutureNode& node, KivRkf::Index& index, const std::string& light);

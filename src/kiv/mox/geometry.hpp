@@ -76,7 +76,8 @@ class Geometry : public Node {
  public:
   Geometry() = default;
   ~Geometry() override;
-  std::string GetTypeName() const override { return "Geometry"; }
+  static constexpr NodeKind kKind = NodeKind::Geometry;
+  NodeKind Kind() const override { return kKind; }
   std::string GetVersion() const override { return "0.7"; }
 
   // The index of the first array named name; when there is none, a new default array

@@ -17,7 +17,8 @@ namespace KivMox {
 
 class Group : public Node {
  public:
-  std::string GetTypeName() const override { return "Group"; }
+  static constexpr NodeKind kKind = NodeKind::Group;
+  NodeKind Kind() const override { return kKind; }
   std::string GetVersion() const override { return "0.4"; }
 
   std::array<float, 3> translation = {0, 0, 0};

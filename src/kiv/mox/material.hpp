@@ -18,7 +18,8 @@ namespace KivMox {
 
 class Material : public Node {
  public:
-  std::string GetTypeName() const override { return "Material"; }
+  static constexpr NodeKind kKind = NodeKind::Material;
+  NodeKind Kind() const override { return kKind; }
   std::string GetVersion() const override { return "0.3"; }
   // The version written into the versioned record.
   virtual std::string GetRecordVersion() const { return GetVersion(); }

@@ -7,11 +7,17 @@
 
 namespace KivMox {
 
+// The node classes; node_kinds.hpp holds what each kind is stored as. A material is held
+// by its shape and never stands in the tree on its own.
+enum class NodeKind { Group, Shape, Geometry, NodeSets, Future, Material };
+
 class Node {
  public:
   Node() = default;
   virtual ~Node() = default;
-  virtual std::string GetTypeName() const { return "Node"; }
+  virtual NodeKind Kind() const = 0;
+  // The type name of the node's kind (node_kinds.cpp).
+  virtual std::string GetTypeName() const;
   virtual std::string GetVersion() const { return "0.1"; }
   virtual std::uint8_t GetFlag() const { return flagA; }
   // Four operations that no node class overrides.
@@ -25,5 +31,15 @@ class Node {
   std::uint8_t flagB = 0;
   std::uint32_t word = 0;
 };
+
+// The node as T (T::kKind names its kind), or null when it is of another kind.
+template <class T>
+T* NodeAs(Node* node) {
+  return node && node->Kind() == T::kKind ? static_cast<T*>(node) : nullptr;
+}
+template <class T>
+const T* NodeAs(const Node* node) {
+  return node && node->Kind() == T::kKind ? static_cast<const T*>(node) : nullptr;
+}
 
 }  // namespace KivMox

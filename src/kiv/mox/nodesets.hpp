@@ -33,7 +33,8 @@ struct NodeSet {
 
 class NodeSets : public Node {
  public:
-  std::string GetTypeName() const override { return "NodeSets"; }
+  static constexpr NodeKind kKind = NodeKind::NodeSets;
+  NodeKind Kind() const override { return kKind; }
 
   std::vector<NodeSet> sets;
   // Number of sets as stored in the light record.

@@ -16,7 +16,8 @@ namespace KivMox {
 
 class Shape : public Node {
  public:
-  std::string GetTypeName() const override { return "Shape"; }
+  static constexpr NodeKind kKind = NodeKind::Shape;
+  NodeKind Kind() const override { return kKind; }
   std::string GetVersion() const override { return "0.2"; }
 
   Material material;

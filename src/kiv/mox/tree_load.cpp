@@ -9,13 +9,12 @@
 #include <set>
 
 #include "kiv/log/log_manager.hpp"
-#include "kiv/mox/future_node.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
+#include "kiv/mox/node_kinds.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/progress.hpp"
 #include "kiv/mox/sections.hpp"
-#include "kiv/mox/shape.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/rkf/rkfile.hpp"
 
@@ -24,39 +23,6 @@ namespace KivMox {
 namespace {
 
 const char* const kLoad = "KivMox::Tree::Load";
-
-std::unique_ptr<Node> ReadPayload(KivRkf::Index& index, const std::string& type,
-                                  const std::string& version, std::uint32_t offset) {
-  if (type.empty()) return nullptr;
-  if (type == "Group") {
-    auto group = std::make_unique<Group>();
-    ReadGroup(*group, index, kLightData, kAttributes, version);
-    return group;
-  }
-  if (type == "Shape") {
-    auto shape = std::make_unique<Shape>();
-    ReadShape(*shape, index, kResources, version);
-    return shape;
-  }
-  if (type == "Geometry") {
-    auto geometry = std::make_unique<Geometry>();
-    ReadGeometry(*geometry, index, kLightData, kHeavyData, kAttributes, version, offset);
-    return geometry;
-  }
-  if (type == "NodeSets") {
-    auto sets = std::make_unique<NodeSets>();
-    ReadNodeSetsLight(*sets, index, kLightData);
-    return sets;
-  }
-  auto future = std::make_unique<FutureNode>();
-  ReadFutureNode(*future, index, kLightData);
-  return future;
-}
-
-template <class T>
-T* As(Node* node, const char* type) {
-  return node && node->GetTypeName() == type ? static_cast<T*>(node) : nullptr;
-}
 
 }  // namespace
 
@@ -112,7 +78,7 @@ void Tree::LoadViewPoints(const std::string& path) {
 
 std::uint32_t Tree::AttachIdentifier() {
   SetCurrentId(1);
-  auto* root = As<Group>(GetCurrentNode().data, "Group");
+  auto* root = NodeAs<Group>(GetCurrentNode().data);
   return root && root->mergeRoot != 0 ? 1 : 0;
 }
 
@@ -153,8 +119,9 @@ void Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file, const s
     }
     if (light != 0) index.SetReadingPosition(kLightData, light);
     const std::uint64_t lightStart = index.ReadingPosition(kLightData);
+    const NodeKindInfo* kind = KindOfTypeName(type);
     std::unique_ptr<Node> payload =
-        ReadPayload(index, type, version, static_cast<std::uint32_t>(offset));
+        kind ? kind->read(index, version, static_cast<std::uint32_t>(offset)) : nullptr;
     // Each node's record has bytes of its own (headers pointing at one record would let
     // a small file stand for any number of nodes).
     const std::uint64_t lightEnd = index.ReadingPosition(kLightData);
@@ -191,8 +158,8 @@ void Tree::LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file,
   for (std::uint32_t id : ids) {
     auto it = Entries().find(id);
     if (it == Entries().end()) continue;
-    if (auto* g = As<Geometry>(it->second.data, "Geometry")) geometries.push_back(g);
-    if (auto* s = As<NodeSets>(it->second.data, "NodeSets")) sets.push_back(s);
+    if (auto* g = NodeAs<Geometry>(it->second.data)) geometries.push_back(g);
+    if (auto* s = NodeAs<NodeSets>(it->second.data)) sets.push_back(s);
   }
   if (deferred_) {
     for (auto* g : geometries) g->DeferBlocks(file, kHeavyData);
@@ -213,7 +180,7 @@ void Tree::CheckRecordedSizes(KivRkf::RkFile& file) {
 
 void Tree::ClearHeavyPositions() {
   for (auto& [id, entry] : Entries())
-    if (auto* g = As<Geometry>(entry.data, "Geometry")) g->ClearHeavyPositions();
+    if (auto* g = NodeAs<Geometry>(entry.data)) g->ClearHeavyPositions();
 }
 
 void Tree::UpdateLinkedBuffers() {
@@ -221,9 +188,9 @@ void Tree::UpdateLinkedBuffers() {
   KIV_LOG_INFO(method, "Updating buffer links ... ");
   LinkSources sources;
   for (auto& [id, entry] : Entries())
-    if (auto* g = As<Geometry>(entry.data, "Geometry")) g->EnterArrays(id, sources);
+    if (auto* g = NodeAs<Geometry>(entry.data)) g->EnterArrays(id, sources);
   for (auto& [id, entry] : Entries())
-    if (auto* g = As<Geometry>(entry.data, "Geometry")) g->ResolveLinks(sources);
+    if (auto* g = NodeAs<Geometry>(entry.data)) g->ResolveLinks(sources);
   KIV_LOG_INFO(method, "Buffer links updated. ");
 }
 

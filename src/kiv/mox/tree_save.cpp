@@ -7,14 +7,11 @@
 #include "kiv/log/log_manager.hpp"
 #include "kiv/log/raise.hpp"
 #include "kiv/mox/data_loader.hpp"
-#include "kiv/mox/future_node.hpp"
 #include "kiv/mox/geometry.hpp"
-#include "kiv/mox/group.hpp"
-#include "kiv/mox/nodesets.hpp"
+#include "kiv/mox/node_kinds.hpp"
 #include "kiv/mox/progress.hpp"
 #include "kiv/mox/safe_output.hpp"
 #include "kiv/mox/sections.hpp"
-#include "kiv/mox/shape.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/rkf/rkfile.hpp"
 
@@ -52,8 +49,9 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file) {
   std::vector<Geometry*> geometries;
   std::uint64_t total = 0;
   for (auto& [id, entry] : Entries()) {
-    if (!entry.data || entry.data->GetTypeName() != "Geometry") continue;
-    geometries.push_back(static_cast<Geometry*>(entry.data));
+    Geometry* geometry = NodeAs<Geometry>(entry.data);
+    if (!geometry) continue;
+    geometries.push_back(geometry);
     for (const auto& array : geometries.back()->arrays)
       if (!array.linked) total += array.data.byteSize;
   }
@@ -88,25 +86,11 @@ void Tree::SaveTree(KivRkf::RkFile& file) {
                             entry.firstChildId, entry.lastChildId})
       index.Put(kMoxTree, v);
     Node* node = entry.data;
-    const std::string type = node ? node->GetTypeName() : std::string();
     index.Put(kMoxTree, node ? node->name : std::string());
-    index.Put(kMoxTree, type);
+    index.Put(kMoxTree, node ? node->GetTypeName() : std::string());
     index.Put(kMoxTree, node ? node->GetVersion() : std::string());
     index.Put(kMoxTree, index.GetSize(kLightData));
-    if (!node) continue;
-    if (type == "Group") {
-      WriteGroup(*static_cast<Group*>(node), index);
-    } else if (type == "Shape") {
-      WriteShape(*static_cast<Shape*>(node), index);
-    } else if (type == "Geometry") {
-      static_cast<Geometry*>(node)->WriteRk(index, kLightData, kHeavyData, kAttributes);
-    } else if (type == "NodeSets") {
-      auto* sets = static_cast<NodeSets*>(node);
-      WriteNodeSetsHeavy(*sets, index, kHeavyData);
-      WriteNodeSetsLight(*sets, index, kLightData);
-    } else if (type == "FutureNode") {
-      WriteFutureNode(*static_cast<FutureNode*>(node), index);
-    }
+    if (const auto write = node ? KindInfo(node->Kind()).write : nullptr) write(*node, index);
   }
   KIV_LOG_INFO(method, "Mox tree saved. ");
 }

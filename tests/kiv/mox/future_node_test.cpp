@@ -9,7 +9,7 @@
 
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
-#include "kiv/mox/node_factory.hpp"
+#include "kiv/mox/node_kinds.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/record_file.hpp"
 #include "kiv/mox/shape.hpp"
@@ -73,22 +73,21 @@ TEST(FutureNodeTest, CountBeyondTheBlockFails) {
   EXPECT_EQ(description, "Not enough bytes in the block");
 }
 
-TEST(NodeFactoryTest, TypeNamesSelectTheirClasses) {
-  EXPECT_NE(dynamic_cast<KivMox::Group*>(KivMox::MakeNode("Group").get()), nullptr);
-  EXPECT_NE(dynamic_cast<KivMox::Shape*>(KivMox::MakeNode("Shape").get()), nullptr);
-  EXPECT_NE(dynamic_cast<KivMox::Geometry*>(KivMox::MakeNode("Geometry").get()), nullptr);
-  EXPECT_NE(dynamic_cast<KivMox::NodeSets*>(KivMox::MakeNode("NodeSets").get()), nullptr);
-}
-
-TEST(NodeFactoryTest, EmptyTypeNameGivesNoNode) {
-  EXPECT_EQ(KivMox::MakeNode(""), nullptr);
-}
-
-TEST(NodeFactoryTest, UnknownAndInexactNamesGiveFutureNodes) {
-  for (const char* name : {"Foo", "Material", "Node", "group", "Group ", "FutureNode"}) {
-    auto node = KivMox::MakeNode(name);
-    ASSERT_NE(node, nullptr) << name;
-    EXPECT_EQ(node->GetTypeName(), "FutureNode") << name;
+// Type names select their kind by exact comparison; every kind's name selects it back.
+TEST(NodeKindsTest, TypeNamesSelectTheirKinds) {
+  using KivMox::NodeKind;
+  EXPECT_EQ(KivMox::KindOfTypeName(""), nullptr);
+  const std::pair<const char*, NodeKind> cases[] = {
+      {"Group", NodeKind::Group},       {"Shape", NodeKind::Shape},
+      {"Geometry", NodeKind::Geometry}, {"NodeSets", NodeKind::NodeSets},
+      {"Foo", NodeKind::Future},        {"Node", NodeKind::Future},
+      {"group", NodeKind::Future},      {"Group ", NodeKind::Future},
+      {"FutureNode", NodeKind::Future},
+  };
+  for (const auto& [name, kind] : cases) {
+    ASSERT_NE(KivMox::KindOfTypeName(name), nullptr) << name;
+    EXPECT_EQ(KivMox::KindOfTypeName(name)->kind, kind) << name;
+    EXPECT_EQ(KivMox::KindOfTypeName(KivMox::KindInfo(kind).typeName)->kind, kind);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "app/merge_operations.hpp"
 #include "app/terminal_progress.hpp"
 #include "kiv/log/log_manager.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
 
 namespace MoxApp {
 
@@ -48,6 +49,9 @@ int RunMoxMerge(int argc, const char* const* argv) {
     std::cerr << UsageLine(cl.program) << std::endl;
     return kExitUsage;
   }
+  // Merges keep their inputs until the output is written; inputs beyond the limit are
+  // closed and opened again (KivRkf::OpenFilePool), which a higher limit spares.
+  KivRkf::RaiseOpenFileLimit();
   Kiv::Log::SetUpLog();
   ProgressScope progress;
   std::vector<std::string> inputs = cl.arrangeFiles ? ArrangeFiles(cl.inputs) : cl.inputs;

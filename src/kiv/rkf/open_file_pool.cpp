@@ -45,13 +45,20 @@ std::size_t OpenFilePool::OpenCount() const {
 
 void OpenFilePool::Opened(RkFile* file) {
   std::lock_guard lock(mutex_);
-  open_.remove(file);
+  if (auto it = where_.find(file); it != where_.end()) {
+    open_.splice(open_.begin(), open_, it->second);
+    return;
+  }
   open_.push_front(file);
+  where_.emplace(file, open_.begin());
 }
 
 void OpenFilePool::Closed(RkFile* file) {
   std::lock_guard lock(mutex_);
-  open_.remove(file);
+  if (auto it = where_.find(file); it != where_.end()) {
+    open_.erase(it->second);
+    where_.erase(it);
+  }
 }
 
 void OpenFilePool::MakeRoom(const RkFile* keep) {
@@ -71,6 +78,7 @@ bool OpenFilePool::CloseOldestLocked(const RkFile* keep) {
     if (*it == keep) continue;
     RkFile* oldest = *it;
     open_.erase(std::next(it).base());
+    where_.erase(oldest);
     oldest->Suspend();
     return true;
   }

@@ -9,6 +9,7 @@
 #include <list>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 
 namespace KivRkf {
 
@@ -44,6 +45,7 @@ class OpenFilePool {
 
   mutable std::mutex mutex_;
   std::list<RkFile*> open_;
+  std::unordered_map<const RkFile*, std::list<RkFile*>::iterator> where_;
   std::optional<std::size_t> capacity_;
 };
 

@@ -5,13 +5,14 @@
 #include <cerrno>
 #include <iostream>
 
+#include "kiv/log/log_manager.hpp"
+#include "kiv/mox/safe_output.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
 #include "merge/arrange_files.hpp"
 #include "merge/command_line.hpp"
 #include "merge/file_copy.hpp"
 #include "merge/merge_operations.hpp"
 #include "merge/terminal_progress.hpp"
-#include "kiv/log/log_manager.hpp"
-#include "kiv/mox/safe_output.hpp"
 
 namespace MoxMerge {
 
@@ -49,6 +50,9 @@ int RunMoxMerge(int argc, const char* const* argv) {
     std::cerr << UsageLine(cl.program) << std::endl;
     return kExitUsage;
   }
+  // Merges keep their inputs until the output is written; inputs beyond the limit are
+  // closed and opened again (KivRkf::OpenFilePool), which a higher limit spares.
+  KivRkf::RaiseOpenFileLimit();
   Kiv::Log::SetUpLog();
   KivMox::InstallInterruptCleanup();
   ProgressScope progress;

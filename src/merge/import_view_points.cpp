@@ -4,9 +4,9 @@
 #include <iostream>
 #include <map>
 
+#include "kiv/mox/tree.hpp"
 #include "merge/merge_operations.hpp"
 #include "merge/terminal_progress.hpp"
-#include "kiv/mox/tree.hpp"
 
 namespace MoxMerge {
 

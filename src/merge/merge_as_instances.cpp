@@ -4,10 +4,10 @@
 #include <iostream>
 #include <map>
 
+#include "kiv/mox/tree.hpp"
 #include "merge/instance_tags.hpp"
 #include "merge/merge_operations.hpp"
 #include "merge/terminal_progress.hpp"
-#include "kiv/mox/tree.hpp"
 
 namespace MoxMerge {
 

@@ -6,10 +6,10 @@
 #include <map>
 #include <memory>
 
-#include "merge/merge_operations.hpp"
-#include "merge/terminal_progress.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/tree.hpp"
+#include "merge/merge_operations.hpp"
+#include "merge/terminal_progress.hpp"
 
 namespace MoxMerge {
 

@@ -9,7 +9,9 @@ namespace MoxMerge {
 
 TerminalProgress::TerminalProgress() : start_(std::chrono::steady_clock::now()) {}
 
-TerminalProgress::~TerminalProgress() { Finished(); }
+TerminalProgress::~TerminalProgress() {
+  Finished();
+}
 
 void TerminalProgress::Show(const std::string& text) {
   if (std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
@@ -19,7 +21,9 @@ void TerminalProgress::Show(const std::string& text) {
   shown_ = true;
 }
 
-void TerminalProgress::Reading(const std::string& path) { Show("moxmerge: reading " + path); }
+void TerminalProgress::Reading(const std::string& path) {
+  Show("moxmerge: reading " + path);
+}
 
 void TerminalProgress::Writing(std::uint64_t done, std::uint64_t total) {
   char text[128];

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "sample/sample_random.hpp"
 #include "kiv/rkf/block.hpp"
+#include "sample/sample_random.hpp"
 
 namespace MoxSample {
 

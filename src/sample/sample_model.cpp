@@ -4,14 +4,14 @@
 #include <algorithm>
 #include <string>
 
-#include "sample/sample_extras.hpp"
-#include "sample/sample_mesh.hpp"
-#include "sample/sample_random.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/shape.hpp"
 #include "kiv/mox/tree.hpp"
+#include "sample/sample_extras.hpp"
+#include "sample/sample_mesh.hpp"
+#include "sample/sample_random.hpp"
 
 namespace MoxSample {
 

@@ -6,6 +6,7 @@
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/stored_run.hpp"
 #include "kiv/rkf/index.hpp"
+#include "kiv/rkf/rkfile.hpp"
 
 namespace KivMox {
 
@@ -20,6 +21,7 @@ void DataLoader::CheckValueKind(bool integers) const {
 
 const std::uint8_t* DataLoader::TakeRun() {
   KIV_CHECK(source != nullptr, NotInitialized, "The data loader has no source", kLoadTo);
+  if (file) file->EnsureOpen();
   source->SetReadingPosition(section, position);
   return TakeStoredRun(*source, section, byteSize, kLoadTo);
 }
@@ -37,6 +39,7 @@ void DataLoader::CopyDecoded(std::uint8_t* out) {
 template <class T>
 void DataLoader::LoadValues(std::vector<T>& out) {
   KIV_CHECK(source != nullptr, NotInitialized, "The data loader has no source", kLoadTo);
+  if (file) file->EnsureOpen();
   source->SetReadingPosition(section, position);
   const std::uint64_t n = byteSize / 4;
   if (n == 0) return;

@@ -25,8 +25,9 @@ class DataLoader {
   std::uint8_t componentCount = 1;
   std::uint8_t encoded = 0;
   std::uint32_t valueKind = 0;
-  // The open container that source belongs to, kept open while a loader refers to it
-  // (deferred loading); empty when the index is owned elsewhere.
+  // The container that source belongs to, kept while a loader refers to it (deferred
+  // loading) and opened again before a read when the open-file pool closed it; empty when
+  // the index is owned elsewhere.
   std::shared_ptr<KivRkf::RkFile> file;
 
   // Reads the values into out, decoded. A value kind that the variant does not accept

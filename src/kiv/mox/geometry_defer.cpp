@@ -1,7 +1,7 @@
 // Deferred loading of geometry values: an array read from a file keeps a loader on the
-// file, which stays open, instead of its values. The heavy writer takes the stored run
-// through the loader when the output is written, so at any moment about one block per
-// input is in memory.
+// file, which stays open (or is opened again, see KivRkf::OpenFilePool), instead of its
+// values. The heavy writer takes the stored run through the loader when the output is
+// written, so at any moment about one block per input is in memory.
 #include <memory>
 
 #include "kiv/mox/data_loader.hpp"

@@ -66,14 +66,18 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file) {
   }
   // Every input block that a seek passed over on its length field alone is inflated once by
   // now, or here: a length field that lies fails the save.
-  std::vector<KivRkf::Index*> sources;
+  std::vector<const DataLoader*> sources;
   for (Geometry* geometry : geometries)
     for (const GeometryArray& array : geometry->arrays)
       if (const DataLoader* loader = array.data.loader.get();
           loader && loader->source &&
-          std::find(sources.begin(), sources.end(), loader->source) == sources.end())
-        sources.push_back(loader->source);
-  for (KivRkf::Index* source : sources) source->CheckRecordedSizes();
+          std::none_of(sources.begin(), sources.end(),
+                       [&](const DataLoader* s) { return s->source == loader->source; }))
+        sources.push_back(loader);
+  for (const DataLoader* source : sources) {
+    if (source->file) source->file->EnsureOpen();
+    source->source->CheckRecordedSizes();
+  }
 }
 
 void Tree::SaveTree(KivRkf::RkFile& file) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -15,6 +16,7 @@
 
 #include "kiv/log/log_manager.hpp"
 #include "kiv/log/raise.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
 
 namespace KivRkf {
 
@@ -60,10 +62,32 @@ RkFile::~RkFile() {
   RkFile::CloseFile();
 }
 
-void RkFile::OpenFile(const std::string& path, const char* mode) {
-  KIV_CHECK(!stream_, Miscellaneous, "File stream is already in use", "KivRkf::RkFile::OpenFile");
-  const std::string failed = "Unable to open file \"" + path + "\"";
+RkFile::Identity RkFile::IdentityOf(const struct stat& st) {
+  return {static_cast<std::uint64_t>(st.st_dev),
+          static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::uint64_t>(st.st_size),
+          st.st_mtim.tv_sec,
+          st.st_mtim.tv_nsec,
+          st.st_ctim.tv_sec,
+          st.st_ctim.tv_nsec};
+}
+
+std::FILE* RkFile::OpenPooled(const std::string& path, const char* mode) {
+  OpenFilePool& pool = OpenFilePool::Instance();
+  pool.MakeRoom(this);
   std::FILE* stream = OpenStream(path, mode);
+  // Descriptors taken by others may leave fewer than the pool counts on.
+  while (!stream && (errno == EMFILE || errno == ENFILE) && pool.CloseOldest(this))
+    stream = OpenStream(path, mode);
+  return stream;
+}
+
+void RkFile::OpenFile(const std::string& path, const char* mode) {
+  KIV_CHECK(!stream_ && !suspended_, Miscellaneous, "File stream is already in use",
+            "KivRkf::RkFile::OpenFile");
+  const std::string failed = "Unable to open file \"" + path + "\"";
+  const bool reading = mode[0] == 'r';
+  std::FILE* stream = reading ? OpenPooled(path, mode) : OpenStream(path, mode);
   KIV_CHECK(stream, Miscellaneous, failed, "KivRkf::RkFile::OpenFile");
   // fopen accepts directories on this platform; only regular files are containers.
   struct stat st {};
@@ -72,7 +96,39 @@ void RkFile::OpenFile(const std::string& path, const char* mode) {
     KIV_RAISE(Miscellaneous, failed, "KivRkf::RkFile::OpenFile");
   }
   stream_ = stream;
-  if (mode[0] == 'r') index_.SetStream(stream_, static_cast<std::uint64_t>(st.st_size));
+  if (!reading) return;
+  index_.SetStream(stream_, static_cast<std::uint64_t>(st.st_size));
+  readPath_ = path;
+  identity_ = IdentityOf(st);
+  OpenFilePool::Instance().Opened(this);
+}
+
+void RkFile::EnsureOpen() {
+  if (!suspended_) {
+    if (stream_ && !readPath_.empty()) OpenFilePool::Instance().Opened(this);
+    return;
+  }
+  const std::string changed = "The file \"" + readPath_ + "\" changed while it was in use";
+  std::FILE* stream = OpenPooled(readPath_, "rb");
+  KIV_CHECK(stream || (errno != EMFILE && errno != ENFILE), Miscellaneous,
+            "Unable to open file \"" + readPath_ + "\"", "KivRkf::RkFile::EnsureOpen");
+  struct stat st {};
+  if (!stream || fstat(fileno(stream), &st) != 0 || !(IdentityOf(st) == identity_)) {
+    if (stream) std::fclose(stream);
+    KIV_RAISE(ReadError, changed, "KivRkf::RkFile::EnsureOpen");
+  }
+  stream_ = stream;
+  suspended_ = false;
+  index_.SetStream(stream_, identity_.size);
+  OpenFilePool::Instance().Opened(this);
+}
+
+void RkFile::Suspend() {
+  if (!stream_) return;
+  std::fclose(stream_);
+  stream_ = nullptr;
+  suspended_ = true;
+  index_.SetStream(nullptr, identity_.size);
 }
 
 void RkFile::AttachStream(std::FILE* stream) {
@@ -82,6 +138,9 @@ void RkFile::AttachStream(std::FILE* stream) {
 
 void RkFile::CloseFile() {
   KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "Closing file ...");
+  if (!readPath_.empty()) OpenFilePool::Instance().Closed(this);
+  readPath_.clear();
+  suspended_ = false;
   if (!stream_) return;
   // A block still being written on the second thread finishes before its stream goes.
   index_.DropPendingWrite();

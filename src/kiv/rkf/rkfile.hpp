@@ -5,6 +5,8 @@
 //   offset 12  the primary index field, then the blocks (index.hpp)
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -28,9 +30,15 @@ class RkFile {
   RkFile& operator=(const RkFile&) = delete;
 
   virtual void CloseFile();
+  // A file opened for reading joins the OpenFilePool, which may close it again while it is
+  // not used; EnsureOpen opens it again before its index reads from it.
   void OpenFile(const std::string& path, const char* mode);
   // Takes a stream opened for writing (a file or a device); CloseFile closes it.
   void AttachStream(std::FILE* stream);
+  // Opens a file the pool closed again, by its path, keeping the block table and what was
+  // read. Raises code 9 when the file on disk is no longer the one opened first (another
+  // device, inode, size, modification or status-change time).
+  void EnsureOpen();
   bool IsContainerFile();
   // The version text at offset 8, up to the first zero byte (at most 4 characters).
   std::string ReadVersion();
@@ -50,8 +58,25 @@ class RkFile {
   bool IsOpen() const { return stream_ != nullptr; }
 
  private:
+  friend class OpenFilePool;
+  // What tells a file on disk from a replaced or changed one.
+  struct Identity {
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t mtimeSec = 0, mtimeNsec = 0, ctimeSec = 0, ctimeNsec = 0;
+    bool operator==(const Identity&) const = default;
+  };
+  static Identity IdentityOf(const struct stat& st);
+  // Closes the stream of a file opened for reading; the index keeps its state.
+  void Suspend();
+  // Opens path for reading, closing pooled files while descriptors run out.
+  std::FILE* OpenPooled(const std::string& path, const char* mode);
+
   std::FILE* stream_ = nullptr;
   Index index_;
+  // Set while the file is open for reading, or closed by the pool.
+  std::string readPath_;
+  Identity identity_;
+  bool suspended_ = false;
 };
 
 }  // namespace KivRkf

@@ -1,0 +1,101 @@
+#include "kiv/rkf/open_file_pool.hpp"
+
+#include <sys/resource.h>
+
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "kiv/rkf/rkfile.hpp"
+
+namespace KivRkf {
+
+OpenFilePool& OpenFilePool::Instance() {
+  // Never destroyed: files may still be closed while the program ends.
+  static OpenFilePool* pool = new OpenFilePool;
+  return *pool;
+}
+
+std::size_t OpenFilePool::CapacityLocked() const {
+  if (capacity_) return *capacity_;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+      limit.rlim_cur >= std::numeric_limits<std::size_t>::max())
+    return std::numeric_limits<std::size_t>::max();
+  const auto soft = static_cast<std::size_t>(limit.rlim_cur);
+  return soft > kReserved + 1 ? soft - kReserved : 1;
+}
+
+std::size_t OpenFilePool::Capacity() const {
+  std::lock_guard lock(mutex_);
+  return CapacityLocked();
+}
+
+std::size_t OpenFilePool::SetCapacity(std::size_t capacity) {
+  std::lock_guard lock(mutex_);
+  const std::size_t before = capacity_.value_or(0);
+  capacity_ = capacity ? std::optional(capacity) : std::nullopt;
+  return before;
+}
+
+std::size_t OpenFilePool::OpenCount() const {
+  std::lock_guard lock(mutex_);
+  return open_.size();
+}
+
+void OpenFilePool::Opened(RkFile* file) {
+  std::lock_guard lock(mutex_);
+  if (auto it = where_.find(file); it != where_.end()) {
+    open_.splice(open_.begin(), open_, it->second);
+    return;
+  }
+  open_.push_front(file);
+  where_.emplace(file, open_.begin());
+}
+
+void OpenFilePool::Closed(RkFile* file) {
+  std::lock_guard lock(mutex_);
+  if (auto it = where_.find(file); it != where_.end()) {
+    open_.erase(it->second);
+    where_.erase(it);
+  }
+}
+
+void OpenFilePool::MakeRoom(const RkFile* keep) {
+  std::lock_guard lock(mutex_);
+  const std::size_t capacity = CapacityLocked();
+  while (open_.size() >= capacity && CloseOldestLocked(keep)) {
+  }
+}
+
+bool OpenFilePool::CloseOldest(const RkFile* keep) {
+  std::lock_guard lock(mutex_);
+  return CloseOldestLocked(keep);
+}
+
+bool OpenFilePool::CloseOldestLocked(const RkFile* keep) {
+  for (auto it = open_.rbegin(); it != open_.rend(); ++it) {
+    if (*it == keep) continue;
+    RkFile* oldest = *it;
+    open_.erase(std::next(it).base());
+    where_.erase(oldest);
+    oldest->Suspend();
+    return true;
+  }
+  return false;
+}
+
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  rlim_t target = limit.rlim_max;
+  // The kernel refuses more descriptors than fs.nr_open, whatever the hard limit says.
+  unsigned long long system = 0;
+  if (std::ifstream in("/proc/sys/fs/nr_open"); in >> system && system < target)
+    target = static_cast<rlim_t>(system);
+  if (limit.rlim_cur == RLIM_INFINITY || target <= limit.rlim_cur) return;
+  limit.rlim_cur = target;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+}  // namespace KivRkf

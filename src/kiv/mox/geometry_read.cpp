@@ -23,37 +23,10 @@ const char* const kReadMethod = "KivMox::ReadGeometry";
 constexpr std::uint64_t kMinRecord = 18;
 constexpr std::uint64_t kMinOldRecord = 17;
 
-// The bytes that the stream can still deliver, when that is known without loading more
-// blocks: the rest of the current block and every later block that is loaded or not
-// compressed. Empty when a later compressed block has not been loaded yet.
-std::optional<std::uint64_t> KnownBytesLeft(KivRkf::Index& index, const std::string& name) {
-  KivRkf::Block* current = index.ReadingBlock(name);
-  if (!current) return 0;
-  std::uint64_t left = 0;
-  bool after = false;
-  for (std::uint64_t b : index.Names().at(name).blocks) {
-    KivRkf::Block& buffer = index.Buffer(b);
-    const KivRkf::BlockInfo& info = index.Blocks()[b];
-    if (&buffer == current) {
-      after = true;
-      left += buffer.Remaining();
-    } else if (!after) {
-      continue;
-    } else if (info.loaded || buffer.Size() != 0) {
-      left += buffer.Remaining();
-    } else if (info.flags & KivRkf::kFlagZlib) {
-      return std::nullopt;
-    } else {
-      left += info.storedSize;
-    }
-  }
-  return left;
-}
-
 void CheckArrayCount(KivRkf::Index& index, const std::string& light, std::uint32_t count,
                      std::uint64_t minRecord) {
   if (count == 0) return;
-  std::optional<std::uint64_t> left = KnownBytesLeft(index, light);
+  std::optional<std::uint64_t> left = index.KnownBytesLeft(light);
   KIV_CHECK(!left || std::uint64_t(count) * minRecord <= *left, OutOfBounds,
             "Not enough bytes in the block", kReadMethod);
 }

@@ -1,0 +1,75 @@
+// KivRkf::StreamReader: the reading side of a block table. It reads the table from the
+// primary index and the chain of index blocks, then loads and decompresses each block the
+// first time a reader reaches it. Every size taken from the table is checked against the
+// length of the file before anything is allocated or read, and a load budget keeps
+// records that send the reader back and forth from inflating blocks again and again.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "kiv/rkf/block_table.hpp"
+#include "kiv/rkf/spare_buffers.hpp"
+
+namespace KivRkf {
+
+class StreamReader {
+ public:
+  explicit StreamReader(BlockTable& table) : table_(table) {}
+  StreamReader(const StreamReader&) = delete;
+  StreamReader& operator=(const StreamReader&) = delete;
+
+  // The stream stands just after the primary index's length field.
+  void ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t length);
+  void LoadBlock(std::uint64_t b, std::FILE* stream);
+  // Gives a block that was never loaded the record of a block passed over, from its
+  // uncompressed length: a compressed block declares it in its first four bytes, so it is
+  // not inflated (a reader that seeks past it needs only its size).
+  void RecordPassedOver(std::uint64_t b, std::FILE* stream);
+  // Inflates (and frees again) every block whose size was taken from its length field
+  // and never checked; the stream named skip is left for later.
+  void CheckRecordedSizes(const std::string& skip);
+  std::uint64_t GetReadingBlockIndex(const std::string& name);
+  std::uint64_t GetReadingBlockIndex(const std::string& name, std::FILE* stream);
+  // The block the next value of the stream is read from, or null when the stream does
+  // not exist or is used up (the code-5 cases).
+  Block* ReadingBlock(const std::string& name);
+  void SetReadingPosition(const std::string& name, std::uint64_t position, std::FILE* stream);
+  // Frees the bytes of every loaded block of the stream.
+  void ReleaseLoadedBlocks(const std::string& name);
+  std::uint64_t ReadingPosition(const std::string& name) const;
+  // The bytes the stream can still deliver, when that is known without loading more
+  // blocks: the rest of the current block and every later block that is loaded or not
+  // compressed. Empty when a later compressed block has not been loaded yet.
+  std::optional<std::uint64_t> KnownBytesLeft(const std::string& name);
+  // Fails with code 9 when some of bytes [position, position + size) of the stream were
+  // read into another record before.
+  void ClaimRange(const std::string& name, std::uint64_t position, std::uint64_t size);
+
+  void SetStream(std::FILE* stream, std::uint64_t fileSize) {
+    stream_ = stream;
+    fileSize_ = fileSize;
+  }
+  std::FILE* Stream() const { return stream_; }
+
+ private:
+  // Used up and left behind: the block's buffer goes to the next block loaded.
+  void Retire(std::uint64_t b);
+  void CheckFileRange(std::FILE* stream, std::uint64_t offset, std::uint64_t size) const;
+
+  BlockTable& table_;
+  std::FILE* stream_ = nullptr;
+  std::uint64_t fileSize_ = 0;
+  // Per stream, the byte ranges read into records (ClaimRange): start -> end.
+  std::map<std::string, std::map<std::uint64_t, std::uint64_t>> claims_;
+  // The bytes LoadBlock may still read and inflate: four times what all blocks of the
+  // table can hold. No limit until a table is read.
+  std::uint64_t loadBudget_ = ~std::uint64_t{0};
+  // The buffer of the last block used up, for the next block inflated.
+  SpareBuffer spare_;
+};
+
+}  // namespace KivRkf

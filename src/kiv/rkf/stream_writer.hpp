@@ -1,0 +1,69 @@
+// KivRkf::StreamWriter: the writing side of a block table. Values go into the last block
+// of their stream until it reaches the stream's limit; full blocks of a streaming stream
+// are compressed and written while the next one fills (BackgroundWrite), and the blocks
+// left, the primary index and the index blocks are written at the end.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kiv/rkf/background_write.hpp"
+#include "kiv/rkf/block_table.hpp"
+#include "kiv/rkf/spare_buffers.hpp"
+
+namespace KivRkf {
+
+class StreamWriter {
+ public:
+  explicit StreamWriter(BlockTable& table) : table_(table) {}
+  // Waits for the blocks still being written (their results are dropped).
+  ~StreamWriter() { DropPendingWrite(); }
+  StreamWriter(const StreamWriter&) = delete;
+  StreamWriter& operator=(const StreamWriter&) = delete;
+
+  // How many blocks may be compressed and written in the background at once.
+  static constexpr std::size_t kWritesInFlight = 2;
+
+  std::uint64_t GetWritingBlockIndex(const std::string& name);
+  // The block that takes the next value of the stream (raises when it is frozen).
+  Block& WritingBlock(const std::string& name, bool typed);
+  // Writes every full block of a streaming stream, each on a thread of its own.
+  void FlushFrozen(std::FILE* stream);
+  void FinishPendingWrite();
+  void DropPendingWrite() noexcept;
+  void WriteBufferToFileStream(std::uint64_t b, std::FILE* stream);
+  void WriteIndexBufferToFileStream(std::uint64_t b, std::FILE* stream);
+  void WriteAllBuffersToFileStream(std::FILE* stream);
+
+ private:
+  // Hands block b to a BackgroundWrite, on a thread of its own or on this one. A block
+  // compressed beforehand (PackAhead) passes its raw length as packedFrom.
+  void StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
+                  std::optional<std::uint32_t> packedFrom = std::nullopt);
+  // Waits for the oldest block being written in the background, takes its result and
+  // publishes its records.
+  void FinishOldestWrite();
+  // Compresses, on this thread, the zlib blocks from first on while a block is still
+  // being written on the second one; gives the raw length of each block compressed.
+  std::vector<std::optional<std::uint32_t>> PackAhead(std::uint64_t first);
+
+  BlockTable& table_;
+  // The blocks being written in the background, oldest first, and the order in which they
+  // reach the file (declared first: it outlives them).
+  struct PendingWrite {
+    std::unique_ptr<BackgroundWrite> job;
+    std::uint64_t block = 0;
+    std::uint32_t rawLength = 0;  // the block's size before compression, for its records
+  };
+  WriteTurns turns_;
+  std::deque<PendingWrite> pending_;
+  // Buffers of the last block written, reused by the next one (spare_buffers.hpp).
+  SpareBuffers spares_;
+};
+
+}  // namespace KivRkf

@@ -26,75 +26,42 @@ void PutBytes(Block& b, std::uint32_t n) {
   b.Put(bytes.data(), n);
 }
 
-TEST_F(BlockGrowth, FirstByteAllocatesTheDefaultQuantum) {
-  TestSupport::EnvGuard env(kQuantumVariable, nullptr);
-  Block b;
-  EXPECT_EQ(b.Capacity(), 0u);
-  PutBytes(b, 1);
-  EXPECT_EQ(b.Capacity(), kStartDefault);
-  EXPECT_EQ(b.Size(), 1u);
-  EXPECT_EQ(b.Position(), 1u);
-}
-
+// The quantum comes from the environment as strtoul reads it; unusable values leave it,
+// text without digits sets 0 (every Put then grows by its own length), and a Put that
+// fills the buffer exactly counts as full.
 TEST_F(BlockGrowth, QuantumFromTheEnvironment) {
-  TestSupport::EnvGuard env(kQuantumVariable, "4096");
-  Block b;
-  PutBytes(b, 4096);
-  EXPECT_EQ(b.Capacity(), 4096u);
-  PutBytes(b, 1);
-  EXPECT_EQ(b.Capacity(), 8192u);
-  PutBytes(b, 10000);
-  EXPECT_EQ(b.Capacity(), 18192u);
-  EXPECT_EQ(b.Size(), 14097u);
-}
-
-TEST_F(BlockGrowth, ExactFitCountsAsFull) {
-  TestSupport::EnvGuard env(kQuantumVariable, "100");
-  Block b;
-  PutBytes(b, 60);
-  EXPECT_EQ(b.Capacity(), 100u);
-  PutBytes(b, 40);  // position + count == capacity
-  EXPECT_EQ(b.Capacity(), 200u);
-}
-
-TEST_F(BlockGrowth, TextWithoutDigitsSetsZeroAndItStays) {
-  {
-    TestSupport::EnvGuard env(kQuantumVariable, "many");
+  struct Case {
+    const char* text;  // nullptr: unset
+    std::vector<std::uint32_t> puts;
+    std::vector<std::uint64_t> capacities;  // after each put
+    std::uint32_t quantum;                  // the default afterwards
+  };
+  const Case cases[] = {
+      {nullptr, {1}, {kStartDefault}, kStartDefault},
+      {"4096", {4096, 1, 10000}, {4096, 8192, 18192}, 4096},
+      {"100", {60, 40}, {100, 200}, 100},
+      {"many", {5, 3}, {5, 8}, 0},
+      {"4294967295", {1}, {kStartDefault}, kStartDefault},
+      {"99999999999", {1}, {kStartDefault}, kStartDefault},
+      {"18446744073709551617", {1}, {kStartDefault}, kStartDefault},
+      {"  +64kB", {1}, {64}, 64},
+      {"16", {1000}, {1000}, 16},
+  };
+  for (const Case& c : cases) {
+    Block::SetDefaultBlockSize(kStartDefault);
+    TestSupport::EnvGuard env(kQuantumVariable, c.text);
     Block b;
-    PutBytes(b, 5);
-    EXPECT_EQ(b.Capacity(), 5u);
-    EXPECT_EQ(Block::DefaultBlockSize(), 0u);
+    EXPECT_EQ(b.Capacity(), 0u);
+    std::uint32_t size = 0;
+    for (std::size_t k = 0; k < c.puts.size(); ++k) {
+      PutBytes(b, c.puts[k]);
+      size += c.puts[k];
+      EXPECT_EQ(b.Capacity(), c.capacities[k]) << (c.text ? c.text : "unset") << " put " << k;
+    }
+    EXPECT_EQ(b.Size(), size);
+    EXPECT_EQ(b.Position(), size);
+    EXPECT_EQ(Block::DefaultBlockSize(), c.quantum) << (c.text ? c.text : "unset");
   }
-  TestSupport::EnvGuard unset(kQuantumVariable, nullptr);
-  Block b;
-  PutBytes(b, 3);
-  EXPECT_EQ(b.Capacity(), 3u);
-  PutBytes(b, 2);
-  EXPECT_EQ(b.Capacity(), 5u);
-}
-
-TEST_F(BlockGrowth, MaximumAndOverflowingValuesLeaveTheQuantum) {
-  for (const char* text : {"4294967295", "99999999999", "18446744073709551617"}) {
-    TestSupport::EnvGuard env(kQuantumVariable, text);
-    Block b;
-    PutBytes(b, 1);
-    EXPECT_EQ(b.Capacity(), kStartDefault) << text;
-    EXPECT_EQ(Block::DefaultBlockSize(), kStartDefault) << text;
-  }
-}
-
-TEST_F(BlockGrowth, SignAndBlanksConvertLikeStrtoul) {
-  TestSupport::EnvGuard env(kQuantumVariable, "  +64kB");
-  Block b;
-  PutBytes(b, 1);
-  EXPECT_EQ(b.Capacity(), 64u);
-}
-
-TEST_F(BlockGrowth, ValueLargerThanTheQuantumGrowsByItsLength) {
-  TestSupport::EnvGuard env(kQuantumVariable, "16");
-  Block b;
-  PutBytes(b, 1000);
-  EXPECT_EQ(b.Capacity(), 1000u);
 }
 
 Block BlockOf(std::uint32_t n) {

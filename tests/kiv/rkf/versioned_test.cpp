@@ -3,6 +3,7 @@
 #include "kiv/rkf/versioned.hpp"
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -106,190 +107,112 @@ Bytes Frame(const std::string& version, const Bytes& payload, bool sized = true,
   return BytesOf(b);
 }
 
-TEST(VersionedTest, CurrentContainerVersionIsOneThreeOutsideLoading) {
+TEST(VersionedTest, LegacyContainersAreExactlyTheFourOldOnes) {
   EXPECT_EQ(KivRkf::CurrentContainerVersion(), "1.3");
   {
     KivRkf::ScopedContainerVersion scope("0.1b");
     EXPECT_EQ(KivRkf::CurrentContainerVersion(), "0.1b");
   }
   EXPECT_EQ(KivRkf::CurrentContainerVersion(), "1.3");
-}
-
-TEST(VersionedTest, LegacyContainerVersionsAreExactlyTheFourOldOnes) {
   for (const char* v : {"0.1", "0.1a", "0.1b", "0.2"})
     EXPECT_TRUE(KivRkf::IsLegacyContainerVersion(v));
   for (const char* v : {"0.3", "0.1c", "0.20", "1.3", "", "0.1 "})
     EXPECT_FALSE(KivRkf::IsLegacyContainerVersion(v)) << v;
 }
 
-TEST(VersionedTest, WritesSizeVersionAndAllGroups) {
-  Block b;
-  KivRkf::CopyToBlock_Versioned(b, Sample{});
-  const Bytes expected = {18, 0, 0, 0,                 // size
-                          3,  0, 0, 0, '0', '.', '3',  // version
-                          11, 0, 0, 0,                 // group 1
-                          22, 0,                       // group 2
-                          33};                         // group 3
-  EXPECT_EQ(BytesOf(b), expected);
-  EXPECT_EQ(b.Position(), 18u);
-}
-
-TEST(VersionedTest, SizeCountsFromTheRecordStartNotTheBlockStart) {
-  Block b;
-  b.Put(std::uint32_t{0xDEADBEEF});
-  KivRkf::CopyToBlock_Versioned(b, Sample{});
-  b.Put(std::uint8_t{0x77});
-  ASSERT_EQ(b.Size(), 4u + 18u + 1u);
-  Bytes bytes = BytesOf(b);
-  EXPECT_EQ(bytes[4], 18);
-  EXPECT_EQ(bytes[0], 0xEF);
-  EXPECT_EQ(bytes.back(), 0x77);
-}
-
-TEST(VersionedTest, OlderVersionIsWrittenWithItsGroupsOnly) {
-  Sample s;
-  s.version = "0.1";
-  Block b;
-  KivRkf::CopyToBlock_Versioned(b, s);
-  EXPECT_EQ(BytesOf(b), Frame("0.1", {11, 0, 0, 0}));
-}
-
-TEST(VersionedTest, WriterKeepsTheSizeFieldInLegacyContainers) {
-  KivRkf::ScopedContainerVersion scope("0.1");
-  Block b;
-  KivRkf::CopyToBlock_Versioned(b, Sample{});
-  EXPECT_EQ(b.Size(), 18u);
-  EXPECT_EQ(b.Data()[0], 18);
-}
-
-TEST(VersionedTest, RoundTripOfTheCurrentVersion) {
-  Sample s;
-  s.a = 0x01020304;
-  s.b = 0xBEEF;
-  s.c = 0xFE;
-  Block b;
-  KivRkf::CopyToBlock_Versioned(b, s);
-  b.SetPosition(0u);
-  Sample r;
-  r.a = r.b = r.c = 0;
-  r.version.clear();
-  KivRkf::CopyFromBlock_Versioned(b, r);
-  EXPECT_EQ(r.a, 0x01020304u);
-  EXPECT_EQ(r.b, 0xBEEF);
-  EXPECT_EQ(r.c, 0xFE);
-  EXPECT_EQ(b.Position(), b.Size());
-}
-
-TEST(VersionedTest, VersionOneReadsGroupOneAndKeepsTheDefaults) {
-  Bytes bytes = Frame("0.1", {5, 0, 0, 0});
-  bytes.push_back(0x99);  // the next record's first byte
-  Block b = BlockOf(bytes);
-  Sample r;
-  KivRkf::CopyFromBlock_Versioned(b, r);
-  EXPECT_EQ(r.a, 5u);
-  EXPECT_EQ(r.b, 22);
-  EXPECT_EQ(r.c, 33);
-  EXPECT_EQ(b.Position(), bytes.size() - 1);
-}
-
-TEST(VersionedTest, VersionTwoReadsTwoGroups) {
-  Block b = BlockOf(Frame("0.2", {5, 0, 0, 0, 6, 0}));
-  Sample r;
-  KivRkf::CopyFromBlock_Versioned(b, r);
-  EXPECT_EQ(r.a, 5u);
-  EXPECT_EQ(r.b, 6);
-  EXPECT_EQ(r.c, 33);
-}
-
-TEST(VersionedTest, NewerVersionIsReadWithKnownGroupsAndTheRestSkipped) {
-  Bytes bytes = Frame("0.9", {5, 0, 0, 0, 6, 0, 7, 0xA1, 0xA2, 0xA3, 0xA4});
-  bytes.push_back(0x55);
-  Block b = BlockOf(bytes);
-  Sample r;
-  KivRkf::CopyFromBlock_Versioned(b, r);
-  EXPECT_EQ(r.a, 5u);
-  EXPECT_EQ(r.b, 6);
-  EXPECT_EQ(r.c, 7);
-  EXPECT_EQ(b.Position(), bytes.size() - 1);
-  std::uint8_t next = 0;
-  b.Get(next);
-  EXPECT_EQ(next, 0x55);
-}
-
-TEST(VersionedTest, FourCharacterVersionNeverMatchesAnOlderOne) {
-  Block b = BlockOf(Frame("0.1a", {5, 0, 0, 0, 6, 0, 7}));
-  Sample r;
-  KivRkf::CopyFromBlock_Versioned(b, r);
-  EXPECT_EQ(r.b, 6);
-  EXPECT_EQ(r.c, 7);
-  EXPECT_EQ(b.Position(), b.Size());
-}
-
-TEST(VersionedTest, LegacyContainersHaveNoSizeField) {
-  for (const char* container : {"0.1", "0.1a", "0.1b", "0.2"}) {
-    KivRkf::ScopedContainerVersion scope(container);
-    Bytes bytes = Frame("0.2", {5, 0, 0, 0, 6, 0}, false);
-    bytes.push_back(0x42);
-    Block b = BlockOf(bytes);
-    Sample r;
-    KivRkf::CopyFromBlock_Versioned(b, r);
-    EXPECT_EQ(r.a, 5u) << container;
-    EXPECT_EQ(r.b, 6) << container;
-    EXPECT_EQ(r.c, 33) << container;
-    EXPECT_EQ(b.Position(), bytes.size() - 1) << container;
+// The writer: size (from the record's own start), version, the groups of its version;
+// legacy containers too get the size field.
+TEST(VersionedTest, Writing) {
+  Sample older;
+  older.version = "0.1";
+  Wide wide;
+  for (int k = 0; k < 8; ++k) wide.groups[k] = static_cast<std::uint8_t>(k + 1);
+  struct Case {
+    const char* container;
+    std::function<void(Block&)> put;
+    Bytes expected;
+  };
+  const Case cases[] = {
+      {"1.3",
+       [](Block& b) { KivRkf::CopyToBlock_Versioned(b, Sample{}); },
+       {18, 0, 0, 0, 3, 0, 0, 0, '0', '.', '3', 11, 0, 0, 0, 22, 0, 33}},
+      {"0.1",
+       [](Block& b) { KivRkf::CopyToBlock_Versioned(b, Sample{}); },
+       {18, 0, 0, 0, 3, 0, 0, 0, '0', '.', '3', 11, 0, 0, 0, 22, 0, 33}},
+      {"1.3", [&](Block& b) { KivRkf::CopyToBlock_Versioned(b, older); },
+       Frame("0.1", {11, 0, 0, 0})},
+      {"1.3", [&](Block& b) { KivRkf::CopyToBlock_Versioned(b, wide); },
+       Frame("0.8", {1, 2, 3, 4, 5, 6, 7, 8})},
+  };
+  for (const Case& c : cases) {
+    KivRkf::ScopedContainerVersion scope(c.container);
+    Block b;
+    b.Put(std::uint8_t{0x77});
+    c.put(b);
+    Bytes expected = {0x77};
+    expected.insert(expected.end(), c.expected.begin(), c.expected.end());
+    EXPECT_EQ(BytesOf(b), expected);
+    EXPECT_EQ(b.Position(), b.Size());
   }
 }
 
-TEST(VersionedTest, ContainerZeroThreeRecordsCarryTheSize) {
-  KivRkf::ScopedContainerVersion scope("0.3");
-  Block b = BlockOf(Frame("0.1", {5, 0, 0, 0, 0xEE}));
-  Sample r;
-  KivRkf::CopyFromBlock_Versioned(b, r);
-  EXPECT_EQ(r.a, 5u);
-  EXPECT_EQ(b.Position(), b.Size());
-}
-
-TEST(VersionedTest, SizeSmallerThanTheKnownGroupsIsAnUnknownVersion) {
-  // A "0.3" record whose size claims only group 1.
-  Block b = BlockOf(Frame("0.3", {5, 0, 0, 0, 6, 0, 7}, true, 4 + 7 + 4));
-  Sample r;
-  try {
-    KivRkf::CopyFromBlock_Versioned(b, r);
-    FAIL() << "no exception";
-  } catch (const Kiv::Util::Exception& e) {
-    EXPECT_EQ(e.GetCode(), Kiv::Util::ErrorCode::UnknownVersion);
-    EXPECT_STREQ(e.GetDescription(), "Unknown Version");
-    EXPECT_STREQ(e.GetRecord().method, "KivRkf::CopyFromBlock_Versioned");
-  }
-}
-
-TEST(VersionedTest, SizeBelowTheFrameFailsWithoutSkippingBackwards) {
-  for (std::uint32_t size : {0u, 1u, 4u, 7u}) {
-    Bytes bytes = {0, 0, 0, 0};
-    bytes[0] = static_cast<std::uint8_t>(size);
-    Bytes rest = Frame("0.1", {5, 0, 0, 0}, false);
+// The reader: group 1, then the groups up to the stored version (a version it does not
+// know reads them all), then on to the end the size gives; legacy containers have no
+// size. Damaged sizes fail with code 2 (below the frame, or smaller than what was read)
+// or 1 (beyond the block), as does a record cut by the end of the block.
+TEST(VersionedTest, Reading) {
+  struct Case {
+    const char* container;
+    Bytes bytes;  // a record, then one byte of the next
+    std::uint32_t a;
+    std::uint16_t b;
+    std::uint8_t c;
+    int code;  // 0: read, else the failure's code
+  };
+  auto sized = [](const char* v, Bytes payload, std::uint32_t size = 0) {
+    Bytes bytes = Frame(v, payload, true, size);
+    bytes.push_back(0x99);
+    return bytes;
+  };
+  auto bare = [](const char* v, Bytes payload) {
+    Bytes bytes = Frame(v, payload, false);
+    bytes.push_back(0x99);
+    return bytes;
+  };
+  std::vector<Case> cases = {
+      {"1.3", sized("0.3", {1, 0, 0, 0, 2, 0, 3}), 1, 2, 3, 0},
+      {"1.3", sized("0.1", {5, 0, 0, 0}), 5, 22, 33, 0},
+      {"1.3", sized("0.2", {5, 0, 0, 0, 6, 0}), 5, 6, 33, 0},
+      {"1.3", sized("0.9", {5, 0, 0, 0, 6, 0, 7, 0xA1, 0xA2, 0xA3, 0xA4}), 5, 6, 7, 0},
+      {"1.3", sized("0.1a", {5, 0, 0, 0, 6, 0, 7}), 5, 6, 7, 0},
+      {"0.3", sized("0.1", {5, 0, 0, 0, 0xEE}), 5, 22, 33, 0},
+      {"1.3", sized("0.3", {5, 0, 0, 0, 6, 0, 7}, 4 + 7 + 4), 0, 0, 0, 2},
+      {"1.3", sized("0.3", {5, 0, 0, 0, 6, 0, 7}, 1000), 0, 0, 0, 1},
+      {"0.2", bare("0.3", {5, 0, 0, 0, 6}), 0, 0, 0, 1},
+  };
+  for (const char* legacy : {"0.1", "0.1a", "0.1b", "0.2"})
+    cases.push_back({legacy, bare("0.2", {5, 0, 0, 0, 6, 0}), 5, 6, 33, 0});
+  for (std::uint8_t size : {0, 1, 4, 7}) {
+    Bytes bytes = {size, 0, 0, 0};
+    const Bytes rest = Frame("0.1", {5, 0, 0, 0}, false);
     bytes.insert(bytes.end(), rest.begin(), rest.end());
-    Block b = BlockOf(bytes);
-    Sample r;
-    EXPECT_EQ(CodeOf([&] { KivRkf::CopyFromBlock_Versioned(b, r); }), 2) << size;
+    cases.push_back({"1.3", bytes, 0, 0, 0, 2});
   }
-}
-
-TEST(VersionedTest, SizeBeyondTheBlockFailsWithNotEnoughBytes) {
-  Block b = BlockOf(Frame("0.3", {5, 0, 0, 0, 6, 0, 7}, true, 1000));
-  Sample r;
-  std::string description;
-  EXPECT_EQ(CodeOf([&] { KivRkf::CopyFromBlock_Versioned(b, r); }, &description), 1);
-  EXPECT_EQ(description, "Not enough bytes in the block");
-}
-
-TEST(VersionedTest, TruncatedRecordFailsInTheBlock) {
-  KivRkf::ScopedContainerVersion scope("0.2");
-  Block b = BlockOf(Frame("0.3", {5, 0, 0, 0, 6}, false));
-  Sample r;
-  std::string description;
-  EXPECT_EQ(CodeOf([&] { KivRkf::CopyFromBlock_Versioned(b, r); }, &description), 1);
-  EXPECT_EQ(description, "Not enough bytes in the block");
+  for (const Case& c : cases) {
+    KivRkf::ScopedContainerVersion scope(c.container);
+    Block b = BlockOf(c.bytes);
+    Sample r;
+    const std::string what = testing::PrintToString(c.bytes) + " in " + c.container;
+    if (c.code != 0) {
+      EXPECT_EQ(CodeOf([&] { KivRkf::CopyFromBlock_Versioned(b, r); }), c.code) << what;
+      continue;
+    }
+    KivRkf::CopyFromBlock_Versioned(b, r);
+    EXPECT_EQ(r.a, c.a) << what;
+    EXPECT_EQ(r.b, c.b) << what;
+    EXPECT_EQ(r.c, c.c) << what;
+    EXPECT_EQ(b.Position(), c.bytes.size() - 1) << what;
+  }
 }
 
 TEST(VersionedTest, EighthGroupIsReadOnlyAfterVersionZeroSeven) {
@@ -310,17 +233,8 @@ TEST(VersionedTest, EighthGroupIsReadOnlyAfterVersionZeroSeven) {
   }
 }
 
-TEST(VersionedTest, EightGroupRecordWritesEveryGroup) {
-  Wide w;
-  for (int k = 0; k < 8; ++k) w.groups[k] = static_cast<std::uint8_t>(k + 1);
-  Block b;
-  KivRkf::CopyToBlock_Versioned(b, w);
-  EXPECT_EQ(BytesOf(b), Frame("0.8", {1, 2, 3, 4, 5, 6, 7, 8}));
-}
-
 TEST(VersionedTest, NestedNewerRecordIsSkippedInsideItsParent) {
-  Bytes inner = Frame("0.5", {1, 0, 0, 0, 2, 0, 3, 0xC0, 0xC1});
-  Bytes payload = inner;
+  Bytes payload = Frame("0.5", {1, 0, 0, 0, 2, 0, 3, 0xC0, 0xC1});
   payload.insert(payload.end(), {9, 0, 0, 0});
   Block b = BlockOf(Frame("0.1", payload));
   Outer o;
@@ -331,7 +245,8 @@ TEST(VersionedTest, NestedNewerRecordIsSkippedInsideItsParent) {
   EXPECT_EQ(b.Position(), b.Size());
 }
 
-TEST(VersionedTest, RecordsAreValuesOfTheTypedEncoding) {
+// Records are values of the typed encoding; a hostile count fails before allocating.
+TEST(VersionedTest, SequencesOfRecords) {
   std::vector<Sample> samples(3);
   samples[1].a = 100;
   samples[2].version = "0.2";
@@ -346,13 +261,10 @@ TEST(VersionedTest, RecordsAreValuesOfTheTypedEncoding) {
   EXPECT_EQ(read[1].a, 100u);
   EXPECT_EQ(read[2].b, 7);
   EXPECT_EQ(read[2].c, 33);  // not stored in a "0.2" record
-}
-
-TEST(VersionedTest, HostileRecordCountFailsBeforeAllocating) {
-  Block b = BlockOf({0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3, 4, 5, 6, 7, 8});
-  std::vector<Sample> read;
-  EXPECT_EQ(CodeOf([&] { b.Get(read); }), 1);
-  EXPECT_TRUE(read.empty());
+  Block hostile = BlockOf({0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3, 4, 5, 6, 7, 8});
+  std::vector<Sample> none;
+  EXPECT_EQ(CodeOf([&] { hostile.Get(none); }), 1);
+  EXPECT_TRUE(none.empty());
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ TEST(FutureNodeTest, WrittenAsAZeroCountAndReadBySkippingTheCountedBytes) {
 TEST(NodeKindsTest, TypeNamesSelectTheirKinds) {
   using KivMox::NodeKind;
   EXPECT_EQ(KivMox::KindOfTypeName(""), nullptr);
+  EXPECT_EQ(KivMox::KindInfo(NodeKind::Material).typeName, std::string("Material"));
   const std::pair<const char*, NodeKind> cases[] = {
       {"Group", NodeKind::Group},       {"Shape", NodeKind::Shape},
       {"Geometry", NodeKind::Geometry}, {"NodeSets", NodeKind::NodeSets},

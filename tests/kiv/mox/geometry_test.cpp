@@ -393,24 +393,10 @@ TEST_F(GeometryFile, HeavyWriterTakesValuesThroughTheLoader) {
   LoadGeometries(reader.Index(), {&back}, positions, "0.7");
   EXPECT_EQ(ValuesOf<float>(back.arrays[0].data), Floats(30, 3.0f));
   EXPECT_EQ(ValuesOf<std::int32_t>(back.arrays[1].data), Ints(12, 5));
-}
-
-TEST_F(GeometryFile, HeavyWriterChecksTheLoaderValueKind) {
-  const std::string source = dir_.File("source.mox");
-  Geometry original;
-  original.arrays.push_back(MakeArray("c", 5, DataOf(Ints(4, 0), 1)));
-  SaveGeometries(source, {&original});
-  ContainerReader input(source);
-  GeometryArray& a = original.arrays[0];
-  auto loader = std::make_shared<KivMox::DataLoader>();
-  loader->source = &input.Index();
-  loader->section = kHeavy;
-  loader->byteSize = a.data.byteSize;
-  loader->encoded = 1;
-  loader->valueKind = 1;  // floats only
-  a.data.loader = loader;
-  TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
-    EXPECT_EQ(CodeOf([&] { original.WriteHeavyData(f.GetIndex(), f.Stream(), kHeavy, true); }), 12);
+  // A loader that holds floats only cannot give connectivity.
+  deferred.arrays[1].data.loader->valueKind = 1;
+  TestSupport::WriteContainer(dir_.File("bad.mox"), [&](KivRkf::RkFile& f) {
+    EXPECT_EQ(CodeOf([&] { deferred.WriteHeavyData(f.GetIndex(), f.Stream(), kHeavy, true); }), 12);
   });
 }
 

@@ -3,6 +3,7 @@
 #include "kiv/mox/nodesets.hpp"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -63,16 +64,13 @@ TEST(NodeSetsTest, RoundTripThroughACompressedFileAfterOtherHeavyData) {
         index.Put(kLight, kSentinel);
       },
       true);
-  EXPECT_EQ(n.heavyPosition, 41u);
-  EXPECT_EQ(n.count, 3u);
-  // offsets 4+16, names 4+10, offsets 4+16, firsts 4+12, seconds 4+12
-  EXPECT_EQ(n.heavySize, 90u);
+  // Heavy size: offsets 4+16, names 4+10, offsets 4+16, firsts 4+12, seconds 4+12.
+  const auto written = std::make_tuple(3u, std::uint64_t{41}, 90u);
+  EXPECT_EQ(std::tie(n.count, n.heavyPosition, n.heavySize), written);
 
   NodeSets r;
   KivMox::ReadNodeSetsLight(r, file.Index(), kLight);
-  EXPECT_EQ(r.count, 3u);
-  EXPECT_EQ(r.heavyPosition, 41u);
-  EXPECT_EQ(r.heavySize, 90u);
+  EXPECT_EQ(std::tie(r.count, r.heavyPosition, r.heavySize), written);
   EXPECT_TRUE(r.sets.empty());
   EXPECT_EQ(Next(file.Index(), kLight), kSentinel);
   KivMox::ReadNodeSetsHeavy(r, file.Index(), kHeavy);
@@ -124,9 +122,8 @@ TEST(NodeSetsTest, OtherPayloadSizeIsSkippedAndLeavesTheNodeEmpty) {
   });
   NodeSets r;
   KivMox::ReadNodeSetsLight(r, file.Index(), kLight);
-  EXPECT_EQ(r.count, 0u);
-  EXPECT_EQ(r.heavyPosition, 0u);
-  EXPECT_EQ(r.heavySize, 0u);
+  EXPECT_EQ(std::tie(r.count, r.heavyPosition, r.heavySize),
+            std::make_tuple(0u, std::uint64_t{0}, 0u));
   EXPECT_EQ(Next(file.Index(), kLight), kSentinel);
   // Without a heavy record there is nothing to read in "Heavy Data".
   KivMox::ReadNodeSetsHeavy(r, file.Index(), kHeavy);

@@ -184,32 +184,26 @@ TEST(ActionsTest, ReadingAgainReplacesEntriesAndAppendsActions) {
   EXPECT_EQ(r.text, "");
 }
 
-TEST(ActionsTest, HostileActionCountFailsBeforeAllocating) {
-  RecordFile file([](KivRkf::Index& index) {
-    KivRkf::Block& b = index.WritingBlock(kSection);
-    b.Put(std::uint32_t{4 + 7 + 16});
-    b.Put(std::string("0.1"));
-    for (std::uint32_t v : {0u, 0u, 0u, 0x40000000u}) b.Put(v);  // type codes claimed
-  });
-  ActionCollection r;
-  std::string description;
-  EXPECT_EQ(CodeOf([&] { file.Index().Get(kSection, r); }, &description), 1);
-  EXPECT_EQ(description, "Not enough bytes in the block");
-  EXPECT_TRUE(r.actions.empty());
-}
-
-TEST(ActionsTest, TypeCodesWithoutRoomForTheirRecordsFailBeforeReadingAny) {
-  RecordFile file([](KivRkf::Index& index) {
-    KivRkf::Block& b = index.WritingBlock(kSection);
-    b.Put(std::uint32_t{4 + 7 + 12 + 4 + 6 + 4});
-    b.Put(std::string("0.1"));
-    for (std::uint32_t v : {0u, 0u, 0u}) b.Put(v);
-    b.Put(std::vector<std::uint16_t>{1, 1, 1});  // three codes, then only 4 bytes
-    b.Put(std::uint32_t{0});
-  });
-  ActionCollection r;
-  EXPECT_EQ(CodeOf([&] { file.Index().Get(kSection, r); }), 1);
-  EXPECT_TRUE(r.actions.empty());
+// Collections of no entries, keys or text whose type codes claim more records than the
+// bytes hold: a hostile count fails before allocating, three codes with room for none of
+// their records fail before reading any.
+TEST(ActionsTest, TypeCodesWithoutRoomForTheirRecordsFail) {
+  using U32 = std::uint32_t;
+  const std::string v01 = "0.1";
+  const Bytes damaged[] = {
+      TestSupport::BlockBytes(U32{4 + 7 + 16}, v01, U32{0}, U32{0}, U32{0}, U32{0x40000000}),
+      TestSupport::BlockBytes(U32{4 + 7 + 12 + 4 + 6 + 4}, v01, U32{0}, U32{0}, U32{0},
+                              std::vector<std::uint16_t>{1, 1, 1}, U32{0})};
+  for (const Bytes& bytes : damaged) {
+    RecordFile file([&](KivRkf::Index& index) {
+      index.Put(kSection, bytes.data(), std::uint32_t(bytes.size()));
+    });
+    ActionCollection r;
+    std::string description;
+    EXPECT_EQ(CodeOf([&] { file.Index().Get(kSection, r); }, &description), 1);
+    EXPECT_EQ(description, "Not enough bytes in the block");
+    EXPECT_TRUE(r.actions.empty());
+  }
 }
 
 TEST(ActionsTest, FieldsShorterThanTheRecordSizeAreAnUnknownVersion) {

@@ -2,6 +2,7 @@
 // through a real file; unknown type codes skipped by their record size.
 #include "kiv/mox/actions.hpp"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,35 +16,36 @@ namespace {
 using namespace KivMox;
 using TestSupport::Bytes;
 using TestSupport::CodeOf;
+using TestSupport::Next;
 using TestSupport::RecordFile;
 
 const std::string kSection = "View Points";
 constexpr std::uint32_t kSentinel = 0xAC710000;
 
+template <class A>
+std::unique_ptr<BasicAction> Make(const std::function<void(A&)>& set) {
+  auto a = std::make_unique<A>();
+  set(*a);
+  return a;
+}
+
 ActionCollection Sample() {
   ActionCollection c;
-  auto rotate = std::make_unique<RotateAction>();
-  rotate->vector = {0, 0, 1};
-  rotate->amount = 90;
-  auto move = std::make_unique<MoveAction>();
-  move->vector = {1, 2, 3};
-  move->amount = -4;
-  auto transform = std::make_unique<TransformAction>();
-  transform->translation = {5, 6, 7};
-  transform->rotation = {0.5f, 0.5f, 0.5f, 0.5f};
-  auto color = std::make_unique<ApplyColorAction>();
-  color->values = {0xFF0000FF, 7};
-  auto view = std::make_unique<ApplyViewPointAction>();
-  view->text = "front";
-  auto audio = std::make_unique<PlayAudioAction>();
-  audio->text = "chime.wav";
-  c.actions.push_back(std::move(rotate));
-  c.actions.push_back(std::move(move));
-  c.actions.push_back(std::move(transform));
-  c.actions.push_back(std::move(color));
-  c.actions.push_back(std::move(view));
-  c.actions.push_back(std::move(audio));
-
+  c.actions.push_back(Make<RotateAction>([](auto& a) {
+    a.vector = {0, 0, 1};
+    a.amount = 90;
+  }));
+  c.actions.push_back(Make<MoveAction>([](auto& a) {
+    a.vector = {1, 2, 3};
+    a.amount = -4;
+  }));
+  c.actions.push_back(Make<TransformAction>([](auto& a) {
+    a.translation = {5, 6, 7};
+    a.rotation = {0.5f, 0.5f, 0.5f, 0.5f};
+  }));
+  c.actions.push_back(Make<ApplyColorAction>([](auto& a) { a.values = {0xFF0000FF, 7}; }));
+  c.actions.push_back(Make<ApplyViewPointAction>([](auto& a) { a.text = "front"; }));
+  c.actions.push_back(Make<PlayAudioAction>([](auto& a) { a.text = "chime.wav"; }));
   ActionEntry e;
   e.first = "step 1";
   e.second = "open";
@@ -70,56 +72,38 @@ const A& As(const ActionCollection& c, std::size_t i) {
   return a ? *a : empty;
 }
 
-std::uint32_t Next(KivRkf::Index& index) {
-  std::uint32_t v = 0;
-  index.Get(kSection, v);
-  return v;
+Bytes BytesOf(const KivRkf::Block& b) {
+  return Bytes(b.Data(), b.Data() + b.Size());
 }
 
-TEST(ActionsTest, TypeCodes) {
-  EXPECT_EQ(RotateAction().GetTypeCode(), 0);
-  EXPECT_EQ(MoveAction().GetTypeCode(), 1);
-  EXPECT_EQ(TransformAction().GetTypeCode(), 2);
-  EXPECT_EQ(ApplyColorAction().GetTypeCode(), 3);
-  EXPECT_EQ(ApplyViewPointAction().GetTypeCode(), 4);
-  EXPECT_EQ(PlayAudioAction().GetTypeCode(), 5);
-}
-
-TEST(ActionsTest, EmptyCollectionLayout) {
+template <class A>
+Bytes Written(const A& record) {
   KivRkf::Block b;
-  KivRkf::CopyToBlock_Versioned(b, ActionCollection{});
-  EXPECT_EQ(Bytes(b.Data(), b.Data() + b.Size()),
-            (Bytes{27, 0, 0, 0, 3, 0, 0, 0, '0', '.', '1',  // frame
-                   0,  0, 0, 0,                             // entries
-                   0,  0, 0, 0,                             // keys
-                   0,  0, 0, 0,                             // text
-                   0,  0, 0, 0}));                          // type codes
+  KivRkf::CopyToBlock_Versioned(b, record);
+  return BytesOf(b);
 }
 
-TEST(ActionsTest, MoveAndRotateDifferOnlyInTheirTypeCode) {
+TEST(ActionsTest, RecordLayouts) {
+  EXPECT_EQ(Written(ActionCollection{}), (Bytes{27, 0, 0, 0, 3, 0, 0, 0, '0', '.', '1',  // frame
+                                                0,  0, 0, 0,                             // entries
+                                                0,  0, 0, 0,                             // keys
+                                                0,  0, 0, 0,                             // text
+                                                0,  0, 0, 0}));  // type codes
+  // Move and rotate differ only in their type code, so do view point and audio actions.
   RotateAction rotate;
   rotate.vector = {1, 2, 3};
   rotate.amount = 4;
   MoveAction move;
   move.vector = {1, 2, 3};
   move.amount = 4;
-  KivRkf::Block a, b;
-  KivRkf::CopyToBlock_Versioned(a, rotate);
-  KivRkf::CopyToBlock_Versioned(b, move);
-  EXPECT_EQ(Bytes(a.Data(), a.Data() + a.Size()), Bytes(b.Data(), b.Data() + b.Size()));
-  EXPECT_EQ(a.Size(), 4u + 7 + 16);
-}
-
-TEST(ActionsTest, ViewPointAndAudioActionsBothStoreOneString) {
+  EXPECT_EQ(Written(rotate).size(), 4u + 7 + 16);
+  EXPECT_EQ(Written(rotate), Written(move));
   ApplyViewPointAction view;
   view.text = "x";
   PlayAudioAction audio;
   audio.text = "x";
-  KivRkf::Block a, b;
-  KivRkf::CopyToBlock_Versioned(a, view);
-  KivRkf::CopyToBlock_Versioned(b, audio);
-  EXPECT_EQ(a.Size(), 4u + 7 + 5);
-  EXPECT_EQ(Bytes(a.Data(), a.Data() + a.Size()), Bytes(b.Data(), b.Data() + b.Size()));
+  EXPECT_EQ(Written(view).size(), 4u + 7 + 5);
+  EXPECT_EQ(Written(view), Written(audio));
 }
 
 TEST(ActionsTest, CollectionRoundTripsThroughACompressedFile) {
@@ -132,7 +116,7 @@ TEST(ActionsTest, CollectionRoundTripsThroughACompressedFile) {
       true);
   ActionCollection r;
   file.Index().Get(kSection, r);
-  EXPECT_EQ(Next(file.Index()), kSentinel);
+  EXPECT_EQ(Next(file.Index(), kSection), kSentinel);
 
   ASSERT_EQ(r.actions.size(), 6u);
   EXPECT_EQ(As<RotateAction>(r, 0).amount, 90);
@@ -180,69 +164,46 @@ TEST(ActionsTest, UnknownTypeCodeIsSkippedWithItsRecord) {
   EXPECT_EQ(As<MoveAction>(r, 0).amount, 2.5f);
   EXPECT_EQ(As<ApplyViewPointAction>(r, 1).text, "after");
   EXPECT_EQ(r.text, "t");
-  EXPECT_EQ(Next(file.Index()), kSentinel);
+  EXPECT_EQ(Next(file.Index(), kSection), kSentinel);
 }
 
 TEST(ActionsTest, ReadingAgainReplacesEntriesAndAppendsActions) {
   ActionCollection second;
   second.actions.push_back(std::make_unique<RotateAction>());
-  RecordFile file([&](KivRkf::Index& index) {
-    index.Put(kSection, Sample());
-    index.Put(kSection, second);
-  });
+  second.entries.resize(1);  // empty strings replace the old text
+  RecordFile file(
+      [&](KivRkf::Index& index) { TestSupport::PutAll(index, kSection, Sample(), second); });
   ActionCollection r;
   file.Index().Get(kSection, r);
   file.Index().Get(kSection, r);
   EXPECT_EQ(r.actions.size(), 7u);
   EXPECT_NE(dynamic_cast<RotateAction*>(r.actions.back().get()), nullptr);
-  EXPECT_TRUE(r.entries.empty());
+  ASSERT_EQ(r.entries.size(), 1u);
+  EXPECT_EQ(r.entries[0].first, "");
   EXPECT_TRUE(r.keyedTriples.empty());
   EXPECT_EQ(r.text, "");
 }
 
-TEST(ActionsTest, EmptyStringsReplaceOldTextInEntries) {
-  ActionCollection r;
-  r.entries.resize(1);
-  r.entries[0].first = "stale";
-  ActionCollection stored;
-  stored.entries.resize(1);
-  RecordFile file([&](KivRkf::Index& index) { index.Put(kSection, stored); });
-  file.Index().Get(kSection, r);
-  ASSERT_EQ(r.entries.size(), 1u);
-  EXPECT_EQ(r.entries[0].first, "");
-}
-
-TEST(ActionsTest, HostileActionCountFailsBeforeAllocating) {
-  RecordFile file([](KivRkf::Index& index) {
-    KivRkf::Block& b = index.WritingBlock(kSection);
-    b.Put(std::uint32_t{4 + 7 + 16});
-    b.Put(std::string("0.1"));
-    b.Put(std::uint32_t{0});
-    b.Put(std::uint32_t{0});
-    b.Put(std::uint32_t{0});
-    b.Put(std::uint32_t{0x40000000});  // type codes claimed
-  });
-  ActionCollection r;
-  std::string description;
-  EXPECT_EQ(CodeOf([&] { file.Index().Get(kSection, r); }, &description), 1);
-  EXPECT_EQ(description, "Not enough bytes in the block");
-  EXPECT_TRUE(r.actions.empty());
-}
-
-TEST(ActionsTest, TypeCodesWithoutRoomForTheirRecordsFailBeforeReadingAny) {
-  RecordFile file([](KivRkf::Index& index) {
-    KivRkf::Block& b = index.WritingBlock(kSection);
-    b.Put(std::uint32_t{4 + 7 + 12 + 4 + 6 + 4});
-    b.Put(std::string("0.1"));
-    b.Put(std::uint32_t{0});
-    b.Put(std::uint32_t{0});
-    b.Put(std::uint32_t{0});
-    b.Put(std::vector<std::uint16_t>{1, 1, 1});  // three codes, then only 4 bytes
-    b.Put(std::uint32_t{0});
-  });
-  ActionCollection r;
-  EXPECT_EQ(CodeOf([&] { file.Index().Get(kSection, r); }), 1);
-  EXPECT_TRUE(r.actions.empty());
+// Collections of no entries, keys or text whose type codes claim more records than the
+// bytes hold: a hostile count fails before allocating, three codes with room for none of
+// their records fail before reading any.
+TEST(ActionsTest, TypeCodesWithoutRoomForTheirRecordsFail) {
+  using U32 = std::uint32_t;
+  const std::string v01 = "0.1";
+  const Bytes damaged[] = {
+      TestSupport::BlockBytes(U32{4 + 7 + 16}, v01, U32{0}, U32{0}, U32{0}, U32{0x40000000}),
+      TestSupport::BlockBytes(U32{4 + 7 + 12 + 4 + 6 + 4}, v01, U32{0}, U32{0}, U32{0},
+                              std::vector<std::uint16_t>{1, 1, 1}, U32{0})};
+  for (const Bytes& bytes : damaged) {
+    RecordFile file([&](KivRkf::Index& index) {
+      index.Put(kSection, bytes.data(), std::uint32_t(bytes.size()));
+    });
+    ActionCollection r;
+    std::string description;
+    EXPECT_EQ(CodeOf([&] { file.Index().Get(kSection, r); }, &description), 1);
+    EXPECT_EQ(description, "Not enough bytes in the block");
+    EXPECT_TRUE(r.actions.empty());
+  }
 }
 
 TEST(ActionsTest, FieldsShorterThanTheRecordSizeAreAnUnknownVersion) {

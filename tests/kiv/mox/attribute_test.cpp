@@ -3,7 +3,7 @@
 #include "kiv/mox/attribute.hpp"
 
 #include <bit>
-#include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +17,6 @@ namespace {
 using KivMox::Attribute;
 using KivMox::AttributeMap;
 using TestSupport::Bytes;
-using TestSupport::CodeOf;
 using TestSupport::RecordFile;
 
 const std::string kSection = "Attributes";
@@ -25,43 +24,36 @@ const std::string kSection = "Attributes";
 struct Lists {
   std::vector<std::string> names;
   std::vector<std::uint8_t> types;
-  std::vector<std::uint32_t> ints;
-  std::vector<std::uint32_t> floats;
+  std::vector<std::uint32_t> ints, floats;
   std::vector<std::uint64_t> values64;
   std::vector<std::string> texts;
-  void Put(KivRkf::Index& index) const {
-    index.Put(kSection, names);
-    index.Put(kSection, types);
-    index.Put(kSection, ints);
-    index.Put(kSection, floats);
-    index.Put(kSection, values64);
-    index.Put(kSection, texts);
-  }
 };
 
-AttributeMap ReadBack(const AttributeMap& written, bool zlib = false) {
-  RecordFile file(
-      [&](KivRkf::Index& index) { KivMox::WriteAttributeMap(index, kSection, written); }, zlib);
-  AttributeMap read;
-  KivMox::ReadAttributeMap(file.Index(), kSection, read);
-  return read;
+// Reads the map from a file the callback fills; the code of the failure, 0 without one.
+int Read(const std::function<void(KivRkf::Index&)>& fill, AttributeMap& read, bool zlib = false,
+         std::string* description = nullptr) {
+  RecordFile file(fill, zlib);
+  try {
+    KivMox::ReadAttributeMap(file.Index(), kSection, read);
+  } catch (const Kiv::Util::Exception& e) {
+    if (description) *description = e.GetDescription();
+    return static_cast<int>(e.GetCode());
+  }
+  return 0;
 }
 
-int ReadCode(const Lists& lists, std::string* description = nullptr) {
-  RecordFile file([&](KivRkf::Index& index) { lists.Put(index); });
-  AttributeMap read;
-  return CodeOf([&] { KivMox::ReadAttributeMap(file.Index(), kSection, read); }, description);
-}
-
-TEST(AttributeTest, EmptyMapIsSixEmptyLists) {
-  RecordFile file([](KivRkf::Index& index) { KivMox::WriteAttributeMap(index, kSection, {}); });
-  EXPECT_EQ(file.StreamBytes(kSection), Bytes(24, 0));
-  AttributeMap read;
-  KivMox::ReadAttributeMap(file.Index(), kSection, read);
-  EXPECT_TRUE(read.empty());
+int Read(const Lists& l, AttributeMap& read, std::string* description = nullptr) {
+  return Read(
+      [&](KivRkf::Index& index) {
+        TestSupport::PutAll(index, kSection, l.names, l.types, l.ints, l.floats, l.values64,
+                            l.texts);
+      },
+      read, false, description);
 }
 
 TEST(AttributeTest, ListsFollowTheKeyOrder) {
+  RecordFile empty([](KivRkf::Index& index) { KivMox::WriteAttributeMap(index, kSection, {}); });
+  EXPECT_EQ(empty.StreamBytes(kSection), Bytes(24, 0));
   AttributeMap map;
   map["b"] = Attribute::MakeInt(-2);
   map["a"] = Attribute::MakeText("xy");
@@ -89,86 +81,52 @@ TEST(AttributeTest, MixedTypesRoundTripThroughACompressedFile) {
   map["empty"] = Attribute::MakeText("");
   map["id"] = Attribute::MakeValue64(0xFFFFFFFFFFFFFFFEull);
   map["zz"] = Attribute::MakeInt(1);
-  AttributeMap read = ReadBack(map, true);
+  AttributeMap read;
+  EXPECT_EQ(Read([&](KivRkf::Index& index) { KivMox::WriteAttributeMap(index, kSection, map); },
+                 read, true),
+            0);
   EXPECT_EQ(read, map);
   EXPECT_EQ(read["label"].type, KivMox::AttributeType::Text);
   EXPECT_STREQ(read["label"].text, "steel plate");
   EXPECT_EQ(std::bit_cast<std::uint32_t>(read["nan"].float32), 0x7FC00123u);
 }
 
-TEST(AttributeTest, TextIsCutTo255Characters) {
-  const std::string longText(300, 'q');
-  Attribute a = Attribute::MakeText(longText);
-  EXPECT_EQ(std::string(a.text), std::string(255, 'q'));
-
-  Lists lists;
-  lists.names = {"t"};
-  lists.types = {2};
-  lists.texts = {longText};
-  RecordFile file([&](KivRkf::Index& index) { lists.Put(index); });
+TEST(AttributeTest, ValuesAreTakenInOrderFromTheirTypeListAndTextsCutTo255) {
+  EXPECT_EQ(std::string(Attribute::MakeText(std::string(300, 'q')).text), std::string(255, 'q'));
+  Lists l{{"a", "b", "c", "d", "t"}, {0, 1, 0, 1, 2}, {10, 20}, {}, {}, {std::string(300, 'q')}};
+  l.floats = {std::bit_cast<std::uint32_t>(1.5f), std::bit_cast<std::uint32_t>(2.5f)};
   AttributeMap read;
-  KivMox::ReadAttributeMap(file.Index(), kSection, read);
-  EXPECT_EQ(std::string(read["t"].text), std::string(255, 'q'));
-}
-
-TEST(AttributeTest, EveryValueIsTakenInOrderFromItsTypeList) {
-  Lists lists;
-  lists.names = {"a", "b", "c", "d"};
-  lists.types = {0, 1, 0, 1};
-  lists.ints = {10, 20};
-  lists.floats = {std::bit_cast<std::uint32_t>(1.5f), std::bit_cast<std::uint32_t>(2.5f)};
-  RecordFile file([&](KivRkf::Index& index) { lists.Put(index); });
-  AttributeMap read;
-  KivMox::ReadAttributeMap(file.Index(), kSection, read);
+  ASSERT_EQ(Read(l, read), 0);
   EXPECT_EQ(read["a"].int32, 10);
   EXPECT_EQ(read["c"].int32, 20);
   EXPECT_EQ(read["b"].float32, 1.5f);
   EXPECT_EQ(read["d"].float32, 2.5f);
+  EXPECT_EQ(std::string(read["t"].text), std::string(255, 'q'));
 }
 
-TEST(AttributeTest, NamesAndTypesThatDisagreeAreAReadError) {
-  Lists lists;
-  lists.names = {"a", "b"};
-  lists.types = {0};
-  lists.ints = {1};
-  EXPECT_EQ(ReadCode(lists), 9);
-}
-
-TEST(AttributeTest, MissingValuesAreAReadError) {
-  Lists lists;
-  lists.names = {"a", "b", "c"};
-  lists.types = {2, 2, 3};
-  lists.texts = {"only one"};
-  lists.values64 = {1};
-  EXPECT_EQ(ReadCode(lists), 9);
-}
-
-TEST(AttributeTest, SurplusValuesAreAReadError) {
-  Lists lists;
-  lists.names = {"a"};
-  lists.types = {1};
-  lists.floats = {1, 2};
-  EXPECT_EQ(ReadCode(lists), 9);
-}
-
-TEST(AttributeTest, UnknownTypeCodeIsAReadErrorNamingTheCode) {
-  Lists lists;
-  lists.names = {"a", "b"};
-  lists.types = {0, 7};
-  lists.ints = {1};
-  std::string description;
-  EXPECT_EQ(ReadCode(lists, &description), 9);
-  EXPECT_NE(description.find('7'), std::string::npos) << description;
-}
-
-TEST(AttributeTest, TruncatedListFailsInTheBlock) {
-  RecordFile file([](KivRkf::Index& index) {
-    index.Put(kSection, std::vector<std::string>{"a", "b"});
-    index.Put(kSection, std::uint32_t{2});  // type list count without its bytes
-  });
+// Names and types that disagree, missing or surplus values, unknown type codes: code 9.
+TEST(AttributeTest, DamagedListsAreAReadError) {
+  const Lists damaged[] = {
+      {{"a", "b"}, {0}, {1}, {}, {}, {}}, {{"a", "b", "c"}, {2, 2, 3}, {}, {}, {1}, {"only one"}},
+      {{"a"}, {1}, {}, {1, 2}, {}, {}},   {{"a", "b"}, {0, 7}, {1}, {}, {}, {}},
+      {{"a"}, {4}, {}, {}, {}, {}},
+  };
+  for (const Lists& l : damaged) {
+    AttributeMap read;
+    std::string description;
+    EXPECT_EQ(Read(l, read, &description), 9) << description;
+    if (l.types.back() >= 4) {
+      EXPECT_NE(description.find(std::to_string(l.types.back())), std::string::npos) << description;
+    }
+  }
   AttributeMap read;
   std::string description;
-  EXPECT_EQ(CodeOf([&] { KivMox::ReadAttributeMap(file.Index(), kSection, read); }, &description),
+  EXPECT_EQ(Read(
+                [](KivRkf::Index& index) {  // type list count without its bytes
+                  TestSupport::PutAll(index, kSection, std::vector<std::string>{"a", "b"},
+                                      std::uint32_t{2});
+                },
+                read, false, &description),
             1);
   EXPECT_EQ(description, "Not enough bytes in the block");
 }

@@ -61,60 +61,45 @@ class Loader : public ::testing::Test {
   std::unique_ptr<TestSupport::ContainerReader> reader_;
 };
 
-TEST_F(Loader, IntegersAreReadAndDecoded) {
-  for (std::uint32_t kind : {0u, 5u}) {
-    std::vector<std::int32_t> out = {99};
-    IntLoader(kind).LoadTo(out);
-    EXPECT_EQ(out, kInts);
+// Integers decoded, floats stored as they are; a value kind the variant does not accept
+// is bad casting; fewer than four bytes leave the output unchanged; a byte size that is
+// not a multiple of four is a read error, one beyond the stored bytes fails before
+// allocating. A failure leaves the output unchanged.
+TEST_F(Loader, LoadToChecksTheKindAndTheByteSize) {
+  struct Case {
+    bool ints;
+    std::uint32_t kind;
+    std::uint64_t byteSize;  // 0: the stored run's
+    int code;
+    const char* description;
+  };
+  const char* kCast = "Bad Casting";
+  const Case cases[] = {{true, 0, 0, 0, ""},
+                        {true, 5, 0, 0, ""},
+                        {false, 0, 0, 0, ""},
+                        {false, 1, 0, 0, ""},
+                        {false, 5, 0, 12, kCast},
+                        {true, 1, 0, 12, kCast},
+                        {true, 3, 0, 12, kCast},
+                        {true, 0, 3, 0, ""},
+                        {false, 0, 6, 9, "The byte size is not a multiple of 4"},
+                        {false, 0, 0xFFFFFFF0, 1, "Not enough bytes in the block"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    DataLoader l = c.ints ? IntLoader(c.kind) : FloatLoader(c.kind);
+    if (c.byteSize) l.byteSize = c.byteSize;
+    std::vector<std::int32_t> ints = {99};
+    std::vector<float> floats = {2.0f};
+    std::string description;
+    if (c.code)
+      EXPECT_EQ(CodeOf([&] { c.ints ? l.LoadTo(ints) : l.LoadTo(floats); }, &description), c.code);
+    else
+      c.ints ? l.LoadTo(ints) : l.LoadTo(floats);
+    const bool loaded = c.code == 0 && !c.byteSize;
+    EXPECT_EQ(ints, loaded && c.ints ? kInts : std::vector<std::int32_t>{99});
+    EXPECT_EQ(floats, loaded && !c.ints ? kFloats : std::vector<float>{2.0f});
+    EXPECT_EQ(description, c.description);
   }
-}
-
-TEST_F(Loader, FloatsStoredAsTheyAreAreReadAsTheyAre) {
-  for (std::uint32_t kind : {0u, 1u}) {
-    std::vector<float> out;
-    FloatLoader(kind).LoadTo(out);
-    EXPECT_EQ(out, kFloats);
-  }
-}
-
-TEST_F(Loader, AValueKindTheVariantDoesNotAcceptIsBadCasting) {
-  std::vector<float> floats = {1.0f};
-  std::string description;
-  EXPECT_EQ(CodeOf([&] { IntLoader(5).LoadTo(floats); }, &description), 12);
-  EXPECT_EQ(description, "Bad Casting");
-  EXPECT_EQ(floats, std::vector<float>{1.0f});
-  std::vector<std::int32_t> ints;
-  EXPECT_EQ(CodeOf([&] { FloatLoader(1).LoadTo(ints); }), 12);
-  EXPECT_EQ(CodeOf([&] { FloatLoader(3).LoadTo(ints); }), 12);
-  EXPECT_TRUE(ints.empty());
-}
-
-TEST_F(Loader, FewerThanFourBytesLeaveTheOutputUnchanged) {
-  for (std::uint64_t size : {0u, 3u}) {
-    DataLoader l = IntLoader(0);
-    l.byteSize = size;
-    std::vector<std::int32_t> out = {5, 6};
-    l.LoadTo(out);
-    EXPECT_EQ(out, (std::vector<std::int32_t>{5, 6}));
-  }
-}
-
-TEST_F(Loader, AByteSizeThatIsNotAMultipleOfFourIsAReadError) {
-  DataLoader l = FloatLoader(0);
-  l.byteSize = 6;
-  std::vector<float> out = {2.0f};
-  EXPECT_EQ(CodeOf([&] { l.LoadTo(out); }), 9);
-  EXPECT_EQ(out, std::vector<float>{2.0f});
-}
-
-TEST_F(Loader, AByteSizeBeyondTheStoredBytesFailsBeforeAllocating) {
-  DataLoader l = FloatLoader(0);
-  l.byteSize = 0xFFFFFFF0;
-  std::vector<float> out;
-  std::string description;
-  EXPECT_EQ(CodeOf([&] { l.LoadTo(out); }, &description), 1);
-  EXPECT_EQ(description, "Not enough bytes in the block");
-  EXPECT_TRUE(out.empty());
 }
 
 TEST_F(Loader, StoredBytesCopyUnchangedOrDecoded) {
@@ -127,6 +112,8 @@ TEST_F(Loader, StoredBytesCopyUnchangedOrDecoded) {
                            expected.size(), 3);
   EXPECT_EQ(stored, expected);
   EXPECT_EQ(std::memcmp(decoded.data(), kInts.data(), decoded.size()), 0);
+  l.byteSize = 0xFFFFFFF0;
+  EXPECT_EQ(CodeOf([&] { l.CopyStored(stored.data()); }), 1);
 }
 
 }  // namespace

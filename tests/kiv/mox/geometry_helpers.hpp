@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "kiv/mox/geometry.hpp"
-#include "kiv/rkf/container_helpers.hpp"
+#include "kiv/mox/record_file.hpp"
 #include "kiv/rkf/index.hpp"
 
 namespace GeometryTest {

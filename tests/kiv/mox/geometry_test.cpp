@@ -37,6 +37,12 @@ std::vector<std::uint8_t> Encoded(const KivMox::NumericArray& data) {
   return out;
 }
 
+// The descriptive fields of an array's values and whether it owns them.
+auto Fields(const KivMox::NumericArray& d) {
+  return std::make_tuple(d.subKind, int(d.componentCount), int(d.tagA), int(d.tagB), d.paramA,
+                         d.paramB, int(d.tagC), int(d.ownsData));
+}
+
 class GeometryFile : public ::testing::Test {
  protected:
   TestSupport::TempDir dir_;
@@ -57,23 +63,23 @@ TEST_F(GeometryFile, RoundTripKeepsValuesAndDescriptions) {
   g.arrays.push_back(MakeArray("scalar", KivMox::kUnpackedKind, DataOf(Floats(17, 2.5f), 1)));
   g.arrays.push_back(MakeArray("raw", 2, DataOf(Floats(9, 1.0f), 0)));
   g.arrays.push_back(MakeArray("empty", 9, KivMox::NumericArray{}));
+  // A byte size that is not a multiple of four keeps its bytes.
+  const std::uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  g.arrays.push_back(MakeArray("odd", 1, KivMox::NumericArray{}));
+  std::memcpy(g.arrays.back().data.Allocate(10), bytes, 10);
   auto positions = SaveGeometries(path_, {&g});
 
   ContainerReader reader(path_);
   Geometry back;
   LoadGeometries(reader.Index(), {&back}, positions, "0.7");
-  ASSERT_EQ(back.arrays.size(), 5u);
+  ASSERT_EQ(back.arrays.size(), 6u);
+  ASSERT_EQ(back.arrays[5].data.byteSize, 10u);
+  EXPECT_EQ(std::memcmp(back.arrays[5].data.Bytes(), bytes, 10), 0);
   const GeometryArray& e = back.arrays[0];
   EXPECT_EQ(e.name, "elements");
   EXPECT_EQ(e.kind, 5u);
-  EXPECT_EQ(e.data.subKind, 2u);
-  EXPECT_EQ(e.data.componentCount, 3);
-  EXPECT_EQ(e.data.tagA, 1);
-  EXPECT_EQ(e.data.tagB, 2);
-  EXPECT_EQ(e.data.paramA, 0x01020304u);
-  EXPECT_EQ(e.data.paramB, 0xFFFFFFFEu);
-  EXPECT_EQ(e.data.tagC, 9);
-  EXPECT_EQ(e.data.ownsData, 1);
+  EXPECT_EQ(Fields(e.data), Fields(g.arrays[0].data));
+  EXPECT_EQ(Fields(e.data), std::make_tuple(2u, 3, 1, 2, 0x01020304u, 0xFFFFFFFEu, 9, 1));
   EXPECT_EQ(e.attributes, g.arrays[0].attributes);
   EXPECT_EQ(ValuesOf<std::int32_t>(e.data), Ints(151, 10));
   EXPECT_EQ(ValuesOf<float>(back.arrays[1].data), Floats(300, -4.0f));
@@ -132,57 +138,44 @@ TEST_F(GeometryFile, LightRecordLayout) {
   SaveGeometries(path_, {&g}, false);
 
   ContainerReader r(path_);
-  EXPECT_EQ(r.Get<std::uint32_t>(kLight), 3u);
-  EXPECT_EQ(r.Get<std::string>(kLight), "p");
-  EXPECT_EQ(r.Get<std::uint32_t>(kLight), 0x02000005u);  // subKind << 24 | kind
-  EXPECT_EQ(r.Get<std::uint8_t>(kLight), 0);             // not linked
-  EXPECT_EQ(r.Get<std::uint32_t>(kLight), 12u);          // byte size
-  EXPECT_EQ(r.Get<std::uint8_t>(kLight), 1);             // components
-  EXPECT_EQ(r.Get<std::uint8_t>(kLight), 0xA1);
-  EXPECT_EQ(r.Get<std::uint8_t>(kLight), 0xB2);
-  EXPECT_EQ(r.Get<std::uint32_t>(kLight), 0x11111111u);
-  EXPECT_EQ(r.Get<std::uint32_t>(kLight), 0x22222222u);
-  EXPECT_EQ(r.Get<std::uint8_t>(kLight), 0xC3);
-  EXPECT_EQ(r.Get<std::uint64_t>(kLight), 0u);  // 64-bit heavy position
-  EXPECT_EQ(r.Get<std::uint8_t>(kLight), 1);    // vibration as held
+  using U8 = std::uint8_t;
+  using U32 = std::uint32_t;
+  const std::string p = "p", q = "q", rr = "r";
+  // Count; name, subKind << 24 | kind, not linked, byte size, components, tags and
+  // parameters, 64-bit heavy position, vibration as held.
+  const auto first =
+      TestSupport::BlockBytes(U32{3}, p, U32{0x02000005}, U8{0}, U32{12}, U8{1}, U8{0xA1}, U8{0xB2},
+                              U32{0x11111111}, U32{0x22222222}, U8{0xC3}, std::uint64_t{0}, U8{1});
   // The linked array: link fields, no size, components or position.
-  EXPECT_EQ(r.Get<std::string>(kLight), "q");
-  EXPECT_EQ(r.Get<std::uint32_t>(kLight), 0xFFFFFFFFu);
-  EXPECT_EQ(r.Get<std::uint8_t>(kLight), 1);
-  EXPECT_EQ(r.Get<std::uint32_t>(kLight), 7u);
-  EXPECT_EQ(r.Get<std::uint32_t>(kLight), 3u);
-  EXPECT_EQ(r.Get<std::uint8_t>(kLight), 0);
-  EXPECT_EQ(r.Get<std::string>(kLight), "r");
-  EXPECT_EQ(r.Get<std::uint32_t>(kLight), 1u);
-  for (int i = 0; i < 8; ++i) r.Get<std::uint8_t>(kLight);  // linked .. tagB
-  for (int i = 0; i < 2; ++i) r.Get<std::uint32_t>(kLight);
-  r.Get<std::uint8_t>(kLight);
-  EXPECT_EQ(r.Get<std::uint64_t>(kLight), 12u);  // after the connectivity run
-  r.Get<std::uint8_t>(kLight);
-  EXPECT_EQ(CodeOf([&] { r.Get<std::uint8_t>(kLight); }), 1);  // the record ends here
+  const auto linked = TestSupport::BlockBytes(q, U32{0xFFFFFFFF}, U8{1}, U32{7}, U32{3}, U8{0});
+  // After the connectivity run.
+  const auto last = TestSupport::BlockBytes(rr, U32{1}, U8{0}, U32{8}, U8{1}, U8{0}, U8{0}, U32{0},
+                                            U32{0}, U8{0}, std::uint64_t{12}, U8{0});
+  TestSupport::Bytes expected = first;
+  expected.insert(expected.end(), linked.begin(), linked.end());
+  expected.insert(expected.end(), last.begin(), last.end());
+  EXPECT_EQ(TestSupport::StreamBytes(r.Index(), kLight), expected);
   // One attribute map record per array in "Attributes" (six empty lists each).
-  for (int i = 0; i < 18; ++i) EXPECT_EQ(r.Get<std::uint32_t>(kAttributes), 0u);
-  EXPECT_EQ(CodeOf([&] { r.Get<std::uint8_t>(kAttributes); }), 1);
+  EXPECT_EQ(TestSupport::StreamBytes(r.Index(), kAttributes), TestSupport::Bytes(72, 0));
 }
 
-// Writes a "0.7" record with the typed block operations: one array per kind word, each
-// with two values at its own heavy position.
+// Puts one unlinked "0.7" array record with zero tags and parameters and no attributes.
+void PutArrayRecord(KivRkf::Index& index, const std::string& name, std::uint32_t word,
+                    std::uint32_t byteSize, std::uint8_t components, std::uint64_t position) {
+  const std::uint8_t zero8 = 0;
+  const std::uint32_t zero32 = 0;
+  TestSupport::PutAll(index, kLight, name, word, zero8, byteSize, components, zero8, zero8, zero32,
+                      zero32, zero8, position, zero8);
+  WriteAttributeMap(index, kAttributes, {});
+}
+
+// One array per kind word, each with two values stored as they are at its own position.
 void WriteKindWords(const std::string& path, const std::vector<std::uint32_t>& words) {
   TestSupport::WriteContainer(path, [&](KivRkf::RkFile& f) {
     KivRkf::Index& index = f.GetIndex();
     index.Put(kLight, std::uint32_t(words.size()));
     for (std::size_t i = 0; i < words.size(); ++i) {
-      index.Put(kLight, "a" + std::to_string(i));
-      index.Put(kLight, words[i]);
-      index.Put(kLight, std::uint8_t{0});
-      index.Put(kLight, std::uint32_t{8});
-      index.Put(kLight, std::uint8_t{0});  // stored as they are
-      for (int k = 0; k < 2; ++k) index.Put(kLight, std::uint8_t{0});
-      for (int k = 0; k < 2; ++k) index.Put(kLight, std::uint32_t{0});
-      index.Put(kLight, std::uint8_t{0});
-      index.Put(kLight, std::uint64_t(8 * i));
-      index.Put(kLight, std::uint8_t{0});
-      WriteAttributeMap(index, kAttributes, {});
+      PutArrayRecord(index, "a" + std::to_string(i), words[i], 8, 0, 8 * i);
       const std::int32_t values[2] = {std::int32_t(i), std::int32_t(100 + i)};
       index.Put(kHeavy, values, 8);
     }
@@ -195,14 +188,10 @@ TEST_F(GeometryFile, KindWordUnpacksIntoKindAndSubKind) {
   Geometry g;
   KivMox::ReadGeometry(g, reader.Index(), kLight, kHeavy, kAttributes, "0.7", 0);
   ASSERT_EQ(g.arrays.size(), 4u);
-  EXPECT_EQ(g.arrays[0].kind, 5u);
-  EXPECT_EQ(g.arrays[0].data.subKind, 2u);
-  EXPECT_EQ(g.arrays[1].kind, 5u);  // the middle bytes are not kept
-  EXPECT_EQ(g.arrays[1].data.subKind, 2u);
-  EXPECT_EQ(g.arrays[2].kind, 0xFFFFFFFFu);
-  EXPECT_EQ(g.arrays[2].data.subKind, 0u);
-  EXPECT_EQ(g.arrays[3].kind, 9u);
-  EXPECT_EQ(g.arrays[3].data.subKind, 0u);
+  // The middle bytes are not kept; the unpacked kind has no sub-kind.
+  const std::pair<std::uint32_t, std::uint32_t> kinds[] = {{5, 2}, {5, 2}, {0xFFFFFFFF, 0}, {9, 0}};
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(std::make_pair(g.arrays[i].kind, g.arrays[i].data.subKind), kinds[i]) << i;
 
   // Kinds 5 and 9 are connectivity; 0xFFFFFFFF is loaded with the others.
   g.LoadConnectivityBlocks(reader.Index(), kHeavy);
@@ -251,21 +240,6 @@ TEST_F(GeometryFile, NoArraysWritesOnlyTheCount) {
   EXPECT_TRUE(back.arrays.empty());
 }
 
-TEST_F(GeometryFile, ByteSizesThatAreNotAMultipleOfFourKeepTheirBytes) {
-  Geometry g;
-  KivMox::NumericArray odd;
-  odd.componentCount = 1;
-  const std::uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  std::memcpy(odd.Allocate(10), bytes, 10);
-  g.arrays.push_back(MakeArray("odd", 1, odd));
-  auto positions = SaveGeometries(path_, {&g});
-  ContainerReader reader(path_);
-  Geometry back;
-  LoadGeometries(reader.Index(), {&back}, positions, "0.7");
-  ASSERT_EQ(back.arrays[0].data.byteSize, 10u);
-  EXPECT_EQ(std::memcmp(back.arrays[0].data.Bytes(), bytes, 10), 0);
-}
-
 TEST_F(GeometryFile, WritingAnArrayWithoutHeavyPositionIsElementNotFound) {
   TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
     Geometry g;
@@ -303,12 +277,8 @@ TEST_F(GeometryFile, AnArrayCountBeyondACompressedMultiBlockLightDataFailsAtItsE
       KivRkf::Index& index = f.GetIndex();
       index.Put(kLight, std::uint32_t{0x7FFFFFFF});
       for (int i = 0; i < 4; ++i) {  // four linked records, then nothing
-        index.Put(kLight, std::string("link") + char('0' + i));
-        index.Put(kLight, std::uint32_t{1});
-        index.Put(kLight, std::uint8_t{1});
-        index.Put(kLight, std::uint32_t{1});
-        index.Put(kLight, std::uint32_t(i));
-        index.Put(kLight, std::uint8_t{0});
+        TestSupport::PutAll(index, kLight, std::string("link") + char('0' + i), std::uint32_t{1},
+                            std::uint8_t{1}, std::uint32_t{1}, std::uint32_t(i), std::uint8_t{0});
         WriteAttributeMap(index, kAttributes, {});
       }
       index.SetBlockFlags(kLight, KivRkf::kFlagZlib);
@@ -325,20 +295,9 @@ TEST_F(GeometryFile, AnArrayCountBeyondACompressedMultiBlockLightDataFailsAtItsE
 
 TEST_F(GeometryFile, AByteSizeBeyondTheHeavyDataIsRefusedBeforeAllocating) {
   TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
-    KivRkf::Index& index = f.GetIndex();
-    index.Put(kLight, std::uint32_t{1});
-    index.Put(kLight, std::string("big"));
-    index.Put(kLight, std::uint32_t{1});
-    index.Put(kLight, std::uint8_t{0});
-    index.Put(kLight, std::uint32_t{0xFFFFFFF0});  // byte size
-    index.Put(kLight, std::uint8_t{1});
-    for (int k = 0; k < 2; ++k) index.Put(kLight, std::uint8_t{0});
-    for (int k = 0; k < 2; ++k) index.Put(kLight, std::uint32_t{0});
-    index.Put(kLight, std::uint8_t{0});
-    index.Put(kLight, std::uint64_t{4});
-    index.Put(kLight, std::uint8_t{0});
-    WriteAttributeMap(index, kAttributes, {});
-    index.Put(kHeavy, std::uint64_t{0});
+    f.GetIndex().Put(kLight, std::uint32_t{1});
+    PutArrayRecord(f.GetIndex(), "big", 1, 0xFFFFFFF0, 1, 4);
+    f.GetIndex().Put(kHeavy, std::uint64_t{0});
   });
   ContainerReader reader(path_);
   Geometry g;
@@ -434,24 +393,10 @@ TEST_F(GeometryFile, HeavyWriterTakesValuesThroughTheLoader) {
   LoadGeometries(reader.Index(), {&back}, positions, "0.7");
   EXPECT_EQ(ValuesOf<float>(back.arrays[0].data), Floats(30, 3.0f));
   EXPECT_EQ(ValuesOf<std::int32_t>(back.arrays[1].data), Ints(12, 5));
-}
-
-TEST_F(GeometryFile, HeavyWriterChecksTheLoaderValueKind) {
-  const std::string source = dir_.File("source.mox");
-  Geometry original;
-  original.arrays.push_back(MakeArray("c", 5, DataOf(Ints(4, 0), 1)));
-  SaveGeometries(source, {&original});
-  ContainerReader input(source);
-  GeometryArray& a = original.arrays[0];
-  auto loader = std::make_shared<KivMox::DataLoader>();
-  loader->source = &input.Index();
-  loader->section = kHeavy;
-  loader->byteSize = a.data.byteSize;
-  loader->encoded = 1;
-  loader->valueKind = 1;  // floats only
-  a.data.loader = loader;
-  TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
-    EXPECT_EQ(CodeOf([&] { original.WriteHeavyData(f.GetIndex(), f.Stream(), kHeavy, true); }), 12);
+  // A loader that holds floats only cannot give connectivity.
+  deferred.arrays[1].data.loader->valueKind = 1;
+  TestSupport::WriteContainer(dir_.File("bad.mox"), [&](KivRkf::RkFile& f) {
+    EXPECT_EQ(CodeOf([&] { deferred.WriteHeavyData(f.GetIndex(), f.Stream(), kHeavy, true); }), 12);
   });
 }
 

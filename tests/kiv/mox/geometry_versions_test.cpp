@@ -48,16 +48,10 @@ std::vector<std::uint8_t> EncodedBytes(std::vector<std::uint8_t> bytes, std::uin
 void WriteOldRecord(Index& index, const std::string& version, const std::vector<StoredArray>& all) {
   index.Put(kLight, std::uint32_t(all.size()));
   for (const StoredArray& a : all) {
-    index.Put(kLight, a.name);
-    index.Put(kLight, a.kind);
-    index.Put(kLight, std::uint32_t(a.stored.size()));
-    index.Put(kLight, a.components);
+    TestSupport::PutAll(index, kLight, a.name, a.kind, std::uint32_t(a.stored.size()),
+                        a.components);
     if (version != "0.1" && version != "0.0a") {
-      index.Put(kLight, a.tagA);
-      index.Put(kLight, a.tagB);
-      index.Put(kLight, a.paramA);
-      index.Put(kLight, a.paramB);
-      index.Put(kLight, a.tagC);
+      TestSupport::PutAll(index, kLight, a.tagA, a.tagB, a.paramA, a.paramB, a.tagC);
       if (version != "0.2") {
         index.Put(kLight, a.vibration);
         if (version != "0.3") KivMox::WriteAttributeMap(index, kAttributes, a.attributes);
@@ -73,21 +67,13 @@ void WriteOldRecord(Index& index, const std::string& version, const std::vector<
 void WriteNarrowRecord(Index& index, const std::vector<StoredArray>& all) {
   index.Put(kLight, std::uint32_t(all.size()));
   for (const StoredArray& a : all) {
-    index.Put(kLight, a.name);
-    index.Put(kLight, a.kind);  // the kind word as stored
-    index.Put(kLight, std::uint8_t(a.linked));
+    // The kind word as stored.
+    TestSupport::PutAll(index, kLight, a.name, a.kind, std::uint8_t(a.linked));
     if (a.linked) {
-      index.Put(kLight, a.linkNode);
-      index.Put(kLight, a.linkIndex);
+      TestSupport::PutAll(index, kLight, a.linkNode, a.linkIndex);
     } else {
-      index.Put(kLight, std::uint32_t(a.stored.size()));
-      index.Put(kLight, a.components);
-      index.Put(kLight, a.tagA);
-      index.Put(kLight, a.tagB);
-      index.Put(kLight, a.paramA);
-      index.Put(kLight, a.paramB);
-      index.Put(kLight, a.tagC);
-      index.Put(kLight, std::uint32_t(index.GetSize(kHeavy)));
+      TestSupport::PutAll(index, kLight, std::uint32_t(a.stored.size()), a.components, a.tagA,
+                          a.tagB, a.paramA, a.paramB, a.tagC, std::uint32_t(index.GetSize(kHeavy)));
       index.Put(kHeavy, a.stored.data(), std::uint32_t(a.stored.size()));
     }
     index.Put(kLight, a.vibration);
@@ -194,39 +180,26 @@ TEST_F(OlderGeometry, Version05ReadsTheDataAtOnceAndKnowsLinks) {
   EXPECT_FALSE(l.data.HasBytes());
 }
 
-TEST_F(OlderGeometry, Version06IsLoadedByThePassesAndSavedAgainAs07) {
+TEST_F(OlderGeometry, Version06IsLoadedByThePasses) {
   auto arrays = TwoArrays();
   arrays[0].stored = EncodedBytes(arrays[0].stored, 3);
   arrays[1].stored = EncodedBytes(arrays[1].stored, 1);
   TestSupport::WriteContainer(path_,
                               [&](KivRkf::RkFile& f) { WriteNarrowRecord(f.GetIndex(), arrays); });
   Geometry g;
-  {
-    ContainerReader reader(path_);
-    KivMox::ReadGeometry(g, reader.Index(), kLight, kHeavy, kAttributes, "0.6", 0);
-    EXPECT_EQ(reader.Get<std::uint32_t>(kLight), kSentinel);
-    ASSERT_EQ(g.arrays.size(), 2u);
-    EXPECT_FALSE(g.arrays[0].data.HasBytes());  // not yet loaded
-    EXPECT_EQ(g.arrays[0].data.byteSize, 36u);
-    EXPECT_EQ(*g.arrays[1].heavyPosition, 36u);
-    g.LoadConnectivityBlocks(reader.Index(), kHeavy);
-    g.LoadOtherBlocks(reader.Index(), kHeavy);
-    g.ClearHeavyPositions();
-    EXPECT_EQ(ValuesOf<std::int32_t>(g.arrays[0].data), kConnectivity);  // decoded
-    EXPECT_EQ(ValuesOf<float>(g.arrays[1].data), kValues);
-  }
-  const std::string again = dir_.File("again.mox");
-  auto positions = SaveGeometries(again, {&g});
-  ContainerReader reader(again);
-  Geometry back;
-  LoadGeometries(reader.Index(), {&back}, positions, "0.7");
-  // The count and two records of 8 (name) + 4 + 1 + 4 + 1 + 2 + 8 + 1 + 8 (position) + 1
-  // bytes: 4 more per array than in "0.6".
-  EXPECT_EQ(reader.Index().ReadingBlock(kLight)->Size(), 4u + 2 * 38);
-  EXPECT_EQ(ValuesOf<std::int32_t>(back.arrays[0].data), kConnectivity);
-  EXPECT_EQ(ValuesOf<float>(back.arrays[1].data), kValues);
-  EXPECT_EQ(back.arrays[0].data.tagA, 0x1A);
-  EXPECT_EQ(back.arrays[0].attributes.count("Category"), 1u);
+  ContainerReader reader(path_);
+  KivMox::ReadGeometry(g, reader.Index(), kLight, kHeavy, kAttributes, "0.6", 0);
+  EXPECT_EQ(reader.Get<std::uint32_t>(kLight), kSentinel);
+  ASSERT_EQ(g.arrays.size(), 2u);
+  EXPECT_FALSE(g.arrays[0].data.HasBytes());  // not yet loaded
+  EXPECT_EQ(g.arrays[0].data.byteSize, 36u);
+  EXPECT_EQ(*g.arrays[1].heavyPosition, 36u);
+  g.LoadConnectivityBlocks(reader.Index(), kHeavy);
+  g.LoadOtherBlocks(reader.Index(), kHeavy);
+  EXPECT_EQ(ValuesOf<std::int32_t>(g.arrays[0].data), kConnectivity);  // decoded
+  EXPECT_EQ(ValuesOf<float>(g.arrays[1].data), kValues);
+  EXPECT_EQ(g.arrays[0].data.tagA, 0x1A);
+  EXPECT_EQ(g.arrays[0].attributes.count("Category"), 1u);
 }
 
 }  // namespace

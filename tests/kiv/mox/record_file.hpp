@@ -9,8 +9,38 @@
 #include <vector>
 
 #include "kiv/rkf/container_helpers.hpp"
+#include "kiv/rkf/index.hpp"
 
 namespace TestSupport {
+
+// Puts every value into the stream, in order.
+template <class... T>
+void PutAll(KivRkf::Index& index, const std::string& name, const T&... values) {
+  (index.Put(name, values), ...);
+}
+
+// The bytes of the values put into a block one after another.
+template <class... T>
+Bytes BlockBytes(const T&... values) {
+  KivRkf::Block b;
+  (b.Put(values), ...);
+  return Bytes(b.Data(), b.Data() + b.Size());
+}
+
+// The bytes of the first block of a stream as the index loads them.
+inline Bytes StreamBytes(KivRkf::Index& index, const std::string& name) {
+  KivRkf::Block* b = index.ReadingBlock(name);
+  if (!b || !b->Size()) return {};
+  return Bytes(b->Data(), b->Data() + b->Size());
+}
+
+// The next value of a stream.
+template <class T = std::uint32_t>
+T Next(KivRkf::Index& index, const std::string& name) {
+  T value{};
+  index.Get(name, value);
+  return value;
+}
 
 class RecordFile {
  public:
@@ -32,9 +62,7 @@ class RecordFile {
   // The bytes of the first block of a stream, as a fresh reader loads them.
   Bytes StreamBytes(const std::string& name) const {
     ContainerReader fresh(path_);
-    KivRkf::Block* b = fresh.Index().ReadingBlock(name);
-    if (!b || !b->Size()) return {};
-    return Bytes(b->Data(), b->Data() + b->Size());
+    return TestSupport::StreamBytes(fresh.Index(), name);
   }
 
  private:

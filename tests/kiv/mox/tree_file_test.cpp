@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/nodesets.hpp"
+#include "kiv/mox/record_file.hpp"
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/shape.hpp"
 #include "kiv/rkf/rkfile.hpp"
@@ -72,29 +74,19 @@ void PutEmptyAttributes(KivRkf::Index& ix) {
 
 // "%a %b %d %H:%M:%S %Y %Z": "Sun Dec 06 11:35:16 2026 UTC".
 bool LooksLikeSaveTime(const std::string& t) {
-  if (t.size() < 25) return false;
-  auto alpha = [&](std::size_t i) { return std::isalpha(static_cast<unsigned char>(t[i])) != 0; };
-  auto digit = [&](std::size_t i) { return std::isdigit(static_cast<unsigned char>(t[i])) != 0; };
-  for (std::size_t i : {0, 1, 2, 4, 5, 6}) if (!alpha(i)) return false;
-  for (std::size_t i : {8, 9, 11, 12, 14, 15, 17, 18, 20, 21, 22, 23}) if (!digit(i)) return false;
-  return t[3] == ' ' && t[7] == ' ' && t[10] == ' ' && t[13] == ':' && t[16] == ':' &&
-         t[19] == ' ' && t[24] == ' ';
+  return std::regex_match(
+      t, std::regex("[A-Za-z]{3} [A-Za-z]{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4} .+"));
 }
 
 // The description of a tree with the record versions of its nodes left out.
 std::string WithoutVersions(const std::string& text) {
-  std::string out;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    for (const char* type : {"  Group ", "  Shape ", "  Geometry "})
-      if (line.rfind(type, 0) == 0) line.erase(std::strlen(type), line.find(' ', std::strlen(type)) - std::strlen(type));
-    out += line + "\n";
-    start = end + 1;
-  }
-  return out;
+  return std::regex_replace(text, std::regex("(^|\n)(  (Group|Shape|Geometry) )[^ \n]*"), "$1$2");
+}
+
+// The links of an entry: parent, previous, next, first and last child.
+std::vector<std::uint32_t> Links(const Tree& tree, std::uint32_t id) {
+  const auto& e = tree.GetReqNode(id);
+  return {e.parentId, e.prevSiblingId, e.nextSiblingId, e.firstChildId, e.lastChildId};
 }
 
 std::string SaveAndDescribe(Tree& tree, const std::string& path) {
@@ -150,12 +142,10 @@ TEST(TreeFile, RoundTripKeepsNodesValuesLinksAndViewPoints) {
   // History: the two records of the model, then the save's own record.
   ASSERT_EQ(first.globalInfo.size(), 2u);
   const GlobalInfoRecord& saved = first.globalInfo.back();
-  EXPECT_EQ(saved.applicationName, "Tester");
-  EXPECT_EQ(saved.applicationVersion, "1.0");
-  EXPECT_EQ(saved.formatVersion, "1.3");
-  EXPECT_EQ(saved.computerName, "");
-  EXPECT_EQ(saved.userName, "");
-  EXPECT_EQ(saved.callerText, "");
+  EXPECT_EQ((std::vector<std::string>{saved.applicationName, saved.applicationVersion,
+                                      saved.formatVersion, saved.computerName, saved.userName,
+                                      saved.callerText}),
+            (std::vector<std::string>{"Tester", "1.0", "1.3", "", "", ""}));
   EXPECT_TRUE(LooksLikeSaveTime(saved.saveTime)) << saved.saveTime;
 
   // View points and actions.
@@ -232,15 +222,14 @@ TEST(TreeFile, AppendModeShiftsIdentifiersAndHangsFilesUnderTheMergeRoot) {
   merged.LoadNodes(dir.File("a.mox"), secondIds);
 
   EXPECT_EQ(merged.NextId(), 18u);
-  const auto& top = merged.GetReqNode(1);
-  EXPECT_EQ(top.firstChildId, 2u);
-  EXPECT_EQ(top.lastChildId, 10u);
-  EXPECT_EQ(merged.GetReqNode(2).parentId, 1u);
-  EXPECT_EQ(merged.GetReqNode(2).nextSiblingId, 10u);
-  EXPECT_EQ(merged.GetReqNode(10).prevSiblingId, 2u);
-  EXPECT_EQ(merged.GetReqNode(10).parentId, 1u);
-  EXPECT_EQ(merged.GetReqNode(11).parentId, 10u);
-  EXPECT_EQ(merged.GetReqNode(11).firstChildId, 12u);
+  using L = std::vector<std::uint32_t>;
+  EXPECT_EQ(Links(merged, 1), (L{0, 0, 0, 2, 10}));
+  EXPECT_EQ(Links(merged, 2)[0], 1u);
+  EXPECT_EQ(Links(merged, 2)[2], 10u);
+  EXPECT_EQ(Links(merged, 10)[0], 1u);
+  EXPECT_EQ(Links(merged, 10)[1], 2u);
+  EXPECT_EQ(Links(merged, 11)[0], 10u);
+  EXPECT_EQ(Links(merged, 11)[3], 12u);
   EXPECT_EQ(merged.GetNode(2)->name, "Model");
   EXPECT_EQ(merged.GetNode(10)->name, "Model");
   for (std::uint32_t k = 1; k <= 8; ++k) {
@@ -274,8 +263,8 @@ TEST(TreeFile, OlderVersionsLoadAndComeOutInTheCurrentVersions) {
     std::vector<std::uint8_t> planes(conn.size() * 4);
     EncodeComponents(reinterpret_cast<const std::uint8_t*>(conn.data()), planes.data(),
                      planes.size(), 3);
-    ix.Put(kHeavyData, field.data(), 24);                      // at 0
-    ix.Put(kHeavyData, field.data(), 24);                      // at 24
+    ix.Put(kHeavyData, field.data(), 24);                             // at 0
+    ix.Put(kHeavyData, field.data(), 24);                             // at 24
     ix.Put(kHeavyData, planes.data(), std::uint32_t(planes.size()));  // at 48
 
     raw.NodeCount(6);
@@ -283,50 +272,26 @@ TEST(TreeFile, OlderVersionsLoadAndComeOutInTheCurrentVersions) {
     for (float f : {1.f, 2.f, 3.f, 0.f, 0.f, 1.f, 0.f, 2.f, 2.f, 2.f}) ix.Put(kLightData, f);
     raw.Header(2, 1, 0, 3, 0, 0, "attrs", "Group", "0.3");
     for (float f : {0.f, 0.f, 0.f, 0.f, 0.f, 1.f, 0.f, 1.f, 1.f, 1.f}) ix.Put(kLightData, f);
-    ix.Put(kAttributes, std::vector<std::string>{"n"});
-    ix.Put(kAttributes, std::vector<std::uint8_t>{0});
-    ix.Put(kAttributes, std::vector<std::uint32_t>{7});
-    for (int i = 0; i < 2; ++i) ix.Put(kAttributes, std::vector<std::uint32_t>{});
-    ix.Put(kAttributes, std::vector<std::string>{});
+    AttributeMap n;
+    n["n"] = Attribute::MakeInt(7);
+    WriteAttributeMap(ix, kAttributes, n);
     raw.Header(3, 1, 2, 4, 0, 0, "plain shape", "Shape", "0.1");
     raw.Header(4, 1, 3, 5, 0, 0, "g03", "Geometry", "0.3");
-    ix.Put(kLightData, std::uint32_t{1});
-    ix.Put(kLightData, std::string("old field"));
-    ix.Put(kLightData, std::uint32_t{2});   // kind
-    ix.Put(kLightData, std::uint32_t{24});  // byte size
-    ix.Put(kLightData, std::uint8_t{1});    // components
-    ix.Put(kLightData, std::uint8_t{4});    // tagA
-    ix.Put(kLightData, std::uint8_t{5});    // tagB
-    ix.Put(kLightData, std::uint32_t{6});   // paramA
-    ix.Put(kLightData, std::uint32_t{7});   // paramB
-    ix.Put(kLightData, std::uint8_t{8});    // tagC
-    ix.Put(kLightData, std::uint8_t{0});    // vibration
-    ix.Put(kLightData, std::uint32_t{0});   // heavy position
+    using U8 = std::uint8_t;
+    using U32 = std::uint32_t;
+    // Count, name, kind, byte size, components, tags A and B, parameters, tag C, vibration,
+    // 32-bit heavy position.
+    TestSupport::PutAll(ix, kLightData, U32{1}, std::string("old field"), U32{2}, U32{24}, U8{1},
+                        U8{4}, U8{5}, U32{6}, U32{7}, U8{8}, U8{0}, U32{0});
     raw.Header(5, 1, 4, 6, 0, 0, "g05", "Geometry", "0.5");
-    ix.Put(kLightData, std::uint32_t{1});
-    ix.Put(kLightData, std::string("field"));
-    ix.Put(kLightData, std::uint32_t{(3u << 24) | 1u});
-    ix.Put(kLightData, std::uint8_t{0});  // not linked
-    ix.Put(kLightData, std::uint32_t{24});
-    for (std::uint8_t b : {1, 0, 0}) ix.Put(kLightData, b);
-    ix.Put(kLightData, std::uint32_t{0});
-    ix.Put(kLightData, std::uint32_t{0});
-    ix.Put(kLightData, std::uint8_t{0});
-    ix.Put(kLightData, std::uint32_t{24});  // heavy position, 32 bits
-    ix.Put(kLightData, std::uint8_t{0});
+    // Count, name, kind word, not linked, byte size, components, tags and parameters, 32-bit
+    // heavy position, vibration.
+    TestSupport::PutAll(ix, kLightData, U32{1}, std::string("field"), U32{(3u << 24) | 1u}, U8{0},
+                        U32{24}, U8{1}, U8{0}, U8{0}, U32{0}, U32{0}, U8{0}, U32{24}, U8{0});
     PutEmptyAttributes(ix);
     raw.Header(6, 1, 5, 0, 0, 0, "g06", "Geometry", "0.6");
-    ix.Put(kLightData, std::uint32_t{1});
-    ix.Put(kLightData, std::string("cells"));
-    ix.Put(kLightData, std::uint32_t{4});
-    ix.Put(kLightData, std::uint8_t{0});
-    ix.Put(kLightData, std::uint32_t{24});
-    for (std::uint8_t b : {3, 0, 0}) ix.Put(kLightData, b);
-    ix.Put(kLightData, std::uint32_t{0});
-    ix.Put(kLightData, std::uint32_t{0});
-    ix.Put(kLightData, std::uint8_t{0});
-    ix.Put(kLightData, std::uint32_t{48});
-    ix.Put(kLightData, std::uint8_t{0});
+    TestSupport::PutAll(ix, kLightData, U32{1}, std::string("cells"), U32{4}, U8{0}, U32{24}, U8{3},
+                        U8{0}, U8{0}, U32{0}, U32{0}, U8{0}, U32{48}, U8{0});
     PutEmptyAttributes(ix);
     raw.Finish();
   }

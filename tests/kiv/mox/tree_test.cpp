@@ -25,88 +25,52 @@ struct Counted : KivMox::Group {
   ~Counted() override { --alive; }
 };
 
-std::unique_ptr<Node> Named(std::unique_ptr<Node> node, const std::string& name) {
-  node->name = name;
-  return node;
-}
-
-TEST(MoxTreeTest, ConstructorsAndDefaults) {
-  Tree plain;
-  EXPECT_EQ(plain.Size(), 1u);
-  EXPECT_EQ(plain.GetNode(1), nullptr);
-  EXPECT_FALSE(plain.HasViewPoints());
-  EXPECT_EQ(plain.applicationName, "");
-  Tree named("MoxMerge", "2017 R1");
-  EXPECT_EQ(named.applicationName, "MoxMerge");
-  EXPECT_EQ(named.applicationVersion, "2017 R1");
-}
-
-TEST(MoxTreeTest, DestructorDeletesEveryNode) {
+TEST(MoxTreeTest, TheTreeOwnsItsNodesAndDeletesReplacedOnesOnce) {
   Counted::alive = 0;
   {
     Tree t;
+    EXPECT_EQ(t.GetNode(0), nullptr);
+    EXPECT_EQ(t.GetNode(77), nullptr);
     t.AppendChildNode(std::make_unique<Counted>());
-    t.AppendChildNode(std::make_unique<Counted>());
-    KivAdt::TreeEntry<Node*> e;
-    e.id = 1;
+    const std::uint32_t id = t.AppendChildNode(std::make_unique<Counted>());
+    KivAdt::TreeEntry<Node*> root;
+    root.id = 1;
+    t.SetEntryNode(root, std::make_unique<Counted>());
+    EXPECT_EQ(Counted::alive, 3);
+    // The entry written back with its own node keeps it.
+    KivAdt::TreeEntry<Node*> e = t.GetReqNode(id);
+    Node* same = e.data;
+    e.nextSiblingId = 9;
+    t.SetEntry(e);
+    EXPECT_EQ(Counted::alive, 3);
+    EXPECT_EQ(t.GetNode(id), same);
+    EXPECT_EQ(t.GetReqNode(id).nextSiblingId, 9u);
+    // Another node replaces it; an entry without a node deletes that one.
     t.SetEntryNode(e, std::make_unique<Counted>());
     EXPECT_EQ(Counted::alive, 3);
+    e.data = nullptr;
+    t.SetEntry(e);
+    EXPECT_EQ(Counted::alive, 2);
+    EXPECT_EQ(t.GetNode(id), nullptr);
+    // A node handed over is freed when placing it fails.
+    KivAdt::TreeEntry<Node*> bad;
+    bad.id = 0xFFFFFFFF;
+    EXPECT_EQ(CodeOf([&] { t.SetEntryNode(bad, std::make_unique<Counted>()); }), 1);
+    EXPECT_EQ(Counted::alive, 2);
   }
   EXPECT_EQ(Counted::alive, 0);
 }
 
-TEST(MoxTreeTest, ReplacingAnEntryDeletesTheOldNode) {
-  Counted::alive = 0;
-  Tree t;
-  const std::uint32_t id = t.AppendChildNode(std::make_unique<Counted>());
-  KivAdt::TreeEntry<Node*> e = t.GetReqNode(id);
-  t.SetEntryNode(e, std::make_unique<Counted>());
-  EXPECT_EQ(Counted::alive, 1);
-  e.data = nullptr;
-  t.SetEntry(e);  // an entry without a node
-  EXPECT_EQ(Counted::alive, 0);
-  EXPECT_EQ(t.GetNode(id), nullptr);
-}
-
-TEST(MoxTreeTest, ReplacingAnEntryWithItsOwnNodeKeepsIt) {
-  Counted::alive = 0;
-  Tree t;
-  const std::uint32_t id = t.AppendChildNode(std::make_unique<Counted>());
-  KivAdt::TreeEntry<Node*> e = t.GetReqNode(id);
-  Node* same = e.data;
-  e.nextSiblingId = 9;
-  t.SetEntry(e);
-  EXPECT_EQ(Counted::alive, 1);
-  EXPECT_EQ(t.GetNode(id), same);
-  EXPECT_EQ(t.GetReqNode(id).nextSiblingId, 9u);
-}
-
-TEST(MoxTreeTest, NodeHandedOverIsFreedWhenPlacingFails) {
-  Counted::alive = 0;
-  Tree t;
-  KivAdt::TreeEntry<Node*> e;
-  e.id = 0xFFFFFFFF;
-  EXPECT_EQ(CodeOf([&] { t.SetEntryNode(e, std::make_unique<Counted>()); }), 1);
-  EXPECT_EQ(Counted::alive, 0);
-  EXPECT_EQ(t.Size(), 1u);
-}
-
-TEST(MoxTreeTest, GetNodeOfAMissingEntryIsNull) {
-  Tree t;
-  EXPECT_EQ(t.GetNode(0), nullptr);
-  EXPECT_EQ(t.GetNode(77), nullptr);
-  const std::uint32_t id = t.AppendChildNode(std::make_unique<KivMox::Shape>());
-  ASSERT_NE(t.GetNode(id), nullptr);
-  EXPECT_EQ(t.GetNode(id)->GetTypeName(), "Shape");
-}
-
 TEST(MoxTreeTest, MatchingUsesNameTypeAndVersion) {
   Tree t;
-  t.AppendChildNode(Named(std::make_unique<KivMox::Group>(), "part"));
-  t.SetCurrentId(1);
-  t.AppendChildNode(Named(std::make_unique<KivMox::Shape>(), "part"));
-  t.SetCurrentId(1);
-  t.AppendChildNode(Named(std::make_unique<KivMox::Shape>(), "part"));
+  for (int i = 0; i < 3; ++i) {
+    std::unique_ptr<Node> node = i ? std::unique_ptr<Node>(std::make_unique<KivMox::Shape>())
+                                   : std::make_unique<KivMox::Group>();
+    node->name = "part";
+    t.SetCurrentId(1);
+    t.AppendChildNode(std::move(node));
+  }
+  EXPECT_EQ(t.GetNode(3)->GetTypeName(), "Shape");
   KivMox::Shape probe;
   probe.name = "part";
   EXPECT_EQ(t.GetMatchingNodeId(&probe), 3u);

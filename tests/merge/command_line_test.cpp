@@ -134,7 +134,8 @@ TEST(CommandLineTest, UsageAndHelpTexts) {
   EXPECT_EQ(help.rfind("Usage: moxmerge <files_to_merge> <output_file>\n", 0), 0u);
   for (const char* item :
        {"--arrange-files", "--merge-as-instances", "--match-part-names", "--suffix-file-instance",
-        "--auto-rename-instances", "--help", "--version", "0  success", "1  usage error",
+        "--auto-rename-instances", "--help", "--version",
+        "Options:", "Exit status:", "Environment:", "0  success", "1  usage error",
         "2  failure of the last operation", "4  no Mox input", "TESSARA_TEMP_PATH", "USERPROFILE",
         "HOME", "KORVANE_DEFAULT_MOX_BLOCK_SIZE", "KORVANE_MAX_MOX_BLOCK_SIZE"})
     EXPECT_NE(help.find(item), std::string::npos) << item;

@@ -26,37 +26,30 @@ class TraceLogTest : public ::testing::Test {
   TempDir logs;
 };
 
-// "<source file name> : <line number> @ <message>", the file name without directories.
+// "<source file name, without directories> : <line number> @ <message>".
 bool IsRecordLine(const std::string& line) {
   const auto colon = line.find(" : ");
-  if (colon == 0 || colon == std::string::npos) return false;
   const std::string file = line.substr(0, colon);
-  if (file.find_first_of("/\\ ") != std::string::npos) return false;
-  if (!file.ends_with(".cpp") && !file.ends_with(".hpp")) return false;
   std::size_t p = colon + 3;
   const std::size_t digits = p;
   while (p < line.size() && line[p] >= '0' && line[p] <= '9') ++p;
-  return p > digits && line.compare(p, 3, " @ ") == 0;
+  return colon != 0 && colon != std::string::npos &&
+         file.find_first_of("/\\ ") == std::string::npos &&
+         (file.ends_with(".cpp") || file.ends_with(".hpp")) && p > digits &&
+         line.compare(p, 3, " @ ") == 0;
 }
 
 // The records of a trace file; every line must have the record form.
 Names RecordsOf(const std::string& path) {
   const auto bytes = TestSupport::ReadFileBytes(path);
-  const std::string text(bytes.begin(), bytes.end());
-  Names records;
-  for (const auto& line : Lines(text)) {
-    EXPECT_TRUE(IsRecordLine(line)) << "not a record line: " << line;
-    records.push_back(line);
-  }
+  Names records = Lines(std::string(bytes.begin(), bytes.end()));
+  for (const auto& line : records) EXPECT_TRUE(IsRecordLine(line)) << "not a record line: " << line;
   return records;
 }
 
 bool HasRecord(const Names& records, const std::string& message) {
-  for (const auto& r : records)
-    if (r.size() >= message.size() &&
-        r.compare(r.size() - message.size(), message.size(), message) == 0)
-      return true;
-  return false;
+  return std::any_of(records.begin(), records.end(),
+                     [&](const std::string& r) { return r.ends_with(message); });
 }
 
 TEST_F(TraceLogTest, LogIsWrittenWhereTheEnvironmentPointsOrDiscarded) {

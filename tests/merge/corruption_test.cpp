@@ -1,17 +1,11 @@
-// moxmerge on damaged files: valid Mox files are truncated at many offsets and have
-// bytes changed at many offsets (every byte of the header, the fields of the primary
-// index records, and a stride over every block, aimed through the block table), and the
-// real program merges each damaged file with a valid one, as first input (full load) and
-// as second input (nodes only). Whatever the damage: no signal, exit status 0 or 2; a
-// status-2 run prints an error text and leaves nothing in the output directory; a
-// status-0 run leaves an output that loads. Damage the format lets the reader detect
-// must give status 2: a wrong magic, a changed byte inside the zlib stream of a section
-// the merge reads, a file cut short inside such a section or its block table.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// moxmerge on damaged files: valid Mox files (compressed and stored) truncated and with
+// bytes changed at many offsets (the header, the primary index records, a stride over
+// every block), merged with a valid file as first input (full load) and as second input
+// (nodes only). Whatever the damage: no signal, status 0 or 2; a failed run prints an
+// error text and leaves no output; a successful one leaves an output that loads. Damage
+// the reader can detect (a wrong magic, a changed byte in the zlib stream of a section the
+// merge reads, a cut inside such a section or the block table) must fail. Then crafted
+// files whose records claim shared bytes, far reads or huge counts.
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -22,17 +16,16 @@
 #include <gtest/gtest.h>
 
 #include "info/block_listing.hpp"
-#include "merge/mox_fixtures.hpp"
 #include "kiv/mox/global_info.hpp"
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/view_points.hpp"
 #include "kiv/rkf/rkfile.hpp"
+#include "merge/mox_fixtures.hpp"
 
 namespace {
 
 using namespace AppTest;
 using TestSupport::ReadFileBytes;
-using TestSupport::TempDir;
 using TestSupport::WriteFileBytes;
 
 constexpr std::uint32_t kRecordSize = 139;
@@ -185,9 +178,9 @@ class CorruptionTest : public ::testing::Test {
   static void SetUpTestSuite() {
     files_ = new TempDir;
     // As the program writes them: every section zlib-compressed.
-    auto run = TestSupport::RunProgram(
-        "moxsample", {files_->File("zlib.mox"), "--parts", "2", "--heavy-mib", "0.01", "--seed",
-                      "7", "--view-points", "1"});
+    auto run = Execute({"moxsample",
+                        {files_->File("zlib.mox"), "--parts", "2", "--heavy-mib", "0.01", "--seed",
+                         "7", "--view-points", "1"}});
     ASSERT_EQ(run.status, 0) << run.err;
     WriteUncompressed(files_->File("zlib.mox"), files_->File("plain.mox"));
     Model other("other");
@@ -219,9 +212,7 @@ class CorruptionTest : public ::testing::Test {
                                : Names{files_->File("other.mox"), damaged, output};
       // Blocks grow by 64 KiB instead of 10 MiB, which changes no byte read or written
       // but makes each of the many runs much cheaper.
-      const auto run = TestSupport::RunProgram(
-          "moxmerge", args,
-          {"TESSARA_TEMP_PATH=" + logs.Path(), "KORVANE_DEFAULT_MOX_BLOCK_SIZE=65536"});
+      const auto run = RunMoxMerge(logs, args, {"KORVANE_DEFAULT_MOX_BLOCK_SIZE=65536"});
       const std::string context =
           name + ", " + d.what + (first ? ", first input" : ", second input") + "\n" + run.err;
       EXPECT_EQ(run.signal, 0) << context;
@@ -455,27 +446,6 @@ TEST_F(CraftedFileTest, ArraysThatSendTheReaderBackAndForthAreRefused) {
   ExpectRefused(path, "The records of the file send the reader back and forth between its blocks");
 }
 
-// Runs moxmerge and returns its exit status and its peak resident memory in KiB.
-std::pair<int, long> RunForPeakMemory(const Names& args, const std::string& logDir) {
-  const std::string path = TestSupport::BinPath("moxmerge");
-  std::vector<char*> argv = {const_cast<char*>(path.c_str())};
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const std::string env = "TESSARA_TEMP_PATH=" + logDir;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int devnull = open("/dev/null", O_RDWR);
-    for (int fd : {0, 1, 2}) dup2(devnull, fd);
-    putenv(const_cast<char*>(env.c_str()));
-    execv(path.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
-}
-
 TEST_F(CraftedFileTest, ACountOfRecordsIsCheckedAgainstWhatTheRecordsNeed) {
   // The action collection of the view points claims four million entries, backed by
   // 16 MiB of zeros (16 KiB in the file): four bytes each would do for the count of a
@@ -501,12 +471,11 @@ TEST_F(CraftedFileTest, ACountOfRecordsIsCheckedAgainstWhatTheRecordsNeed) {
   Model other("other");
   other.Save(dir.File("other.mox"));
   const std::string output = out.File("merged.mox");
-  const auto [status, peakKiB] =
-      RunForPeakMemory({path, dir.File("other.mox"), output}, logs.Path());
+  const Outcome run = RunMoxMerge(logs, {path, dir.File("other.mox"), output});
   // The actions cannot be read; as with any damaged action collection the view points
   // stay, without actions.
-  EXPECT_EQ(status, 0);
-  EXPECT_LT(peakKiB, 400 * 1024);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_LT(run.peakKiB, 400 * 1024);
   auto merged = LoadMox(output);
   EXPECT_TRUE(merged->HasViewPoints());
   EXPECT_TRUE(merged->views.actions.entries.empty());

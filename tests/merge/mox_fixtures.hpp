@@ -1,7 +1,5 @@
-// Mox files for the moxmerge tests: small models built with the library (groups, shapes,
-// geometry arrays holding real values, linked arrays, node sets, history records and view
-// points), saved as real files; the built program run on them with its trace log kept in
-// a scratch directory; and the outputs loaded back for inspection.
+// Mox files for the moxmerge tests: small models built with the library and saved as real
+// files, the built programs run on them in child processes, and the outputs loaded back.
 #pragma once
 
 #include <algorithm>
@@ -24,11 +22,10 @@ namespace AppTest {
 
 using Bytes = std::vector<std::uint8_t>;
 using Names = std::vector<std::string>;
+using TestSupport::TempDir;
 
 // The instance tag separator, as a string so that it never runs into a hex escape.
 inline const std::string kSep = "\x1E";
-
-// name, the separator, then tag ("stress" + 0x1E + "F2").
 inline std::string Tagged(const std::string& name, const std::string& tag) {
   return name + kSep + tag;
 }
@@ -40,7 +37,6 @@ Bytes BytesOfValues(const std::vector<T>& values) {
   return bytes;
 }
 
-// The values an array holds in memory (empty when it has none).
 inline Bytes BytesOf(const KivMox::NumericArray& data) {
   if (!data.HasBytes()) return {};
   return Bytes(data.Bytes(), data.Bytes() + data.byteSize);
@@ -58,13 +54,11 @@ KivMox::GeometryArray ArrayOf(const std::string& name, std::uint32_t kind,
   return array;
 }
 
-// A result array (kind 0) of 32-bit floats.
+// A result array (kind 0) of floats; a connectivity array (kind 5) of 32-bit integers.
 inline KivMox::GeometryArray FloatArray(const std::string& name, const std::vector<float>& values,
                                         std::uint8_t components = 1) {
   return ArrayOf(name, 0, values, components);
 }
-
-// A connectivity array (kind 5) of 32-bit integers.
 inline KivMox::GeometryArray IntArray(const std::string& name,
                                       const std::vector<std::int32_t>& values,
                                       std::uint8_t components = 1) {
@@ -82,8 +76,8 @@ inline KivMox::GeometryArray LinkedArray(const std::string& name, std::uint32_t 
   return array;
 }
 
-// Floats that differ from input to input (seed) and include values that only a bitwise
-// copy keeps: negative zero, a subnormal, a huge value and a quiet NaN with a payload.
+// Floats that differ from seed to seed and include values that only a bitwise copy
+// keeps: negative zero, a subnormal, a huge value and a quiet NaN with a payload.
 inline std::vector<float> Distinct(float seed) {
   std::vector<float> values = {-0.0f, 1.0e-40f, 3.0e38f, seed, seed + 0.125f, seed * 3.0f};
   std::uint32_t nan = 0x7FC01234u + std::uint32_t(seed * 16.0f);
@@ -91,6 +85,9 @@ inline std::vector<float> Distinct(float seed) {
   std::memcpy(&f, &nan, 4);
   values.push_back(f);
   return values;
+}
+inline Bytes DistinctBytes(float seed) {
+  return BytesOfValues(Distinct(seed));
 }
 
 inline KivMox::ViewPointEntry ViewEntry(const std::string& name, std::uint32_t marker) {
@@ -114,14 +111,6 @@ class Model {
     root->attributes["Owner"] = KivMox::Attribute::MakeText(rootName);
     tree_.SetEntryNode(tree_.GetCurrentNode(), std::move(root));
   }
-
-  std::uint32_t AddGroup(std::uint32_t parent, const std::string& name) {
-    auto group = std::make_unique<KivMox::Group>();
-    group->name = name;
-    group->scale = {2.0f, 2.0f, 2.0f};
-    return Add(parent, std::move(group));
-  }
-
   std::uint32_t AddShape(std::uint32_t parent, const std::string& name, float red) {
     auto shape = std::make_unique<KivMox::Shape>();
     shape->name = name;
@@ -129,7 +118,6 @@ class Model {
     shape->material.valueE = -red;
     return Add(parent, std::move(shape));
   }
-
   std::uint32_t AddGeometry(std::uint32_t parent, const std::string& name,
                             std::vector<KivMox::GeometryArray> arrays) {
     auto geometry = std::make_unique<KivMox::Geometry>();
@@ -137,7 +125,6 @@ class Model {
     geometry->arrays = std::move(arrays);
     return Add(parent, std::move(geometry));
   }
-
   std::uint32_t AddNodeSets(std::uint32_t parent, const std::string& name,
                             std::vector<KivMox::NodeSet> sets) {
     auto node = std::make_unique<KivMox::NodeSets>();
@@ -146,19 +133,16 @@ class Model {
     node->count = static_cast<std::uint32_t>(node->sets.size());
     return Add(parent, std::move(node));
   }
-
-  // The current view point and the groups, each group holding the named entries.
-  void SetViews(const std::string& current, const std::vector<std::string>& groups,
-                std::uint32_t marker) {
+  // The current view point and the groups, each group holding two entries.
+  void SetViews(const std::string& current, const Names& groups, std::uint32_t marker) {
     tree_.views.present = true;
     tree_.views.current = ViewEntry(current, marker);
-    for (std::size_t g = 0; g < groups.size(); ++g)
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+      const auto m = marker + 10 * std::uint32_t(g + 1);
       tree_.views.groups.push_back(
-          {groups[g],
-           {ViewEntry(groups[g] + "/a", marker + 10 * std::uint32_t(g + 1)),
-            ViewEntry(groups[g] + "/b", marker + 10 * std::uint32_t(g + 1) + 5)}});
+          {groups[g], {ViewEntry(groups[g] + "/a", m), ViewEntry(groups[g] + "/b", m + 5)}});
+    }
   }
-
   KivMox::Tree& Tree() { return tree_; }
   void Save(const std::string& path) { tree_.Save(path); }
 
@@ -167,7 +151,6 @@ class Model {
     tree_.SetCurrentId(parent);
     return tree_.AppendChildNode(std::move(node));
   }
-
   KivMox::Tree tree_;
 };
 
@@ -183,18 +166,17 @@ T* NodeAs(const KivMox::Tree& tree, std::uint32_t id, const char* type) {
   KivMox::Node* node = tree.GetNode(id);
   return node && node->GetTypeName() == type ? static_cast<T*>(node) : nullptr;
 }
-
 inline KivMox::Geometry* GeometryAt(const KivMox::Tree& tree, std::uint32_t id) {
   return NodeAs<KivMox::Geometry>(tree, id, "Geometry");
 }
-
 inline KivMox::Group* GroupAt(const KivMox::Tree& tree, std::uint32_t id) {
   return NodeAs<KivMox::Group>(tree, id, "Group");
 }
 
-inline Names ArrayNames(const KivMox::Geometry& geometry) {
+inline Names ArrayNames(const KivMox::Geometry* geometry) {
   Names names;
-  for (const auto& array : geometry.arrays) names.push_back(array.name);
+  if (geometry)
+    for (const auto& array : geometry->arrays) names.push_back(array.name);
   return names;
 }
 
@@ -206,24 +188,16 @@ inline std::vector<std::uint32_t> Children(const KivMox::Tree& tree, std::uint32
     children.push_back(c);
   return children;
 }
-
 inline Names ChildNames(const KivMox::Tree& tree, std::uint32_t id) {
   Names names;
   for (std::uint32_t c : Children(tree, id))
     names.push_back(tree.GetNode(c) ? tree.GetNode(c)->name : std::string());
   return names;
 }
-
 inline Names GroupNames(const KivMox::ViewPoints& views) {
   Names names;
   for (const auto& group : views.groups) names.push_back(group.name);
   return names;
-}
-
-// Runs the built moxmerge with its trace log in logDir.
-inline TestSupport::RunResult RunMoxMerge(const TestSupport::TempDir& logDir,
-                                          const std::vector<std::string>& args) {
-  return TestSupport::RunProgram("moxmerge", args, {"TESSARA_TEMP_PATH=" + logDir.Path()});
 }
 
 inline Names Lines(const std::string& text) {
@@ -232,21 +206,14 @@ inline Names Lines(const std::string& text) {
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
-
-// Standard error less the line that tells where the trace log goes.
-inline std::string ErrorsOf(const TestSupport::RunResult& run) {
-  std::string kept;
-  for (const auto& line : Lines(run.err))
-    if (line.rfind("Writing log to \"", 0) != 0) kept += line + "\n";
-  return kept;
-}
-
 inline std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
   return n;
 }
-
+inline bool Has(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
+}
 // The names of the entries of a directory, sorted.
 inline Names DirectoryEntries(const std::string& dir) {
   Names names;
@@ -254,6 +221,25 @@ inline Names DirectoryEntries(const std::string& dir) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+using TestSupport::Execute;
+using TestSupport::Launch;
+using TestSupport::Outcome;
+using TestSupport::Process;
+
+// moxmerge with its trace log in logDir, and further environment entries.
+inline Outcome RunMoxMerge(const TempDir& logDir, const Names& args, Names env = {}) {
+  env.push_back("TESSARA_TEMP_PATH=" + logDir.Path());
+  return Execute({"moxmerge", args, env});
+}
+
+// Standard error less the line that tells where the trace log goes.
+inline std::string ErrorsOf(const Outcome& run) {
+  std::string kept;
+  for (const auto& line : Lines(run.err))
+    if (line.rfind("Writing log to \"", 0) != 0) kept += line + "\n";
+  return kept;
 }
 
 }  // namespace AppTest

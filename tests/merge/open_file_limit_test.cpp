@@ -8,18 +8,16 @@
 #include <iostream>
 #include <sstream>
 
-#include "merge/merge_operations.hpp"
-#include "merge/mox_fixtures.hpp"
 #include "kiv/mox/progress.hpp"
 #include "kiv/rkf/block.hpp"
 #include "kiv/rkf/open_file_pool.hpp"
+#include "merge/merge_operations.hpp"
+#include "merge/mox_fixtures.hpp"
 #include "support/model_builder.hpp"
 
 namespace {
 
 using namespace AppTest;
-using TestSupport::TempDir;
-
 // in<k>.mox: group "model" holding geometry "partA" (cells, field) and "partB" (temp).
 std::string WriteInput(const TempDir& dir, int k) {
   Model model("model", "Builder", std::to_string(k));
@@ -49,10 +47,11 @@ TEST(OpenFileLimit, ThreeHundredInputsMergeAsWithoutTheLimit) {
       Names args = options;
       args.insert(args.end(), inputs.begin(), inputs.end());
       args.push_back(output);
-      if (limited) args.insert(args.begin(), {"--nofile=32:32", TestSupport::BinPath("moxmerge")});
-      const auto run = TestSupport::RunProgram(
-          limited ? "/usr/bin/prlimit" : "moxmerge", args,
-          {"TESSARA_TEMP_PATH=" + logs.Path(), "KORVANE_DEFAULT_MOX_BLOCK_SIZE=65536"});
+      Launch launch{"moxmerge",
+                    args,
+                    {"TESSARA_TEMP_PATH=" + logs.Path(), "KORVANE_DEFAULT_MOX_BLOCK_SIZE=65536"}};
+      if (limited) launch.limits.push_back({RLIMIT_NOFILE, 32});
+      const auto run = Execute(launch);
       ASSERT_EQ(run.status, 0) << ErrorsOf(run);
       described[limited] = TestSupport::DescribeTree(*LoadMox(output), false);
     }

@@ -1,5 +1,5 @@
 // The progress line on a terminal: stderr is pointed at a pseudo-terminal (and at a pipe
-// for the cases where nothing may be shown), and what reaches the other side is read back.
+// for the case where nothing may be shown), and what reaches the other side is read back.
 #include "merge/terminal_progress.hpp"
 
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -35,91 +36,84 @@ class StderrTo {
   int saved_;
 };
 
-// A pseudo-terminal pair in raw mode, so that bytes pass unchanged.
-struct Pty {
-  Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-    slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-    if (slave >= 0) {
-      termios mode{};
-      tcgetattr(slave, &mode);
-      cfmakeraw(&mode);
-      tcsetattr(slave, TCSANOW, &mode);
-    }
-  }
-  ~Pty() {
-    if (slave >= 0) close(slave);
-    if (master >= 0) close(master);
-  }
-  // Everything that arrived so far.
-  std::string Drain() const {
-    std::string text;
-    pollfd p{master, POLLIN, 0};
-    char buffer[4096];
-    while (poll(&p, 1, 100) > 0 && (p.revents & POLLIN)) {
-      ssize_t n = read(master, buffer, sizeof buffer);
-      if (n <= 0) break;
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
-  }
-  int master = -1;
-  int slave = -1;
-};
-
-const std::string kClear = "\r\033[K";
-
-TEST(TerminalProgress, ShowsOneUpdatingLineAfterASecondAndClearsIt) {
-  Pty pty;
-  if (pty.slave < 0) GTEST_SKIP() << "no pseudo-terminal on this machine";
+// Runs fn with stderr on a pseudo-terminal in raw mode and returns what arrived there;
+// false when the machine has no pseudo-terminal.
+bool OnTerminal(const std::function<void()>& fn, std::string& text) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  if (slave < 0) return close(master), false;
+  termios mode{};
+  tcgetattr(slave, &mode);
+  cfmakeraw(&mode);
+  tcsetattr(slave, TCSANOW, &mode);
   {
-    StderrTo redirect(pty.slave);
-    MoxMerge::ProgressScope scope;
-    KivMox::ProgressListener* progress = KivMox::GetProgressListener();
-    ASSERT_NE(progress, nullptr);
-    progress->Reading("first.mox");  // within the first second: nothing
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    progress->Reading("second.mox");
-    progress->Writing(1048576, 4 * 1048576);
-    progress->Writing(4 * 1048576, 4 * 1048576);
-    progress->Finished();
-    progress->Finished();  // cleared once
+    StderrTo redirect(slave);
+    fn();
   }
-  EXPECT_EQ(pty.Drain(), kClear + "moxmerge: reading second.mox" + kClear +
-                             "moxmerge: writing output 1.0 of 4.0 MiB (25%)" + kClear +
-                             "moxmerge: writing output 4.0 of 4.0 MiB (100%)" + kClear);
-  EXPECT_EQ(KivMox::GetProgressListener(), nullptr);  // the scope took it away
+  pollfd p{master, POLLIN, 0};
+  char buffer[4096];
+  for (ssize_t n; poll(&p, 1, 100) > 0 && (p.revents & POLLIN) &&
+                  (n = read(master, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(n));
+  close(slave);
+  close(master);
+  return true;
 }
 
-TEST(TerminalProgress, LongPathsAreCutToOneLine) {
-  Pty pty;
-  if (pty.slave < 0) GTEST_SKIP() << "no pseudo-terminal on this machine";
-  {
-    StderrTo redirect(pty.slave);
-    MoxMerge::TerminalProgress progress;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    progress.Reading(std::string(200, 'x') + ".mox");
-  }  // the destructor clears the line
-  const std::string text = pty.Drain();
+const std::string kClear = "\r\033[K";
+void AfterASecond() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+}
+
+TEST(TerminalProgress, ShowsOneUpdatingLineAfterASecondAndClearsIt) {
+  std::string text;
+  if (!OnTerminal(
+          [] {
+            MoxMerge::ProgressScope scope;
+            KivMox::ProgressListener* progress = KivMox::GetProgressListener();
+            ASSERT_NE(progress, nullptr);
+            progress->Reading("first.mox");  // within the first second: nothing
+            AfterASecond();
+            progress->Reading("second.mox");
+            progress->Writing(1048576, 4 * 1048576);
+            progress->Writing(4 * 1048576, 4 * 1048576);
+            progress->Finished();
+            progress->Finished();  // cleared once
+          },
+          text))
+    GTEST_SKIP() << "no pseudo-terminal on this machine";
+  EXPECT_EQ(text, kClear + "moxmerge: reading second.mox" + kClear +
+                      "moxmerge: writing output 1.0 of 4.0 MiB (25%)" + kClear +
+                      "moxmerge: writing output 4.0 of 4.0 MiB (100%)" + kClear);
+  EXPECT_EQ(KivMox::GetProgressListener(), nullptr);  // the scope took it away
+
+  // Long paths are cut to one line; the destructor clears it.
+  text.clear();
+  OnTerminal(
+      [] {
+        MoxMerge::TerminalProgress progress;
+        AfterASecond();
+        progress.Reading(std::string(200, 'x') + ".mox");
+      },
+      text);
   ASSERT_EQ(text.size(), kClear.size() + 78 + kClear.size());
   EXPECT_EQ(text.substr(kClear.size() + 75, 3), "...");
   EXPECT_EQ(text.substr(text.size() - kClear.size()), kClear);
-}
 
-TEST(TerminalProgress, AFailureClearsTheLineBeforeItsText) {
-  Pty pty;
-  if (pty.slave < 0) GTEST_SKIP() << "no pseudo-terminal on this machine";
+  // A failure clears the line before its text.
+  text.clear();
   int status = 0;
-  {
-    StderrTo redirect(pty.slave);
-    MoxMerge::ProgressScope scope;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    KivMox::GetProgressListener()->Writing(0, 10);
-    status = MoxMerge::ReportFailure(std::runtime_error("the error text"));
-  }
+  OnTerminal(
+      [&] {
+        MoxMerge::ProgressScope scope;
+        AfterASecond();
+        KivMox::GetProgressListener()->Writing(0, 10);
+        status = MoxMerge::ReportFailure(std::runtime_error("the error text"));
+      },
+      text);
   EXPECT_EQ(status, 2);
-  EXPECT_EQ(pty.Drain(),
+  EXPECT_EQ(text,
             kClear + "moxmerge: writing output 0.0 of 0.0 MiB (0%)" + kClear + "the error text\n");
 }
 

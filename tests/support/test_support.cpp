@@ -126,3 +126,96 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 }
 
 }  // namespace TestSupport
+
+// ---- A child process with limits and a deadline ----
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+
+#include <algorithm>
+#include <thread>
+
+extern char** environ;
+
+namespace TestSupport {
+
+Process::Process(const Launch& launch) {
+  const std::string path =
+      launch.program.find('/') == std::string::npos ? BinPath(launch.program) : launch.program;
+  // Everything the child needs is prepared before the fork.
+  std::vector<std::string> env = launch.env;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    if (std::none_of(launch.env.begin(), launch.env.end(),
+                     [&](const std::string& x) { return x.rfind(name, 0) == 0; }))
+      env.push_back(entry);
+  }
+  std::vector<char*> argv = {const_cast<char*>(path.c_str())}, envp;
+  for (const auto& a : launch.args) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  const std::string out = io_.File("out"), err = io_.File("err");
+  pid_ = fork();
+  if (pid_ != 0) return;
+  const int fds[3] = {open("/dev/null", O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT, 0600),
+                      open(err.c_str(), O_WRONLY | O_CREAT, 0600)};
+  for (int fd : {0, 1, 2}) dup2(fds[fd], fd);
+  for (int fd : fds) close(fd);
+  signal(SIGXFSZ, SIG_IGN);
+  if (launch.ignoreHangup) signal(SIGHUP, SIG_IGN);
+  for (const auto& [resource, value] : launch.limits) {
+    const rlimit limit = {value, value};
+    if (setrlimit(resource, &limit) != 0) _exit(126);
+  }
+  execve(path.c_str(), argv.data(), envp.data());
+  _exit(127);
+}
+
+Process::~Process() {
+  if (pid_ > 0 && !Ended()) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool Process::Ended() {
+  if (!done_) done_ = wait4(pid_, &status_, WNOHANG, &usage_) == pid_;
+  return done_;
+}
+
+Outcome Process::Wait(std::chrono::seconds deadline) {
+  Outcome r;
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  // A descriptor that becomes readable when the process ends (polled when there is none).
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+  while (!Ended()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      r.hung = true;
+      kill(pid_, SIGKILL);
+      done_ = wait4(pid_, &status_, 0, &usage_) == pid_;
+      break;
+    }
+    if (pidfd >= 0) {
+      pollfd p{pidfd, POLLIN, 0};
+      poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 1000)));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+  if (pidfd >= 0) close(pidfd);
+  if (!r.hung && WIFEXITED(status_)) r.status = WEXITSTATUS(status_);
+  if (!r.hung && WIFSIGNALED(status_)) r.signal = WTERMSIG(status_);
+  r.peakKiB = usage_.ru_maxrss;
+  const auto out = ReadFileBytes(io_.File("out")), err = ReadFileBytes(io_.File("err"));
+  r.out.assign(out.begin(), out.end());
+  r.err.assign(err.begin(), err.end());
+  return r;
+}
+
+}  // namespace TestSupport

@@ -5,10 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <regex>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -74,13 +74,31 @@ void PutEmptyAttributes(KivRkf::Index& ix) {
 
 // "%a %b %d %H:%M:%S %Y %Z": "Sun Dec 06 11:35:16 2026 UTC".
 bool LooksLikeSaveTime(const std::string& t) {
-  return std::regex_match(
-      t, std::regex("[A-Za-z]{3} [A-Za-z]{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4} .+"));
+  if (t.size() < 26) return false;
+  auto alpha = [&](std::size_t i) { return std::isalpha(static_cast<unsigned char>(t[i])) != 0; };
+  auto digit = [&](std::size_t i) { return std::isdigit(static_cast<unsigned char>(t[i])) != 0; };
+  for (std::size_t i : {0, 1, 2, 4, 5, 6})
+    if (!alpha(i)) return false;
+  for (std::size_t i : {8, 9, 11, 12, 14, 15, 17, 18, 20, 21, 22, 23})
+    if (!digit(i)) return false;
+  return t[3] == ' ' && t[7] == ' ' && t[10] == ' ' && t[13] == ':' && t[16] == ':' &&
+         t[19] == ' ' && t[24] == ' ';
 }
 
 // The description of a tree with the record versions of its nodes left out.
 std::string WithoutVersions(const std::string& text) {
-  return std::regex_replace(text, std::regex("(^|\n)(  (Group|Shape|Geometry) )[^ \n]*"), "$1$2");
+  std::string out;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    for (const std::string type : {"  Group ", "  Shape ", "  Geometry "})
+      if (line.rfind(type, 0) == 0)
+        line.erase(type.size(), line.find(' ', type.size()) - type.size());
+    out += line + "\n";
+    start = end + 1;
+  }
+  return out;
 }
 
 // The links of an entry: parent, previous, next, first and last child.

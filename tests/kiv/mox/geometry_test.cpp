@@ -1,23 +1,23 @@
-// Geometry in the "0.7" layout through real container files: the light record's bytes,
-// the heavy writer's stored runs, the two loading passes, attribute filtering and the
-// checks on damaged counts and sizes.
+// Geometry through real containers: the "0.7" light record's bytes, the heavy writer's
+// stored runs, the two loading passes, links, the older layouts, and the checks on
+// damaged counts, sizes and positions.
 #include "kiv/mox/geometry.hpp"
 
 #include <gtest/gtest.h>
 
+#include "../../../fuzz/tree_description.hpp"
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
-#include "kiv/mox/geometry_helpers.hpp"
+#include "mox_helpers.hpp"
 
-namespace {
-
-using namespace GeometryTest;
+using namespace MoxTest;
 using KivMox::Attribute;
 using KivMox::Geometry;
 using KivMox::GeometryArray;
-using KivMox::WriteAttributeMap;
-using TestSupport::CodeOf;
-using TestSupport::ContainerReader;
+using U8 = std::uint8_t;
+using U32 = std::uint32_t;
+
+namespace {
 
 std::vector<std::int32_t> Ints(std::size_t n, std::int32_t start) {
   std::vector<std::int32_t> v(n);
@@ -31,16 +31,21 @@ std::vector<float> Floats(std::size_t n, float start) {
   return v;
 }
 
-std::vector<std::uint8_t> Encoded(const KivMox::NumericArray& data) {
-  std::vector<std::uint8_t> out(data.byteSize);
+Bytes Encoded(const KivMox::NumericArray& data) {
+  Bytes out(data.byteSize);
   KivMox::EncodeComponents(data.Bytes(), out.data(), data.byteSize, data.componentCount);
   return out;
 }
 
-// The descriptive fields of an array's values and whether it owns them.
-auto Fields(const KivMox::NumericArray& d) {
-  return std::make_tuple(d.subKind, int(d.componentCount), int(d.tagA), int(d.tagB), d.paramA,
-                         d.paramB, int(d.tagC), int(d.ownsData));
+// Every field of every array, values included.
+std::string Describe(const Geometry& g) {
+  FuzzDescription::Writer w;
+  for (const auto& a : g.arrays) FuzzDescription::Array(w, a);
+  return w.Text();
+}
+
+void Read(Geometry& g, KivRkf::Index& index, const std::string& version = "0.7", U32 offset = 0) {
+  KivMox::ReadGeometry(g, index, kLight, kHeavy, kAttrs, version, offset);
 }
 
 class GeometryFile : public ::testing::Test {
@@ -49,48 +54,31 @@ class GeometryFile : public ::testing::Test {
   std::string path_ = dir_.File("geometry.mox");
 };
 
-TEST_F(GeometryFile, RoundTripKeepsValuesAndDescriptions) {
+TEST_F(GeometryFile, RoundTripKeepsEveryFieldAndValue) {
   Geometry g;
   g.arrays.push_back(MakeArray("elements", 5, DataOf(Ints(151, 10), 3)));  // one left over
-  g.arrays.back().data.subKind = 2;
-  g.arrays.back().data.tagA = 1;
-  g.arrays.back().data.tagB = 2;
-  g.arrays.back().data.paramA = 0x01020304;
-  g.arrays.back().data.paramB = 0xFFFFFFFE;
-  g.arrays.back().data.tagC = 9;
+  KivMox::NumericArray& d = g.arrays.back().data;
+  std::tie(d.subKind, d.tagA, d.tagB, d.paramA, d.paramB, d.tagC) =
+      std::make_tuple(2u, U8{1}, U8{2}, 0x01020304u, 0xFFFFFFFEu, U8{9});
   g.arrays.back().attributes["Units"] = Attribute::MakeText("mm");
   g.arrays.push_back(MakeArray("nodes", 1, DataOf(Floats(300, -4.0f), 3)));
   g.arrays.push_back(MakeArray("scalar", KivMox::kUnpackedKind, DataOf(Floats(17, 2.5f), 1)));
   g.arrays.push_back(MakeArray("raw", 2, DataOf(Floats(9, 1.0f), 0)));
-  g.arrays.push_back(MakeArray("empty", 9, KivMox::NumericArray{}));
-  // A byte size that is not a multiple of four keeps its bytes.
-  const std::uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  g.arrays.push_back(MakeArray("odd", 1, KivMox::NumericArray{}));
-  std::memcpy(g.arrays.back().data.Allocate(10), bytes, 10);
+  g.arrays.push_back(MakeArray("empty", 9));
+  g.arrays.push_back(MakeArray("odd", 1));  // a byte size that is not a multiple of four
+  U8* odd = g.arrays.back().data.Allocate(10);
+  for (U8 i = 0; i < 10; ++i) odd[i] = i;
+  // Equal names (joined inputs without suffixes) keep their own values.
+  for (int i = 0; i < 2; ++i) {
+    g.arrays.push_back(MakeArray("stress\x1e", 1, DataOf(Floats(5 + i, 10.0f * i), 1)));
+    g.arrays.push_back(MakeArray("stress\x1e", 4, DataOf(Ints(3 + i, i), 1 + i)));
+  }
   auto positions = SaveGeometries(path_, {&g});
-
-  ContainerReader reader(path_);
+  Reader reader(path_);
   Geometry back;
-  LoadGeometries(reader.Index(), {&back}, positions, "0.7");
-  ASSERT_EQ(back.arrays.size(), 6u);
-  ASSERT_EQ(back.arrays[5].data.byteSize, 10u);
-  EXPECT_EQ(std::memcmp(back.arrays[5].data.Bytes(), bytes, 10), 0);
-  const GeometryArray& e = back.arrays[0];
-  EXPECT_EQ(e.name, "elements");
-  EXPECT_EQ(e.kind, 5u);
-  EXPECT_EQ(Fields(e.data), Fields(g.arrays[0].data));
-  EXPECT_EQ(Fields(e.data), std::make_tuple(2u, 3, 1, 2, 0x01020304u, 0xFFFFFFFEu, 9, 1));
-  EXPECT_EQ(e.attributes, g.arrays[0].attributes);
-  EXPECT_EQ(ValuesOf<std::int32_t>(e.data), Ints(151, 10));
-  EXPECT_EQ(ValuesOf<float>(back.arrays[1].data), Floats(300, -4.0f));
-  EXPECT_EQ(back.arrays[2].kind, KivMox::kUnpackedKind);
-  EXPECT_EQ(back.arrays[2].data.subKind, 0u);
-  EXPECT_EQ(ValuesOf<float>(back.arrays[2].data), Floats(17, 2.5f));
-  EXPECT_EQ(back.arrays[3].data.componentCount, 0);
-  EXPECT_EQ(ValuesOf<float>(back.arrays[3].data), Floats(9, 1.0f));
-  EXPECT_EQ(back.arrays[4].data.byteSize, 0u);
-  EXPECT_FALSE(back.arrays[4].data.HasBytes());
-  for (const GeometryArray& a : back.arrays) EXPECT_FALSE(a.heavyPosition.has_value());
+  LoadGeometries(reader.Index(), {&back}, positions);
+  EXPECT_EQ(Describe(back), Describe(g));
+  EXPECT_EQ(ValuesOf<std::int32_t>(back.arrays[0].data), Ints(151, 10));
 }
 
 TEST_F(GeometryFile, HeavyDataHoldsEncodedRunsConnectivityOfAllGeometryFirst) {
@@ -100,102 +88,69 @@ TEST_F(GeometryFile, HeavyDataHoldsEncodedRunsConnectivityOfAllGeometryFirst) {
   second.arrays.push_back(MakeArray("values", 1, DataOf(Floats(5, 7.0f), 1)));
   second.arrays.push_back(MakeArray("faces", 6, DataOf(Ints(6, -3), 2)));
   SaveGeometries(path_, {&first, &second}, false);
-
-  // Positions recorded by the writer: cells, faces, then coords, values.
-  ASSERT_TRUE(first.arrays[1].heavyPosition && second.arrays[1].heavyPosition);
-  EXPECT_EQ(*first.arrays[1].heavyPosition, 0u);
-  EXPECT_EQ(*second.arrays[1].heavyPosition, 32u);
-  EXPECT_EQ(*first.arrays[0].heavyPosition, 56u);
-  EXPECT_EQ(*second.arrays[0].heavyPosition, 104u);
-
-  ContainerReader reader(path_);
-  std::vector<std::uint8_t> heavy(124);
-  reader.Index().Get(kHeavy, heavy.data(), 124);
-  std::vector<std::uint8_t> expected;
-  for (const GeometryArray* a :
-       {&first.arrays[1], &second.arrays[1], &first.arrays[0], &second.arrays[0]}) {
+  // Cells, faces, then coords, values.
+  const GeometryArray* order[] = {&first.arrays[1], &second.arrays[1], &first.arrays[0],
+                                  &second.arrays[0]};
+  std::vector<std::uint64_t> positions;
+  Bytes expected;
+  for (const GeometryArray* a : order) {
+    positions.push_back(a->heavyPosition.value_or(999));
     auto run = Encoded(a->data);
     expected.insert(expected.end(), run.begin(), run.end());
   }
-  EXPECT_EQ(heavy, expected);
-  // Nothing follows the last run.
-  std::uint8_t extra = 0;
-  EXPECT_EQ(CodeOf([&] { reader.Index().Get(kHeavy, &extra, 1); }), 1);
+  EXPECT_EQ(positions, (std::vector<std::uint64_t>{0, 32, 56, 104}));
+  Reader reader(path_);
+  EXPECT_EQ(reader.Stream(kHeavy), expected);  // nothing follows the last run
 }
 
 TEST_F(GeometryFile, LightRecordLayout) {
   Geometry g;
   g.arrays.push_back(MakeArray("p", 5, DataOf(Ints(3, 0), 1)));
-  g.arrays[0].data.subKind = 2;
-  g.arrays[0].data.tagA = 0xA1;
-  g.arrays[0].data.tagB = 0xB2;
-  g.arrays[0].data.paramA = 0x11111111;
-  g.arrays[0].data.paramB = 0x22222222;
-  g.arrays[0].data.tagC = 0xC3;
+  KivMox::NumericArray& d = g.arrays[0].data;
+  std::tie(d.subKind, d.tagA, d.tagB, d.paramA, d.paramB, d.tagC) =
+      std::make_tuple(2u, U8{0xA1}, U8{0xB2}, 0x11111111u, 0x22222222u, U8{0xC3});
   g.arrays[0].vibration = 1;
   g.arrays.push_back(LinkedArray("q", KivMox::kUnpackedKind, 7, 3));
   g.arrays.push_back(MakeArray("r", 1, DataOf(Floats(2, 0.0f), 1)));
   SaveGeometries(path_, {&g}, false);
-
-  ContainerReader r(path_);
-  using U8 = std::uint8_t;
-  using U32 = std::uint32_t;
-  const std::string p = "p", q = "q", rr = "r";
+  Reader r(path_);
   // Count; name, subKind << 24 | kind, not linked, byte size, components, tags and
-  // parameters, 64-bit heavy position, vibration as held.
-  const auto first =
-      TestSupport::BlockBytes(U32{3}, p, U32{0x02000005}, U8{0}, U32{12}, U8{1}, U8{0xA1}, U8{0xB2},
-                              U32{0x11111111}, U32{0x22222222}, U8{0xC3}, std::uint64_t{0}, U8{1});
-  // The linked array: link fields, no size, components or position.
-  const auto linked = TestSupport::BlockBytes(q, U32{0xFFFFFFFF}, U8{1}, U32{7}, U32{3}, U8{0});
-  // After the connectivity run.
-  const auto last = TestSupport::BlockBytes(rr, U32{1}, U8{0}, U32{8}, U8{1}, U8{0}, U8{0}, U32{0},
-                                            U32{0}, U8{0}, std::uint64_t{12}, U8{0});
-  TestSupport::Bytes expected = first;
-  expected.insert(expected.end(), linked.begin(), linked.end());
-  expected.insert(expected.end(), last.begin(), last.end());
-  EXPECT_EQ(TestSupport::StreamBytes(r.Index(), kLight), expected);
-  // One attribute map record per array in "Attributes" (six empty lists each).
-  EXPECT_EQ(TestSupport::StreamBytes(r.Index(), kAttributes), TestSupport::Bytes(72, 0));
+  // parameters, 64-bit heavy position, vibration as held. A linked array: link fields only.
+  Bytes expected = BlockBytes(U32{3}, std::string("p"), U32{0x02000005}, U8{0}, U32{12}, U8{1},
+                              U8{0xA1}, U8{0xB2}, U32{0x11111111}, U32{0x22222222}, U8{0xC3},
+                              std::uint64_t{0}, U8{1}, std::string("q"), U32{0xFFFFFFFF}, U8{1},
+                              U32{7}, U32{3}, U8{0}, std::string("r"), U32{1}, U8{0}, U32{8}, U8{1},
+                              U8{0}, U8{0}, U32{0}, U32{0}, U8{0}, std::uint64_t{12}, U8{0});
+  EXPECT_EQ(r.Stream(kLight), expected);
+  EXPECT_EQ(r.Stream(kAttrs), Bytes(72, 0));  // one empty attribute map per array
 }
 
 // Puts one unlinked "0.7" array record with zero tags and parameters and no attributes.
-void PutArrayRecord(KivRkf::Index& index, const std::string& name, std::uint32_t word,
-                    std::uint32_t byteSize, std::uint8_t components, std::uint64_t position) {
-  const std::uint8_t zero8 = 0;
-  const std::uint32_t zero32 = 0;
-  TestSupport::PutAll(index, kLight, name, word, zero8, byteSize, components, zero8, zero8, zero32,
-                      zero32, zero8, position, zero8);
-  WriteAttributeMap(index, kAttributes, {});
-}
-
-// One array per kind word, each with two values stored as they are at its own position.
-void WriteKindWords(const std::string& path, const std::vector<std::uint32_t>& words) {
-  TestSupport::WriteContainer(path, [&](KivRkf::RkFile& f) {
-    KivRkf::Index& index = f.GetIndex();
-    index.Put(kLight, std::uint32_t(words.size()));
-    for (std::size_t i = 0; i < words.size(); ++i) {
-      PutArrayRecord(index, "a" + std::to_string(i), words[i], 8, 0, 8 * i);
-      const std::int32_t values[2] = {std::int32_t(i), std::int32_t(100 + i)};
-      index.Put(kHeavy, values, 8);
-    }
-  });
+void PutArrayRecord(KivRkf::Index& index, const std::string& name, U32 word, U32 byteSize,
+                    std::uint64_t position) {
+  PutAll(index, kLight, name, word, U8{0}, byteSize, U8{0}, U8{0}, U8{0}, U32{0}, U32{0}, U8{0},
+         position, U8{0});
+  KivMox::WriteAttributeMap(index, kAttrs, {});
 }
 
 TEST_F(GeometryFile, KindWordUnpacksIntoKindAndSubKind) {
-  WriteKindWords(path_, {0x02000005, 0x02ABCD05, 0xFFFFFFFF, 0x00000109});
-  ContainerReader reader(path_);
+  const U32 words[] = {0x02000005, 0x02ABCD05, 0xFFFFFFFF, 0x00000109};
+  WriteContainer(path_, [&](KivRkf::RkFile& f) {
+    f.GetIndex().Put(kLight, U32{4});
+    for (U32 i = 0; i < 4; ++i) {
+      PutArrayRecord(f.GetIndex(), "a", words[i], 8, 8 * i);
+      f.GetIndex().Put(kHeavy, std::array<std::int32_t, 2>{std::int32_t(i), std::int32_t(100 + i)});
+    }
+  });
+  Reader reader(path_);
   Geometry g;
-  KivMox::ReadGeometry(g, reader.Index(), kLight, kHeavy, kAttributes, "0.7", 0);
-  ASSERT_EQ(g.arrays.size(), 4u);
+  Read(g, reader.Index());
   // The middle bytes are not kept; the unpacked kind has no sub-kind.
-  const std::pair<std::uint32_t, std::uint32_t> kinds[] = {{5, 2}, {5, 2}, {0xFFFFFFFF, 0}, {9, 0}};
-  for (int i = 0; i < 4; ++i)
-    EXPECT_EQ(std::make_pair(g.arrays[i].kind, g.arrays[i].data.subKind), kinds[i]) << i;
-
+  std::vector<std::pair<U32, U32>> kinds;
+  for (const auto& a : g.arrays) kinds.emplace_back(a.kind, a.data.subKind);
+  EXPECT_EQ(kinds, (std::vector<std::pair<U32, U32>>{{5, 2}, {5, 2}, {0xFFFFFFFF, 0}, {9, 0}}));
   // Kinds 5 and 9 are connectivity; 0xFFFFFFFF is loaded with the others.
   g.LoadConnectivityBlocks(reader.Index(), kHeavy);
-  EXPECT_EQ(ValuesOf<std::int32_t>(g.arrays[0].data), (std::vector<std::int32_t>{0, 100}));
   EXPECT_EQ(ValuesOf<std::int32_t>(g.arrays[3].data), (std::vector<std::int32_t>{3, 103}));
   EXPECT_FALSE(g.arrays[2].data.HasBytes());
   g.LoadOtherBlocks(reader.Index(), kHeavy);
@@ -204,21 +159,20 @@ TEST_F(GeometryFile, KindWordUnpacksIntoKindAndSubKind) {
 
 TEST_F(GeometryFile, ReservedAttributesAreDroppedAndCategorySetsVibration) {
   Geometry g;
-  const char* names[] = {"Complex",     "Contents", "DataSource", "DataType", "Structure",
-                         "Link.Target", "Link.",    "Linked",     "Other"};
   for (int i = 0; i < 3; ++i) {
-    g.arrays.push_back(MakeArray("a" + std::to_string(i), 1, DataOf(Floats(2, 0.0f), 1)));
-    for (const char* n : names) g.arrays.back().attributes[n] = Attribute::MakeInt(i);
-    g.arrays.back().vibration = std::uint8_t(1 - i % 2);  // what the file says is not kept
+    g.arrays.push_back(MakeArray("a", 1, DataOf(Floats(2, 0.0f), 1)));
+    for (const char* n : {"Complex", "Contents", "DataSource", "DataType", "Structure",
+                          "Link.Target", "Link.", "Linked", "Other"})
+      g.arrays.back().attributes[n] = Attribute::MakeInt(i);
+    g.arrays.back().vibration = U8(1 - i % 2);  // what the file says is not kept
   }
   g.arrays[0].attributes["Category"] = Attribute::MakeText("Vibration");
   g.arrays[1].attributes["Category"] = Attribute::MakeText("vibration");
   g.arrays[2].attributes["Category"] = Attribute::MakeInt(1);
   auto positions = SaveGeometries(path_, {&g});
-
-  ContainerReader reader(path_);
+  Reader reader(path_);
   Geometry back;
-  LoadGeometries(reader.Index(), {&back}, positions, "0.7");
+  LoadGeometries(reader.Index(), {&back}, positions);
   ASSERT_EQ(back.arrays.size(), 3u);
   for (int i = 0; i < 3; ++i) {
     std::vector<std::string> kept;
@@ -228,128 +182,106 @@ TEST_F(GeometryFile, ReservedAttributesAreDroppedAndCategorySetsVibration) {
   }
 }
 
-TEST_F(GeometryFile, NoArraysWritesOnlyTheCount) {
+TEST_F(GeometryFile, NoArraysAndArraysWithoutHeavyPosition) {
   Geometry g;
   auto positions = SaveGeometries(path_, {&g}, false);
-  ContainerReader reader(path_);
-  EXPECT_EQ(reader.Get<std::uint32_t>(kLight, 99), 0u);
-  EXPECT_EQ(CodeOf([&] { reader.Get<std::uint8_t>(kLight); }), 1);
+  Reader reader(path_);
+  EXPECT_EQ(reader.Stream(kLight), BlockBytes(U32{0}));
   Geometry back;
-  back.arrays.push_back(MakeArray("stale", 1, KivMox::NumericArray{}));
-  LoadGeometries(reader.Index(), {&back}, positions, "0.7");
+  back.arrays.push_back(MakeArray("stale", 1));
+  LoadGeometries(reader.Index(), {&back}, positions);
   EXPECT_TRUE(back.arrays.empty());
-}
-
-TEST_F(GeometryFile, WritingAnArrayWithoutHeavyPositionIsElementNotFound) {
-  TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
-    Geometry g;
+  // Writing an array that the heavy writer has not placed: element not found.
+  WriteContainer(dir_.File("unsaved.mox"), [&](KivRkf::RkFile& f) {
     g.arrays.push_back(LinkedArray("linked", 1, 2, 0));  // needs no position
-    g.WriteRk(f.GetIndex(), kLight, kHeavy, kAttributes);
+    g.WriteRk(f.GetIndex(), kLight, kHeavy, kAttrs);
     g.arrays.push_back(MakeArray("unsaved", 1, DataOf(Floats(2, 0.0f), 1)));
-    std::string description;
-    EXPECT_EQ(CodeOf([&] { g.WriteRk(f.GetIndex(), kLight, kHeavy, kAttributes); }, &description),
-              5);
-    EXPECT_EQ(description, "Element Not Found");
+    EXPECT_EQ(CodeOf([&] { g.WriteRk(f.GetIndex(), kLight, kHeavy, kAttrs); }), 5);
   });
 }
 
+// A count beyond the light data is refused before the geometry is touched, also when
+// the section is compressed in several blocks (then at its end).
 TEST_F(GeometryFile, AnArrayCountBeyondTheLightDataIsRefused) {
-  TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
-    f.GetIndex().Put(kLight, std::uint32_t{0xFFFFFFFF});
-    f.GetIndex().Put(kLight, std::string("only one name"));
+  WriteContainer(path_, [&](KivRkf::RkFile& f) {
+    PutAll(f.GetIndex(), kLight, U32{3}, std::string("only one"), U32{1}, U8{1}, U32{1}, U32{0},
+           U8{0});
+    KivMox::WriteAttributeMap(f.GetIndex(), kAttrs, {});
   });
-  ContainerReader reader(path_);
+  Reader reader(path_);
   Geometry g;
+  g.arrays.push_back(MakeArray("kept", 1));
   std::string description;
-  EXPECT_EQ(
-      CodeOf(
-          [&] { KivMox::ReadGeometry(g, reader.Index(), kLight, kHeavy, kAttributes, "0.7", 0); },
-          &description),
-      1);
+  EXPECT_EQ(CodeOf([&] { Read(g, reader.Index()); }, &description), 1);
   EXPECT_EQ(description, "Not enough bytes in the block");
-  EXPECT_TRUE(g.arrays.empty());
-}
-
-TEST_F(GeometryFile, AnArrayCountBeyondACompressedMultiBlockLightDataFailsAtItsEnd) {
+  ASSERT_EQ(g.arrays.size(), 1u);
+  EXPECT_EQ(g.arrays[0].name, "kept");
   {
-    TestSupport::SmallBlocks small("32");
-    TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
+    SmallBlocks small("32");
+    WriteContainer(path_, [&](KivRkf::RkFile& f) {
       KivRkf::Index& index = f.GetIndex();
-      index.Put(kLight, std::uint32_t{0x7FFFFFFF});
-      for (int i = 0; i < 4; ++i) {  // four linked records, then nothing
-        TestSupport::PutAll(index, kLight, std::string("link") + char('0' + i), std::uint32_t{1},
-                            std::uint8_t{1}, std::uint32_t{1}, std::uint32_t(i), std::uint8_t{0});
-        WriteAttributeMap(index, kAttributes, {});
+      index.Put(kLight, U32{0x7FFFFFFF});
+      for (U32 i = 0; i < 4; ++i) {  // four linked records, then nothing
+        PutAll(index, kLight, std::string("link"), U32{1}, U8{1}, U32{1}, i, U8{0});
+        KivMox::WriteAttributeMap(index, kAttrs, {});
       }
       index.SetBlockFlags(kLight, KivRkf::kFlagZlib);
     });
   }
-  ContainerReader reader(path_);
-  ASSERT_GT(reader.Index().Names().at(kLight).blocks.size(), 2u);
-  Geometry g;
-  EXPECT_EQ(CodeOf([&] {
-              KivMox::ReadGeometry(g, reader.Index(), kLight, kHeavy, kAttributes, "0.7", 0);
-            }),
-            1);
+  Reader multi(path_);
+  ASSERT_GT(multi.Index().Names().at(kLight).blocks.size(), 2u);
+  EXPECT_EQ(CodeOf([&] { Read(g, multi.Index()); }), 1);
 }
 
-TEST_F(GeometryFile, AByteSizeBeyondTheHeavyDataIsRefusedBeforeAllocating) {
-  TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
-    f.GetIndex().Put(kLight, std::uint32_t{1});
-    PutArrayRecord(f.GetIndex(), "big", 1, 0xFFFFFFF0, 1, 4);
+TEST_F(GeometryFile, SizesAndPositionsBeyondTheHeavyDataAreRefused) {
+  WriteContainer(path_, [&](KivRkf::RkFile& f) {
+    f.GetIndex().Put(kLight, U32{1});
+    PutArrayRecord(f.GetIndex(), "big", 1, 0xFFFFFFF0, 4);
     f.GetIndex().Put(kHeavy, std::uint64_t{0});
   });
-  ContainerReader reader(path_);
+  Reader reader(path_);
   Geometry g;
-  KivMox::ReadGeometry(g, reader.Index(), kLight, kHeavy, kAttributes, "0.7", 0);
+  Read(g, reader.Index());
   g.LoadConnectivityBlocks(reader.Index(), kHeavy);  // not a connectivity array
   std::string description;
   EXPECT_EQ(CodeOf([&] { g.LoadOtherBlocks(reader.Index(), kHeavy); }, &description), 1);
   EXPECT_EQ(description, "Not enough bytes in the block");
-  EXPECT_FALSE(g.arrays[0].data.HasBytes());
-}
-
-TEST_F(GeometryFile, AHeavyPositionBeyondTheHeavyDataIsRefused) {
-  Geometry g;
-  g.arrays.push_back(MakeArray("a", 1, DataOf(Floats(4, 0.0f), 1)));
-  auto positions = SaveGeometries(path_, {&g});
-  ContainerReader reader(path_);
-  Geometry back;
-  reader.Index().SetReadingPosition(kLight, positions[0]);
-  KivMox::ReadGeometry(back, reader.Index(), kLight, kHeavy, kAttributes, "0.7", 0);
-  back.arrays[0].heavyPosition = 12;  // 16 bytes stored: only 4 left there
-  EXPECT_EQ(CodeOf([&] { back.LoadOtherBlocks(reader.Index(), kHeavy); }), 1);
-  back.arrays[0].heavyPosition = 17;
-  EXPECT_EQ(CodeOf([&] { back.LoadOtherBlocks(reader.Index(), kHeavy); }), 1);
+  EXPECT_FALSE(g.arrays[0].data.HasBytes());  // refused before allocating
+  // 16 bytes stored: a position 12 leaves only 4 of them, 17 is past the end.
+  for (std::uint64_t position : {12u, 17u}) {
+    g.arrays[0].data.byteSize = 16;
+    g.arrays[0].heavyPosition = position;
+    EXPECT_EQ(CodeOf([&] { g.LoadOtherBlocks(reader.Index(), kHeavy); }), 1) << position;
+  }
 }
 
 TEST_F(GeometryFile, HeavyWriterStreamsFullBlocksToTheFile) {
-  TestSupport::SmallBlocks small("64");
+  SmallBlocks small("64");
   Geometry g;
   for (int i = 0; i < 4; ++i)
-    g.arrays.push_back(MakeArray("a" + std::to_string(i), 1, DataOf(Floats(25, float(i)), 1)));
+    g.arrays.push_back(MakeArray("a", 1, DataOf(Floats(25, float(i)), 1)));
   std::vector<std::uint64_t> positions;
-  TestSupport::WriteContainer(path_, [&](KivRkf::RkFile& f) {
+  WriteContainer(path_, [&](KivRkf::RkFile& f) {
     KivRkf::Index& index = f.GetIndex();
     g.WriteHeavyData(index, f.Stream(), kHeavy, true);  // no connectivity array
     EXPECT_EQ(index.GetSize(kHeavy), 0u);
     g.WriteHeavyData(index, f.Stream(), kHeavy, false);
     const auto& blocks = index.Names().at(kHeavy).blocks;
     ASSERT_EQ(blocks.size(), 4u);  // one run of 100 bytes per block
-    for (std::size_t i = 0; i + 1 < blocks.size(); ++i) {
-      EXPECT_TRUE(index.Blocks()[blocks[i]].frozen) << i;
-      EXPECT_EQ(index.Blocks()[blocks[i]].flags, KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
+    for (std::size_t i = 0; i < 4; ++i) {
+      const auto& info = index.Blocks()[blocks[i]];
+      EXPECT_EQ(std::make_pair(info.frozen, int(info.flags)),
+                i < 3 ? std::make_pair(true, KivRkf::kFlagStreaming | KivRkf::kFlagZlib)
+                      : std::make_pair(false, int(info.flags)));
+      EXPECT_EQ(*g.arrays[i].heavyPosition, 100u * i);
     }
-    EXPECT_FALSE(index.Blocks()[blocks.back()].frozen);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(*g.arrays[i].heavyPosition, 100u * i);
     positions.push_back(index.GetSize(kLight));
-    g.WriteRk(index, kLight, kHeavy, kAttributes);
+    g.WriteRk(index, kLight, kHeavy, kAttrs);
   });
-  ContainerReader reader(path_);
+  Reader reader(path_);
   Geometry back;
-  LoadGeometries(reader.Index(), {&back}, positions, "0.7");
-  for (int i = 0; i < 4; ++i)
-    EXPECT_EQ(ValuesOf<float>(back.arrays[i].data), Floats(25, float(i))) << i;
+  LoadGeometries(reader.Index(), {&back}, positions);
+  EXPECT_EQ(Describe(back), Describe(g));
 }
 
 // An array whose values stay in another open file: the writer takes them through the
@@ -360,11 +292,9 @@ TEST_F(GeometryFile, HeavyWriterTakesValuesThroughTheLoader) {
   original.arrays.push_back(MakeArray("v", 1, DataOf(Floats(30, 3.0f), 3)));
   original.arrays.push_back(MakeArray("c", 5, DataOf(Ints(12, 5), 1)));
   SaveGeometries(source, {&original});
-  ContainerReader input(source);
-
-  Geometry deferred;
-  for (const GeometryArray& a : original.arrays) {
-    GeometryArray copy = a;
+  Reader input(source);
+  Geometry deferred = original;
+  for (GeometryArray& a : deferred.arrays) {
     auto loader = std::make_shared<KivMox::DataLoader>();
     loader->source = &input.Index();
     loader->section = kHeavy;
@@ -372,32 +302,232 @@ TEST_F(GeometryFile, HeavyWriterTakesValuesThroughTheLoader) {
     loader->byteSize = a.data.byteSize;
     loader->componentCount = a.data.componentCount;
     loader->encoded = 1;
-    copy.data.data.reset();
-    copy.data.loader = loader;
-    deferred.arrays.push_back(copy);
+    a.data.data.reset();
+    a.data.loader = loader;
   }
   deferred.arrays[1].data.componentCount = 2;  // stored with 1: decoded and encoded again
   auto positions = SaveGeometries(path_, {&deferred}, false);
-
-  ContainerReader reader(path_);
-  std::vector<std::uint8_t> heavy(168);
-  reader.Index().Get(kHeavy, heavy.data(), 168);
+  Reader reader(path_);
   KivMox::NumericArray asTwo = original.arrays[1].data;
   asTwo.componentCount = 2;
-  std::vector<std::uint8_t> expected = Encoded(asTwo);
-  auto coords = Encoded(original.arrays[0].data);
+  Bytes expected = Encoded(asTwo), coords = Encoded(original.arrays[0].data);
   expected.insert(expected.end(), coords.begin(), coords.end());
-  EXPECT_EQ(heavy, expected);
-
+  EXPECT_EQ(reader.Stream(kHeavy), expected);
   Geometry back;
-  LoadGeometries(reader.Index(), {&back}, positions, "0.7");
+  LoadGeometries(reader.Index(), {&back}, positions);
   EXPECT_EQ(ValuesOf<float>(back.arrays[0].data), Floats(30, 3.0f));
   EXPECT_EQ(ValuesOf<std::int32_t>(back.arrays[1].data), Ints(12, 5));
   // A loader that holds floats only cannot give connectivity.
   deferred.arrays[1].data.loader->valueKind = 1;
-  TestSupport::WriteContainer(dir_.File("bad.mox"), [&](KivRkf::RkFile& f) {
+  WriteContainer(dir_.File("bad.mox"), [&](KivRkf::RkFile& f) {
     EXPECT_EQ(CodeOf([&] { deferred.WriteHeavyData(f.GetIndex(), f.Stream(), kHeavy, true); }), 12);
   });
+}
+
+// Geometry 7 holds the sources; 8 and 9 link to them, to an array that does not exist
+// and to an array that is itself linked.
+TEST_F(GeometryFile, LinkedArraysShareTheSourceBufferAfterResolution) {
+  Geometry source, first, second;
+  source.arrays.push_back(MakeArray("coords", 0, DataOf(Floats(9, 1.0f), 3)));
+  source.arrays.push_back(MakeArray("temperature", 1, DataOf(Floats(3, 50.0f), 1)));
+  first.arrays.push_back(LinkedArray("coords", 0, 7, 0));
+  first.arrays.push_back(MakeArray("own", 1, DataOf(Floats(4, 9.0f), 1)));
+  second.arrays.push_back(LinkedArray("coords", 0, 7, 0));
+  second.arrays.push_back(LinkedArray("missing", 1, 7, 5));
+  second.arrays.push_back(LinkedArray("chain", 0, 8, 0));
+  second.arrays.back().data.subKind = 4;
+  auto positions = SaveGeometries(path_, {&source, &first, &second});
+  Reader reader(path_);
+  Geometry s, a, b;
+  // Loaded into a tree that already holds 3 nodes: identifiers move up by 3.
+  LoadGeometries(reader.Index(), {&s, &a, &b}, positions, "0.7", 3);
+  EXPECT_EQ(std::make_pair(a.arrays[0].linkNode, b.arrays[2].linkNode), std::make_pair(10u, 11u));
+  EXPECT_FALSE(a.arrays[0].data.HasBytes());  // linked arrays carry no data of their own
+  KivMox::LinkSources sources;
+  s.EnterArrays(10, sources);
+  a.EnterArrays(11, sources);
+  b.EnterArrays(12, sources);
+  EXPECT_EQ(sources.size(), 7u);
+  for (Geometry* g : {&s, &a, &b}) g->ResolveLinks(sources);
+  const std::uint8_t* coords = s.arrays[0].data.Bytes();
+  ASSERT_NE(coords, nullptr);
+  EXPECT_EQ(std::make_pair(a.arrays[0].data.Bytes(), b.arrays[0].data.Bytes()),
+            std::make_pair(coords, coords));        // one buffer, not a copy
+  EXPECT_EQ(s.arrays[0].data.data.use_count(), 4);  // the source, the map, two links
+  EXPECT_EQ(a.arrays[0].data.componentCount, 3);
+  // An absent source gives empty data, also entered in the map; a link to a linked array
+  // gets that array's data as entered (empty) and keeps its own sub-kind.
+  EXPECT_FALSE(b.arrays[1].data.HasBytes() || b.arrays[2].data.HasBytes());
+  EXPECT_EQ(std::make_pair(b.arrays[1].data.byteSize, sources.count({10, 5})),
+            std::make_pair(std::uint64_t{0}, std::size_t{1}));
+  EXPECT_EQ(b.arrays[2].data.subKind, 4u);
+  EXPECT_EQ(ValuesOf<float>(a.arrays[1].data), Floats(4, 9.0f));
+}
+
+TEST(GeometryArrays, LookupByNameFindsTheFirstExactMatchOrAppendsAnArray) {
+  Geometry g;
+  for (const char* name : {"stress",
+                           "stress\x1e"
+                           "F1",
+                           "stress"})
+    g.arrays.push_back(MakeArray(name, 1));
+  EXPECT_EQ(g.FindOrAddArray("stress"), 0u);
+  EXPECT_EQ(g.FindOrAddArray("stress\x1e"
+                             "F1"),
+            1u);
+  EXPECT_EQ(g.FindOrAddArray("Stress"), 3u);
+  EXPECT_EQ(g.FindOrAddArray("Stress"), 3u);
+  ASSERT_EQ(g.arrays.size(), 4u);
+  EXPECT_EQ(g.arrays[3].name, "Stress");
+}
+
+// ---- Layouts before "0.7", written here with the typed block operations ----
+
+constexpr U32 kEnd = 0xDEADBEEF;
+const std::vector<std::int32_t> kConnectivity = {4, -8, 15, 16, 23, 42, 0x7FFFFFFF, -1, 7};
+const std::vector<float> kValues = {1.5f, -2.25f, 1e-3f, 6.0e10f};
+
+struct StoredArray {
+  std::string name;
+  U32 kind;
+  Bytes stored;
+  U8 components, vibration;
+  bool linked = false;
+  KivMox::AttributeMap attributes;
+};
+
+template <class T>
+Bytes BytesOf(const std::vector<T>& values) {
+  Bytes out(values.size() * 4);
+  std::memcpy(out.data(), values.data(), out.size());
+  return out;
+}
+
+// "conn" (connectivity, vibration category, reserved attributes) and "vals".
+std::vector<StoredArray> TwoArrays() {
+  KivMox::AttributeMap attributes;
+  attributes["Category"] = Attribute::MakeText("Vibration");
+  attributes["DataType"] = Attribute::MakeInt(1);
+  attributes["Link.Source"] = Attribute::MakeText("x");
+  return {{"conn", 5, BytesOf(kConnectivity), 3, 1, false, attributes},
+          {"vals", 0x01000002, BytesOf(kValues), 1, 0, false, {}}};
+}
+
+// Tags and parameters 0x1A, 0x2B, 0x01020304, 0x05060708, 0x3C.
+void PutTags(KivRkf::Index& index) {
+  PutAll(index, kLight, U8{0x1A}, U8{0x2B}, U32{0x01020304}, U32{0x05060708}, U8{0x3C});
+}
+
+// The layout of "0.0a" to "0.4" (and of unknown version texts): values as they are.
+void WriteOldRecord(KivRkf::Index& index, const std::string& version) {
+  index.Put(kLight, U32{2});
+  for (const StoredArray& a : TwoArrays()) {
+    PutAll(index, kLight, a.name, a.kind, U32(a.stored.size()), a.components);
+    if (version != "0.1" && version != "0.0a") {
+      PutTags(index);
+      if (version != "0.2") {
+        index.Put(kLight, a.vibration);
+        if (version != "0.3") KivMox::WriteAttributeMap(index, kAttrs, a.attributes);
+      }
+    }
+    index.Put(kLight, U32(index.GetSize(kHeavy)));
+    index.Put(kHeavy, a.stored.data(), U32(a.stored.size()));
+  }
+  index.Put(kLight, kEnd);
+}
+
+// The layout of "0.5" and "0.6": 32-bit heavy positions.
+void WriteNarrowRecord(KivRkf::Index& index, const std::vector<StoredArray>& all) {
+  index.Put(kLight, U32(all.size()));
+  for (const StoredArray& a : all) {
+    PutAll(index, kLight, a.name, a.kind, U8(a.linked));
+    if (a.linked) {
+      PutAll(index, kLight, U32{4}, U32{1});
+    } else {
+      PutAll(index, kLight, U32(a.stored.size()), a.components);
+      PutTags(index);
+      index.Put(kLight, U32(index.GetSize(kHeavy)));
+      index.Put(kHeavy, a.stored.data(), U32(a.stored.size()));
+    }
+    PutAll(index, kLight, a.vibration);
+    KivMox::WriteAttributeMap(index, kAttrs, a.attributes);
+  }
+  index.Put(kLight, kEnd);
+}
+
+TEST_F(GeometryFile, OlderLayoutsReadTheirFieldsAndTheDataAtOnce) {
+  for (std::string version : {"0.0a", "0.1", "0.2", "0.3", "0.4", "0.45", "1.0"}) {
+    SCOPED_TRACE(version);
+    WriteContainer(path_, [&](KivRkf::RkFile& f) { WriteOldRecord(f.GetIndex(), version); });
+    Reader reader(path_);
+    Geometry g;
+    Read(g, reader.Index(), version);
+    EXPECT_EQ(reader.Next(kLight), kEnd);  // the whole record was read
+    ASSERT_EQ(g.arrays.size(), 2u);
+    const bool tags = version != "0.1" && version != "0.0a";
+    const bool attributes = tags && version != "0.2" && version != "0.3";
+    const auto& conn = g.arrays[0];
+    const auto& d = conn.data;
+    EXPECT_EQ(
+        std::make_tuple(conn.name, conn.kind, int(d.componentCount), int(d.tagA), d.paramB,
+                        int(d.tagC), int(conn.vibration), conn.attributes.size(),
+                        conn.attributes.count("Category"), int(d.ownsData)),
+        std::make_tuple("conn", 5u, 3, tags ? 0x1A : 0, tags ? 0x05060708u : 0u, tags ? 0x3C : 0,
+                        attributes ? 1 : 0, attributes ? 1u : 0u, attributes ? 1u : 0u, 1));
+    EXPECT_EQ(ValuesOf<std::int32_t>(d), kConnectivity);  // not decoded
+    const auto& vals = g.arrays[1];
+    EXPECT_EQ(std::make_pair(vals.kind, vals.data.subKind), std::make_pair(0x01000002u, 0u));
+    EXPECT_EQ(ValuesOf<float>(vals.data), kValues);
+    // Nothing is left for the loading passes.
+    EXPECT_FALSE(conn.heavyPosition || vals.heavyPosition);
+  }
+}
+
+TEST_F(GeometryFile, Version05ReadsTheDataAtOnceAndKnowsLinks) {
+  auto arrays = TwoArrays();
+  arrays[0].kind = 0x02000005;
+  KivMox::AttributeMap linkAttributes;
+  linkAttributes["Category"] = Attribute::MakeText("Vibration");
+  linkAttributes["Units"] = Attribute::MakeText("Pa");
+  arrays.push_back({"link", 0x03000001, {}, 0, 1, true, linkAttributes});
+  WriteContainer(path_, [&](KivRkf::RkFile& f) { WriteNarrowRecord(f.GetIndex(), arrays); });
+  Reader reader(path_);
+  Geometry g;
+  Read(g, reader.Index(), "0.5", 10);
+  EXPECT_EQ(reader.Next(kLight), kEnd);
+  ASSERT_EQ(g.arrays.size(), 3u);
+  EXPECT_EQ(std::make_pair(g.arrays[0].kind, g.arrays[0].data.subKind), std::make_pair(5u, 2u));
+  EXPECT_EQ(ValuesOf<std::int32_t>(g.arrays[0].data), kConnectivity);  // as stored
+  EXPECT_EQ(ValuesOf<float>(g.arrays[1].data), kValues);
+  EXPECT_FALSE(g.arrays[0].heavyPosition.has_value());
+  const auto& l = g.arrays[2];
+  EXPECT_EQ(std::make_tuple(int(l.linked), l.linkNode, l.linkIndex, l.kind, l.data.subKind,
+                            l.attributes.size(), int(l.vibration), l.data.HasBytes()),
+            std::make_tuple(1, 14u, 1u, 1u, 3u, std::size_t{0}, 1, false));
+}
+
+TEST_F(GeometryFile, Version06IsLoadedByThePasses) {
+  auto arrays = TwoArrays();
+  for (auto& a : arrays) {
+    Bytes encoded(a.stored.size());
+    KivMox::EncodeComponents(a.stored.data(), encoded.data(), encoded.size(), a.components);
+    a.stored = encoded;
+  }
+  WriteContainer(path_, [&](KivRkf::RkFile& f) { WriteNarrowRecord(f.GetIndex(), arrays); });
+  Reader reader(path_);
+  Geometry g;
+  Read(g, reader.Index(), "0.6");
+  EXPECT_EQ(reader.Next(kLight), kEnd);
+  ASSERT_EQ(g.arrays.size(), 2u);
+  EXPECT_FALSE(g.arrays[0].data.HasBytes());  // not yet loaded
+  EXPECT_EQ(std::make_pair(g.arrays[0].data.byteSize, *g.arrays[1].heavyPosition),
+            std::make_pair(std::uint64_t{36}, std::uint64_t{36}));
+  g.LoadConnectivityBlocks(reader.Index(), kHeavy);
+  g.LoadOtherBlocks(reader.Index(), kHeavy);
+  EXPECT_EQ(ValuesOf<std::int32_t>(g.arrays[0].data), kConnectivity);  // decoded
+  EXPECT_EQ(ValuesOf<float>(g.arrays[1].data), kValues);
+  EXPECT_EQ(std::make_pair(int(g.arrays[0].data.tagA), g.arrays[0].attributes.count("Category")),
+            std::make_pair(0x1A, std::size_t{1}));
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ int LoadAndSave(const TempDir& dir, bool deferred, std::string* description = nu
   Tree tree;
   tree.SetDeferredLoading(deferred);
   Tree::IdentifierMap ids;
-  return MoxTest::CodeOf(
+  return MoxTest::Failure(
       [&] {
         tree.Load(dir.File("bad.mox"), ids);
         tree.Save(dir.File("out.mox"));

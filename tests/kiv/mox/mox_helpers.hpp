@@ -11,18 +11,26 @@
 #include <gtest/gtest.h>
 
 #include "kiv/mox/geometry.hpp"
-#include "kiv/rkf/block.hpp"
-#include "kiv/rkf/index.hpp"
 #include "kiv/rkf/rkfile.hpp"
 #include "support/test_support.hpp"
 
 namespace MoxTest {
 
 using Bytes = std::vector<std::uint8_t>;
-using TestSupport::CodeOf;
-inline const std::string kLight = "Light Data";
-inline const std::string kHeavy = "Heavy Data";
-inline const std::string kAttrs = "Attributes";
+using U8 = std::uint8_t;
+using U32 = std::uint32_t;
+inline const std::string kLight = "Light Data", kHeavy = "Heavy Data", kAttrs = "Attributes";
+
+// The code of the failure of fn (0 without one) and its description.
+inline int Failure(const std::function<void()>& fn, std::string* description = nullptr) {
+  try {
+    fn();
+  } catch (const Kiv::Util::Exception& e) {
+    if (description) *description = e.GetDescription();
+    return static_cast<int>(e.GetCode());
+  }
+  return 0;
+}
 
 template <class... T>
 void PutAll(KivRkf::Index& index, const std::string& name, const T&... values) {
@@ -46,27 +54,22 @@ inline void WriteContainer(const std::string& path,
   fill(f);
   std::vector<std::string> names;
   for (const auto& [name, limiter] : f.GetIndex().Names()) names.push_back(name);
-  if (zlib)
-    for (const auto& name : names) f.SetBlockFlags(name, KivRkf::kFlagZlib);
+  for (const auto& name : names)
+    if (zlib) f.SetBlockFlags(name, KivRkf::kFlagZlib);
   f.GetIndex().WriteAllBuffersToFileStream(f.Stream());
   f.CloseFile();
 }
 
 // A container opened for reading with its index read.
 struct Reader {
-  explicit Reader(const std::string& path) {
-    file.OpenFile(path, "rb");
-    file.ReadIndex();
-  }
+  explicit Reader(const std::string& path) { file.OpenFile(path, "rb"), file.ReadIndex(); }
   KivRkf::Index& Index() { return file.GetIndex(); }
-  template <class T = std::uint32_t>
-  T Next(const std::string& name) {
-    T value{};
+  U32 Next(const std::string& name) {
+    U32 value = 0;
     Index().Get(name, value);
     return value;
   }
-  // The bytes of the first block of a stream.
-  Bytes Stream(const std::string& name) {
+  Bytes Stream(const std::string& name) {  // the bytes of the first block of a stream
     KivRkf::Block* b = Index().ReadingBlock(name);
     return b && b->Size() ? Bytes(b->Data(), b->Data() + b->Size()) : Bytes{};
   }
@@ -74,25 +77,12 @@ struct Reader {
 };
 
 // A container that fill writes into a scratch directory, opened for reading.
-class RecordFile {
- public:
+struct RecordFile : TestSupport::TempDir, Reader {
   explicit RecordFile(const std::function<void(KivRkf::Index&)>& fill, bool zlib = false)
-      : path_(dir_.File("records.mox")) {
-    WriteContainer(
-        path_, [&](KivRkf::RkFile& f) { fill(f.GetIndex()); }, zlib);
-    reader_ = std::make_unique<Reader>(path_);
-  }
-  KivRkf::Index& Index() { return reader_->Index(); }
-  template <class T = std::uint32_t>
-  T Next(const std::string& name) {
-    return reader_->Next<T>(name);
-  }
-  Bytes StreamBytes(const std::string& name) const { return Reader(path_).Stream(name); }
-
- private:
-  TestSupport::TempDir dir_;
-  std::string path_;
-  std::unique_ptr<Reader> reader_;
+      : Reader((WriteContainer(
+                    File("r.mox"), [&](KivRkf::RkFile& f) { fill(f.GetIndex()); }, zlib),
+                File("r.mox"))) {}
+  Bytes StreamBytes(const std::string& name) const { return Reader(File("r.mox")).Stream(name); }
 };
 
 // A grow quantum of 64 bytes and the given stream limit, for tests that need many blocks.
@@ -104,8 +94,7 @@ struct SmallBlocks {
 };
 
 template <class T>
-KivMox::NumericArray DataOf(const std::vector<T>& values, std::uint8_t components) {
-  static_assert(sizeof(T) == 4);
+KivMox::NumericArray DataOf(const std::vector<T>& values, U8 components) {
   KivMox::NumericArray data;
   data.componentCount = components;
   if (!values.empty())
@@ -120,21 +109,12 @@ std::vector<T> ValuesOf(const KivMox::NumericArray& data) {
   return values;
 }
 
-inline KivMox::GeometryArray MakeArray(const std::string& name, std::uint32_t kind,
-                                       KivMox::NumericArray data = {}) {
+inline KivMox::GeometryArray MakeArray(const std::string& name, U32 kind,
+                                       KivMox::NumericArray data = {}, U8 linked = 0,
+                                       U32 linkNode = 0, U32 linkIndex = 0) {
   KivMox::GeometryArray array;
-  array.name = name;
-  array.kind = kind;
-  array.data = std::move(data);
-  return array;
-}
-
-inline KivMox::GeometryArray LinkedArray(const std::string& name, std::uint32_t kind,
-                                         std::uint32_t node, std::uint32_t index) {
-  KivMox::GeometryArray array = MakeArray(name, kind);
-  array.linked = 1;
-  array.linkNode = node;
-  array.linkIndex = index;
+  std::tie(array.name, array.kind, array.data) = std::tie(name, kind, data);
+  std::tie(array.linked, array.linkNode, array.linkIndex) = std::tie(linked, linkNode, linkIndex);
   return array;
 }
 
@@ -144,29 +124,25 @@ inline std::vector<std::uint64_t> SaveGeometries(const std::string& path,
                                                  const std::vector<KivMox::Geometry*>& all,
                                                  bool zlib = true) {
   std::vector<std::uint64_t> positions;
-  WriteContainer(
-      path,
-      [&](KivRkf::RkFile& f) {
-        KivRkf::Index& index = f.GetIndex();
-        for (auto* g : all) g->WriteHeavyData(index, f.Stream(), kHeavy, true);
-        for (auto* g : all) g->WriteHeavyData(index, f.Stream(), kHeavy, false);
-        for (auto* g : all) {
-          positions.push_back(index.GetSize(kLight));
-          g->WriteRk(index, kLight, kHeavy, kAttrs);
-        }
-      },
-      zlib);
+  auto fill = [&](KivRkf::RkFile& f) {
+    for (bool connectivity : {true, false})
+      for (auto* g : all) g->WriteHeavyData(f.GetIndex(), f.Stream(), kHeavy, connectivity);
+    for (auto* g : all) {
+      positions.push_back(f.GetIndex().GetSize(kLight));
+      g->WriteRk(f.GetIndex(), kLight, kHeavy, kAttrs);
+    }
+  };
+  WriteContainer(path, fill, zlib);
   return positions;
 }
 
 // Reads each light record at its position, then runs both loading passes, as the tree
 // loader does.
 inline void LoadGeometries(KivRkf::Index& index, const std::vector<KivMox::Geometry*>& all,
-                           const std::vector<std::uint64_t>& positions,
-                           const std::string& version = "0.7", std::uint32_t idOffset = 0) {
+                           const std::vector<std::uint64_t>& positions, U32 idOffset = 0) {
   for (std::size_t i = 0; i < all.size(); ++i) {
     index.SetReadingPosition(kLight, positions[i]);
-    KivMox::ReadGeometry(*all[i], index, kLight, kHeavy, kAttrs, version, idOffset);
+    KivMox::ReadGeometry(*all[i], index, kLight, kHeavy, kAttrs, "0.7", idOffset);
   }
   for (auto* g : all) g->LoadConnectivityBlocks(index, kHeavy);
   for (auto* g : all) g->LoadOtherBlocks(index, kHeavy);

@@ -18,7 +18,7 @@
 #include "support/model_builder.hpp"
 
 using namespace KivMox;
-using MoxTest::CodeOf;
+using MoxTest::Failure;
 using TestSupport::GeometryAt;
 using TestSupport::TempDir;
 using U8 = std::uint8_t;
@@ -320,18 +320,18 @@ TEST(TreeFile, RefusedFilesAndHeaders) {
     Tree t;
     std::string description;
     EXPECT_EQ(
-        std::make_pair(CodeOf([&] { t.Load(dir.File(name), ids); }, &description), description),
+        std::make_pair(Failure([&] { t.Load(dir.File(name), ids); }, &description), description),
         expected);
   }
   Tree c;
-  EXPECT_EQ(CodeOf([&] { c.LoadNodes(dir.File("text.mox"), ids); }), 11);
+  EXPECT_EQ(Failure([&] { c.LoadNodes(dir.File("text.mox"), ids); }), 11);
   // Shifted past 4294967295 in append mode.
   Tree merged;
   SetMergeRoot(merged);
   write("wide.mox", {1, 0xFFFFFF00u});
   write("high.mox", {1, 0xFFFFFFF0u});
   merged.LoadNodes(dir.File("wide.mox"), ids);
-  EXPECT_EQ(CodeOf([&] { merged.LoadNodes(dir.File("high.mox"), ids); }), 1);
+  EXPECT_EQ(Failure([&] { merged.LoadNodes(dir.File("high.mox"), ids); }), 1);
   EXPECT_EQ(merged.GetReqNode(1).data->GetTypeName(), "Group");
 }
 
@@ -409,7 +409,7 @@ TEST(MoxTree, TheTreeOwnsItsNodesAndMatchesByNameTypeAndVersion) {
     t.SetEntry(e);
     EXPECT_EQ(std::make_pair(alive, t.GetNode(id)), std::make_pair(2, static_cast<Node*>(nullptr)));
     e.id = 0xFFFFFFFF;
-    EXPECT_EQ(CodeOf([&] { t.SetEntryNode(e, std::make_unique<Counted>(alive)); }), 1);
+    EXPECT_EQ(Failure([&] { t.SetEntryNode(e, std::make_unique<Counted>(alive)); }), 1);
     EXPECT_EQ(alive, 2);
   }
   EXPECT_EQ(alive, 0);

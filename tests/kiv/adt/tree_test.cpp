@@ -3,7 +3,6 @@
 #include "kiv/adt/tree.hpp"
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,18 +13,21 @@
 namespace {
 
 using TestSupport::CodeOf;
+using IntTree = KivAdt::Tree<int>;
+using L = std::vector<std::uint32_t>;
 
 // A payload with the three things matching compares.
 struct Item {
-  std::string name;
-  std::string type;
-  std::string version;
+  std::string name, type, version;
   std::string GetTypeName() const { return type; }
   std::string GetVersion() const { return version; }
 };
 
-using IntTree = KivAdt::Tree<int>;
-using ItemTree = KivAdt::Tree<Item*>;
+// Parent, previous and next sibling, first and last child.
+L Links(const IntTree& t, std::uint32_t id) {
+  const auto& e = t.GetReqNode(id);
+  return {e.parentId, e.prevSiblingId, e.nextSiblingId, e.firstChildId, e.lastChildId};
+}
 
 std::string MethodOf(const std::function<void()>& fn) {
   try {
@@ -36,174 +38,76 @@ std::string MethodOf(const std::function<void()>& fn) {
   return "";
 }
 
-TEST(AdtTreeTest, NewTreeHoldsOnlyTheRoot) {
-  IntTree t;
-  EXPECT_EQ(t.Size(), 1u);
-  EXPECT_EQ(t.NextId(), 2u);
-  EXPECT_EQ(t.CurrentId(), 1u);
-  const auto& root = t.GetCurrentNode();
-  EXPECT_EQ(root.id, 1u);
-  EXPECT_EQ(root.parentId, 0u);
-  EXPECT_EQ(root.firstChildId, 0u);
-  EXPECT_EQ(root.data, 0);
-  EXPECT_EQ(CodeOf([&] { t.GetReqNode(2); }), 5);
-}
-
-TEST(AdtTreeTest, FailuresNameThePayloadInTheirMethod) {
+TEST(AdtTree, CurrentIdentifierAndFailures) {
   KivAdt::Tree<int*> t("class KivMox::Node *");
+  EXPECT_EQ(std::make_tuple(t.Size(), t.NextId(), t.CurrentId(), t.GetCurrentNode().id),
+            std::make_tuple(std::size_t{1}, 2u, 1u, 1u));
   std::string description;
-  EXPECT_EQ(CodeOf([&] { t.GetReqNode(9); }, &description), 5);
+  EXPECT_EQ(CodeOf([&] { t.GetReqNode(2); }, &description), 5);
   EXPECT_EQ(description, "Element Not Found");
-  EXPECT_EQ(MethodOf([&] { t.GetReqNode(9); }), "KivAdt::Tree<class KivMox::Node *>::GetReqNode");
-  EXPECT_EQ(MethodOf([&] { t.SetCurrentId(2); }),
-            "KivAdt::Tree<class KivMox::Node *>::SetCurrentId");
-  t.SetCurrentId(0);
-  EXPECT_EQ(MethodOf([&] { t.GetCurrentNode(); }),
-            "KivAdt::Tree<class KivMox::Node *>::GetCurrentNode");
-}
-
-TEST(AdtTreeTest, SetCurrentIdAcceptsZeroButThereIsNoEntryZero) {
-  IntTree t;
-  t.SetCurrentId(0);
-  EXPECT_EQ(t.CurrentId(), 0u);
-  EXPECT_EQ(CodeOf([&] { t.GetCurrentNode(); }), 5);
-}
-
-TEST(AdtTreeTest, SetCurrentIdAtNextIdFailsAndKeepsTheCurrentId) {
-  IntTree t;
-  t.AppendChild(5);
-  t.SetCurrentId(1);
-  EXPECT_EQ(CodeOf([&] { t.SetCurrentId(3); }), 5);
-  EXPECT_EQ(t.CurrentId(), 1u);
+  const std::string prefix = "KivAdt::Tree<class KivMox::Node *>::";
+  // Any identifier below the next one is accepted, also 0, which has no entry.
+  EXPECT_EQ(MethodOf([&] { t.SetCurrentId(2); }), prefix + "SetCurrentId");
   EXPECT_EQ(CodeOf([&] { t.SetCurrentId(0xFFFFFFFF); }), 5);
-  t.SetCurrentId(2);
-  EXPECT_EQ(t.GetCurrentNode().data, 5);
-}
-
-TEST(AdtTreeTest, AppendingWithoutResettingMakesAChain) {
-  IntTree t;
-  EXPECT_EQ(t.AppendChild(10), 2u);
-  EXPECT_EQ(t.AppendChild(20), 3u);
-  EXPECT_EQ(t.AppendChild(30), 4u);
-  EXPECT_EQ(t.CurrentId(), 4u);
-  EXPECT_EQ(t.NextId(), 5u);
-  for (std::uint32_t id = 2; id <= 4; ++id) {
-    const auto& e = t.GetReqNode(id);
-    EXPECT_EQ(e.parentId, id - 1);
-    EXPECT_EQ(e.prevSiblingId, 0u);
-    EXPECT_EQ(e.nextSiblingId, 0u);
-    EXPECT_EQ(t.GetReqNode(id - 1).firstChildId, id);
-    EXPECT_EQ(t.GetReqNode(id - 1).lastChildId, id);
-  }
-  EXPECT_EQ(t.GetReqNode(4).firstChildId, 0u);
-}
-
-TEST(AdtTreeTest, ResettingToTheParentMakesSiblings) {
-  IntTree t;
-  for (int i = 0; i < 3; ++i) {
-    t.SetCurrentId(1);
-    t.AppendChild(i);
-  }
-  const auto& root = t.GetReqNode(1);
-  EXPECT_EQ(root.firstChildId, 2u);
-  EXPECT_EQ(root.lastChildId, 4u);
-  EXPECT_EQ(t.GetReqNode(2).prevSiblingId, 0u);
-  EXPECT_EQ(t.GetReqNode(2).nextSiblingId, 3u);
-  EXPECT_EQ(t.GetReqNode(3).prevSiblingId, 2u);
-  EXPECT_EQ(t.GetReqNode(3).nextSiblingId, 4u);
-  EXPECT_EQ(t.GetReqNode(4).prevSiblingId, 3u);
-  EXPECT_EQ(t.GetReqNode(4).nextSiblingId, 0u);
-  for (std::uint32_t id = 2; id <= 4; ++id) EXPECT_EQ(t.GetReqNode(id).parentId, 1u);
-}
-
-TEST(AdtTreeTest, AppendingBelowAMissingCurrentEntryCreatesIt) {
-  IntTree t;
+  EXPECT_EQ(t.CurrentId(), 1u);
   t.SetCurrentId(0);
-  EXPECT_EQ(t.AppendChild(7), 2u);
-  const auto& zero = t.GetReqNode(0);
-  EXPECT_EQ(zero.firstChildId, 2u);
-  EXPECT_EQ(zero.lastChildId, 2u);
-  EXPECT_EQ(t.GetReqNode(2).parentId, 0u);
-  EXPECT_EQ(t.Size(), 3u);
+  EXPECT_EQ(MethodOf([&] { t.GetCurrentNode(); }), prefix + "GetCurrentNode");
 }
 
-TEST(AdtTreeTest, SetEntryRaisesNextIdOnlyUpwards) {
+TEST(AdtTree, AppendedChildrenFormChainsOrSiblings) {
+  IntTree chain;
+  EXPECT_EQ((L{chain.AppendChild(10), chain.AppendChild(20), chain.AppendChild(30)}), (L{2, 3, 4}));
+  EXPECT_EQ(std::make_pair(chain.CurrentId(), chain.NextId()), std::make_pair(4u, 5u));
+  EXPECT_EQ(std::make_tuple(Links(chain, 1), Links(chain, 3), Links(chain, 4)),
+            std::make_tuple(L{0, 0, 0, 2, 2}, L{2, 0, 0, 4, 4}, L{3, 0, 0, 0, 0}));
+  chain.SetCurrentId(3);
+  EXPECT_EQ(chain.GetCurrentNode().data, 20);
+  IntTree siblings;
+  for (int i = 0; i < 3; ++i) siblings.SetCurrentId(1), siblings.AppendChild(i);
+  EXPECT_EQ((std::vector<L>{Links(siblings, 1), Links(siblings, 2), Links(siblings, 3),
+                            Links(siblings, 4)}),
+            (std::vector<L>{{0, 0, 0, 2, 4}, {1, 0, 3, 0, 0}, {1, 2, 4, 0, 0}, {1, 3, 0, 0, 0}}));
+  // Below a current identifier without an entry, the entry is made.
+  IntTree zero;
+  zero.SetCurrentId(0);
+  EXPECT_EQ(zero.AppendChild(7), 2u);
+  EXPECT_EQ(std::make_tuple(Links(zero, 0), Links(zero, 2), zero.Size()),
+            std::make_tuple(L{0, 0, 0, 2, 2}, L{0, 0, 0, 0, 0}, std::size_t{3}));
+}
+
+TEST(AdtTree, SetEntryReplacesItsEntryAndRaisesTheNextIdentifierOnlyUpwards) {
   IntTree t;
   KivAdt::TreeEntry<int> e;
-  e.id = 10;
-  e.parentId = 1;
-  e.data = 100;
-  t.SetEntry(e);
-  EXPECT_EQ(t.NextId(), 11u);
-  e.id = 5;
-  t.SetEntry(e);
-  EXPECT_EQ(t.NextId(), 11u);
-  // Other entries' links are not touched.
-  EXPECT_EQ(t.GetReqNode(1).firstChildId, 0u);
+  for (std::uint32_t id : {1u, 10u, 5u}) e.id = id, e.parentId = 1, e.data = int(id), t.SetEntry(e);
+  EXPECT_EQ(std::make_tuple(t.NextId(), t.Size(), t.GetReqNode(1).data),
+            std::make_tuple(11u, std::size_t{3}, 1));
+  EXPECT_EQ(Links(t, 1), (L{1, 0, 0, 0, 0}));  // the links of other entries are not touched
   EXPECT_EQ(t.AppendChild(1), 11u);
-}
-
-TEST(AdtTreeTest, SetEntryReplacesTheEntryOfItsIdentifier) {
-  IntTree t;
-  KivAdt::TreeEntry<int> e;
-  e.id = 1;
-  e.firstChildId = 2;
-  e.lastChildId = 2;
-  e.data = 42;
-  t.SetEntry(e);
-  EXPECT_EQ(t.Size(), 1u);
-  EXPECT_EQ(t.GetReqNode(1).data, 42);
-  EXPECT_EQ(t.GetReqNode(1).firstChildId, 2u);
-  EXPECT_EQ(t.NextId(), 2u);
-}
-
-TEST(AdtTreeTest, IdentifierSpaceDoesNotWrap) {
-  IntTree t;
-  KivAdt::TreeEntry<int> e;
+  L ids;
+  for (const auto& [id, entry] : t) ids.push_back(entry.id);
+  EXPECT_EQ(ids, (L{1, 5, 10, 11}));  // in identifier order
+  // The identifier space does not wrap.
   e.id = 0xFFFFFFFE;
   t.SetEntry(e);
-  EXPECT_EQ(t.NextId(), 0xFFFFFFFFu);
   EXPECT_EQ(CodeOf([&] { t.AppendChild(1); }), 1);
   e.id = 0xFFFFFFFF;
   EXPECT_EQ(CodeOf([&] { t.SetEntry(e); }), 1);
-  EXPECT_EQ(t.Size(), 2u);
-  EXPECT_EQ(t.NextId(), 0xFFFFFFFFu);
+  EXPECT_EQ(std::make_pair(t.Size(), t.NextId()), std::make_pair(std::size_t{5}, 0xFFFFFFFFu));
 }
 
-TEST(AdtTreeTest, IterationIsInIdentifierOrder) {
-  IntTree t;
-  for (std::uint32_t id : {9u, 3u, 7u}) {
-    KivAdt::TreeEntry<int> e;
-    e.id = id;
-    t.SetEntry(e);
-  }
-  std::vector<std::uint32_t> ids;
-  for (const auto& [id, entry] : t) {
-    EXPECT_EQ(entry.id, id);
-    ids.push_back(id);
-  }
-  EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 3, 7, 9}));
-}
-
-TEST(AdtTreeTest, MatchingComparesNameTypeAndVersion) {
+TEST(AdtTree, MatchingComparesNameTypeAndVersionAndSkipsNullPayloads) {
   Item a{"n", "Group", "0.4"}, b{"n", "Group", "0.4"}, otherName{"m", "Group", "0.4"},
       otherType{"n", "Shape", "0.4"}, otherVersion{"n", "Group", "0.3"};
-  ItemTree t;
-  for (Item* p : {&otherName, &otherType, &otherVersion, &b, &a}) {
-    t.SetCurrentId(1);
-    t.AppendChild(p);
-  }
-  Item probe{"n", "Group", "0.4"};
+  KivAdt::Tree<Item*> t;  // the root has a null payload
+  for (Item* p : {&otherName, &otherType, &otherVersion, &b, &a})
+    t.SetCurrentId(1), t.AppendChild(p);
+  Item probe{"n", "Group", "0.4"}, none{"n ", "Group", "0.4"};
   EXPECT_EQ(t.GetMatchingNodeId(&probe), 5u);  // b, the smaller of two equal ones
-  Item none{"n ", "Group", "0.4"};
   EXPECT_EQ(CodeOf([&] { t.GetMatchingNodeId(&none); }), 5);
   EXPECT_EQ(CodeOf([&] { t.GetMatchingNodeId(nullptr); }), 5);
-}
-
-TEST(AdtTreeTest, NullPayloadsNeverMatch) {
-  ItemTree t;  // the root has a null payload
-  Item probe;
-  EXPECT_EQ(CodeOf([&] { t.GetMatchingNodeId(&probe); }), 5);
+  KivAdt::Tree<Item*> empty;
+  Item blank;
+  EXPECT_EQ(CodeOf([&] { empty.GetMatchingNodeId(&blank); }), 5);
 }
 
 }  // namespace

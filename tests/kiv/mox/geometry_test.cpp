@@ -14,6 +14,7 @@ using namespace MoxTest;
 using KivMox::Attribute;
 using KivMox::Geometry;
 using KivMox::GeometryArray;
+using L = std::vector<U32>;
 
 namespace {
 
@@ -129,30 +130,6 @@ void PutArrayRecord(KivRkf::Index& index, const std::string& name, U32 word, U32
   PutAll(index, kLight, name, word, U8{0}, byteSize, U8{0}, U8{0}, U8{0}, U32{0}, U32{0}, U8{0},
          position, U8{0});
   KivMox::WriteAttributeMap(index, kAttrs, {});
-}
-
-TEST_F(GeometryFile, KindWordUnpacksIntoKindAndSubKind) {
-  const U32 words[] = {0x02000005, 0x02ABCD05, 0xFFFFFFFF, 0x00000109};
-  WriteContainer(path_, [&](KivRkf::RkFile& f) {
-    f.GetIndex().Put(kLight, U32{4});
-    for (U32 i = 0; i < 4; ++i) {
-      PutArrayRecord(f.GetIndex(), "a", words[i], 8, 8 * i);
-      f.GetIndex().Put(kHeavy, std::array<std::int32_t, 2>{std::int32_t(i), std::int32_t(100 + i)});
-    }
-  });
-  Reader reader(path_);
-  Geometry g;
-  Read(g, reader.Index());
-  // The middle bytes are not kept; the unpacked kind has no sub-kind.
-  std::vector<std::pair<U32, U32>> kinds;
-  for (const auto& a : g.arrays) kinds.emplace_back(a.kind, a.data.subKind);
-  EXPECT_EQ(kinds, (std::vector<std::pair<U32, U32>>{{5, 2}, {5, 2}, {0xFFFFFFFF, 0}, {9, 0}}));
-  // Kinds 5 and 9 are connectivity; 0xFFFFFFFF is loaded with the others.
-  g.LoadConnectivityBlocks(reader.Index(), kHeavy);
-  EXPECT_EQ(ValuesOf<std::int32_t>(g.arrays[3].data), (std::vector<std::int32_t>{3, 103}));
-  EXPECT_FALSE(g.arrays[2].data.HasBytes());
-  g.LoadOtherBlocks(reader.Index(), kHeavy);
-  EXPECT_EQ(ValuesOf<std::int32_t>(g.arrays[2].data), (std::vector<std::int32_t>{2, 102}));
 }
 
 TEST_F(GeometryFile, ReservedAttributesAreDroppedAndCategorySetsVibration) {
@@ -365,19 +342,18 @@ TEST_F(GeometryFile, LinkedArraysShareTheSourceBufferAfterResolution) {
 
 TEST(GeometryArrays, LookupByNameFindsTheFirstExactMatchOrAppendsAnArray) {
   Geometry g;
-  for (const char* name : {"stress",
-                           "stress\x1e"
-                           "F1",
-                           "stress"})
-    g.arrays.push_back(MakeArray(name, 1));
-  EXPECT_EQ(g.FindOrAddArray("stress"), 0u);
-  EXPECT_EQ(g.FindOrAddArray("stress\x1e"
-                             "F1"),
-            1u);
-  EXPECT_EQ(g.FindOrAddArray("Stress"), 3u);
-  EXPECT_EQ(g.FindOrAddArray("Stress"), 3u);
-  ASSERT_EQ(g.arrays.size(), 4u);
-  EXPECT_EQ(g.arrays[3].name, "Stress");
+  g.arrays = {MakeArray("stress", 1),
+              MakeArray("stress\x1e"
+                        "F1",
+                        1),
+              MakeArray("stress", 2)};
+  EXPECT_EQ((L{g.FindOrAddArray("stress"),
+               g.FindOrAddArray("stress\x1e"
+                                "F1"),
+               g.FindOrAddArray("Stress"), g.FindOrAddArray("Stress")}),
+            (L{0, 1, 3, 3}));
+  EXPECT_EQ(std::make_pair(g.arrays.size(), g.arrays[3].name),
+            std::make_pair(std::size_t{4}, std::string("Stress")));
 }
 
 // Layouts before "0.7", written here with the typed block operations: "0.0a" to "0.4" (and

@@ -53,33 +53,6 @@ class GeometryFile : public ::testing::Test {
   std::string path_ = dir_.File("geometry.mox");
 };
 
-TEST_F(GeometryFile, RoundTripKeepsEveryFieldAndValue) {
-  Geometry g;
-  g.arrays.push_back(MakeArray("elements", 5, DataOf(Ints(151, 10), 3)));  // one left over
-  KivMox::NumericArray& d = g.arrays.back().data;
-  std::tie(d.subKind, d.tagA, d.tagB, d.paramA, d.paramB, d.tagC) =
-      std::make_tuple(2u, U8{1}, U8{2}, 0x01020304u, 0xFFFFFFFEu, U8{9});
-  g.arrays.back().attributes["Units"] = Attribute::MakeText("mm");
-  g.arrays.push_back(MakeArray("nodes", 1, DataOf(Floats(300, -4.0f), 3)));
-  g.arrays.push_back(MakeArray("scalar", KivMox::kUnpackedKind, DataOf(Floats(17, 2.5f), 1)));
-  g.arrays.push_back(MakeArray("raw", 2, DataOf(Floats(9, 1.0f), 0)));
-  g.arrays.push_back(MakeArray("empty", 9));
-  g.arrays.push_back(MakeArray("odd", 1));  // a byte size that is not a multiple of four
-  U8* odd = g.arrays.back().data.Allocate(10);
-  for (U8 i = 0; i < 10; ++i) odd[i] = i;
-  // Equal names (joined inputs without suffixes) keep their own values.
-  for (int i = 0; i < 2; ++i) {
-    g.arrays.push_back(MakeArray("stress\x1e", 1, DataOf(Floats(5 + i, 10.0f * i), 1)));
-    g.arrays.push_back(MakeArray("stress\x1e", 4, DataOf(Ints(3 + i, i), 1 + i)));
-  }
-  auto positions = SaveGeometries(path_, {&g});
-  Reader reader(path_);
-  Geometry back;
-  LoadGeometries(reader.Index(), {&back}, positions);
-  EXPECT_EQ(Describe(back), Describe(g));
-  EXPECT_EQ(ValuesOf<std::int32_t>(back.arrays[0].data), Ints(151, 10));
-}
-
 TEST_F(GeometryFile, HeavyDataHoldsEncodedRunsConnectivityOfAllGeometryFirst) {
   Geometry first, second;
   first.arrays.push_back(MakeArray("coords", 0, DataOf(Floats(12, 1.0f), 3)));
@@ -235,7 +208,6 @@ TEST_F(GeometryFile, HeavyWriterStreamsFullBlocksToTheFile) {
   Geometry g;
   for (int i = 0; i < 4; ++i)
     g.arrays.push_back(MakeArray("a", 1, DataOf(Floats(25, float(i)), 1)));
-  std::vector<std::uint64_t> positions;
   WriteContainer(path_, [&](KivRkf::RkFile& f) {
     KivRkf::Index& index = f.GetIndex();
     g.WriteHeavyData(index, f.Stream(), kHeavy, true);  // no connectivity array
@@ -250,13 +222,7 @@ TEST_F(GeometryFile, HeavyWriterStreamsFullBlocksToTheFile) {
                       : std::make_pair(false, int(info.flags)));
       EXPECT_EQ(*g.arrays[i].heavyPosition, 100u * i);
     }
-    positions.push_back(index.GetSize(kLight));
-    g.WriteRk(index, kLight, kHeavy, kAttrs);
   });
-  Reader reader(path_);
-  Geometry back;
-  LoadGeometries(reader.Index(), {&back}, positions);
-  EXPECT_EQ(Describe(back), Describe(g));
 }
 
 // An array whose values stay in another open file: the writer takes them through the
@@ -341,16 +307,13 @@ TEST_F(GeometryFile, LinkedArraysShareTheSourceBufferAfterResolution) {
 }
 
 TEST(GeometryArrays, LookupByNameFindsTheFirstExactMatchOrAppendsAnArray) {
+  const std::string f1 =
+      "stress\x1e"
+      "F1";
   Geometry g;
-  g.arrays = {MakeArray("stress", 1),
-              MakeArray("stress\x1e"
-                        "F1",
-                        1),
-              MakeArray("stress", 2)};
-  EXPECT_EQ((L{g.FindOrAddArray("stress"),
-               g.FindOrAddArray("stress\x1e"
-                                "F1"),
-               g.FindOrAddArray("Stress"), g.FindOrAddArray("Stress")}),
+  g.arrays = {MakeArray("stress", 1), MakeArray(f1, 1), MakeArray("stress", 2)};
+  EXPECT_EQ((L{g.FindOrAddArray("stress"), g.FindOrAddArray(f1), g.FindOrAddArray("Stress"),
+               g.FindOrAddArray("Stress")}),
             (L{0, 1, 3, 3}));
   EXPECT_EQ(std::make_pair(g.arrays.size(), g.arrays[3].name),
             std::make_pair(std::size_t{4}, std::string("Stress")));

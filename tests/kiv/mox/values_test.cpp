@@ -6,23 +6,18 @@
 
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
-#include "kiv/mox/numeric_array.hpp"
 #include "mox_helpers.hpp"
 
 namespace {
 
 using MoxTest::Bytes;
 using MoxTest::Failure;
+using MoxTest::U8;
 
-Bytes Encode(const Bytes& in, std::uint8_t c) {
+Bytes Code(const Bytes& in, std::uint8_t c, bool decode = false) {
   Bytes out(in.size(), 0xEE);
-  KivMox::EncodeComponents(in.data(), out.data(), in.size(), c);
-  return out;
-}
-
-Bytes Decode(const Bytes& in, std::uint8_t c) {
-  Bytes out(in.size(), 0xEE);
-  KivMox::DecodeComponents(in.data(), out.data(), in.size(), c);
+  (decode ? KivMox::DecodeComponents : KivMox::EncodeComponents)(in.data(), out.data(), in.size(),
+                                                                 c);
   return out;
 }
 
@@ -47,9 +42,9 @@ TEST(ComponentCodec, ThreeComponentsLayout) {
   const Bytes expected = {0xA0, 0xD0, 0xA1, 0xD1, 0xA2, 0xD2, 0xA3, 0xD3, 0xB0, 0xE0,
                           0xB1, 0xE1, 0xB2, 0xE2, 0xB3, 0xE3, 0xC0, 0xF0, 0xC1, 0xF1,
                           0xC2, 0xF2, 0xC3, 0xF3, 0x10, 0x11, 0x12, 0x13, 0x99};
-  EXPECT_EQ(Encode(in, 3), expected);
+  EXPECT_EQ(Code(in, 3), expected);
   EXPECT_EQ(ReferenceEncode(in, 3), expected);
-  EXPECT_EQ(Decode(expected, 3), in);
+  EXPECT_EQ(Code(expected, 3, true), in);
 }
 
 // Every byte size (with 0 to 3 trailing bytes) around the 16-value runs and across several
@@ -71,9 +66,9 @@ TEST(ComponentCodec, MatchesTheDefinitionAndRoundTripsOverManyShapes) {
       for (std::uint8_t c : components) {
         SCOPED_TRACE("values " + std::to_string(n) + " tail " + std::to_string(tail) + " c " +
                      std::to_string(c));
-        Bytes encoded = Encode(in, c);
+        Bytes encoded = Code(in, c);
         ASSERT_EQ(encoded, ReferenceEncode(in, c));
-        ASSERT_EQ(Decode(encoded, c), in);
+        ASSERT_EQ(Code(encoded, c, true), in);
       }
     }
   }
@@ -81,95 +76,58 @@ TEST(ComponentCodec, MatchesTheDefinitionAndRoundTripsOverManyShapes) {
 
 // ---- The data loader: values of one stored run fetched from an open container ----
 
-const std::vector<std::int32_t> kInts = {1, -2, 3, 400000, -500000, 6, 7};
-const std::vector<float> kFloats = {0.5f, -1.25f, 3.0e7f, 4.0f};
-
-// "Heavy Data": 8 filler bytes, kInts encoded with 3 components (7 values: one left over),
-// then kFloats as they are; zlib-compressed.
-class Loader : public ::testing::Test {
- protected:
-  void SetUp() override {
-    MoxTest::WriteContainer(
-        path_,
-        [&](KivRkf::RkFile& f) {
-          f.GetIndex().Put(MoxTest::kHeavy, std::uint64_t{0x1122334455667788});
-          const Bytes ints(reinterpret_cast<const std::uint8_t*>(kInts.data()),
-                           reinterpret_cast<const std::uint8_t*>(kInts.data() + kInts.size()));
-          const Bytes encoded = Encode(ints, 3);
-          f.GetIndex().Put(MoxTest::kHeavy, encoded.data(), std::uint32_t(encoded.size()));
-          f.GetIndex().Put(MoxTest::kHeavy, kFloats.data(), std::uint32_t(kFloats.size() * 4));
-        },
-        true);
-    reader_ = std::make_unique<MoxTest::Reader>(path_);
-  }
-  KivMox::DataLoader Make(bool ints, std::uint32_t kind) {
-    KivMox::DataLoader l;
-    l.source = &reader_->Index();
-    l.section = MoxTest::kHeavy;
-    l.position = ints ? 8 : 8 + kInts.size() * 4;
-    l.byteSize = ints ? kInts.size() * 4 : kFloats.size() * 4;
-    l.componentCount = ints ? 3 : 1;
-    l.encoded = ints ? 1 : 0;
-    l.valueKind = kind;
-    return l;
-  }
-  TestSupport::TempDir dir_;
-  std::string path_ = dir_.File("values.mox");
-  std::unique_ptr<MoxTest::Reader> reader_;
-};
-
-// Integers decoded, floats stored as they are; a value kind the variant does not accept
-// is bad casting; fewer than four bytes leave the output unchanged; a byte size that is
-// not a multiple of four is a read error, one beyond the stored bytes fails before
-// allocating. A failure leaves the output unchanged.
-TEST_F(Loader, LoadToChecksTheKindAndTheByteSize) {
-  struct Case {
-    bool ints;
-    std::uint32_t kind;
-    std::uint64_t byteSize;  // 0: the stored run's
-    int code;
-    const char* description;
-  };
+// "Heavy Data" (zlib-compressed): 8 filler bytes, seven integers encoded with 3 components
+// (one left over), then four floats as they are. Integers are decoded, floats taken as
+// they are; a value kind the variant does not accept is bad casting; fewer than four
+// bytes leave the output unchanged; a byte size that is not a multiple of four is a read
+// error, one beyond the stored bytes fails before allocating. A failure leaves the output
+// unchanged.
+TEST(DataLoader, LoadToChecksTheKindAndTheByteSize) {
+  const std::vector<std::int32_t> kInts = {1, -2, 3, 400000, -500000, 6, 7};
+  const std::vector<float> kFloats = {0.5f, -1.25f, 3.0e7f, 4.0f};
+  TestSupport::TempDir dir;
+  const Bytes encoded = Code(Bytes(reinterpret_cast<const std::uint8_t*>(kInts.data()),
+                                   reinterpret_cast<const std::uint8_t*>(kInts.data() + 7)),
+                             3);
+  MoxTest::WriteContainer(
+      dir.File("v.mox"),
+      [&](KivRkf::RkFile& f) {
+        KivRkf::Index& ix = f.GetIndex();
+        ix.Put(MoxTest::kHeavy, std::uint64_t{0x1122334455667788});
+        ix.Put(MoxTest::kHeavy, encoded.data(), 28), ix.Put(MoxTest::kHeavy, kFloats.data(), 16);
+      },
+      true);
+  MoxTest::Reader reader(dir.File("v.mox"));
   const char* kCast = "Bad Casting";
-  const Case cases[] = {{true, 0, 0, 0, ""},
-                        {true, 5, 0, 0, ""},
-                        {false, 0, 0, 0, ""},
-                        {false, 1, 0, 0, ""},
-                        {false, 5, 0, 12, kCast},
-                        {true, 1, 0, 12, kCast},
-                        {true, 3, 0, 12, kCast},
-                        {true, 0, 3, 0, ""},
-                        {false, 0, 6, 9, "The byte size is not a multiple of 4"},
-                        {false, 0, 0xFFFFFFF0, 1, "Not enough bytes in the block"}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    KivMox::DataLoader l = Make(c.ints, c.kind);
-    if (c.byteSize) l.byteSize = c.byteSize;
+  const std::tuple<bool, std::uint32_t, std::uint64_t, int, const char*> cases[] = {
+      // integers, value kind, byte size (0: the stored run's), code, description
+      {true, 0, 0, 0, ""},
+      {true, 5, 0, 0, ""},
+      {false, 0, 0, 0, ""},
+      {false, 1, 0, 0, ""},
+      {false, 5, 0, 12, kCast},
+      {true, 1, 0, 12, kCast},
+      {true, 3, 0, 12, kCast},
+      {true, 0, 3, 0, ""},
+      {false, 0, 6, 9, "The byte size is not a multiple of 4"},
+      {false, 0, 0xFFFFFFF0, 1, "Not enough bytes in the block"}};
+  for (const auto& c : cases) {
+    const auto& [isInt, kind, byteSize, code, text] = c;
+    KivMox::DataLoader l;
+    std::tie(l.source, l.section, l.position, l.byteSize, l.componentCount, l.encoded) =
+        isInt ? std::make_tuple(&reader.Index(), MoxTest::kHeavy, 8ul, 28ul, U8{3}, U8{1})
+              : std::make_tuple(&reader.Index(), MoxTest::kHeavy, 36ul, 16ul, U8{1}, U8{0});
+    l.valueKind = kind;
+    if (byteSize) l.byteSize = byteSize;
     std::vector<std::int32_t> ints = {99};
     std::vector<float> floats = {2.0f};
     std::string description;
-    auto load = [&] { c.ints ? l.LoadTo(ints) : l.LoadTo(floats); };
-    if (c.code)
-      EXPECT_EQ(Failure(load, &description), c.code);
-    else
-      load();
-    const bool loaded = c.code == 0 && !c.byteSize;
-    EXPECT_EQ(ints, loaded && c.ints ? kInts : std::vector<std::int32_t>{99});
-    EXPECT_EQ(floats, loaded && !c.ints ? kFloats : std::vector<float>{2.0f});
-    EXPECT_EQ(description, c.description);
+    EXPECT_EQ(Failure([&] { isInt ? l.LoadTo(ints) : l.LoadTo(floats); }, &description), code);
+    const bool loaded = code == 0 && !byteSize;
+    EXPECT_EQ(ints, loaded && isInt ? kInts : std::vector<std::int32_t>{99}) << &c - cases;
+    EXPECT_EQ(floats, loaded && !isInt ? kFloats : std::vector<float>{2.0f}) << &c - cases;
+    EXPECT_EQ(description, text) << &c - cases;
   }
-}
-
-// Copies share one buffer until Allocate gives a fresh one.
-TEST(NumericArray, CopiesShareTheBufferUntilAllocateGivesAFreshOne) {
-  KivMox::NumericArray a;
-  a.Allocate(8)[0] = 1;
-  KivMox::NumericArray older = a;
-  EXPECT_EQ(older.Bytes(), a.Bytes());
-  EXPECT_NE(a.Allocate(16), older.Bytes());
-  EXPECT_EQ(
-      std::make_tuple(int(older.Bytes()[0]), older.byteSize, a.byteSize, older.data.use_count()),
-      std::make_tuple(1, std::uint64_t{8}, std::uint64_t{16}, 1L));
 }
 
 }  // namespace

@@ -25,37 +25,33 @@ const std::string kViews = "View Points";
 
 TEST(GroupRecord, LayoutAndEveryVersion) {
   Group g;
-  g.translation = {1.5f, -2.0f, 3.25f};
-  g.rotation = {0.5f, 0.5f, 0.5f, 0.5f};
-  g.scale = {2, 3, 4};
+  std::tie(g.translation, g.rotation, g.scale, g.mergeRoot) = std::make_tuple(
+      std::array<float, 3>{1.5f, -2.0f, 3.25f}, std::array<float, 4>{0.5f, 0.5f, 0.5f, 0.5f},
+      std::array<float, 3>{2, 3, 4}, 1);
   g.attributes["part"] = Attribute::MakeText("P-17");
-  g.mergeRoot = 1;
   RecordFile file([&](KivRkf::Index& index) { WriteGroup(g, index), index.Put(kLight, kEnd); });
   EXPECT_EQ(file.StreamBytes(kLight),
             BlockBytes(g.translation, g.rotation, g.scale, g.mergeRoot, kEnd));
-  // Each version in its own layout (an unknown or newer one as the current).
-  struct Case {
-    const char* version;
-    bool transforms, attributes, mergeRoot;
-  };
-  for (const Case& c : {Case{"0.4", true, true, true}, Case{"0.0a", false, false, false},
-                        Case{"0.1", false, false, false}, Case{"0.2", true, false, false},
-                        Case{"0.3", true, true, false}, Case{"0.5", true, true, true},
-                        Case{"1.0", true, true, true}, Case{"0.2 ", true, true, true}}) {
+  // Each version in its own layout (an unknown or newer one as the current): version,
+  // transforms, attributes, merge root flag.
+  const std::tuple<const char*, bool, bool, bool> versions[] = {
+      {"0.4", 1, 1, 1}, {"0.0a", 0, 0, 0}, {"0.1", 0, 0, 0}, {"0.2", 1, 0, 0},
+      {"0.3", 1, 1, 0}, {"0.5", 1, 1, 1},  {"1.0", 1, 1, 1}, {"0.2 ", 1, 1, 1}};
+  for (const auto& [version, transforms, attributes, mergeRoot] : versions) {
     RecordFile f([&](KivRkf::Index& index) {
-      if (c.transforms) PutAll(index, kLight, g.translation, g.rotation, g.scale);
-      if (c.attributes) WriteAttributeMap(index, kAttrs, g.attributes);
-      if (c.mergeRoot) index.Put(kLight, g.mergeRoot);
+      if (transforms) PutAll(index, kLight, g.translation, g.rotation, g.scale);
+      if (attributes) WriteAttributeMap(index, kAttrs, g.attributes);
+      if (mergeRoot) index.Put(kLight, g.mergeRoot);
       PutAll(index, kLight, kEnd), PutAll(index, kAttrs, kEnd);
     });
     Group r, d;
-    ReadGroup(r, f.Index(), kLight, kAttrs, c.version);
+    ReadGroup(r, f.Index(), kLight, kAttrs, version);
     EXPECT_EQ(std::make_pair(f.Next(kLight), f.Next(kAttrs)), std::make_pair(kEnd, kEnd));
-    const Group& t = c.transforms ? g : d;
+    const Group& t = transforms ? g : d;
     EXPECT_EQ(std::tie(r.translation, r.rotation, r.scale, r.attributes, r.mergeRoot),
-              std::tie(t.translation, t.rotation, t.scale, (c.attributes ? g : d).attributes,
-                       (c.mergeRoot ? g : d).mergeRoot))
-        << c.version;
+              std::tie(t.translation, t.rotation, t.scale, (attributes ? g : d).attributes,
+                       (mergeRoot ? g : d).mergeRoot))
+        << version;
   }
   RecordFile cut([](KivRkf::Index& index) {
     index.Put(kLight, std::array<float, 3>{1, 2, 3}), WriteAttributeMap(index, kAttrs, {});
@@ -91,38 +87,35 @@ TEST(MaterialRecord, LayoutAndEveryVersion) {
             BlockBytes(U32{84}, std::string("0.3"), m.colorA, m.colorB, m.colorC, m.colorD,
                        m.valueE, m.valueF, m.flagG, kEnd));
   EXPECT_TRUE(file.StreamBytes(kLight).empty());
-  struct Case {
-    std::string shape, record;  // record "": none
-    bool sized;
-  };
-  for (const Case& c : {Case{"0.2", "0.3", true}, Case{"0.2", "0.1", true},
-                        Case{"0.2", "0.2", true}, Case{"0.2", "0.2", false},
-                        Case{"0.1a", "0.4", true}, Case{"0.0a", "", true}, Case{"0.1", "", true}}) {
+  // Shape version, material record version ("": none), with a size field.
+  const std::tuple<std::string, std::string, bool> versions[] = {
+      {"0.2", "0.3", 1},  {"0.2", "0.1", 1}, {"0.2", "0.2", 1}, {"0.2", "0.2", 0},
+      {"0.1a", "0.4", 1}, {"0.0a", "", 1},   {"0.1", "", 1}};
+  for (const auto& [shape, version, sized] : versions) {
     RecordFile f([&](KivRkf::Index& index) {
       KivRkf::Block record;
-      if (c.sized) record.Put(U32{0});
-      record.Put(c.record);
+      if (sized) record.Put(U32{0});
+      record.Put(version);
       for (const auto& color : {m.colorA, m.colorB, m.colorC, m.colorD}) record.Put(color);
       record.Put(m.valueE);
-      if (c.record != "0.1") record.Put(m.valueF);
-      if (c.record >= "0.3") record.Put(m.flagG);
-      if (c.record == "0.4") record.Put(std::array<U8, 5>{1, 2, 3, 4, 5});
+      if (version != "0.1") record.Put(m.valueF);
+      if (version >= "0.3") record.Put(m.flagG);
+      if (version == "0.4") record.Put(std::array<U8, 5>{1, 2, 3, 4, 5});
       const U32 size = record.Position();
-      if (c.sized) record.SetPosition(0u), record.Put(size);
-      if (!c.record.empty()) index.Put(kResources, record.Data(), size);
+      if (sized) record.SetPosition(0u), record.Put(size);
+      if (!version.empty()) index.Put(kResources, record.Data(), size);
       index.Put(kResources, kEnd);
     });
     std::optional<KivRkf::ScopedContainerVersion> legacy;
-    if (!c.sized) legacy.emplace("0.1b");
+    if (!sized) legacy.emplace("0.1b");
     Shape r;
-    ReadShape(r, f.Index(), kResources, c.shape);
-    EXPECT_EQ(f.Next(kResources), kEnd) << c.record;
+    ReadShape(r, f.Index(), kResources, shape);
+    EXPECT_EQ(f.Next(kResources), kEnd) << version;
     Material e = m;
     std::tie(e.colorC[3], e.colorD[3]) = std::make_pair(0.0f, 0.2f);
     std::tie(e.valueF, e.flagG) =
-        std::make_pair(c.record == "0.1" ? 0.2f : 0.75f, U8(c.record < "0.3"));
-    EXPECT_EQ(MaterialText(r.material), MaterialText(c.record.empty() ? Material{} : e))
-        << c.record;
+        std::make_pair(version == "0.1" ? 0.2f : 0.75f, U8(version < "0.3"));
+    EXPECT_EQ(MaterialText(r.material), MaterialText(version.empty() ? Material{} : e)) << version;
   }
   RecordFile shortSize([&](KivRkf::Index& index) {
     KivRkf::Block record;

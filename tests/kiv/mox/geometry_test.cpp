@@ -237,27 +237,20 @@ TEST_F(GeometryFile, HeavyWriterTakesValuesThroughTheLoader) {
   Geometry deferred = original;
   for (GeometryArray& a : deferred.arrays) {
     auto loader = std::make_shared<KivMox::DataLoader>();
-    loader->source = &input.Index();
-    loader->section = kHeavy;
-    loader->position = *a.heavyPosition;
-    loader->byteSize = a.data.byteSize;
-    loader->componentCount = a.data.componentCount;
-    loader->encoded = 1;
+    std::tie(loader->source, loader->section, loader->position, loader->byteSize,
+             loader->componentCount, loader->encoded) =
+        std::make_tuple(&input.Index(), kHeavy, *a.heavyPosition, a.data.byteSize,
+                        a.data.componentCount, U8{1});
     a.data.data.reset();
     a.data.loader = loader;
   }
   deferred.arrays[1].data.componentCount = 2;  // stored with 1: decoded and encoded again
-  auto positions = SaveGeometries(path_, {&deferred}, false);
-  Reader reader(path_);
+  SaveGeometries(path_, {&deferred}, false);
   KivMox::NumericArray asTwo = original.arrays[1].data;
   asTwo.componentCount = 2;
   Bytes expected = Encoded(asTwo), coords = Encoded(original.arrays[0].data);
   expected.insert(expected.end(), coords.begin(), coords.end());
-  EXPECT_EQ(reader.Stream(kHeavy), expected);
-  Geometry back;
-  LoadGeometries(reader.Index(), {&back}, positions);
-  EXPECT_EQ(ValuesOf<float>(back.arrays[0].data), Floats(30, 3.0f));
-  EXPECT_EQ(ValuesOf<std::int32_t>(back.arrays[1].data), Ints(12, 5));
+  EXPECT_EQ(Reader(path_).Stream(kHeavy), expected);
   // A loader that holds floats only cannot give connectivity.
   deferred.arrays[1].data.loader->valueKind = 1;
   WriteContainer(dir_.File("bad.mox"), [&](KivRkf::RkFile& f) {

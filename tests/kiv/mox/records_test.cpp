@@ -396,21 +396,18 @@ TEST(ActionsRecord, DamagedRecordsFail) {
 // View point entries: the nested frame is delimited by its size and version string.
 TEST(ViewPointFrame, ReadsBackAndDamagedFramesAreRefused) {
   const RawFrame frame = RawFrame::WithPayload("0.5", {1, 2, 3, 4, 5});  // 16 bytes
-  struct Case {
-    const char* what;
-    U32 field;  // 0: the frame's size, 4: its version length
-    U32 value;
-    int code;
-  };
-  for (const Case& c :
-       {Case{"sound", 0, 16, 0}, Case{"version past the frame, inside the block", 4, 122, 2},
-        Case{"version past the block", 4, 255, 1},
-        Case{"version length far past the block", 4, 9699331, 1},
-        Case{"version length near 2^32", 4, 4278190083u, 1},
-        Case{"size below the size field and version", 0, 10, 2},
-        Case{"size below the size field and an empty version", 0, 7, 2},
-        Case{"frame past its entry, inside the block", 0, 40, 2},
-        Case{"frame past the block", 0, 400, 1}}) {
+  const std::tuple<const char*, U32, U32, int> cases[] = {
+      // what, field (0: the frame's size, 4: its version length), value, code
+      {"sound", 0, 16, 0},
+      {"version past the frame, inside the block", 4, 122, 2},
+      {"version past the block", 4, 255, 1},
+      {"version length far past the block", 4, 9699331, 1},
+      {"version length near 2^32", 4, 4278190083u, 1},
+      {"size below the size field and version", 0, 10, 2},
+      {"size below the size field and an empty version", 0, 7, 2},
+      {"frame past its entry, inside the block", 0, 40, 2},
+      {"frame past the block", 0, 400, 1}};
+  for (const auto& [what, field, value, code] : cases) {
     // One entry with the frame, followed by 200 bytes that belong to later records.
     KivRkf::Block block;
     ViewPointEntry entry;
@@ -418,10 +415,10 @@ TEST(ViewPointFrame, ReadsBackAndDamagedFramesAreRefused) {
     block.Put(entry);
     const U32 end = block.Position();
     block.Put(std::array<U8, 200>{});
-    std::memcpy(block.Data() + end - 1 - frame.bytes.size() + c.field, &c.value, 4);
+    std::memcpy(block.Data() + end - 1 - frame.bytes.size() + field, &value, 4);
     block.SetPosition(0u);
-    EXPECT_EQ(Failure([&] { block.Get(entry); }), c.code) << c.what;
-    if (c.code == 0) {
+    EXPECT_EQ(Failure([&] { block.Get(entry); }), code) << what;
+    if (code == 0) {
       EXPECT_EQ(std::make_pair(entry.viewPoint, block.Position()), std::make_pair(frame, end));
     }
   }

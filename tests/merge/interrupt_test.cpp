@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "merge/mox_fixtures.hpp"
+#include "merge/merge_fixtures.hpp"
 
 namespace {
 
@@ -74,7 +74,7 @@ TEST_F(InterruptTest, AnIgnoredHangupIsLivedThrough) {
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(DirectoryEntries(dir.Path()), Names{"out.mox"});
-  EXPECT_EQ(ChildNames(*LoadMox(Output()), 1), (Names{"big", "big"}));
+  EXPECT_EQ(ChildNames(*LoadTree(Output()), 1), (Names{"big", "big"}));
 }
 
 }  // namespace

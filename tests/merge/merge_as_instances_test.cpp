@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "merge/mox_fixtures.hpp"
+#include "merge/merge_fixtures.hpp"
 
 namespace {
 
@@ -55,7 +55,7 @@ class MergeAsInstancesTest : public ::testing::Test {
     auto run = RunMoxMerge(logs, args);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ErrorsOf(run), "");
-    return run.status == 0 ? LoadMox(dir.File("out.mox")) : nullptr;
+    return run.status == 0 ? LoadTree(dir.File("out.mox")) : nullptr;
   }
   TempDir dir;
   TempDir logs;
@@ -181,13 +181,13 @@ TEST_F(MergeAsInstancesTest, OptionsTagsJoinsAndLinks) {
                                              dir.File("later" + std::to_string(-c.count) + ".mox")};
     auto out = Merge(inputs, c.options);
     ASSERT_TRUE(out);
-    EXPECT_EQ(ArrayNames(GeometryAt(*out, 2)), c.namesA);
-    ASSERT_EQ(ArrayNames(GeometryAt(*out, 3)), c.namesB);
+    EXPECT_EQ(ArrayNames(GeometryOf(*out, 2)), c.namesA);
+    ASSERT_EQ(ArrayNames(GeometryOf(*out, 3)), c.namesB);
     for (const Value& v : c.values)
-      EXPECT_EQ(BytesOf(GeometryAt(*out, v.node)->arrays.at(v.index).data), v.bytes)
+      EXPECT_EQ(BytesOf(GeometryOf(*out, v.node)->arrays.at(v.index).data), v.bytes)
           << v.node << "/" << v.index;
     for (const Link& l : c.links) {
-      const auto& array = GeometryAt(*out, l.node)->arrays.at(l.index);
+      const auto& array = GeometryOf(*out, l.node)->arrays.at(l.index);
       EXPECT_EQ(array.linked, l.linked) << l.node << "/" << l.index;
       EXPECT_EQ(array.linkNode, l.linkNode) << l.node << "/" << l.index;
       EXPECT_EQ(array.linkIndex, l.linkIndex) << l.node << "/" << l.index;
@@ -199,7 +199,7 @@ TEST_F(MergeAsInstancesTest, BaseHistoryAndViewPointsStayWithOneRecordOfTheMerge
   Names inputs = WriteInputs(2, Stress, Temp);
   auto out = Merge(inputs, {"--suffix-file-instance"});
   ASSERT_TRUE(out);
-  auto base = LoadMox(inputs[0]);
+  auto base = LoadTree(inputs[0]);
   ASSERT_EQ(out->globalInfo.size(), base->globalInfo.size() + 1);
   EXPECT_EQ(out->globalInfo.front(), base->globalInfo.front());
   EXPECT_EQ(out->globalInfo.front().applicationVersion, "1");
@@ -209,7 +209,7 @@ TEST_F(MergeAsInstancesTest, BaseHistoryAndViewPointsStayWithOneRecordOfTheMerge
   EXPECT_EQ(out->globalInfo.back().formatVersion, "1.3");
   EXPECT_EQ(GroupNames(out->views), (Names{"Base"}));
   EXPECT_EQ(out->views.current.name, "base-now");
-  EXPECT_EQ(GroupAt(*out, 1)->name, "model");
+  EXPECT_EQ(out->GetNode(1)->name, "model");
   EXPECT_EQ(out->Size(), 3u);
 
   // A geometry the base lacks fails the merge, whatever the options.
@@ -251,7 +251,7 @@ TEST_F(MergeAsInstancesTest, InputsReadInTurnKeepTheirBlocksForThePass) {
   auto out = Merge(paths, {"--suffix-file-instance"});
   ASSERT_TRUE(out);
   for (int p = 0; p < 5; ++p) {
-    KivMox::Geometry* part = GeometryAt(*out, 2 + p);
+    KivMox::Geometry* part = GeometryOf(*out, 2 + p);
     ASSERT_EQ(ArrayNames(part), Series({"field", "cells"}, kF123)) << p;
     for (int k = 1; k <= 3; ++k) {
       EXPECT_EQ(BytesOf(part->arrays[2 * (k - 1)].data), BytesOfValues(field(k, p))) << p << k;

@@ -1,4 +1,4 @@
-// Merges of more inputs than the process may open files: under a limit of 32 open files
+// Merges of more inputs than the process may open files: under a limit of 24 open files
 // (soft and hard) the inputs are closed and opened again as the writer needs them, and the
 // output is the one written without the limit. An input that changed between its load and
 // its use fails the merge, and nothing is written.
@@ -11,8 +11,8 @@
 #include "kiv/mox/progress.hpp"
 #include "kiv/rkf/block.hpp"
 #include "kiv/rkf/open_file_pool.hpp"
+#include "merge/merge_fixtures.hpp"
 #include "merge/merge_operations.hpp"
-#include "merge/mox_fixtures.hpp"
 #include "support/model_builder.hpp"
 
 namespace {
@@ -29,17 +29,17 @@ std::string WriteInput(const TempDir& dir, int k) {
   return path;
 }
 
-TEST(OpenFileLimit, ThreeHundredInputsMergeAsWithoutTheLimit) {
+TEST(OpenFileLimit, FortyInputsMergeAsWithoutTheLimit) {
   TempDir dir;
   TempDir logs;
-  // Blocks that grow by 64 KiB instead of 10 MiB keep the 300 saves and loads quick.
+  // Blocks that grow by 64 KiB instead of 10 MiB keep the saves and loads quick.
   struct SmallBlocks {
     SmallBlocks() { KivRkf::Block::SetDefaultBlockSize(65536); }
     ~SmallBlocks() { KivRkf::Block::SetDefaultBlockSize(before); }
     std::uint32_t before = KivRkf::Block::DefaultBlockSize();
   } smallBlocks;
   Names inputs;
-  for (int k = 1; k <= 300; ++k) inputs.push_back(WriteInput(dir, k));
+  for (int k = 1; k <= 40; ++k) inputs.push_back(WriteInput(dir, k));
   for (const Names& options : {Names{}, Names{"--merge-as-instances", "--suffix-file-instance"}}) {
     std::string described[2];
     for (bool limited : {false, true}) {
@@ -50,12 +50,12 @@ TEST(OpenFileLimit, ThreeHundredInputsMergeAsWithoutTheLimit) {
       Launch launch{"moxmerge",
                     args,
                     {"TESSARA_TEMP_PATH=" + logs.Path(), "KORVANE_DEFAULT_MOX_BLOCK_SIZE=65536"}};
-      if (limited) launch.limits.push_back({RLIMIT_NOFILE, 32});
+      if (limited) launch.limits.push_back({RLIMIT_NOFILE, 24});
       const auto run = Execute(launch);
       ASSERT_EQ(run.status, 0) << ErrorsOf(run);
-      described[limited] = TestSupport::DescribeTree(*LoadMox(output), false);
+      described[limited] = DescribeTree(*LoadTree(output), false);
     }
-    EXPECT_EQ(Count(described[0], "  array '"), 900u);
+    EXPECT_EQ(Count(described[0], "  array '"), 120u);
     EXPECT_TRUE(described[0] == described[1]) << "the outputs differ";
   }
 }

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "kiv/rkf/rkfile.hpp"
-#include "merge/mox_fixtures.hpp"
+#include "merge/merge_fixtures.hpp"
 
 namespace {
 
@@ -77,7 +77,7 @@ TEST_F(TraceLogTest, LogIsWrittenWhereTheEnvironmentPointsOrDiscarded) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "Unable to set log file.Log information will be discorded.\n");
   EXPECT_EQ(DirectoryEntries(logs.Path()), Names{});
-  EXPECT_EQ(ChildNames(*LoadMox(dir.File("out2.mox")), 1), (Names{"model-a", "model-b"}));
+  EXPECT_EQ(ChildNames(*LoadTree(dir.File("out2.mox")), 1), (Names{"model-a", "model-b"}));
 }
 
 // What the trace log says of one block written: its number, length, length after

@@ -10,62 +10,51 @@
 #include <gtest/gtest.h>
 
 #include "kiv/mox/group.hpp"
-#include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/shape.hpp"
 #include "kiv/rkf/rkfile.hpp"
 #include "sample/sample_mesh.hpp"
-#include "support/tool_files.hpp"
+#include "support/model_builder.hpp"
+#include "support/test_support.hpp"
 
 using namespace KivMox;
-using TestSupport::RunProgram;
-using TestSupport::TempDir;
-using ToolFiles::Children;
+using namespace TestSupport;
 
 namespace {
 
-const std::string kRS(1, '\x1E');
-
-TEST(MoxSample, CommandLine) {
-  TempDir dir;
-  const std::string out = dir.File("x.mox");
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    const char* where;  // "out" or "err": where the usage or error text goes
-    const char* text;
-  };
-  const std::vector<Case> cases = {
-      {{"--help"}, 0, "out", "Usage: moxsample OUT.mox"},
-      {{}, 1, "err", "Usage: moxsample"},
-      {{out, "--parts", "0"}, 1, "err", "Usage: moxsample"},
-      {{out, "--parts", "three"}, 1, "err", "Usage: moxsample"},
-      {{out, "--parts", "10001"}, 1, "err", "Usage: moxsample"},
-      {{out, "--heavy-mib", "0"}, 1, "err", "Usage: moxsample"},
-      {{out, "--heavy-mib", "-1"}, 1, "err", "Usage: moxsample"},
-      {{out, "--heavy-mib", "nan"}, 1, "err", "Usage: moxsample"},
-      {{out, "--seed", "18446744073709551616"}, 1, "err", "Usage: moxsample"},
-      {{out, "--seed"}, 1, "err", "Usage: moxsample"},
-      {{out, "--view-points", "-2"}, 1, "err", "Usage: moxsample"},
-      {{out, "--colour", "red"}, 1, "err", "Usage: moxsample"},
-      {{out, dir.File("second.mox")}, 1, "err", "Usage: moxsample"},
-      {{dir.File("missing/s.mox"), "--heavy-mib", "0.01"}, 2, "err", "Unable to open file"},
-  };
-  for (const Case& c : cases) {
-    const auto r = RunProgram("moxsample", c.args);
-    EXPECT_EQ(r.status, c.status) << testing::PrintToString(c.args);
-    const std::string& shown = std::string(c.where) == "out" ? r.out : r.err;
-    EXPECT_NE(shown.find(c.text), std::string::npos) << testing::PrintToString(c.args);
-    EXPECT_TRUE((std::string(c.where) == "out" ? r.err : r.out).empty());
-  }
-  EXPECT_FALSE(TestSupport::FileExists(out));
+void Sample(const std::string& path, std::vector<std::string> options) {
+  options.insert(options.begin(), path);
+  const auto r = Execute({"moxsample", options});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.err, "");
 }
 
-// Mean step between neighbouring values relative to the range: small for a smooth field.
-double RoughnessOf(const std::vector<float>& v) {
-  const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-  double steps = 0;
-  for (std::size_t i = 1; i < v.size(); ++i) steps += std::fabs(v[i] - v[i - 1]);
-  return steps / static_cast<double>(v.size() - 1) / (*hi - *lo);
+TEST(MoxSample, ExitStatusesAndTexts) {
+  TempDir dir;
+  const std::string out = dir.File("x.mox"), usage = "Usage: moxsample";
+  const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+      {{"--help"}, 0},
+      {{}, 1},
+      {{out, "--parts", "0"}, 1},
+      {{out, "--parts", "three"}, 1},
+      {{out, "--parts", "10001"}, 1},
+      {{out, "--heavy-mib", "0"}, 1},
+      {{out, "--heavy-mib", "-1"}, 1},
+      {{out, "--heavy-mib", "nan"}, 1},
+      {{out, "--seed", "18446744073709551616"}, 1},
+      {{out, "--seed"}, 1},
+      {{out, "--view-points", "-2"}, 1},
+      {{out, "--colour", "red"}, 1},
+      {{out, dir.File("second.mox")}, 1},
+      {{dir.File("missing/s.mox"), "--heavy-mib", "0.01"}, 2}};
+  for (const auto& [args, status] : cases) {
+    const auto r = Execute({"moxsample", args});
+    SCOPED_TRACE(testing::PrintToString(args));
+    EXPECT_EQ(r.status, status);
+    EXPECT_NE((status == 0 ? r.out : r.err).find(status == 2 ? "Unable to open file" : usage),
+              std::string::npos);
+    EXPECT_EQ(status == 0 ? r.err : r.out, "");
+  }
+  EXPECT_FALSE(FileExists(out));
 }
 
 // Parts of a group with a shape and a geometry, node sets last; connectivity whose
@@ -74,55 +63,54 @@ double RoughnessOf(const std::vector<float>& v) {
 // with every action kind; a history ending with this save.
 TEST(MoxSample, TheModelItPromises) {
   TempDir dir;
-  ToolFiles::Sample(dir.File("s.mox"),
-                    {"--parts=4", "--view-points=3", "--seed", "7", "--heavy-mib", "0.3"});
-  const auto tree = ToolFiles::LoadTree(dir.File("s.mox"));
+  Sample(dir.File("s.mox"), {"--parts=4", "--view-points=3", "--seed", "7", "--heavy-mib", "0.3"});
+  const auto tree = LoadTree(dir.File("s.mox"));
   const auto top = Children(*tree, 1);
   ASSERT_EQ(top.size(), 5u);
   EXPECT_EQ(NodeAs<Group>(tree->GetNode(1))->attributes.at("Seed").value64, 7u);
-  const auto geometries = ToolFiles::IdsOfType(*tree, "Geometry");
-  ASSERT_EQ(geometries.size(), 4u);
-  const auto& base = NodeAs<Geometry>(tree->GetNode(geometries[0]))->arrays[0];
+  const Geometry* first = nullptr;
   for (std::size_t p = 0; p < 4; ++p) {
     const auto kids = Children(*tree, top[p]);
     ASSERT_EQ(kids.size(), 2u);
     ASSERT_NE(NodeAs<Shape>(tree->GetNode(kids[0])), nullptr);
     const auto* geometry = NodeAs<Geometry>(tree->GetNode(kids[1]));
     ASSERT_NE(geometry, nullptr);
+    if (!first) first = geometry;
     const auto& arrays = geometry->arrays;
     const std::uint64_t nodes = arrays[0].data.byteSize / 12;
-    std::set<std::uint32_t> used;
+    std::set<std::int32_t> used;
     for (int a : {1, 2}) {
-      const auto words = ToolFiles::Words(arrays[a]);
+      const auto words = IntsOf(arrays[a].data);
       const std::size_t c = arrays[a].data.componentCount;
       for (std::size_t e = 0; e + c <= words.size(); e += c) {
-        std::set<std::uint32_t> corners(words.begin() + e, words.begin() + e + c);
+        std::set<std::int32_t> corners(words.begin() + e, words.begin() + e + c);
         EXPECT_EQ(corners.size(), c);
-        EXPECT_LT(*corners.rbegin(), nodes);
+        EXPECT_TRUE(*corners.begin() >= 0 && std::uint64_t(*corners.rbegin()) < nodes);
         used.insert(corners.begin(), corners.end());
       }
     }
     EXPECT_EQ(used.size(), nodes);
     std::size_t stress = 0, vibration = 0, linked = 0;
     for (const auto& a : arrays) {
-      if (a.name.rfind("Stress" + kRS + "Step ", 0) == 0) {
+      if (a.name.rfind("Stress\x1EStep ", 0) == 0) {
         ++stress;
-        EXPECT_LT(RoughnessOf(ToolFiles::Floats(a)), 0.1) << a.name;
+        // Mean step between neighbouring values relative to the range: small when smooth.
+        const auto v = FloatsOf(a.data);
+        const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+        double steps = 0;
+        for (std::size_t i = 1; i < v.size(); ++i) steps += std::fabs(v[i] - v[i - 1]);
+        EXPECT_LT(steps / double(v.size() - 1) / (*hi - *lo), 0.1) << a.name;
       }
       vibration += a.vibration;
       if (a.linked) {
         ++linked;
-        EXPECT_EQ(a.linkNode, geometries[0]);
-        EXPECT_EQ(a.data.Bytes(), base.data.Bytes()) << "the buffer is shared, not copied";
+        EXPECT_EQ(tree->GetNode(a.linkNode), first);
+        EXPECT_EQ(a.data.Bytes(), first->arrays[0].data.Bytes()) << "shared, not copied";
       }
     }
-    EXPECT_GE(stress, 2u);
-    EXPECT_EQ(vibration, 1u);
-    EXPECT_EQ(linked, 1u);
+    EXPECT_EQ(std::tuple(stress >= 2, vibration, linked), std::tuple(true, 1u, 1u));
   }
-  const auto* sets = NodeAs<NodeSets>(tree->GetNode(top[4]));
-  ASSERT_NE(sets, nullptr);
-  for (const auto& set : sets->sets)
+  for (const auto& set : NodeAs<NodeSets>(tree->GetNode(top[4]))->sets)
     for (const auto& [geometryId, nodeIndex] : set.members)
       EXPECT_LT(nodeIndex,
                 NodeAs<Geometry>(tree->GetNode(geometryId))->arrays[0].data.byteSize / 12);
@@ -135,12 +123,12 @@ TEST(MoxSample, TheModelItPromises) {
 }
 
 // The stored bytes of every block but the history's.
-std::vector<std::vector<std::uint8_t>> StoredBlocks(const std::string& path) {
+std::vector<Bytes> StoredBlocks(const std::string& path) {
   KivRkf::RkFile file;
   file.OpenFile(path, "rb");
   file.ReadIndex();
-  const auto bytes = TestSupport::ReadFileBytes(path);
-  std::vector<std::vector<std::uint8_t>> blocks;
+  const auto bytes = ReadFileBytes(path);
+  std::vector<Bytes> blocks;
   for (const auto& info : file.GetIndex().Blocks())
     if (info.name != "Global Information")
       blocks.emplace_back(bytes.begin() + info.offset,
@@ -151,10 +139,10 @@ std::vector<std::vector<std::uint8_t>> StoredBlocks(const std::string& path) {
 TEST(MoxSample, OneSeedGivesOneFile) {
   TempDir dir;
   const std::vector<std::string> options = {"--seed", "99", "--heavy-mib", "0.5", "--parts", "2"};
-  ToolFiles::Sample(dir.File("a.mox"), options);
+  Sample(dir.File("a.mox"), options);
   sleep(1);  // a different save time in the second file
-  ToolFiles::Sample(dir.File("b.mox"), options);
-  ToolFiles::Sample(dir.File("c.mox"), {"--seed", "98", "--heavy-mib", "0.5", "--parts", "2"});
+  Sample(dir.File("b.mox"), options);
+  Sample(dir.File("c.mox"), {"--seed", "98", "--heavy-mib", "0.5", "--parts", "2"});
   const auto a = StoredBlocks(dir.File("a.mox"));
   EXPECT_EQ(a, StoredBlocks(dir.File("b.mox")));
   EXPECT_NE(a, StoredBlocks(dir.File("c.mox")));
@@ -162,15 +150,15 @@ TEST(MoxSample, OneSeedGivesOneFile) {
 
 TEST(MoxSample, HeavyMibSetsTheAmountOfArrayData) {
   TempDir dir;
-  for (const char* mib : {"0.01", "3"}) {
-    for (const char* parts : {"1", "5"}) {
-      const std::string path = dir.File(std::string("h") + mib + "-" + parts + ".mox");
-      ToolFiles::Sample(path, {"--heavy-mib", mib, "--parts", parts});
-      const double wanted = std::stod(mib) * 1048576.0;
-      const double got = static_cast<double>(ToolFiles::HeavyBytes(*ToolFiles::LoadTree(path)));
-      EXPECT_GT(got, 0.8 * wanted) << mib << " MiB over " << parts;
-      EXPECT_LT(got, 1.2 * wanted) << mib << " MiB over " << parts;
-    }
+  for (const auto& [mib, parts] : {std::pair{0.01, "5"}, {3.0, "1"}}) {
+    Sample(dir.File("h.mox"), {"--heavy-mib", std::to_string(mib), "--parts", parts});
+    const auto tree = LoadTree(dir.File("h.mox"));
+    double got = 0;  // the values of the arrays that hold their own
+    for (const auto& [id, entry] : *tree)
+      if (const auto* g = NodeAs<Geometry>(entry.data))
+        for (const auto& a : g->arrays) got += a.linked ? 0 : double(a.data.byteSize);
+    EXPECT_GT(got, 0.8 * mib * 1048576) << mib;
+    EXPECT_LT(got, 1.2 * mib * 1048576) << mib;
   }
   // Up to many gigabytes no array passes the size limit of a block.
   for (double bytes = 4096; bytes <= 16.0 * (1ull << 30); bytes *= 1.7) {

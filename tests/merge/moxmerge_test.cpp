@@ -1,0 +1,292 @@
+// moxmerge run as a user runs it: its exit statuses and error texts, where options may
+// stand, input ordering, an output that names one of its inputs, and what the plain merge
+// writes: every input's tree under one root group "Merge", identifiers shifted input after
+// input, values and links carried exactly, and the first input's history and view points.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "kiv/mox/shape.hpp"
+#include "merge/command_line.hpp"
+#include "merge/merge_fixtures.hpp"
+
+namespace {
+
+using namespace AppTest;
+
+// A model with one geometry whose array holds values that tell the inputs apart.
+void WriteSmallModel(const std::string& path, const std::string& rootName, float seed) {
+  Model model(rootName);
+  model.AddGeometry(1, "partA", {FloatArray("stress", Distinct(seed))});
+  model.Save(path);
+}
+
+// Every failed run prints one error text, leaves the output directory as it was (an
+// earlier output included) and writes no trace log when the command line is refused.
+TEST(MoxMergeRun, ExitStatusesAndErrorTexts) {
+  TempDir dir, logs;
+  const auto F = [&](const std::string& name) { return dir.File(name); };
+  const std::string a = F("a.mox"), b = F("b.mox"), p = F("p.vpt"), O = F("out/out.mox");
+  WriteSmallModel(a, "model-a", 1);
+  WriteSmallModel(b, "model-b", 2);
+  Model views("views");
+  views.SetViews("p-now", {"P1"}, 300);
+  views.Save(p);
+  std::filesystem::create_directories(F("out/taken/inside"));
+  std::filesystem::create_directory(F("folder.mox"));
+  std::filesystem::copy_file(b, O);
+  const Bytes earlier = ReadFileBytes(O);
+  WriteFileBytes(F("junk.mox"), Bytes(200, 0x41));
+  WriteFileBytes(F("text.mox"), Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
+  WriteFileBytes(F("q.VPT"), Bytes(64, 0x20));
+  WriteFileBytes(F("text.vpt"), Bytes(40, 'x'));
+  WriteFileBytes(F("plain"), {'x'});
+  ASSERT_EQ(symlink(F("nowhere.mox").c_str(), F("dangling.mox").c_str()), 0);
+  for (const char* fifo : {"fifo.mox", "fifo.vpt", "fifo"})
+    ASSERT_EQ(mkfifo(F(fifo).c_str(), 0600), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(mknod(F("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  }
+  const std::string device = root ? F("null") : "/dev/null";
+  const std::string usage = MoxMerge::UsageLine(BinPath("moxmerge")) + "\n",
+                    m = "--merge-as-instances", opening = "Unable to open file \"";
+  struct Case {
+    Names args;
+    int status;
+    std::string err;  // all of it (less the log line) when it ends a line, else a part
+    std::string out = "";
+    Names env = {};
+  };
+  std::vector<Case> cases = {
+      {{a, O}, 1, usage},
+      {{m, "--arrange-files", "--suffix-file-instance"}, 1, usage},
+      {{}, 1, usage},
+      {{"--x", O}, 1, usage},
+      {{a, m, O, "--"}, 1, usage},
+      {{"--help"}, 0, "", MoxMerge::HelpText(BinPath("moxmerge"))},
+      {{"--version"}, 0, "", "MoxMerge 2017 R1\n"},
+      {{p, F("q.vpt"), O}, 4, "No Mox files found. \n"},
+      {{a, F("missing.mox"), O}, 2, opening + F("missing.mox")},
+      {{F("missing.mox"), a, O}, 2, opening + F("missing.mox")},
+      {{a, F("junk.mox"), O}, 2, F("junk.mox") + " is not a Mox file"},
+      {{a, F("junk.mox"), O, m}, 2, F("junk.mox")},
+      {{a, F("text.mox"), O}, 2, F("text.mox") + " is not a Mox file"},
+      {{a, F("q.VPT"), O}, 2, F("q.VPT") + " is not a Mox file"},
+      {{a, b, F("out/no/such/dir/out.mox")}, 2, "Exception \""},
+      {{a, b, F("out/taken")}, 2, "Exception \""},
+      {{a, b, F("out/taken"), m}, 2, "Exception \""},
+      // A failed merge leaves no new output to add view points to.
+      {{a, F("missing.mox"), p, O}, 2, opening},
+      {{a, F("missing.mox"), p, O, m}, 2, opening},
+      {{a, p, F("missing.vpt"), O}, 2, F("missing.vpt")},
+      {{a, p, F("text.vpt"), O}, 2, F("text.vpt")},
+      {{a, F("fifo.vpt"), O}, 2, "Exception \""},
+      // A FIFO is refused before any input is read; a device is written as it stands,
+      // unless the merged output must be read back to add view points.
+      {{F("missing1.mox"), F("missing2.mox"), F("fifo")},
+       2,
+       "\"" + F("fifo") + "\": a FIFO or a socket cannot hold a Mox file"},
+      {{a, b, F("missing.vpt"), device}, 2, "a device cannot be read back"},
+      {{a, b, device}, 0, ""},
+      {{a, b, device, m}, 0, ""},
+      {{a, b, device},
+       0,
+       "Unable to set log file.Log information will be discorded.\n",
+       "",
+       {"TESSARA_TEMP_PATH=" + logs.File("no/such/directory")}},
+  };
+  // Inputs that exist but cannot be read, first and second.
+  for (const std::string& bad :
+       {F("folder.mox"), F("plain/below.mox"), F("dangling.mox"), F("fifo.mox")}) {
+    cases.push_back({{bad, a, O}, 2, opening + bad + "\""});
+    cases.push_back({{a, bad, O}, 2, opening + bad + "\""});
+  }
+  const Names entries = DirectoryEntries(dir.Path());
+  for (const Case& c : cases) {
+    const auto run = RunMoxMerge(logs, c.args, c.env);
+    SCOPED_TRACE(::testing::PrintToString(c.args) + "\n" + run.err);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+    if (c.err.empty() || c.err.back() == '\n')
+      EXPECT_EQ(ErrorsOf(run), c.err);
+    else
+      EXPECT_TRUE(Has(ErrorsOf(run), c.err));
+    EXPECT_EQ(Count(run.err, "Exception \""), c.status == 2 ? 1u : 0u);
+    EXPECT_EQ(Has(run.err, "Writing log to \"" + logs.File("MoxMerge_trace.log")),
+              c.status != 1 && c.out.empty() && c.env.empty());
+    EXPECT_EQ(DirectoryEntries(dir.Path()), entries);
+    EXPECT_EQ(DirectoryEntries(F("out")), (Names{"out.mox", "taken"}));
+    EXPECT_EQ(DirectoryEntries(F("out/taken")), Names{"inside"});
+    EXPECT_EQ(ReadFileBytes(O), earlier);
+  }
+  struct stat st;
+  EXPECT_TRUE(lstat(F("fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+  EXPECT_TRUE(lstat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode));
+}
+
+TEST(MoxMergeRun, OptionsOrderAndOutputsThatReplaceAnInput) {
+  TempDir dir, logs;
+  const std::string a = dir.File("a.mox"), b = dir.File("b.mox"), out = dir.File("out.mox");
+  WriteSmallModel(a, "model-a", 1);
+  WriteSmallModel(b, "model-b", 2);
+  for (int k : {10, 2, 1})
+    WriteSmallModel(dir.File("run" + std::to_string(k) + ".mox"), "run" + std::to_string(k), k);
+  std::filesystem::copy_file(b, dir.File("p.VPT"));
+  const Names runs = {dir.File("run10.mox"), dir.File("run2.mox"), dir.File("run1.mox"), out};
+  Names arranged = runs;
+  arranged.insert(arranged.begin(), "--arrange-files");
+  const std::pair<Names, Names> cases[] = {
+      {{"--x", a, "--", b, out, "--Help"}, {"model-a", "model-b"}},
+      {{a, b, out, "--match-part-names"}, {"model-a", "model-b"}},
+      {{a, dir.File("p.VPT"), out}, {"model-a", "model-b"}},  // a Mox input in capitals
+      {arranged, {"run1", "run2", "run10"}},
+      {runs, {"run10", "run2", "run1"}},
+  };
+  for (const auto& [args, children] : cases) {
+    auto run = RunMoxMerge(logs, args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto merged = LoadTree(out);
+    EXPECT_EQ(merged->GetNode(1)->name, "Merge");
+    EXPECT_EQ(ChildNames(*merged, 1), children) << ::testing::PrintToString(args);
+    EXPECT_EQ(BytesOf(GeometryOf(*merged, 3)->arrays.at(0).data),
+              DistinctBytes(children[0] == "run10" ? 10.0f : 1.0f));
+  }
+  // Options after the output path count: merged as instances into the base's own root.
+  ASSERT_EQ(RunMoxMerge(logs, {a, b, out, "--merge-as-instances"}).status, 0);
+  auto instances = LoadTree(out);
+  EXPECT_EQ(instances->GetNode(1)->name, "model-a");
+  EXPECT_EQ(ArrayNames(GeometryOf(*instances, 2)), (Names{"stress" + kSep, "stress" + kSep}));
+  EXPECT_EQ(BytesOf(GeometryOf(*instances, 2)->arrays[1].data), DistinctBytes(2.0f));
+
+  // The output may replace one of the inputs, whose values are read before it is replaced.
+  ASSERT_EQ(RunMoxMerge(logs, {a, b, a}).status, 0);
+  auto merged = LoadTree(a);
+  EXPECT_EQ(ChildNames(*merged, 1), (Names{"model-a", "model-b"}));
+  EXPECT_EQ(BytesOf(GeometryOf(*merged, 3)->arrays[0].data), DistinctBytes(1.0f));
+  EXPECT_EQ(BytesOf(GeometryOf(*merged, 5)->arrays[0].data), DistinctBytes(2.0f));
+  std::filesystem::remove(out);
+  EXPECT_EQ(DirectoryEntries(dir.Path()),
+            (Names{"a.mox", "b.mox", "p.VPT", "run1.mox", "run10.mox", "run2.mox"}));
+}
+
+// Every entry of input stands in out under its identifier plus offset, its links shifted
+// alike, with its name, type and arrays: names, kinds, components, links (into its own
+// input) and values bit for bit; the input's root hangs under "Merge".
+void ExpectShiftedCopy(const KivMox::Tree& input, const KivMox::Tree& out, std::uint32_t offset) {
+  auto shift = [&](std::uint32_t id) { return id == 0 ? 0 : id + offset; };
+  for (const auto& [id, entry] : input.Entries()) {
+    SCOPED_TRACE("input node " + std::to_string(id) + " at " + std::to_string(offset));
+    const auto& copy = out.GetReqNode(id + offset);
+    EXPECT_EQ(copy.parentId, entry.parentId == 0 ? 1u : shift(entry.parentId));
+    if (entry.parentId != 0) {
+      EXPECT_EQ(std::pair(copy.prevSiblingId, copy.nextSiblingId),
+                std::pair(shift(entry.prevSiblingId), shift(entry.nextSiblingId)));
+    }
+    EXPECT_EQ(std::pair(copy.firstChildId, copy.lastChildId),
+              std::pair(shift(entry.firstChildId), shift(entry.lastChildId)));
+    ASSERT_NE(copy.data, nullptr);
+    EXPECT_EQ(copy.data->name, entry.data->name);
+    EXPECT_EQ(copy.data->GetTypeName(), entry.data->GetTypeName());
+    const auto* from = KivMox::NodeAs<KivMox::Geometry>(entry.data);
+    const auto* to = KivMox::NodeAs<KivMox::Geometry>(copy.data);
+    if (!from || !to) continue;
+    ASSERT_EQ(ArrayNames(to), ArrayNames(from));
+    for (std::size_t i = 0; i < from->arrays.size(); ++i) {
+      const auto &f = from->arrays[i], &t = to->arrays[i];
+      EXPECT_EQ(std::tuple(t.kind, t.data.componentCount, t.linked, t.linkNode, t.linkIndex),
+                std::tuple(f.kind, f.data.componentCount, f.linked,
+                           f.linked ? shift(f.linkNode) : f.linkNode, f.linkIndex));
+      EXPECT_EQ(BytesOf(t.data), BytesOf(f.data)) << f.name;
+    }
+  }
+}
+
+TEST(MoxMergeRun, PlainMergeOfTreesValuesLinksHistoryAndViewPoints) {
+  TempDir dir, logs;
+  // a.mox: 1 group { 2 shape { 3 geometry: elements, stress, disp }, 4 geometry: stressB,
+  // stressA linked to 3's stress, 5 node sets }, with an older history record.
+  Model a("model-a", "Builder", "1.0");
+  KivMox::GlobalInfoRecord older;
+  older.applicationName = "Older";
+  older.saveTime = "Mon Jan 01 00:00:00 2001 UTC";
+  a.tree.globalInfo.push_back(older);
+  const std::uint32_t shell = a.AddShape(1, "shell", 0.125f);
+  const std::vector<std::int32_t> elements = {0, 1, 2, 2, 3, 0, 7, -1, 65536};
+  const std::uint32_t partA =
+      a.AddGeometry(shell, "partA",
+                    {IntArray("elements", elements, 3), FloatArray("stress", Distinct(1)),
+                     FloatArray("disp", Distinct(2), 3)});
+  a.AddGeometry(1, "partB", {FloatArray("stressB", Distinct(3)), LinkedArray("stressA", partA, 1)});
+  a.AddNodeSets(1, "sets", {{"left", {{1, 2}, {3, 4}}}, {"right", {{5, 0xFFFFFFFFu}}}});
+  a.SetViews("a-now", {"A1", "A2"}, 100);
+  a.Save(dir.File("a.mox"));
+  // b.mox: 1 group { 2 geometry: temp, flux; 3 geometry: fluxC linked to 2's flux }.
+  Model b("model-b", "Other", "3.0");
+  const std::uint32_t partC =
+      b.AddGeometry(1, "partC", {FloatArray("temp", Distinct(4)), FloatArray("flux", Distinct(5))});
+  b.AddGeometry(1, "partD", {LinkedArray("fluxC", partC, 1)});
+  b.SetViews("b-now", {"B1"}, 200);
+  b.Save(dir.File("b.mox"));
+
+  const auto merge = [&](const Names& inputs) {
+    Names args;
+    for (const auto& input : inputs) args.push_back(dir.File(input));
+    args.push_back(dir.File("out.mox"));
+    const auto run = RunMoxMerge(logs, args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out + ErrorsOf(run), "");
+    return LoadTree(dir.File("out.mox"));
+  };
+  // Two copies of one file stand side by side, each linking into itself.
+  const auto out = merge({"a.mox", "a.mox", "b.mox"});
+  const auto inA = LoadTree(dir.File("a.mox")), inB = LoadTree(dir.File("b.mox"));
+  ASSERT_EQ(out->Size(), 1u + 5 + 5 + 3);
+  const auto* root = KivMox::NodeAs<KivMox::Group>(out->GetNode(1));
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->name + std::to_string(root->mergeRoot), "Merge1");
+  EXPECT_EQ(out->GetReqNode(1).parentId, 0u);
+  EXPECT_EQ(Children(*out, 1), (std::vector<std::uint32_t>{2, 7, 12}));
+  EXPECT_EQ(out->GetReqNode(2).prevSiblingId + out->GetReqNode(12).nextSiblingId, 0u);
+  EXPECT_EQ(out->GetReqNode(12).prevSiblingId, 7u);
+  ExpectShiftedCopy(*inA, *out, 1);
+  ExpectShiftedCopy(*inA, *out, 6);
+  ExpectShiftedCopy(*inB, *out, 11);
+  EXPECT_EQ(GeometryOf(*out, 10)->arrays.at(1).linkNode, 9u);
+  const auto* modelA = KivMox::NodeAs<KivMox::Group>(out->GetNode(2));
+  EXPECT_EQ(modelA->translation, (std::array<float, 3>{1.5f, -2.0f, 0.25f}));
+  EXPECT_EQ(modelA->mergeRoot, 0);
+  EXPECT_TRUE(modelA->attributes.at("Owner") == KivMox::Attribute::MakeText("model-a"));
+  const auto* shape = KivMox::NodeAs<KivMox::Shape>(out->GetNode(3));
+  EXPECT_EQ(shape->material.colorA, (std::array<float, 4>{0.125f, 0.5f, 0.25f, 1.0f}));
+  EXPECT_EQ(shape->material.valueE, -0.125f);
+  const auto* sets = KivMox::NodeAs<KivMox::NodeSets>(out->GetNode(6));
+  ASSERT_EQ(sets->sets.size(), 2u);
+  EXPECT_EQ(sets->sets[1].name, "right");
+  EXPECT_EQ(sets->sets[1].members,
+            (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{5, 0xFFFFFFFFu}}));
+  EXPECT_EQ(sets->sets[0].members,
+            (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1, 2}, {3, 4}}));
+
+  // History: the first input's, then one record of the merge; view points: the first's.
+  ASSERT_EQ(out->globalInfo.size(), 3u);
+  EXPECT_EQ(std::vector(out->globalInfo.begin(), out->globalInfo.begin() + 2), inA->globalInfo);
+  EXPECT_EQ(out->globalInfo[1].applicationName, "Builder");
+  const auto& record = out->globalInfo[2];
+  EXPECT_EQ(record.applicationName + "|" + record.applicationVersion + "|" + record.formatVersion,
+            "MoxMerge|2017 R1|1.3");
+  EXPECT_FALSE(record.saveTime.empty());
+  EXPECT_EQ(record.computerName + record.userName + record.callerText, "");
+  EXPECT_EQ(out->fileVersion, "1.3");
+  EXPECT_TRUE(out->views.present);
+  EXPECT_EQ(out->views.groups, inA->views.groups);
+  EXPECT_EQ(out->views.current, inA->views.current);
+  const auto reversed = merge({"b.mox", "a.mox"});
+  EXPECT_EQ(GroupNames(reversed->views), (Names{"B1"}));
+  EXPECT_EQ(reversed->views.current.name, "b-now");
+  EXPECT_EQ(ChildNames(*reversed, 1), (Names{"model-b", "model-a"}));
+}
+
+}  // namespace

@@ -27,36 +27,29 @@ inline std::string Tagged(const std::string& name, const std::string& tag) {
   return name + kSep + tag;
 }
 
-template <class T>
-Bytes BytesOfValues(const std::vector<T>& values) {
-  Bytes bytes(values.size() * sizeof(T));
-  if (!values.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
-  return bytes;
-}
 inline Bytes BytesOf(const KivMox::NumericArray& data) {
   return data.HasBytes() ? Bytes(data.Bytes(), data.Bytes() + data.byteSize) : Bytes{};
 }
 
 // Floats that differ from seed to seed and include values that only a bitwise copy
-// keeps: negative zero, a subnormal, a huge value and a quiet NaN with a payload.
-inline std::vector<float> Distinct(float seed) {
+// keeps: negative zero, a subnormal, a huge value and a quiet NaN with a payload; then
+// seed + i up to count values.
+inline std::vector<float> Distinct(float seed, std::size_t count = 7) {
   std::vector<float> values = {-0.0f, 1.0e-40f, 3.0e38f, seed, seed + 0.125f, seed * 3.0f};
   const std::uint32_t nan = 0x7FC01234u + std::uint32_t(seed * 16.0f);
   std::memcpy(&values.emplace_back(), &nan, 4);
+  while (values.size() < count) values.push_back(seed + float(values.size()));
   return values;
 }
-inline Bytes DistinctBytes(float seed) {
-  return BytesOfValues(Distinct(seed));
+inline Bytes DistinctBytes(float seed, std::size_t count = 7) {
+  const auto values = Distinct(seed, count);
+  Bytes bytes(values.size() * 4);
+  std::memcpy(bytes.data(), values.data(), bytes.size());
+  return bytes;
 }
 
 inline KivMox::Geometry* GeometryOf(const KivMox::Tree& tree, std::uint32_t id) {
   return KivMox::NodeAs<KivMox::Geometry>(tree.GetNode(id));
-}
-inline Names ArrayNames(const KivMox::Geometry* geometry) {
-  Names names;
-  for (const auto& array : geometry ? geometry->arrays : decltype(geometry->arrays){})
-    names.push_back(array.name);
-  return names;
 }
 inline Names ChildNames(const KivMox::Tree& tree, std::uint32_t id) {
   Names names;
@@ -68,11 +61,32 @@ inline Names GroupNames(const KivMox::ViewPoints& views) {
   for (const auto& group : views.groups) names.push_back(group.name);
   return names;
 }
-inline Names Lines(const std::string& text) {
-  Names lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+// The arrays of every geometry, a line each: "<id>: <name>@<seed> ..." where the values
+// are Distinct(seed) bit for bit ("@?" otherwise, "@-" when there are none) and
+// "<name>-><node>:<index>" for a linked array; the tag separator shows as '|'.
+inline std::string Arrays(const KivMox::Tree& tree) {
+  std::ostringstream out;
+  for (const auto& [id, entry] : tree.Entries()) {
+    const auto* geometry = KivMox::NodeAs<KivMox::Geometry>(entry.data);
+    if (!geometry) continue;
+    out << id << ":";
+    for (const auto& a : geometry->arrays) {
+      std::string name = a.name;
+      std::replace(name.begin(), name.end(), kSep[0], '|');
+      out << " " << name;
+      const auto v = FloatsOf(a.data);
+      if (a.linked)
+        out << "->" << a.linkNode << ":" << a.linkIndex;
+      else if (v.empty())
+        out << "@-";
+      else if (v.size() >= 7 && BytesOf(a.data) == DistinctBytes(v[3], v.size()))
+        out << "@" << v[3];
+      else
+        out << "@?";
+    }
+    out << "\n";
+  }
+  return out.str();
 }
 inline bool Has(const std::string& text, const std::string& what) {
   return text.find(what) != std::string::npos;
@@ -99,8 +113,8 @@ inline Outcome RunMoxMerge(const TempDir& logDir, const Names& args, Names env =
 
 // Standard error less the line that tells where the trace log goes.
 inline std::string ErrorsOf(const Outcome& run) {
-  std::string kept;
-  for (const auto& line : Lines(run.err))
+  std::string kept, line;
+  for (std::istringstream in(run.err); std::getline(in, line);)
     if (line.rfind("Writing log to \"", 0) != 0) kept += line + "\n";
   return kept;
 }
@@ -130,13 +144,15 @@ class RawMox {
     }
   }
   KivRkf::Index& Ix() { return file_.GetIndex(); }
+  template <class... T>
+  void Put(const char* section, const T&... values) {
+    (Ix().Put(section, values), ...);
+  }
   // A tree record header whose light position is given.
   void Header(std::uint32_t id, std::uint32_t parent, std::uint32_t next, const std::string& type,
               const std::string& version, std::uint32_t light) {
-    for (std::uint32_t v : {id, parent, 0u, next, 0u, 0u}) Ix().Put(KivMox::kMoxTree, v);
-    for (const std::string& s : {"node " + std::to_string(id), type, version})
-      Ix().Put(KivMox::kMoxTree, s);
-    Ix().Put(KivMox::kMoxTree, light);
+    for (std::uint32_t v : {id, parent, 0u, next, 0u, 0u}) Put(KivMox::kMoxTree, v);
+    Put(KivMox::kMoxTree, "node " + std::to_string(id), type, version, light);
   }
   std::uint32_t LightSize() { return static_cast<std::uint32_t>(Ix().GetSize(KivMox::kLightData)); }
   void Finish() {

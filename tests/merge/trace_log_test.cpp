@@ -17,7 +17,8 @@ using namespace AppTest;
 Names MessagesOf(const std::string& path) {
   const auto bytes = ReadFileBytes(path);
   Names messages;
-  for (const auto& line : Lines(std::string(bytes.begin(), bytes.end()))) {
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
+  for (std::string line; std::getline(in, line);) {
     const auto colon = line.find(" : "), at = line.find(" @ ");
     const std::string file = line.substr(0, colon), number = line.substr(colon + 3, at - colon - 3);
     EXPECT_TRUE(colon != 0 && at != std::string::npos && at > colon + 3 &&

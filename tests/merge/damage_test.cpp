@@ -1,11 +1,9 @@
-// Merges of damaged files: valid Mox files (compressed and stored) truncated and with
-// bytes changed at many offsets (the header, the primary index records, a stride over
-// every block), merged with a valid file as first input (full load) and as second input
-// (nodes only). Whatever the damage: status 0 or 2; a failed merge prints an error text
-// and leaves no output; a successful one leaves an output that loads. Damage the reader
-// can detect (a wrong magic, a changed byte in the zlib stream of a section the merge
-// reads, a cut inside such a section or the block table) must fail. Then crafted files
-// whose records claim shared bytes, far reads, huge counts or impossible inflation.
+// Merges of damaged files: valid files (compressed and stored) cut and with bytes changed
+// in the header, the primary index records and over every block, merged with a valid
+// file as first input (full load) and as second (nodes only): status 0 with an output that
+// loads, or 2 with an error text and no output; damage the reader can detect must fail.
+// Then crafted files whose records claim shared bytes, far reads, huge counts or
+// impossible inflation.
 #include <set>
 
 #include <gtest/gtest.h>
@@ -63,63 +61,47 @@ bool ReadBy(const std::string& name, bool nodesOnly) {
 
 std::vector<Damage> DamagesOf(const Bytes& valid, const MoxInfo::BlockTable& table) {
   std::vector<Damage> damages;
-  std::set<std::uint64_t> changed, cut;
-  const auto change = [&](std::uint64_t offset, const std::string& where) {
-    if (offset >= valid.size() || !changed.insert(offset).second) return;
-    Damage d{"byte " + std::to_string(offset) + " changed (" + where + ")", valid, {}};
-    d.bytes[offset] ^= 0xFF;
-    // A wrong magic, or a byte in the zlib stream of a compressed block (past its length).
+  std::set<std::pair<bool, std::uint64_t>> done;
+  // A changed byte must fail in the magic or in the zlib stream (past the length) of a
+  // compressed block that is read; a cut, inside the header, the primary index or a block
+  // that is read.
+  const auto add = [&](bool cut, std::uint64_t at) {
+    if (at >= valid.size() || !done.insert({cut, at}).second) return;
+    Damage d{(cut ? "cut at " : "changed byte ") + std::to_string(at), valid, {}};
+    cut ? d.bytes.resize(at) : void(d.bytes[at] ^= 0xFF);
     for (bool nodes : {false, true}) {
-      d.mustFail[nodes] = offset < 8;
+      d.mustFail[nodes] = at < (cut ? table.primaryOffset + table.primaryLength : 8);
       for (const auto& row : table.rows)
-        if (offset >= row.offset + 4 && offset < row.offset + row.storedSize &&
-            (row.flags & KivRkf::kFlagZlib) && ReadBy(row.name, nodes))
-          d.mustFail[nodes] = true;
+        d.mustFail[nodes] |=
+            ReadBy(row.name, nodes) && at < row.offset + row.storedSize &&
+            (cut ? row.storedSize != 0 : at >= row.offset + 4 && (row.flags & KivRkf::kFlagZlib));
     }
     damages.push_back(std::move(d));
   };
-  const auto cutAt = [&](std::uint64_t at) {
-    if (at >= valid.size() || !cut.insert(at).second) return;
-    Damage d{"cut at " + std::to_string(at), Bytes(valid.begin(), valid.begin() + at), {}};
-    // Inside the header or the primary index, or inside a block that is read.
-    for (bool nodes : {false, true}) {
-      d.mustFail[nodes] = at < table.primaryOffset + table.primaryLength;
-      for (const auto& row : table.rows)
-        if (row.storedSize != 0 && row.offset + row.storedSize > at && ReadBy(row.name, nodes))
-          d.mustFail[nodes] = true;
-    }
-    damages.push_back(std::move(d));
-  };
-  // Every byte of the header (magic, version, primary index length) and the count.
-  for (std::uint64_t o = 0; o < 20; ++o) change(o, "header");
-  // The fields of the records of the blocks in use: serial, name length, a name byte,
-  // the four bytes of the stored size, the flags.
+  // Every byte of the header (magic, version, primary index length) and the count; the
+  // fields of the records of the blocks in use: serial, name length, a name byte, the
+  // four bytes of the stored size, the flags.
+  for (std::uint64_t o = 0; o < 20; ++o) add(false, o);
   for (const auto& row : table.rows)
     if (row.number < 20 && !KivRkf::IsSpecialName(row.name, KivRkf::kEmptyBlockName))
       for (std::uint64_t field : {0, 1, 5, 133, 135, 137})
-        change(20 + 139 * row.number + field, "record of block " + std::to_string(row.number));
+        add(false, 20 + 139 * row.number + field);
   // Each block: its first bytes (the length field and zlib header of a compressed block),
   // five more spread over the rest, and its last byte.
   for (const auto& row : table.rows) {
-    if (row.storedSize == 0) continue;
-    const std::string what = "block " + std::to_string(row.number);
-    const std::uint64_t head = (row.flags & KivRkf::kFlagZlib) ? 6 : 2;
-    for (std::uint64_t k = 0; k < std::min<std::uint64_t>(head, row.storedSize); ++k)
-      change(row.offset + k, what);
-    const std::uint64_t stride = std::max<std::uint64_t>(1, row.storedSize / 6);
-    for (std::uint64_t k = head + stride / 2; k < row.storedSize; k += stride)
-      change(row.offset + k, what);
-    change(row.offset + row.storedSize - 1, what);
+    const std::uint64_t head = (row.flags & KivRkf::kFlagZlib) ? 6 : 2, size = row.storedSize,
+                        stride = std::max<std::uint64_t>(1, size / 6);
+    for (std::uint64_t k = 0; k < std::min(head, size); ++k) add(false, row.offset + k);
+    for (std::uint64_t k = head + stride / 2; k < size; k += stride) add(false, row.offset + k);
+    if (size != 0) add(false, row.offset + size - 1);
   }
   // Cuts in the header, in and after the primary index, and at the start, one byte in,
   // the middle and the last byte of every block.
-  for (std::uint64_t t : {0, 4, 8, 11, 12, 15, 16, 20, 159}) cutAt(t);
-  cutAt(table.primaryOffset + table.primaryLength - 1);
+  for (std::uint64_t t : {0, 4, 8, 11, 12, 15, 16, 20, 159}) add(true, t);
+  add(true, table.primaryOffset + table.primaryLength - 1);
   for (const auto& row : table.rows)
-    if (row.storedSize != 0)
-      for (std::uint64_t t : {row.offset, row.offset + 1, row.offset + row.storedSize / 2,
-                              row.offset + row.storedSize - 1})
-        cutAt(t);
+    for (std::uint64_t t : {0u, 1u, row.storedSize / 2, row.storedSize - 1})
+      if (row.storedSize != 0) add(true, row.offset + t);
   return damages;
 }
 
@@ -145,33 +127,24 @@ class DamageTest : public ::testing::Test {
     SmallBlocks small;
     const std::string path = files_->File(name), damaged = work.File("damaged.mox"),
                       other = files_->File("other.mox"), output = out.File("merged.mox");
-    const std::vector<Damage> damages =
-        DamagesOf(ReadFileBytes(path), MoxInfo::ReadBlockTable(path));
-    EXPECT_GT(damages.size(), 60u);
-    EXPECT_LT(damages.size(), 300u);
+    const auto damages = DamagesOf(ReadFileBytes(path), MoxInfo::ReadBlockTable(path));
+    EXPECT_TRUE(damages.size() > 60u && damages.size() < 300u) << damages.size();
     std::size_t failed = 0;
     for (std::size_t i = 0; i < damages.size(); ++i) {
-      const Damage& d = damages[i];
       const bool second = i % 2;
-      WriteFileBytes(damaged, d.bytes);
+      WriteFileBytes(damaged, damages[i].bytes);
       const Names inputs = second ? Names{other, damaged} : Names{damaged, other};
       const auto [status, err] = InProcess([&] { return MoxMerge::MergeFiles(inputs, output); });
-      SCOPED_TRACE(name + ", " + d.what + (second ? ", second input\n" : ", first input\n") + err);
+      SCOPED_TRACE(name + ", " + damages[i].what + (second ? ", second\n" : ", first\n") + err);
+      EXPECT_EQ(status, damages[i].mustFail[second] ? 2 : status);
       EXPECT_TRUE(status == 0 || status == 2) << status;
-      if (d.mustFail[second]) {
-        EXPECT_EQ(status, 2);
-      }
-      if (status == 2) {
-        ++failed;
-        EXPECT_TRUE(Has(err, "Exception \""));
-        EXPECT_EQ(DirectoryEntries(out.Path()), Names{});
-      } else if (status == 0) {
-        EXPECT_EQ(DirectoryEntries(out.Path()), Names{"merged.mox"});
+      failed += status == 2;
+      EXPECT_EQ(Has(err, "Exception \""), status == 2);
+      EXPECT_EQ(DirectoryEntries(out.Path()), status == 2 ? Names{} : Names{"merged.mox"});
+      if (status == 0) {
         std::unique_ptr<KivMox::Tree> merged;
         EXPECT_NO_THROW(merged = LoadTree(output));
-        if (merged) {
-          EXPECT_EQ(merged->GetNode(1)->name, "Merge");
-        }
+        EXPECT_EQ(merged ? merged->GetNode(1)->name : "", "Merge");
         std::filesystem::remove(output);
       }
     }
@@ -193,138 +166,116 @@ TEST_F(DamageTest, UncompressedFileDamagedAnywhere) {
   MergeAll("plain.mox");
 }
 
+using u8 = std::uint8_t;
+using u32 = std::uint32_t;
+
 // A "0.6" geometry record of one float array of byteSize bytes at heavy position.
-void PutGeometry06(KivRkf::Index& ix, std::uint32_t byteSize, std::uint32_t position) {
-  ix.Put(KivMox::kLightData, std::uint32_t{1});
-  ix.Put(KivMox::kLightData, std::string("values"));
-  ix.Put(KivMox::kLightData, std::uint32_t{1});
-  ix.Put(KivMox::kLightData, std::uint8_t{0});
-  ix.Put(KivMox::kLightData, byteSize);
-  for (std::uint8_t b : {1, 0, 0}) ix.Put(KivMox::kLightData, b);
-  for (std::uint32_t v : {0u, 0u}) ix.Put(KivMox::kLightData, v);
-  ix.Put(KivMox::kLightData, std::uint8_t{0});
-  ix.Put(KivMox::kLightData, position);
-  ix.Put(KivMox::kLightData, std::uint8_t{0});
-  for (int i = 0; i < 6; ++i) ix.Put(KivMox::kAttributes, std::uint32_t{0});
+void Geometry06(RawMox& raw, u32 byteSize, u32 position) {
+  raw.Put(KivMox::kLightData, u32{1}, std::string("values"), u32{1}, u8{0}, byteSize, u8{1}, u8{0},
+          u8{0}, u32{0}, u32{0}, u8{0}, position, u8{0});
+  for (int i = 0; i < 6; ++i) raw.Put(KivMox::kAttributes, u32{0});
 }
-
 // A "0.3" record of an array "a" of the given bytes at a heavy position.
-void PutArray03(KivRkf::Index& ix, std::uint32_t bytes, std::uint32_t position) {
-  ix.Put(KivMox::kLightData, std::string("a"));
-  for (std::uint32_t v : {0u, bytes}) ix.Put(KivMox::kLightData, v);  // kind, bytes
-  for (std::uint8_t b : {1, 0, 0}) ix.Put(KivMox::kLightData, b);
-  for (std::uint32_t v : {0u, 0u}) ix.Put(KivMox::kLightData, v);
-  for (std::uint8_t b : {0, 0}) ix.Put(KivMox::kLightData, b);  // tagC, vibration
-  ix.Put(KivMox::kLightData, position);
+void Array03(RawMox& raw, u32 bytes, u32 position) {
+  raw.Put(KivMox::kLightData, std::string("a"), u32{0}, bytes, u8{1}, u8{0}, u8{0}, u32{0}, u32{0},
+          u8{0}, u8{0}, position);
 }
 
-class CraftedFileTest : public ::testing::Test {
- protected:
-  void SetUp() override { Model("other").Save(dir.File("other.mox")); }
-  // Merges the file with a valid one, in both places; both merges must fail with a
-  // description containing expected and leave no output.
-  void ExpectRefused(const std::string& path, const std::string& expected) {
-    for (bool first : {true, false}) {
-      const Names inputs =
-          first ? Names{path, dir.File("other.mox")} : Names{dir.File("other.mox"), path};
-      const auto [status, err] =
-          InProcess([&] { return MoxMerge::MergeFiles(inputs, out.File("merged.mox")); });
-      EXPECT_EQ(status, 2) << (first ? "first" : "second") << "\n" << err;
-      EXPECT_TRUE(Has(err, expected)) << err;
-      EXPECT_EQ(DirectoryEntries(out.Path()), Names{});
-    }
+// Merges the file with a valid one, in both places; both merges must fail with a
+// description containing expected and leave no output.
+void ExpectRefused(const std::string& path, const std::string& expected) {
+  TempDir dir;
+  Model("other").Save(dir.File("other.mox"));
+  for (const Names& inputs : {Names{path, dir.File("other.mox")}, {dir.File("other.mox"), path}}) {
+    const auto [status, err] =
+        InProcess([&] { return MoxMerge::MergeFiles(inputs, dir.File("merged.mox")); });
+    EXPECT_EQ(status, 2) << err;
+    EXPECT_TRUE(Has(err, expected)) << err;
+    EXPECT_EQ(DirectoryEntries(dir.Path()), Names{"other.mox"});
   }
-  TempDir dir, out;
-};
+}
 
-TEST_F(CraftedFileTest, RecordsThatShareBytesAreRefused) {
+TEST(CraftedFileTest, RecordsThatShareBytesAreRefused) {
+  TempDir dir;
   // Many geometry nodes whose arrays all name the same 64 KiB run: read as they say, a
   // file of a few hundred KiB would stand for hundreds of MiB of values.
-  const std::string path = dir.File("shared-run.mox");
+  const Bytes run(65536, 0x3F);
   {
-    RawMox raw(path, true);
-    const Bytes run(65536, 0x3F);
-    raw.Ix().Put(KivMox::kHeavyData, run.data(), static_cast<std::uint32_t>(run.size()));
-    raw.Ix().Put(KivMox::kMoxTree, std::int32_t{201});
+    RawMox raw(dir.File("shared-run.mox"), true);
+    raw.Ix().Put(KivMox::kHeavyData, run.data(), 65536);
+    raw.Put(KivMox::kMoxTree, std::int32_t{201});
     raw.Header(1, 0, 0, "", "", 0);
-    for (std::uint32_t k = 0; k < 200; ++k) {
+    for (u32 k = 0; k < 200; ++k) {
       raw.Header(k + 2, 1, k + 1 < 200 ? k + 3 : 0, "Geometry", "0.6", raw.LightSize());
-      PutGeometry06(raw.Ix(), 65536, 0);
+      Geometry06(raw, 65536, 0);
     }
     raw.Finish();
   }
-  ExpectRefused(path, "Two records share bytes of \"Heavy Data\"");
+  ExpectRefused(dir.File("shared-run.mox"), "Two records share bytes of \"Heavy Data\"");
   // Runs that only touch each other are fine.
-  const std::string adjacent = dir.File("adjacent.mox");
   {
-    RawMox raw(adjacent, true);
-    const Bytes run(64, 0x3F);
+    RawMox raw(dir.File("adjacent.mox"), true);
     raw.Ix().Put(KivMox::kHeavyData, run.data(), 64);
-    raw.Ix().Put(KivMox::kMoxTree, std::int32_t{3});
+    raw.Put(KivMox::kMoxTree, std::int32_t{3});
     raw.Header(1, 0, 0, "", "", 0);
-    raw.Header(2, 1, 3, "Geometry", "0.6", raw.LightSize());
-    PutGeometry06(raw.Ix(), 32, 0);
-    raw.Header(3, 1, 0, "Geometry", "0.6", raw.LightSize());
-    PutGeometry06(raw.Ix(), 32, 32);
+    for (u32 k : {0u, 1u}) {
+      raw.Header(2 + k, 1, k ? 0 : 3, "Geometry", "0.6", raw.LightSize());
+      Geometry06(raw, 32, 32 * k);
+    }
     raw.Finish();
   }
-  EXPECT_EQ(LoadTree(adjacent)->Size(), 3u);
+  EXPECT_EQ(LoadTree(dir.File("adjacent.mox"))->Size(), 3u);
 
   // Every header names the light record of the first geometry, whose array list is long.
-  const std::string light = dir.File("shared-light.mox");
   {
-    RawMox raw(light, true);
-    raw.Ix().Put(KivMox::kMoxTree, std::int32_t{4});
+    RawMox raw(dir.File("shared-light.mox"), true);
+    raw.Put(KivMox::kMoxTree, std::int32_t{4});
     raw.Header(1, 0, 0, "", "", 0);
-    const std::uint32_t at = raw.LightSize() + 1;  // a zero position would mean "read on"
-    raw.Ix().Put(KivMox::kLightData, std::uint8_t{0});
-    raw.Header(2, 1, 3, "Geometry", "0.3", at);
-    raw.Ix().Put(KivMox::kLightData, std::uint32_t{1000});
-    for (int i = 0; i < 1000; ++i) PutArray03(raw.Ix(), 0, 0);
-    raw.Header(3, 1, 4, "Geometry", "0.3", at);
-    raw.Header(4, 1, 0, "Geometry", "0.3", at);
-    raw.Finish();
-  }
-  ExpectRefused(light, "Two records share bytes of \"Light Data\"");
-
-  // Two node sets naming one heavy record.
-  const std::string sets = dir.File("shared-sets.mox");
-  {
-    RawMox raw(sets, true);
-    auto& ix = raw.Ix();
-    ix.Put(KivMox::kHeavyData, std::vector<std::uint32_t>{0, 3});
-    ix.Put(KivMox::kHeavyData, std::string("top"));
-    for (auto v : {std::vector<std::uint32_t>{0, 2}, {6, 6}, {0, 1}}) ix.Put(KivMox::kHeavyData, v);
-    const auto size = static_cast<std::uint32_t>(ix.GetSize(KivMox::kHeavyData));
-    ix.Put(KivMox::kMoxTree, std::int32_t{3});
-    raw.Header(1, 0, 0, "", "", 0);
-    for (std::uint32_t id : {2u, 3u}) {
-      raw.Header(id, 1, id == 2 ? 3 : 0, "NodeSets", "0.1", 0);
-      for (std::uint32_t v : {16u, 1u}) ix.Put(KivMox::kLightData, v);
-      ix.Put(KivMox::kLightData, std::uint64_t{0});
-      ix.Put(KivMox::kLightData, size);
+    const u32 at = raw.LightSize() + 1;  // a zero position would mean "read on"
+    raw.Put(KivMox::kLightData, u8{0});
+    for (u32 id : {2u, 3u, 4u}) {
+      raw.Header(id, 1, id < 4 ? id + 1 : 0, "Geometry", "0.3", at);
+      if (id > 2) continue;
+      raw.Put(KivMox::kLightData, u32{1000});
+      for (int i = 0; i < 1000; ++i) Array03(raw, 0, 0);
     }
     raw.Finish();
   }
-  ExpectRefused(sets, "Two records share bytes of \"Heavy Data\"");
+  ExpectRefused(dir.File("shared-light.mox"), "Two records share bytes of \"Light Data\"");
+
+  // Two node sets naming one heavy record.
+  {
+    RawMox raw(dir.File("shared-sets.mox"), true);
+    using V = std::vector<u32>;
+    raw.Put(KivMox::kHeavyData, V{0, 3}, std::string("top"), V{0, 2}, V{6, 6}, V{0, 1});
+    const auto size = static_cast<u32>(raw.Ix().GetSize(KivMox::kHeavyData));
+    raw.Put(KivMox::kMoxTree, std::int32_t{3});
+    raw.Header(1, 0, 0, "", "", 0);
+    for (u32 id : {2u, 3u}) {
+      raw.Header(id, 1, id == 2 ? 3 : 0, "NodeSets", "0.1", 0);
+      raw.Put(KivMox::kLightData, u32{16}, u32{1}, std::uint64_t{0}, size);
+    }
+    raw.Finish();
+  }
+  ExpectRefused(dir.File("shared-sets.mox"), "Two records share bytes of \"Heavy Data\"");
 }
 
-TEST_F(CraftedFileTest, ArraysThatSendTheReaderBackAndForthAreRefused) {
+TEST(CraftedFileTest, ArraysThatSendTheReaderBackAndForthAreRefused) {
   // Two compressed heavy blocks of 1 MiB each; two thousand 4-byte arrays of the older
   // layout (read at once, in record order) lie alternately in the one and the other, so
   // that each array would make the reader inflate a whole block again.
+  TempDir dir;
   const std::string path = dir.File("back-and-forth.mox");
   {
     EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "1048576");
     RawMox raw(path, true);
     const Bytes chunk(65536, 0);
     for (int k = 0; k < 32; ++k) raw.Ix().Put(KivMox::kHeavyData, chunk.data(), 65536);
-    raw.Ix().Put(KivMox::kMoxTree, std::int32_t{2});
+    raw.Put(KivMox::kMoxTree, std::int32_t{2});
     raw.Header(1, 0, 0, "", "", 0);
     raw.Header(2, 1, 0, "Geometry", "0.3", raw.LightSize());
-    raw.Ix().Put(KivMox::kLightData, std::uint32_t{2000});
-    for (std::uint32_t i = 0; i < 2000; ++i)
-      PutArray03(raw.Ix(), 4, (i % 2 ? 1048576u : 0u) + 4 * (i / 2));
+    raw.Put(KivMox::kLightData, u32{2000});
+    for (u32 i = 0; i < 2000; ++i) Array03(raw, 4, (i % 2 ? 1048576u : 0u) + 4 * (i / 2));
     for (const char* section : {KivMox::kHeavyData, KivMox::kLightData, KivMox::kMoxTree})
       raw.Ix().SetBlockFlags(section, KivRkf::kFlagZlib);
     raw.Finish();
@@ -334,55 +285,51 @@ TEST_F(CraftedFileTest, ArraysThatSendTheReaderBackAndForthAreRefused) {
                           [](const auto& row) { return row.name == KivMox::kHeavyData; }),
             2);
   ExpectRefused(path, "The records of the file send the reader back and forth between its blocks");
-}
 
-TEST_F(CraftedFileTest, ABlockClaimingMoreThanDeflateCanGiveIsRefused) {
   // A valid file whose compressed heavy block states an inflated length beyond what its
   // stream could ever give (1032 bytes per stored byte and a little more).
-  const std::string path = dir.File("bomb.mox");
+  const std::string bomb = dir.File("bomb.mox");
   Model model("model");
   model.AddGeometry(1, "mesh", {FloatArray("stress", Distinct(1.0f))});
-  model.Save(path);
-  Bytes bytes = ReadFileBytes(path);
-  for (const auto& row : MoxInfo::ReadBlockTable(path).rows) {
+  model.Save(bomb);
+  Bytes bytes = ReadFileBytes(bomb);
+  for (const auto& row : MoxInfo::ReadBlockTable(bomb).rows) {
     if (row.name != KivMox::kHeavyData) continue;
     ASSERT_TRUE(row.flags & KivRkf::kFlagZlib);
     const std::uint64_t claimed = 1032ull * (row.storedSize - 4) + 1025;
-    for (int k = 0; k < 4; ++k) bytes[row.offset + k] = std::uint8_t(claimed >> (8 * k));
+    for (int k = 0; k < 4; ++k) bytes[row.offset + k] = u8(claimed >> (8 * k));
   }
-  WriteFileBytes(path, bytes);
-  ExpectRefused(path, "Unable to decompress block");
+  WriteFileBytes(bomb, bytes);
+  ExpectRefused(bomb, "Unable to decompress block");
 }
 
-TEST_F(CraftedFileTest, ACountOfRecordsIsCheckedAgainstWhatTheRecordsNeed) {
+TEST(CraftedFileTest, ACountOfRecordsIsCheckedAgainstWhatTheRecordsNeed) {
   // The action collection of the view points claims four million entries, backed by
   // 16 MiB of zeros (16 KiB in the file): four bytes each would do for the count of a
   // string, but an entry needs more than a hundred, and takes about two hundred in memory.
+  TempDir dir, logs;
   const std::string path = dir.File("many-entries.mox");
   {
     RawMox raw(path, true);
-    raw.Ix().Put(KivMox::kMoxTree, std::int32_t{1});
+    raw.Put(KivMox::kMoxTree, std::int32_t{1});
     raw.Header(1, 0, 0, "", "", 0);
-    raw.Ix().Put(KivMox::kViewPoints, KivMox::ViewPointEntry{});
-    raw.Ix().Put(KivMox::kViewPoints, std::uint32_t{0});  // no groups
-    const std::uint32_t zeros = 16u << 20;
-    raw.Ix().Put(KivMox::kViewPoints, std::uint32_t{4 + 7 + 4 + zeros});  // frame size
-    raw.Ix().Put(KivMox::kViewPoints, std::string("0.1"));
-    raw.Ix().Put(KivMox::kViewPoints, std::uint32_t{zeros / 4});  // entry count
+    const u32 zeros = 16u << 20;
+    // The current view point, no groups, the frame's size, version and entry count.
+    raw.Put(KivMox::kViewPoints, KivMox::ViewPointEntry{}, u32{0}, u32{4 + 7 + 4 + zeros},
+            std::string("0.1"), u32{zeros / 4});
     const Bytes chunk(65536, 0);
-    for (std::uint32_t k = 0; k < zeros / 65536; ++k)
-      raw.Ix().Put(KivMox::kViewPoints, chunk.data(), 65536);
+    for (u32 k = 0; k < zeros / 65536; ++k) raw.Ix().Put(KivMox::kViewPoints, chunk.data(), 65536);
     raw.Ix().SetBlockFlags(KivMox::kViewPoints, KivRkf::kFlagZlib);
     raw.Finish();
   }
   ASSERT_LT(ReadFileBytes(path).size(), 100000u);
-  TempDir logs;
-  const Outcome run = RunMoxMerge(logs, {path, dir.File("other.mox"), out.File("merged.mox")});
+  Model("other").Save(dir.File("other.mox"));
+  const Outcome run = RunMoxMerge(logs, {path, dir.File("other.mox"), dir.File("merged.mox")});
   // The actions cannot be read; as with any damaged action collection the view points
   // stay, without actions. The run stays small in memory.
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_LT(run.peakKiB, 400 * 1024);
-  auto merged = LoadTree(out.File("merged.mox"));
+  auto merged = LoadTree(dir.File("merged.mox"));
   EXPECT_TRUE(merged->HasViewPoints());
   EXPECT_TRUE(merged->views.actions.entries.empty());
 }

@@ -1,82 +1,80 @@
-// The command-line split: paths against options, the usage decision, the flags handed to
-// the instance merge, the view point split and the usage texts.
+// The command line: paths against options, the usage decision, the flags handed to the
+// instance merge, the view point split, and the natural ordering of inputs.
 #include "merge/command_line.hpp"
 
 #include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "merge/arrange_files.hpp"
 
 namespace {
 
 using Args = std::vector<std::string>;
 
-// The flags set: a(rrange) m(erge as instances) p(art names) s(uffix) r(ename) h(elp) v(ersion).
-std::string Flags(const MoxMerge::CommandLine& l) {
-  std::string f;
-  for (auto [on, c] : {std::pair{l.arrangeFiles, 'a'},
-                       {l.mergeAsInstances, 'm'},
-                       {l.matchPartNames, 'p'},
-                       {l.suffix, 's'},
-                       {l.autoRename, 'r'},
-                       {l.help, 'h'},
-                       {l.version, 'v'}})
-    if (on) f += c;
-  return f;
+// The words of text, split at spaces ("_" for an empty word).
+Args Words(const std::string& text) {
+  Args words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w == "_" ? "" : w);
+  return words;
+}
+std::string Join(const Args& words) {
+  std::string s;
+  for (const auto& w : words) s += (s.empty() ? "" : " ") + w;
+  return s;
 }
 
 TEST(CommandLineTest, PathsOptionsFlagsAndTheUsageDecision) {
-  const std::string m = "--merge-as-instances", s = "--suffix-file-instance",
-                    r = "--auto-rename-instances", p = "--match-part-names";
-  struct Case {
-    Args args;
-    bool usageError;
-    Args inputs;
-    std::string output, flags;
+  // Arguments -> "<usage error> <inputs> > <output> : <flags>", flags a(rrange) m(erge as
+  // instances) p(art names) s(uffix) r(ename) h(elp) v(ersion).
+  const std::pair<std::string, std::string> cases[] = {
+      {"a b o", "0 a b > o : "},
+      {"a o", "1 a > o : "},
+      {"", "1 >  : "},
+      {"o", "1 > o : "},
+      {"--merge-as-instances --x", "1 >  : m"},
+      {"--arrange-files a --x o", "1 a > o : a"},
+      {"- -x -", "0 - -x > - : "},
+      {"-- a -- o", "1 a > o : "},
+      {"z --a y --b x w", "0 z y x > w : "},
+      {"--Merge-As-Instances --arrange-files=1 --arrange --VERSION a b o", "0 a b > o : "},
+      {"--arrange-files --merge-as-instances --match-part-names --suffix-file-instance "
+       "--auto-rename-instances --help --version",
+       "1 >  : ampshv"},
+      {"--merge-as-instances --suffix-file-instance a b o", "0 a b > o : ms"},
+      {"--merge-as-instances --auto-rename-instances a b o", "0 a b > o : msr"},
+      {"--merge-as-instances --suffix-file-instance --auto-rename-instances a b o",
+       "0 a b > o : ms"},
+      {"--merge-as-instances --auto-rename-instances --suffix-file-instance a b o",
+       "0 a b > o : ms"},
+      {"--merge-as-instances --match-part-names a b o", "0 a b > o : mp"},
+      {"--merge-as-instances --match-part-names --auto-rename-instances a b o", "0 a b > o : mpsr"},
+      {"--merge-as-instances --match-part-names --suffix-file-instance a b o", "0 a b > o : mps"},
   };
-  const Case cases[] = {
-      {{"a", "b", "o"}, false, {"a", "b"}, "o", ""},
-      {{"a", "o"}, true, {"a"}, "o", ""},
-      {{}, true, {}, "", ""},
-      {{"o"}, true, {}, "o", ""},
-      {{m, "--x"}, true, {}, "", "m"},
-      {{"--arrange-files", "a", "--x", "o"}, true, {"a"}, "o", "a"},
-      {{"-", "-x", "-"}, false, {"-", "-x"}, "-", ""},
-      {{"--", "a", "--", "o"}, true, {"a"}, "o", ""},
-      {{"z", "--a", "y", "--b", "x", "w"}, false, {"z", "y", "x"}, "w", ""},
-      {{"--Merge-As-Instances", "--arrange-files=1", "--arrange", "--help ", "--VERSION", "a", "b",
-        "o"},
-       false,
-       {"a", "b"},
-       "o",
-       ""},
-      {{"--arrange-files", m, p, s, r, "--help", "--version"}, true, {}, "", "ampshv"},
-      {{m, s, "a", "b", "o"}, false, {"a", "b"}, "o", "ms"},
-      {{m, r, "a", "b", "o"}, false, {"a", "b"}, "o", "msr"},
-      {{m, s, r, "a", "b", "o"}, false, {"a", "b"}, "o", "ms"},
-      {{m, r, s, "a", "b", "o"}, false, {"a", "b"}, "o", "ms"},
-      {{m, p, "a", "b", "o"}, false, {"a", "b"}, "o", "mp"},
-      {{m, p, r, "a", "b", "o"}, false, {"a", "b"}, "o", "mpsr"},
-      {{m, p, s, "a", "b", "o"}, false, {"a", "b"}, "o", "mps"},
-      {{m, r, r, "a", "b", "o"}, false, {"a", "b"}, "o", "msr"},
-  };
-  for (const Case& c : cases) {
-    Args args = c.args;
-    args.insert(args.begin(), "moxmerge");
-    const MoxMerge::CommandLine line = MoxMerge::ParseCommandLine(args);
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    EXPECT_EQ(line.program, "moxmerge");
-    EXPECT_EQ(line.usageError, c.usageError);
-    EXPECT_EQ(line.inputs, c.inputs);
-    EXPECT_EQ(line.outputPath, c.output);
-    EXPECT_EQ(Flags(line), c.flags);
+  for (const auto& [args, expected] : cases) {
+    Args argv = Words(args);
+    argv.insert(argv.begin(), "moxmerge");
+    const MoxMerge::CommandLine l = MoxMerge::ParseCommandLine(argv);
+    std::string got = l.program + " " + std::to_string(l.usageError);
+    for (const auto& input : l.inputs) got += " " + input;
+    got += " > " + l.outputPath + " : ";
+    for (auto [on, c] : {std::pair{l.arrangeFiles, 'a'},
+                         {l.mergeAsInstances, 'm'},
+                         {l.matchPartNames, 'p'},
+                         {l.suffix, 's'},
+                         {l.autoRename, 'r'},
+                         {l.help, 'h'},
+                         {l.version, 'v'}})
+      if (on) got += c;
+    EXPECT_EQ(got, "moxmerge " + expected) << args;
   }
-  EXPECT_EQ(MoxMerge::ParseCommandLine(Args{}).program, "");
   EXPECT_TRUE(MoxMerge::ParseCommandLine(Args{}).usageError);
-  for (const char* option : {"--", "--a"}) EXPECT_TRUE(MoxMerge::IsOption(option)) << option;
-  for (const char* path : {"-", "-x", "", "a--"}) EXPECT_FALSE(MoxMerge::IsOption(path)) << path;
   const char* argv[] = {"/opt/bin/moxmerge", "--arrange-files", "a.mox", "b.mox", "o.mox", nullptr};
   const MoxMerge::CommandLine fromArgv = MoxMerge::ParseCommandLine(5, argv);
-  EXPECT_EQ(fromArgv.program + Flags(fromArgv) + fromArgv.outputPath, "/opt/bin/moxmergeao.mox");
-  EXPECT_EQ(fromArgv.inputs, (Args{"a.mox", "b.mox"}));
-  EXPECT_TRUE(MoxMerge::ParseCommandLine(0, argv + 5).usageError);
+  EXPECT_EQ(fromArgv.program + Join(fromArgv.inputs) + fromArgv.outputPath,
+            "/opt/bin/moxmergea.mox b.moxo.mox");
+  EXPECT_TRUE(fromArgv.arrangeFiles && MoxMerge::ParseCommandLine(0, argv + 5).usageError);
 }
 
 TEST(CommandLineTest, ViewPointInputsEndInLowerCaseVpt) {
@@ -84,26 +82,72 @@ TEST(CommandLineTest, ViewPointInputsEndInLowerCaseVpt) {
     EXPECT_TRUE(MoxMerge::IsViewPointPath(path)) << path;
   for (const char* path : {"vpt", "pt", "", "p.VPT", "p.Vpt", "p.vpt ", "p.vpt.mox", "p_vpt"})
     EXPECT_FALSE(MoxMerge::IsViewPointPath(path)) << path;
-  const MoxMerge::SplitInputs s =
-      MoxMerge::SeparateInputs({"b.vpt", "a.mox", "P.VPT", "c.txt", "a.vpt", "-", "vpt", "z.mox"});
-  EXPECT_EQ(s.moxInputs, (Args{"a.mox", "P.VPT", "c.txt", "-", "vpt", "z.mox"}));
-  EXPECT_EQ(s.viewPointInputs, (Args{"b.vpt", "a.vpt"}));
+  const auto s = MoxMerge::SeparateInputs(Words("b.vpt a.mox P.VPT c.txt a.vpt - vpt z.mox"));
+  EXPECT_EQ(Join(s.moxInputs) + " | " + Join(s.viewPointInputs),
+            "a.mox P.VPT c.txt - vpt z.mox | b.vpt a.vpt");
 }
 
-TEST(CommandLineTest, UsageAndHelpTexts) {
-  EXPECT_EQ(MoxMerge::UsageLine(""), "Usage:  <files_to_merge> <output_file>");
-  const std::string help = MoxMerge::HelpText("moxmerge");
-  EXPECT_EQ(help.rfind("Usage: moxmerge <files_to_merge> <output_file>\n", 0), 0u);
-  for (const char* item :
-       {"--arrange-files", "--merge-as-instances", "--match-part-names", "--suffix-file-instance",
-        "--auto-rename-instances", "--help", "--version", "0  success", "1  usage error",
-        "2  failure of the last operation", "4  no Mox input", "TESSARA_TEMP_PATH",
-        "KORVANE_MAX_MOX_BLOCK_SIZE"})
-    EXPECT_NE(help.find(item), std::string::npos) << item;
-  EXPECT_EQ(help.back(), '\n');
-  std::size_t start = 0;
-  for (std::size_t end; (end = help.find('\n', start)) != std::string::npos; start = end + 1)
-    EXPECT_LE(end - start, 100u) << help.substr(start, end - start);
+TEST(ArrangeFilesTest, EntrySplitsTrailingDigitsBeforeTheLastExtension) {
+  const std::string max = "18446744073709551615", r = "r18446744073709551";
+  const std::pair<std::string, std::string> cases[] = {
+      {"run007.mox", "run|007|7"},
+      {"12.mox", "12||" + max},
+      {"out/12.mox", "out/|12|12"},
+      {"run2.MOX", "run2.MOX||" + max},
+      {"run3.mox.bak", "run|3|3"},
+      {"a1.mox5.mox", "a1.mox|5|5"},
+      {"x.mox8", "x||" + max},
+      {"view1.vpt", "view1.vpt||" + max},
+      {"run42", "run|42|42"},
+      {".mox", "||" + max},
+      {r + "614.mox", "r|18446744073709551614|18446744073709551614"},
+      {r + "615.mox", "r|" + max + "|" + max},
+      {r + "616.mox", "r|18446744073709551616|" + max},
+      {"r99999999999999999999999999.mox", "r|99999999999999999999999999|" + max},
+      {"r0000000000000000000000000000042.mox", "r|0000000000000000000000000000042|42"},
+  };
+  for (const auto& [path, expected] : cases) {
+    const MoxMerge::FileEntry e = MoxMerge::MakeFileEntry(path, 0);
+    EXPECT_EQ(e.stem + "|" + e.digits + "|" + std::to_string(e.number), expected);
+  }
+}
+
+TEST(ArrangeFilesTest, FamiliesAreSortedWithinTheirSlots) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"run10 run2 run1", "run1 run2 run10"},
+      {"run007 run7", "run007 run7"},
+      {"run8 run7 run007 run07", "run7 run007 run07 run8"},
+      {"12 3", "12 3"},
+      {"run5 12 run1", "run1 12 run5"},
+      {"run3 run2.MOX run1", "run1 run2.MOX run3"},
+      {"run3.mox.bak run1", "run1 run3.mox.bak"},
+      {"run2 view1.vpt run1 view0.vpt", "run1 view1.vpt run2 view0.vpt"},
+      {"a3 b2 a1 b1 c a2", "a1 b1 a2 b2 c a3"},
+      {"x/run2 run2 x/run1 run1", "x/run1 run1 x/run2 run2"},
+      {"r99999999999999999999 r18446744073709551615 r5 r18446744073709551614",
+       "r5 r18446744073709551614 r99999999999999999999 r18446744073709551615"},
+      {"", ""},
+      {"run2 run1 run2", "run1 run2 run2"},
+      {"_ _ .mox", "_ _ .mox"},
+  };
+  // Names without an extension are Mox files.
+  const auto paths = [](const std::string& names) {
+    Args out;
+    for (const auto& w : Words(names))
+      out.push_back(w.find('.') == std::string::npos && !w.empty() ? w + ".mox" : w);
+    return out;
+  };
+  for (const auto& [in, expected] : cases)
+    EXPECT_EQ(MoxMerge::ArrangeFiles(paths(in)), paths(expected)) << in;
+
+  // Many members of equal number, told apart only by their spelling, keep their order.
+  Args in, expected;
+  for (int i = 0; i < 60; ++i)
+    in.push_back("s" + std::string(std::size_t(i % 7), '0') + (i % 3 == 0 ? "4" : "9") + ".mox");
+  for (char digit : {'4', '9'})
+    for (const auto& p : in)
+      if (p[p.size() - 5] == digit) expected.push_back(p);
+  EXPECT_EQ(MoxMerge::ArrangeFiles(in), expected);
 }
 
 }  // namespace

@@ -7,21 +7,14 @@
 namespace {
 
 TEST(DisplayText, EscapesWhatATerminalWouldInterpretAndKeepsText) {
+  // clang-format off
   const std::pair<std::string, std::string> cases[] = {
-      {"Part 1 Mesh", "Part 1 Mesh"},
-      {"", ""},
-      {"Stress\x1E"
-       "Step 1",
-       "Stress<RS>Step 1"},  // the tag separator
+      {"Part 1 Mesh", "Part 1 Mesh"}, {"", ""},
+      {"Stress\x1EStep 1", "Stress<RS>Step 1"},  // the tag separator
       {"\x1E\x1E", "<RS><RS>"},
-      {"a\x01"
-       "b\x1B[31m\x7F\n\t",
-       "a\\x01b\\x1B[31m\\x7F\\x0A\\x09"},
+      {"a\001b\x1B[31m\x7F\n\t", "a\\x01b\\x1B[31m\\x7F\\x0A\\x09"},
       {"C:\\dir \"x\"", "C:\\\\dir \\\"x\\\""},
-      {"Dr\xC3\xBC"
-       "ck \xE2\x82\xAC \xF0\x9F\x94\xA7",
-       "Dr\xC3\xBC"
-       "ck \xE2\x82\xAC \xF0\x9F\x94\xA7"},
+      {"Dr\xC3\xBC" "ck \xE2\x82\xAC \xF0\x9F\x94\xA7", "Dr\xC3\xBC" "ck \xE2\x82\xAC \xF0\x9F\x94\xA7"},
       {"\xFF", "\\xFF"},
       {"\xC3", "\\xC3"},                             // truncated sequence
       {"\xC3x", "\\xC3x"},                           // missing continuation
@@ -29,19 +22,14 @@ TEST(DisplayText, EscapesWhatATerminalWouldInterpretAndKeepsText) {
       {"\xE0\x80\xAF", "\\xE0\\x80\\xAF"},           // overlong slash
       {"\xED\xA0\x80", "\\xED\\xA0\\x80"},           // surrogate
       {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // beyond U+10FFFF
-      {"\x80"
-       "a",
-       "\\x80a"},                  // lone continuation byte
-      {"\xC2\x85", "\\xC2\\x85"},  // C1 next line
-      {"\xC2\x9B"
-       "2J",
-       "\\xC2\\x9B2J"},  // C1 control sequence introducer
-      {"a\xE2\x80\xAE"
-       "b",
-       "a\\xE2\\x80\\xAEb"},                // right-to-left override
-      {"\xE2\x81\xA6", "\\xE2\\x81\\xA6"},  // left-to-right isolate
-      {"\xC2\xA0", "\xC2\xA0"},             // no-break space stays
+      {"\200a", "\\x80a"},                           // lone continuation byte
+      {"\xC2\x85", "\\xC2\\x85"},                    // C1 next line
+      {"\xC2\x9B" "2J", "\\xC2\\x9B2J"},             // C1 control sequence introducer
+      {"a\xE2\x80\xAE" "b", "a\\xE2\\x80\\xAEb"},    // right-to-left override
+      {"\xE2\x81\xA6", "\\xE2\\x81\\xA6"},           // left-to-right isolate
+      {"\xC2\xA0", "\xC2\xA0"},                      // no-break space stays
   };
+  // clang-format on
   for (const auto& [text, shown] : cases) EXPECT_EQ(MoxInfo::DisplayText(text), shown) << shown;
   EXPECT_EQ(MoxInfo::Quoted("a\"b"), "\"a\\\"b\"");
   for (int b = 0; b < 256; ++b)

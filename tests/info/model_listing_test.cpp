@@ -20,14 +20,17 @@ using KivMox::Tree;
 
 namespace {
 
-void Put(Tree& tree, std::uint32_t id, std::uint32_t parent, std::uint32_t next,
-         std::uint32_t first) {
-  Tree::TreeEntry e;
-  e.id = id;
-  e.parentId = parent;
-  e.nextSiblingId = next;
-  e.firstChildId = first;
-  tree.SetEntryNode(e, std::make_unique<KivMox::Group>());
+// A tree of groups (none for a parent of 0xFF), each entry given as {id, parent, next
+// sibling, first child}.
+std::unique_ptr<Tree> Links(const std::vector<std::array<std::uint32_t, 4>>& entries) {
+  auto tree = std::make_unique<Tree>();
+  for (const auto& [id, parent, next, first] : entries) {
+    Tree::TreeEntry e;
+    e.id = id, e.parentId = parent == 0xFF ? 1 : parent, e.nextSiblingId = next;
+    e.firstChildId = first;
+    tree->SetEntryNode(e, parent == 0xFF ? nullptr : std::make_unique<KivMox::Group>());
+  }
+  return tree;
 }
 
 // The listing's lines as "id@depth" for entries (with "-" when not reached) and
@@ -45,29 +48,13 @@ std::string Walk(const Tree& tree) {
 }
 
 TEST(ListModel, WalksChildrenInSiblingOrderAndMarksBrokenLinks) {
-  Tree tree;
-  Put(tree, 1, 0, 0, 3);
-  Put(tree, 3, 1, 2, 4);
-  Put(tree, 4, 3, 0, 0);
-  Put(tree, 2, 1, 0, 0);
-  EXPECT_EQ(Walk(tree), "1@0 3@1 4@2 2@1 ");
-  Tree cycle;
-  Put(cycle, 1, 0, 0, 2);
-  Put(cycle, 2, 1, 0, 1);
-  EXPECT_EQ(Walk(cycle), "1@0 2@1 2 first child->1 cycle ");
-  Tree broken;
-  Put(broken, 1, 0, 0, 2);
-  Put(broken, 2, 1, 2, 50);
-  Put(broken, 7, 40, 0, 0);
-  EXPECT_EQ(Walk(broken), "1@0 2@1 2 first child->50 dangling 2 next sibling->2 cycle 7@0- ");
-  Tree empty;
-  Put(empty, 1, 0, 0, 2);
-  Tree::TreeEntry e;
-  e.id = 2;
-  e.parentId = 1;
-  empty.SetEntryNode(e, nullptr);
+  EXPECT_EQ(Walk(*Links({{1, 0, 0, 3}, {3, 1, 2, 4}, {4, 3, 0, 0}, {2, 1, 0, 0}})),
+            "1@0 3@1 4@2 2@1 ");
+  EXPECT_EQ(Walk(*Links({{1, 0, 0, 2}, {2, 1, 0, 1}})), "1@0 2@1 2 first child->1 cycle ");
+  EXPECT_EQ(Walk(*Links({{1, 0, 0, 2}, {2, 1, 2, 50}, {7, 40, 0, 0}})),
+            "1@0 2@1 2 first child->50 dangling 2 next sibling->2 cycle 7@0- ");
   std::ostringstream text;
-  PrintListing(ListModel(empty, "x"), text);
+  PrintListing(ListModel(*Links({{1, 0, 0, 2}, {2, 0xFF, 0, 0}}), "x"), text);
   EXPECT_NE(text.str().find("  [2] (no node)\n"), std::string::npos) << text.str();
 }
 
@@ -76,45 +63,42 @@ TEST(ListModel, WalksChildrenInSiblingOrderAndMarksBrokenLinks) {
 TEST(ListModel, AnyLinkStructureListsEveryEntryOnce) {
   MoxSample::SampleRandom random(42);
   for (int round = 0; round < 120; ++round) {
-    Tree tree;
+    std::vector<std::array<std::uint32_t, 4>> entries;
     const std::uint32_t n = random.Between(1, 30);
+    const auto link = [&] { return random.Below(3) ? random.Between(0, n + 5) : 0u; };
     for (std::uint32_t id = 1; id <= n; ++id) {
-      const auto link = [&] { return random.Below(3) ? random.Between(0, n + 5) : 0u; };
       const std::uint32_t parent = link(), next = link(), first = link();
-      Put(tree, id, parent, next, first);
+      entries.push_back({id, parent, next, first});
     }
-    const auto listing = ListModel(tree, "x");
+    const auto tree = Links(entries);
+    const auto listing = ListModel(*tree, "x");
     std::set<std::uint32_t> ids;
-    std::size_t entries = 0;
     bool unreachedSeen = false;
     for (const auto& line : listing.lines) {
       if (const auto* e = std::get_if<EntryListing>(&line)) {
-        ++entries;
-        ids.insert(e->id);
+        EXPECT_TRUE(ids.insert(e->id).second) << "listed once";
         unreachedSeen = unreachedSeen || !e->reached;
         EXPECT_FALSE(unreachedSeen && e->reached) << "reached entries come first";
         EXPECT_LE(e->depth, kMaxListingDepth);
       } else {
         const auto& p = std::get<LinkProblem>(line);
-        EXPECT_EQ(p.problem == "dangling", tree.Entries().count(p.to) == 0);
+        EXPECT_EQ(p.problem == "dangling", tree->Entries().count(p.to) == 0);
       }
     }
-    EXPECT_EQ(entries, tree.Size());
-    EXPECT_EQ(ids.size(), tree.Size());
-    EXPECT_EQ(ListingJson(listing, nullptr).at("nodes").size(), tree.Size());
+    EXPECT_EQ(ids.size(), tree->Size());
+    EXPECT_EQ(ListingJson(listing, nullptr).at("nodes").size(), tree->Size());
   }
 }
 
 // "count nan min max" of an array's listing ("-" for an absent bound).
 std::string Range(const KivMox::GeometryArray& array) {
-  Tree tree;
-  const ArrayListing l = ListArray(tree, array, 0);
+  const ArrayListing l = ListArray(Tree(), array, 0);
   return std::to_string(l.valueCount) + " " + std::to_string(l.nanCount) + " " +
          (l.minimum ? ValueText(*l.minimum, l.integers) : "-") + " " +
          (l.maximum ? ValueText(*l.maximum, l.integers) : "-");
 }
 
-TEST(ListArray, ValueRanges) {
+TEST(ListArray, ValueRangesAndLinks) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   using TestSupport::FloatArray;
@@ -130,16 +114,15 @@ TEST(ListArray, ValueRanges) {
   unread.data.byteSize = 8;
   EXPECT_EQ(Range(unread), "2 0 - -");
   EXPECT_EQ(ListingJson(ModelListing{}, nullptr).at("nodes").size(), 0u);
-}
 
-TEST(ListArray, LinkResolvesOnlyToAnExistingArrayOfAGeometry) {
+  // A link resolves only to an existing array of a geometry.
   TestSupport::Model model("m");
-  model.AddGeometry(1, "g", {TestSupport::FloatArray("a", {1.0f})});
+  model.AddGeometry(1, "g", {FloatArray("a", {1.0f})});
   for (const auto& [node, index, resolves] :
-       {std::tuple{2u, 0u, true}, {2u, 1u, false}, {1u, 0u, false}, {9u, 0u, false}}) {
-    const auto link = TestSupport::LinkedArray("l", node, index);
-    EXPECT_EQ(ListArray(model.tree, link, 0).linkResolves, resolves) << node << ":" << index;
-  }
+       {std::tuple{2u, 0u, true}, {2u, 1u, false}, {1u, 0u, false}, {9u, 0u, false}})
+    EXPECT_EQ(ListArray(model.tree, TestSupport::LinkedArray("l", node, index), 0).linkResolves,
+              resolves)
+        << node << ":" << index;
 }
 
 }  // namespace

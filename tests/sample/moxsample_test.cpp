@@ -1,17 +1,14 @@
-// moxsample: its command line, the model it promises (read back through the loader), one
-// seed always giving the same file but for the history record the save adds, and the
-// amount of array data following --heavy-mib, from kilobytes to gigabytes.
+// moxsample: its command line, the model it promises, one seed always giving the same file
+// but for the history record, and the amount of array data following --heavy-mib.
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <set>
 
 #include <gtest/gtest.h>
 
+#include "info/block_listing.hpp"
 #include "kiv/mox/group.hpp"
-#include "kiv/mox/shape.hpp"
-#include "kiv/rkf/rkfile.hpp"
 #include "sample/sample_mesh.hpp"
 #include "support/model_builder.hpp"
 #include "support/test_support.hpp"
@@ -31,21 +28,15 @@ void Sample(const std::string& path, std::vector<std::string> options) {
 TEST(MoxSample, ExitStatusesAndTexts) {
   TempDir dir;
   const std::string out = dir.File("x.mox"), usage = "Usage: moxsample";
+  // clang-format off
   const std::vector<std::pair<std::vector<std::string>, int>> cases = {
-      {{"--help"}, 0},
-      {{}, 1},
-      {{out, "--parts", "0"}, 1},
-      {{out, "--parts", "three"}, 1},
-      {{out, "--parts", "10001"}, 1},
-      {{out, "--heavy-mib", "0"}, 1},
-      {{out, "--heavy-mib", "-1"}, 1},
-      {{out, "--heavy-mib", "nan"}, 1},
-      {{out, "--seed", "18446744073709551616"}, 1},
-      {{out, "--seed"}, 1},
-      {{out, "--view-points", "-2"}, 1},
-      {{out, "--colour", "red"}, 1},
-      {{out, dir.File("second.mox")}, 1},
-      {{dir.File("missing/s.mox"), "--heavy-mib", "0.01"}, 2}};
+      {{"--help"}, 0}, {{}, 1}, {{out, "--parts", "0"}, 1}, {{out, "--parts", "three"}, 1},
+      {{out, "--parts", "10001"}, 1}, {{out, "--heavy-mib", "0"}, 1},
+      {{out, "--heavy-mib", "-1"}, 1}, {{out, "--heavy-mib", "nan"}, 1},
+      {{out, "--seed", "18446744073709551616"}, 1}, {{out, "--seed"}, 1},
+      {{out, "--view-points", "-2"}, 1}, {{out, "--colour", "red"}, 1},
+      {{out, dir.File("second.mox")}, 1}, {{dir.File("missing/s.mox"), "--heavy-mib", "0.01"}, 2}};
+  // clang-format on
   for (const auto& [args, status] : cases) {
     const auto r = Execute({"moxsample", args});
     SCOPED_TRACE(testing::PrintToString(args));
@@ -57,25 +48,22 @@ TEST(MoxSample, ExitStatusesAndTexts) {
   EXPECT_FALSE(FileExists(out));
 }
 
-// Parts of a group with a shape and a geometry, node sets last; connectivity whose
-// elements name distinct nodes of their grid and cover it; smooth result fields; one
-// vibration mode; a link to the first part's coordinates sharing its buffer; view points
-// with every action kind; a history ending with this save.
+// (The listing of one seed's model is compared whole in moxinfo_test.cpp.) Connectivity
+// whose elements name distinct nodes of their grid and cover it; a
+// link to the first part's coordinates sharing its buffer; node set members within their
+// geometry; every action kind; the number of view point groups asked for.
 TEST(MoxSample, TheModelItPromises) {
   TempDir dir;
   Sample(dir.File("s.mox"), {"--parts=4", "--view-points=3", "--seed", "7", "--heavy-mib", "0.3"});
   const auto tree = LoadTree(dir.File("s.mox"));
-  const auto top = Children(*tree, 1);
-  ASSERT_EQ(top.size(), 5u);
   EXPECT_EQ(NodeAs<Group>(tree->GetNode(1))->attributes.at("Seed").value64, 7u);
   const Geometry* first = nullptr;
-  for (std::size_t p = 0; p < 4; ++p) {
-    const auto kids = Children(*tree, top[p]);
-    ASSERT_EQ(kids.size(), 2u);
-    ASSERT_NE(NodeAs<Shape>(tree->GetNode(kids[0])), nullptr);
-    const auto* geometry = NodeAs<Geometry>(tree->GetNode(kids[1]));
-    ASSERT_NE(geometry, nullptr);
-    if (!first) first = geometry;
+  std::size_t parts = 0;
+  for (const auto& [id, entry] : *tree) {
+    const auto* geometry = NodeAs<Geometry>(entry.data);
+    if (!geometry) continue;
+    ++parts;
+    first = first ? first : geometry;
     const auto& arrays = geometry->arrays;
     const std::uint64_t nodes = arrays[0].data.byteSize / 12;
     std::set<std::int32_t> used;
@@ -90,27 +78,14 @@ TEST(MoxSample, TheModelItPromises) {
       }
     }
     EXPECT_EQ(used.size(), nodes);
-    std::size_t stress = 0, vibration = 0, linked = 0;
-    for (const auto& a : arrays) {
-      if (a.name.rfind("Stress\x1EStep ", 0) == 0) {
-        ++stress;
-        // Mean step between neighbouring values relative to the range: small when smooth.
-        const auto v = FloatsOf(a.data);
-        const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-        double steps = 0;
-        for (std::size_t i = 1; i < v.size(); ++i) steps += std::fabs(v[i] - v[i - 1]);
-        EXPECT_LT(steps / double(v.size() - 1) / (*hi - *lo), 0.1) << a.name;
-      }
-      vibration += a.vibration;
-      if (a.linked) {
-        ++linked;
-        EXPECT_EQ(tree->GetNode(a.linkNode), first);
-        EXPECT_EQ(a.data.Bytes(), first->arrays[0].data.Bytes()) << "shared, not copied";
-      }
-    }
-    EXPECT_EQ(std::tuple(stress >= 2, vibration, linked), std::tuple(true, 1u, 1u));
+    for (const auto& a : arrays)
+      if (a.linked)
+        EXPECT_TRUE(tree->GetNode(a.linkNode) == first &&
+                    a.data.Bytes() == first->arrays[0].data.Bytes())
+            << "shared, not copied";
   }
-  for (const auto& set : NodeAs<NodeSets>(tree->GetNode(top[4]))->sets)
+  EXPECT_EQ(parts, 4u);
+  for (const auto& set : NodeAs<NodeSets>(tree->GetNode(Children(*tree, 1).back()))->sets)
     for (const auto& [geometryId, nodeIndex] : set.members)
       EXPECT_LT(nodeIndex,
                 NodeAs<Geometry>(tree->GetNode(geometryId))->arrays[0].data.byteSize / 12);
@@ -118,21 +93,15 @@ TEST(MoxSample, TheModelItPromises) {
   std::set<std::uint16_t> codes;
   for (const auto& a : tree->views.actions.actions) codes.insert(a->GetTypeCode());
   EXPECT_EQ(codes, (std::set<std::uint16_t>{0, 1, 2, 3, 4, 5}));
-  EXPECT_EQ(tree->globalInfo.back().applicationName, "MoxSample");
-  EXPECT_EQ(tree->globalInfo.back().formatVersion, "1.3");
 }
 
 // The stored bytes of every block but the history's.
 std::vector<Bytes> StoredBlocks(const std::string& path) {
-  KivRkf::RkFile file;
-  file.OpenFile(path, "rb");
-  file.ReadIndex();
   const auto bytes = ReadFileBytes(path);
   std::vector<Bytes> blocks;
-  for (const auto& info : file.GetIndex().Blocks())
-    if (info.name != "Global Information")
-      blocks.emplace_back(bytes.begin() + info.offset,
-                          bytes.begin() + info.offset + info.storedSize);
+  for (const auto& row : MoxInfo::ReadBlockTable(path).rows)
+    if (row.name != "Global Information")
+      blocks.emplace_back(bytes.begin() + row.offset, bytes.begin() + row.offset + row.storedSize);
   return blocks;
 }
 
@@ -157,14 +126,12 @@ TEST(MoxSample, HeavyMibSetsTheAmountOfArrayData) {
     for (const auto& [id, entry] : *tree)
       if (const auto* g = NodeAs<Geometry>(entry.data))
         for (const auto& a : g->arrays) got += a.linked ? 0 : double(a.data.byteSize);
-    EXPECT_GT(got, 0.8 * mib * 1048576) << mib;
-    EXPECT_LT(got, 1.2 * mib * 1048576) << mib;
+    EXPECT_NEAR(got / (mib * 1048576), 1.0, 0.2) << mib;
   }
   // Up to many gigabytes no array passes the size limit of a block.
   for (double bytes = 4096; bytes <= 16.0 * (1ull << 30); bytes *= 1.7) {
     const MoxSample::PartGrid g = MoxSample::PlanPartGrid(bytes);
-    EXPECT_GT(static_cast<double>(g.HeavyBytes()), 0.8 * bytes) << bytes;
-    EXPECT_LT(static_cast<double>(g.HeavyBytes()), 1.2 * bytes) << bytes;
+    EXPECT_NEAR(static_cast<double>(g.HeavyBytes()) / bytes, 1.0, 0.2) << bytes;
     for (std::uint64_t arrayBytes : {12 * g.Nodes(), 16 * g.Quads(), 12 * g.Triangles()})
       EXPECT_LE(arrayBytes, MoxSample::kMaxSampleArrayBytes) << bytes;
   }

@@ -79,10 +79,9 @@ TEST(MoxSample, TheModelItPromises) {
     }
     EXPECT_EQ(used.size(), nodes);
     for (const auto& a : arrays)
-      if (a.linked)
-        EXPECT_TRUE(tree->GetNode(a.linkNode) == first &&
-                    a.data.Bytes() == first->arrays[0].data.Bytes())
-            << "shared, not copied";
+      EXPECT_TRUE(!a.linked || (tree->GetNode(a.linkNode) == first &&
+                                a.data.Bytes() == first->arrays[0].data.Bytes()))
+          << "shared, not copied";
   }
   EXPECT_EQ(parts, 4u);
   for (const auto& set : NodeAs<NodeSets>(tree->GetNode(Children(*tree, 1).back()))->sets)

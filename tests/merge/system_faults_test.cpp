@@ -118,7 +118,7 @@ TEST(Interrupt, ASignalRemovesTheTemporaryFileAndEndsTheMergeUnlessIgnored) {
   for (const auto& [sig, ignored] :
        {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGHUP, true}}) {
     WriteFileBytes(output, old);
-    Launch launch("moxmerge", {input, input, output}, {"TESSARA_TEMP_PATH=" + logs.Path()});
+    Launch launch{"moxmerge", {input, input, output}, {"TESSARA_TEMP_PATH=" + logs.Path()}};
     launch.ignoreHangup = ignored;
     Process merge(launch);
     bool started = false;

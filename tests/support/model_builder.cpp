@@ -24,8 +24,7 @@ template <class T>
 KivMox::GeometryArray Filled(const std::string& name, std::uint32_t kind,
                              const std::vector<T>& values, std::uint8_t components) {
   KivMox::GeometryArray array;
-  array.name = name;
-  array.kind = kind;
+  array.name = name, array.kind = kind;
   Fill(array, values, components);
   return array;
 }
@@ -40,39 +39,30 @@ std::vector<T> ValuesOf(const KivMox::NumericArray& data) {
 KivMox::Tree::TreeEntry Entry(std::uint32_t id, std::uint32_t parent, std::uint32_t prev,
                               std::uint32_t next, std::uint32_t first, std::uint32_t last) {
   KivMox::Tree::TreeEntry e;
-  e.id = id;
-  e.parentId = parent;
-  e.prevSiblingId = prev;
-  e.nextSiblingId = next;
-  e.firstChildId = first;
-  e.lastChildId = last;
+  e.id = id, e.parentId = parent, e.prevSiblingId = prev, e.nextSiblingId = next;
+  e.firstChildId = first, e.lastChildId = last;
   return e;
 }
 
 std::string Hex(const std::uint8_t* p, std::size_t n) {
-  static const char* digits = "0123456789abcdef";
   std::string s;
-  for (std::size_t i = 0; i < n; ++i) s += std::string{digits[p[i] >> 4], digits[p[i] & 15]};
+  for (std::size_t i = 0; i < n; ++i)
+    s += {"0123456789abcdef"[p[i] >> 4], "0123456789abcdef"[p[i] & 15]};
   return s;
 }
 
 void DescribeAttributes(std::ostream& out, const KivMox::AttributeMap& map) {
+  using T = KivMox::AttributeType;
   for (const auto& [name, a] : map) {
     out << "    attr " << name << " type " << int(a.type) << " ";
-    switch (a.type) {
-      case KivMox::AttributeType::Int32:
-        out << a.int32;
-        break;
-      case KivMox::AttributeType::Float32:
-        out << a.float32;
-        break;
-      case KivMox::AttributeType::Text:
-        out << a.text;
-        break;
-      case KivMox::AttributeType::Value64:
-        out << a.value64;
-        break;
-    }
+    if (a.type == T::Int32)
+      out << a.int32;
+    else if (a.type == T::Float32)
+      out << a.float32;
+    else if (a.type == T::Text)
+      out << a.text;
+    else if (a.type == T::Value64)
+      out << a.value64;
     out << "\n";
   }
 }
@@ -105,10 +95,7 @@ KivMox::GeometryArray IntArray(const std::string& name, const std::vector<std::i
 KivMox::GeometryArray LinkedArray(const std::string& name, std::uint32_t linkNode,
                                   std::uint32_t linkIndex) {
   KivMox::GeometryArray array;
-  array.name = name;
-  array.linked = 1;
-  array.linkNode = linkNode;
-  array.linkIndex = linkIndex;
+  array.name = name, array.linked = 1, array.linkNode = linkNode, array.linkIndex = linkIndex;
   return array;
 }
 
@@ -156,9 +143,7 @@ void Model::SetViews(const std::string& current, const std::vector<std::string>&
                      std::uint32_t marker) {
   auto entry = [](const std::string& name, std::uint32_t m) {
     KivMox::ViewPointEntry e;
-    e.name = name;
-    e.valuesA = {m, m + 1, m + 2};
-    e.fieldOfView = 0.5f + float(m);
+    e.name = name, e.valuesA = {m, m + 1, m + 2}, e.fieldOfView = 0.5f + float(m);
     e.matrix[5] = float(m) * 2.0f;
     return e;
   };
@@ -199,16 +184,13 @@ void BuildRichTree(KivMox::Tree& tree) {
 
   auto part = std::make_unique<KivMox::Group>();
   part->name = "Part A";
-  part->translation = {1, 2, 3};
-  part->rotation = {0.5f, 0.5f, 0.5f, 0.5f};
-  part->scale = {2, 2, 2};
+  part->translation = {1, 2, 3}, part->rotation = {0.5f, 0.5f, 0.5f, 0.5f}, part->scale = {2, 2, 2};
   tree.SetEntryNode(Entry(2, 1, 0, 0, 3, 8), std::move(part));
 
   auto shape = std::make_unique<KivMox::Shape>();
   shape->name = "Steel";
   shape->material.colorA = {0.1f, 0.2f, 0.3f, 1.0f};
-  shape->material.valueE = 7.5f;
-  shape->material.flagG = 0;
+  shape->material.valueE = 7.5f, shape->material.flagG = 0;
   tree.SetEntryNode(Entry(3, 2, 0, 4, 0, 0), std::move(shape));
 
   auto mesh = std::make_unique<KivMox::Geometry>();
@@ -219,9 +201,7 @@ void BuildRichTree(KivMox::Tree& tree) {
   std::vector<float> v;
   for (int i = 0; i < 30; ++i) v.push_back(0.25f * i - 3.0f);
   auto& stress = mesh->arrays.emplace_back(Filled("stress", 1, v, 3));
-  stress.data.tagA = 3;
-  stress.data.paramA = 77;
-  stress.data.tagC = 9;
+  stress.data.tagA = 3, stress.data.paramA = 77, stress.data.tagC = 9;
   stress.attributes["Unit"] = KivMox::Attribute::MakeText("MPa");
   auto& mode = mesh->arrays.emplace_back(Filled(
       "mode 1", KivMox::kUnpackedKind, std::vector<float>{1.5f, -2.5f, 3.25f, 0.0f, 9.0f}, 2));
@@ -250,37 +230,29 @@ void BuildRichTree(KivMox::Tree& tree) {
   tree.SetEntryNode(Entry(8, 2, 7, 0, 0, 0), nullptr);
 
   // History and view points.
-  KivMox::GlobalInfoRecord first;
-  first.applicationName = "Solver";
-  first.applicationVersion = "9.1";
-  first.formatVersion = "1.3";
+  auto& first = tree.globalInfo.emplace_back();
+  first.applicationName = "Solver", first.applicationVersion = "9.1", first.formatVersion = "1.3";
   first.saveTime = "Mon Jan 06 09:15:00 2025 UTC";
-  tree.globalInfo.push_back(first);
   KivMox::ViewPointEntry front;
-  front.name = "front";
-  front.valuesA = {1, 2, 3};
-  front.fieldOfView = 0.5f;
+  front.name = "front", front.valuesA = {1, 2, 3}, front.fieldOfView = 0.5f;
   front.viewPoint = KivMox::RawFrame::WithPayload("0.5", {1, 2, 3, 4, 5});
   KivMox::ViewPointEntry side = front;
-  side.name = "side";
-  side.flag = 0;
+  side.name = "side", side.flag = 0;
   tree.views.current = front;
   tree.views.groups = {{"Standard", {front, side}}, {"Details", {side}}};
-  auto rotate = std::make_unique<KivMox::RotateAction>();
+  auto& actions = tree.views.actions.actions;
+  auto* rotate = static_cast<KivMox::RotateAction*>(
+      actions.emplace_back(std::make_unique<KivMox::RotateAction>()).get());
   rotate->vector = {0, 0, 1};
   rotate->amount = 90;
-  tree.views.actions.actions.push_back(std::move(rotate));
-  auto color = std::make_unique<KivMox::ApplyColorAction>();
-  color->values = {255, 0, 0};
-  tree.views.actions.actions.push_back(std::move(color));
-  auto audio = std::make_unique<KivMox::PlayAudioAction>();
-  audio->text = "beep.wav";
-  tree.views.actions.actions.push_back(std::move(audio));
-  KivMox::ActionEntry entry;
-  entry.first = "step 1";
-  entry.values = {1, 2, 3};
-  entry.state.third = 5;
-  tree.views.actions.entries.push_back(entry);
+  static_cast<KivMox::ApplyColorAction*>(
+      actions.emplace_back(std::make_unique<KivMox::ApplyColorAction>()).get())
+      ->values = {255, 0, 0};
+  static_cast<KivMox::PlayAudioAction*>(
+      actions.emplace_back(std::make_unique<KivMox::PlayAudioAction>()).get())
+      ->text = "beep.wav";
+  auto& entry = tree.views.actions.entries.emplace_back();
+  entry.first = "step 1", entry.values = {1, 2, 3}, entry.state.third = 5;
   tree.views.actions.keyedTriples["key"] = {KivMox::ActionTriple{{1, 2, 3}}};
   tree.views.actions.text = "script";
   tree.views.present = true;

@@ -35,21 +35,19 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-EnvGuard::EnvGuard(const char* name, const char* value) : name_(name) {
-  const char* old = std::getenv(name);
-  had_ = old != nullptr;
-  if (old) old_ = old;
-  if (value)
-    setenv(name, value, 1);
-  else
-    unsetenv(name);
+namespace {
+void SetEnv(const char* name, const char* value) {
+  value ? setenv(name, value, 1) : unsetenv(name);
+}
+}  // namespace
+
+EnvGuard::EnvGuard(const char* name, const char* value)
+    : name_(name), had_(std::getenv(name)), old_(had_ ? std::getenv(name) : "") {
+  SetEnv(name, value);
 }
 
 EnvGuard::~EnvGuard() {
-  if (had_)
-    setenv(name_.c_str(), old_.c_str(), 1);
-  else
-    unsetenv(name_.c_str());
+  SetEnv(name_.c_str(), had_ ? old_.c_str() : nullptr);
 }
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
@@ -99,8 +97,7 @@ Process::Process(const Launch& launch) {
   std::vector<char*> argv = {const_cast<char*>(path.c_str())}, envp;
   for (const auto& a : launch.args) argv.push_back(const_cast<char*>(a.c_str()));
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
+  argv.push_back(nullptr), envp.push_back(nullptr);
   const std::string out = io_.File("out"), err = io_.File("err");
   pid_ = fork();
   if (pid_ != 0) return;
@@ -145,9 +142,10 @@ Outcome Process::Wait(std::chrono::seconds deadline) {
   if (!r.hung && WIFEXITED(status_)) r.status = WEXITSTATUS(status_);
   if (!r.hung && WIFSIGNALED(status_)) r.signal = WTERMSIG(status_);
   r.peakKiB = usage_.ru_maxrss;
-  const auto out = ReadFileBytes(io_.File("out")), err = ReadFileBytes(io_.File("err"));
-  r.out.assign(out.begin(), out.end());
-  r.err.assign(err.begin(), err.end());
+  for (auto [name, text] : {std::pair{"out", &r.out}, {"err", &r.err}}) {
+    const auto bytes = ReadFileBytes(io_.File(name));
+    text->assign(bytes.begin(), bytes.end());
+  }
   return r;
 }
 

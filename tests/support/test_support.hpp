@@ -24,7 +24,6 @@ class TempDir {
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
@@ -80,7 +79,6 @@ class Process {
   explicit Process(const Launch& launch);
   ~Process();  // kills a process still running
   Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
   pid_t Pid() const { return pid_; }
   bool Ended();  // true once the process has ended
   // Waits for the end, killing the process at the deadline.

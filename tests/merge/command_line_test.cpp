@@ -110,6 +110,12 @@ TEST(ArrangeFilesTest, EntrySplitsTrailingDigitsBeforeTheLastExtension) {
     const MoxMerge::FileEntry e = MoxMerge::MakeFileEntry(path, 0);
     EXPECT_EQ(e.stem + "|" + e.digits + "|" + std::to_string(e.number), expected);
   }
+  const auto same = [](const char* a, const char* b) {
+    return MoxMerge::SameFamily(MoxMerge::MakeFileEntry(a, 0), MoxMerge::MakeFileEntry(b, 1));
+  };
+  EXPECT_TRUE(same("run1.mox", "run22.mox.bak"));
+  EXPECT_FALSE(same("run1.mox", "ran1.mox") || same("run.mox", "run1.mox") ||
+               same("run1.mox", "run.mox") || same("run.mox", "run.mox"));
 }
 
 TEST(ArrangeFilesTest, FamiliesAreSortedWithinTheirSlots) {

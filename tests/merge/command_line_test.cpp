@@ -1,118 +1,80 @@
-// The command-line split: options against paths, the usage decision, the flags handed to
-// the instance merge, the view point split and the usage texts.
+// The command line: paths against options, the usage decision, the flags handed to the
+// instance merge, the view point split, and the natural ordering of inputs.
 #include "merge/command_line.hpp"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <string>
-#include <vector>
+#include <sstream>
+
+#include "merge/arrange_files.hpp"
 
 namespace {
 
-using MoxMerge::CommandLine;
 using Args = std::vector<std::string>;
 
-CommandLine Parse(Args args) {
-  args.insert(args.begin(), "moxmerge");
-  return MoxMerge::ParseCommandLine(args);
+// The words of text, split at spaces ("_" for an empty word).
+Args Words(const std::string& text) {
+  Args words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w == "_" ? "" : w);
+  return words;
+}
+std::string Join(const Args& words) {
+  std::string s;
+  for (const auto& w : words) s += (s.empty() ? "" : " ") + w;
+  return s;
 }
 
-TEST(CommandLineTest, PathsOptionsAndTheUsageDecision) {
-  struct Case {
-    Args args;
-    bool usageError;
-    Args inputs;
-    std::string output;
-    Args options;
+TEST(CommandLineTest, PathsOptionsFlagsAndTheUsageDecision) {
+  // Arguments -> "<usage error> <inputs> > <output> : <flags>", flags a(rrange) m(erge as
+  // instances) p(art names) s(uffix) r(ename) h(elp) v(ersion).
+  const std::pair<std::string, std::string> cases[] = {
+      {"a b o", "0 a b > o : "},
+      {"a o", "1 a > o : "},
+      {"", "1 >  : "},
+      {"o", "1 > o : "},
+      {"--merge-as-instances --x", "1 >  : m"},
+      {"--arrange-files a --x o", "1 a > o : a"},
+      {"- -x -", "0 - -x > - : "},
+      {"-- a -- o", "1 a > o : "},
+      {"z --a y --b x w", "0 z y x > w : "},
+      {"--Merge-As-Instances --arrange-files=1 --arrange --VERSION a b o", "0 a b > o : "},
+      {"--arrange-files --merge-as-instances --match-part-names --suffix-file-instance "
+       "--auto-rename-instances --help --version",
+       "1 >  : ampshv"},
+      {"--merge-as-instances --suffix-file-instance a b o", "0 a b > o : ms"},
+      {"--merge-as-instances --auto-rename-instances a b o", "0 a b > o : msr"},
+      {"--merge-as-instances --suffix-file-instance --auto-rename-instances a b o",
+       "0 a b > o : ms"},
+      {"--merge-as-instances --auto-rename-instances --suffix-file-instance a b o",
+       "0 a b > o : ms"},
+      {"--merge-as-instances --match-part-names a b o", "0 a b > o : mp"},
+      {"--merge-as-instances --match-part-names --auto-rename-instances a b o", "0 a b > o : mpsr"},
+      {"--merge-as-instances --match-part-names --suffix-file-instance a b o", "0 a b > o : mps"},
   };
-  const Case cases[] = {
-      {{"a.mox", "b.mox", "out.mox"}, false, {"a.mox", "b.mox"}, "out.mox", {}},
-      {{"a.mox", "out.mox"}, true, {"a.mox"}, "out.mox", {}},
-      {{}, true, {}, "", {}},
-      {{"out.mox"}, true, {}, "out.mox", {}},
-      {{"--merge-as-instances", "--x"}, true, {}, "", {"--merge-as-instances", "--x"}},
-      {{"--arrange-files", "a.mox", "--x", "out.mox"},
-       true,
-       {"a.mox"},
-       "out.mox",
-       {"--arrange-files", "--x"}},
-      {{"--x", "a.mox", "b.mox", "out.mox"}, false, {"a.mox", "b.mox"}, "out.mox", {"--x"}},
-      {{"-", "-x", "-"}, false, {"-", "-x"}, "-", {}},
-      {{"--", "a.mox", "--", "out.mox"}, true, {"a.mox"}, "out.mox", {"--", "--"}},
-      {{"z.mox", "--a", "y.mox", "--b", "x.mox", "w.mox"},
-       false,
-       {"z.mox", "y.mox", "x.mox"},
-       "w.mox",
-       {"--a", "--b"}},
-  };
-  for (const Case& c : cases) {
-    const CommandLine line = Parse(c.args);
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    EXPECT_EQ(line.program, "moxmerge");
-    EXPECT_EQ(line.usageError, c.usageError);
-    EXPECT_EQ(line.inputs, c.inputs);
-    EXPECT_EQ(line.outputPath, c.output);
-    EXPECT_EQ(line.options, c.options);
-    auto given = [&](const char* o) { return std::count(c.options.begin(), c.options.end(), o); };
-    EXPECT_EQ(line.arrangeFiles, given("--arrange-files") > 0);
-    EXPECT_EQ(line.mergeAsInstances, given("--merge-as-instances") > 0);
-    EXPECT_FALSE(line.matchPartNames || line.suffix || line.autoRename || line.help ||
-                 line.version);
+  for (const auto& [args, expected] : cases) {
+    Args argv = Words(args);
+    argv.insert(argv.begin(), "moxmerge");
+    const MoxMerge::CommandLine l = MoxMerge::ParseCommandLine(argv);
+    std::string got = l.program + " " + std::to_string(l.usageError);
+    for (const auto& input : l.inputs) got += " " + input;
+    got += " > " + l.outputPath + " : ";
+    for (auto [on, c] : {std::pair{l.arrangeFiles, 'a'},
+                         {l.mergeAsInstances, 'm'},
+                         {l.matchPartNames, 'p'},
+                         {l.suffix, 's'},
+                         {l.autoRename, 'r'},
+                         {l.help, 'h'},
+                         {l.version, 'v'}})
+      if (on) got += c;
+    EXPECT_EQ(got, "moxmerge " + expected) << args;
   }
-  EXPECT_EQ(MoxMerge::ParseCommandLine(Args{}).program, "");
   EXPECT_TRUE(MoxMerge::ParseCommandLine(Args{}).usageError);
-  for (const char* option : {"--", "--a"}) EXPECT_TRUE(MoxMerge::IsOption(option)) << option;
-  for (const char* path : {"-", "-x", "", "a--"}) EXPECT_FALSE(MoxMerge::IsOption(path)) << path;
-
   const char* argv[] = {"/opt/bin/moxmerge", "--arrange-files", "a.mox", "b.mox", "o.mox", nullptr};
-  const CommandLine fromArgv = MoxMerge::ParseCommandLine(5, argv);
-  EXPECT_EQ(fromArgv.program, "/opt/bin/moxmerge");
-  EXPECT_TRUE(fromArgv.arrangeFiles);
-  EXPECT_EQ(fromArgv.inputs, (Args{"a.mox", "b.mox"}));
-  EXPECT_EQ(fromArgv.outputPath, "o.mox");
-  EXPECT_TRUE(MoxMerge::ParseCommandLine(0, argv + 5).usageError);
-}
-
-TEST(CommandLineTest, KnownOptionsAreWholeCaseSensitiveStrings) {
-  const CommandLine all =
-      Parse({"--arrange-files", "--merge-as-instances", "--match-part-names",
-             "--suffix-file-instance", "--auto-rename-instances", "--help", "--version"});
-  EXPECT_TRUE(all.arrangeFiles && all.mergeAsInstances && all.matchPartNamesOption &&
-              all.suffixFileInstanceOption && all.autoRenameInstancesOption && all.help &&
-              all.version);
-  const CommandLine none = Parse({"--Merge-As-Instances", "--arrange-files=1", "--arrange",
-                                  "--help ", "--VERSION", "a.mox", "b.mox", "out.mox"});
-  EXPECT_EQ(none.options.size(), 5u);
-  EXPECT_FALSE(none.mergeAsInstances || none.arrangeFiles || none.help || none.version);
-}
-
-TEST(CommandLineTest, InstanceFlagCombinations) {
-  struct Case {
-    Args options;
-    bool suffix, autoRename, matchPartNames;
-  };
-  const Case cases[] = {
-      {{}, false, false, false},
-      {{"--suffix-file-instance"}, true, false, false},
-      {{"--auto-rename-instances"}, true, true, false},
-      {{"--suffix-file-instance", "--auto-rename-instances"}, true, false, false},
-      {{"--auto-rename-instances", "--suffix-file-instance"}, true, false, false},
-      {{"--match-part-names"}, false, false, true},
-      {{"--match-part-names", "--auto-rename-instances"}, true, true, true},
-      {{"--match-part-names", "--suffix-file-instance"}, true, false, true},
-      {{"--auto-rename-instances", "--auto-rename-instances"}, true, true, false},
-  };
-  for (const Case& c : cases) {
-    Args args = {"--merge-as-instances", "a.mox", "b.mox", "out.mox"};
-    args.insert(args.end(), c.options.begin(), c.options.end());
-    const CommandLine line = Parse(args);
-    SCOPED_TRACE(::testing::PrintToString(c.options));
-    EXPECT_TRUE(line.mergeAsInstances);
-    EXPECT_EQ(line.suffix, c.suffix);
-    EXPECT_EQ(line.autoRename, c.autoRename);
-    EXPECT_EQ(line.matchPartNames, c.matchPartNames);
-  }
+  const MoxMerge::CommandLine fromArgv = MoxMerge::ParseCommandLine(5, argv);
+  EXPECT_EQ(fromArgv.program + Join(fromArgv.inputs) + fromArgv.outputPath,
+            "/opt/bin/moxmergea.mox b.moxo.mox");
+  EXPECT_TRUE(fromArgv.arrangeFiles && MoxMerge::ParseCommandLine(0, argv + 5).usageError);
 }
 
 TEST(CommandLineTest, ViewPointInputsEndInLowerCaseVpt) {
@@ -120,29 +82,78 @@ TEST(CommandLineTest, ViewPointInputsEndInLowerCaseVpt) {
     EXPECT_TRUE(MoxMerge::IsViewPointPath(path)) << path;
   for (const char* path : {"vpt", "pt", "", "p.VPT", "p.Vpt", "p.vpt ", "p.vpt.mox", "p_vpt"})
     EXPECT_FALSE(MoxMerge::IsViewPointPath(path)) << path;
-  const MoxMerge::SplitInputs s =
-      MoxMerge::SeparateInputs({"b.vpt", "a.mox", "P.VPT", "c.txt", "a.vpt", "-", "vpt", "z.mox"});
-  EXPECT_EQ(s.moxInputs, (Args{"a.mox", "P.VPT", "c.txt", "-", "vpt", "z.mox"}));
-  EXPECT_EQ(s.viewPointInputs, (Args{"b.vpt", "a.vpt"}));
+  const auto s = MoxMerge::SeparateInputs(Words("b.vpt a.mox P.VPT c.txt a.vpt - vpt z.mox"));
+  EXPECT_EQ(Join(s.moxInputs) + " | " + Join(s.viewPointInputs),
+            "a.mox P.VPT c.txt - vpt z.mox | b.vpt a.vpt");
 }
 
-TEST(CommandLineTest, UsageAndHelpTexts) {
-  EXPECT_EQ(MoxMerge::UsageLine("./bin/mox merge"),
-            "Usage: ./bin/mox merge <files_to_merge> <output_file>");
-  EXPECT_EQ(MoxMerge::UsageLine(""), "Usage:  <files_to_merge> <output_file>");
-  const std::string help = MoxMerge::HelpText("moxmerge");
-  EXPECT_EQ(help.rfind("Usage: moxmerge <files_to_merge> <output_file>\n", 0), 0u);
-  for (const char* item :
-       {"--arrange-files", "--merge-as-instances", "--match-part-names", "--suffix-file-instance",
-        "--auto-rename-instances", "--help", "--version",
-        "Options:", "Exit status:", "Environment:", "0  success", "1  usage error",
-        "2  failure of the last operation", "4  no Mox input", "TESSARA_TEMP_PATH", "USERPROFILE",
-        "HOME", "KORVANE_DEFAULT_MOX_BLOCK_SIZE", "KORVANE_MAX_MOX_BLOCK_SIZE"})
-    EXPECT_NE(help.find(item), std::string::npos) << item;
-  EXPECT_EQ(help.back(), '\n');
-  std::size_t start = 0;
-  for (std::size_t end; (end = help.find('\n', start)) != std::string::npos; start = end + 1)
-    EXPECT_LE(end - start, 100u) << help.substr(start, end - start);
+TEST(ArrangeFilesTest, EntrySplitsTrailingDigitsBeforeTheLastExtension) {
+  const std::string max = "18446744073709551615", r = "r18446744073709551";
+  const std::pair<std::string, std::string> cases[] = {
+      {"run007.mox", "run|007|7"},
+      {"12.mox", "12||" + max},
+      {"out/12.mox", "out/|12|12"},
+      {"run2.MOX", "run2.MOX||" + max},
+      {"run3.mox.bak", "run|3|3"},
+      {"a1.mox5.mox", "a1.mox|5|5"},
+      {"x.mox8", "x||" + max},
+      {"view1.vpt", "view1.vpt||" + max},
+      {"run42", "run|42|42"},
+      {".mox", "||" + max},
+      {r + "614.mox", "r|18446744073709551614|18446744073709551614"},
+      {r + "615.mox", "r|" + max + "|" + max},
+      {r + "616.mox", "r|18446744073709551616|" + max},
+      {"r99999999999999999999999999.mox", "r|99999999999999999999999999|" + max},
+      {"r0000000000000000000000000000042.mox", "r|0000000000000000000000000000042|42"},
+  };
+  for (const auto& [path, expected] : cases) {
+    const MoxMerge::FileEntry e = MoxMerge::MakeFileEntry(path, 0);
+    EXPECT_EQ(e.stem + "|" + e.digits + "|" + std::to_string(e.number), expected);
+  }
+  const auto same = [](const char* a, const char* b) {
+    return MoxMerge::SameFamily(MoxMerge::MakeFileEntry(a, 0), MoxMerge::MakeFileEntry(b, 1));
+  };
+  EXPECT_TRUE(same("run1.mox", "run22.mox.bak"));
+  EXPECT_FALSE(same("run1.mox", "ran1.mox") || same("run.mox", "run1.mox") ||
+               same("run1.mox", "run.mox") || same("run.mox", "run.mox"));
+}
+
+TEST(ArrangeFilesTest, FamiliesAreSortedWithinTheirSlots) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"run10 run2 run1", "run1 run2 run10"},
+      {"run007 run7", "run007 run7"},
+      {"run8 run7 run007 run07", "run7 run007 run07 run8"},
+      {"12 3", "12 3"},
+      {"run5 12 run1", "run1 12 run5"},
+      {"run3 run2.MOX run1", "run1 run2.MOX run3"},
+      {"run3.mox.bak run1", "run1 run3.mox.bak"},
+      {"run2 view1.vpt run1 view0.vpt", "run1 view1.vpt run2 view0.vpt"},
+      {"a3 b2 a1 b1 c a2", "a1 b1 a2 b2 c a3"},
+      {"x/run2 run2 x/run1 run1", "x/run1 run1 x/run2 run2"},
+      {"r99999999999999999999 r18446744073709551615 r5 r18446744073709551614",
+       "r5 r18446744073709551614 r99999999999999999999 r18446744073709551615"},
+      {"", ""},
+      {"run2 run1 run2", "run1 run2 run2"},
+      {"_ _ .mox", "_ _ .mox"},
+  };
+  // Names without an extension are Mox files.
+  const auto paths = [](const std::string& names) {
+    Args out;
+    for (const auto& w : Words(names))
+      out.push_back(w.find('.') == std::string::npos && !w.empty() ? w + ".mox" : w);
+    return out;
+  };
+  for (const auto& [in, expected] : cases)
+    EXPECT_EQ(MoxMerge::ArrangeFiles(paths(in)), paths(expected)) << in;
+
+  // Many members of equal number, told apart only by their spelling, keep their order.
+  Args in, expected;
+  for (int i = 0; i < 60; ++i)
+    in.push_back("s" + std::string(std::size_t(i % 7), '0') + (i % 3 == 0 ? "4" : "9") + ".mox");
+  for (char digit : {'4', '9'})
+    for (const auto& p : in)
+      if (p[p.size() - 5] == digit) expected.push_back(p);
+  EXPECT_EQ(MoxMerge::ArrangeFiles(in), expected);
 }
 
 }  // namespace

@@ -1,265 +1,201 @@
-// The merge as instances through the built program: the array names that each
+// The merge as instances, run as its command line asks: the array names that each
 // combination of options gives, the instance links of untagged arrays, the geometry
 // matching (by identifier, or by part name), links of appended arrays that must still
-// reach the array they linked to in their own input, and values carried exactly.
+// reach the array they linked to in their own input, and values carried exactly. Then its
+// steps on trees in memory for what the merges of files do not reach: the tag of a name,
+// the instance of a linked array, links into geometry the base lacks, and matching by name
+// that falls back to the identifier.
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "merge/mox_fixtures.hpp"
+#include "merge/command_line.hpp"
+#include "merge/instance_tags.hpp"
+#include "merge/merge_fixtures.hpp"
+#include "merge/merge_operations.hpp"
 
 namespace {
 
 using namespace AppTest;
-using Arrays = std::vector<KivMox::GeometryArray>;
-using ArraysOf = std::function<Arrays(int k)>;  // the arrays of input k (1-based)
-
-// Seeds that tell apart the arrays of every input: array a of input k.
-float Seed(int k, int a) {
-  return float(10 * k + a);
-}
-Bytes Values(int k, int a) {
-  return DistinctBytes(Seed(k, a));
-}
-
-// Every name tagged with every tag, tag after tag.
-Names Series(const Names& names, const Names& tags) {
-  Names all;
-  for (const auto& tag : tags)
-    for (const auto& name : names) all.push_back(Tagged(name, tag));
-  return all;
-}
-const Names kThree = {"", "", ""};
-const Names kF123 = {"F1", "F2", "F3"};
 
 class MergeAsInstancesTest : public ::testing::Test {
  public:
-  // in1.mox ... inN.mox: group "model" (1) holding geometry "partA" (2) and "partB" (3).
-  Names WriteInputs(int count, const ArraysOf& partA, const ArraysOf& partB) {
-    Names paths;
-    for (int k = 1; k <= count; ++k) {
-      Model model("model", "Builder", std::to_string(k));
-      model.AddGeometry(1, "partA", partA(k));
-      model.AddGeometry(1, "partB", partB(k));
-      if (k == 1) model.SetViews("base-now", {"Base"}, 7);
-      paths.push_back(dir.File("in" + std::to_string(k) + ".mox"));
-      model.Save(paths.back());
+  // Writes a model "model" of the geometries spec gives, "<name>: <array> ...; ..." with
+  // arrays "<name>@<a>[*<count>]" (values Distinct(10 k + a, count)) or
+  // "<name>-><node>:<index>" (linked); '|' stands for the tag separator.
+  std::string Write(const std::string& name, const std::string& spec, int k) {
+    Model model("model", "Builder", std::to_string(k));
+    if (k == 1) model.SetViews("base-now", {"Base"}, 7);
+    std::istringstream geometries(spec);
+    for (std::string g, part, a; std::getline(geometries, g, ';');) {
+      std::istringstream in(g);
+      std::vector<KivMox::GeometryArray> arrays;
+      for (in >> part; in >> a;) {
+        std::replace(a.begin(), a.end(), '|', kSep[0]);
+        const auto at = a.find('@'), link = a.find("->"), times = a.find('*');
+        arrays.push_back(
+            at != std::string::npos
+                ? FloatArray(
+                      a.substr(0, at),
+                      Distinct(float(10 * k + std::stoi(a.substr(at + 1))),
+                               times == std::string::npos ? 7 : std::stoul(a.substr(times + 1))))
+                : LinkedArray(a.substr(0, link), std::stoul(a.substr(link + 2)),
+                              std::stoul(a.substr(a.rfind(':') + 1))));
+      }
+      model.AddGeometry(1, part.substr(0, part.size() - 1), arrays);
     }
-    return paths;
+    model.Save(dir.File(name));
+    return dir.File(name);
   }
-  std::unique_ptr<KivMox::Tree> Merge(const Names& inputs, const Names& options) {
-    Names args = {"--merge-as-instances"};
-    args.insert(args.end(), options.begin(), options.end());
+  // The instance merge with the flags that the options give (s: suffix, r: auto-rename,
+  // m: match part names); its status and error text.
+  std::pair<int, std::string> Merge(const std::string& options, const Names& inputs,
+                                    const std::string& output) {
+    Names args = {"moxmerge", "--merge-as-instances"};
+    for (char o : options)
+      args.push_back(o == 's'   ? "--suffix-file-instance"
+                     : o == 'r' ? "--auto-rename-instances"
+                                : "--match-part-names");
     args.insert(args.end(), inputs.begin(), inputs.end());
-    args.push_back(dir.File("out.mox"));
-    auto run = RunMoxMerge(logs, args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ErrorsOf(run), "");
-    return run.status == 0 ? LoadMox(dir.File("out.mox")) : nullptr;
+    args.push_back(output);
+    const auto l = MoxMerge::ParseCommandLine(args);
+    return InProcess([&] {
+      return MoxMerge::MergeAsInstances(l.inputs, l.outputPath, l.suffix, l.autoRename,
+                                        l.matchPartNames);
+    });
   }
   TempDir dir;
-  TempDir logs;
-};
-
-Arrays Stress(int k) {
-  return {FloatArray("stress", Distinct(Seed(k, 1)))};
-}
-Arrays Temp(int k) {
-  return {FloatArray("temp", Distinct(Seed(k, 2)))};
-}
-Arrays StressAndTagged(int k) {
-  return {FloatArray("stress", Distinct(Seed(k, 1))),
-          FloatArray(Tagged("s", "t"), Distinct(Seed(k, 3)))};
-}
-KivMox::GeometryArray Tag(const std::string& name, const std::string& tag, float seed) {
-  return FloatArray(Tagged(name, tag), Distinct(seed));
-}
-Arrays ThreeArrays(int k) {
-  return {FloatArray("a", Distinct(Seed(k, 1))), FloatArray("b", Distinct(Seed(k, 2))),
-          FloatArray("c", Distinct(Seed(k, 3)))};
-}
-
-struct Value {
-  std::uint32_t node, index;
-  Bytes bytes;
-};
-struct Link {
-  std::uint32_t node, index;
-  int linked;
-  std::uint32_t linkNode, linkIndex;
-};
-struct Case {
-  std::string what;
-  int count;  // inputs in1.mox ... of partA and partB, or 0 for base.mox and later<n>.mox
-  ArraysOf partA, partB;
-  Names options;
-  Names namesA, namesB;  // the array names of geometry 2 and 3
-  std::vector<Value> values;
-  std::vector<Link> links;
 };
 
 TEST_F(MergeAsInstancesTest, OptionsTagsJoinsAndLinks) {
   // base.mox: partA (2), partB (3); later1.mox: only partB, as its node 2; later2.mox:
   // partB (2) linking to partA (3), the other order.
-  Model base("model");
-  base.AddGeometry(1, "partA", {Tag("a", "t", 1), Tag("b", "t", 2)});
-  base.AddGeometry(1, "partB", {Tag("a", "t", 3)});
-  base.Save(dir.File("base.mox"));
-  Model later1("other-model");
-  later1.AddGeometry(1, "partB", {Tag("a", "t", 4), FloatArray("plain", Distinct(5))});
-  later1.Save(dir.File("later1.mox"));
-  Model later2("other-model");
-  later2.AddGeometry(1, "partB", {LinkedArray(Tagged("l", "t"), 3, 1)});
-  later2.AddGeometry(1, "partA", {Tag("a", "t", 6), Tag("b", "t", 7)});
-  later2.Save(dir.File("later2.mox"));
-
-  const std::string suffix = "--suffix-file-instance", rename = "--auto-rename-instances",
-                    match = "--match-part-names";
-  const ArraysOf vTags = [](int k) -> Arrays {
-    return {FloatArray("stress", Distinct(Seed(k, 1))), Tag("v", "b", Seed(k, 2)),
-            Tag("v", "a", Seed(k, 3))};
+  const std::string base = Write("base.mox", "partA: a|t@1 b|t@2; partB: a|t@3", 0);
+  const Names later = {Write("later1.mox", "partB: a|t@4 plain@5", 0),
+                       Write("later2.mox", "partB: l|t->3:1; partA: a|t@6 b|t@7", 0)};
+  struct Case {
+    int count;  // inputs of the spec (seeds 10 k + a), or -n for base.mox and later<n>.mox
+    std::string spec, options, arrays;  // Arrays() of the output
   };
-  const ArraysOf linkToC = [](int k) -> Arrays {
-    return {FloatArray("d", Distinct(Seed(k, 4))), LinkedArray("l", 2, 2)};
-  };
-  const ArraysOf taggedAndUntagged = [](int k) -> Arrays {
-    return {Tag("a", "t", Seed(k, 1)), FloatArray("u", Distinct(Seed(k, 2)))};
-  };
-  const ArraysOf linksToBoth = [](int) -> Arrays {
-    return {LinkedArray(Tagged("l", "t"), 2, 0), LinkedArray(Tagged("m", "t"), 2, 1)};
-  };
-  // clang-format off
   const Case cases[] = {
-      {"without flags every array gets an empty tag", 3, Stress, Temp, {},
-       Series({"stress"}, kThree), Series({"temp"}, kThree),
-       {{2, 0, Values(1, 1)}, {2, 1, Values(2, 1)}, {2, 2, Values(3, 1)}, {3, 2, Values(3, 2)}},
-       {}},
-      {"the suffix tags every array with its input", 3, Stress, Temp, {suffix},
-       Series({"stress"}, kF123), Series({"temp"}, kF123),
-       {{2, 0, Values(1, 1)}, {2, 1, Values(2, 1)}, {2, 2, Values(3, 1)}}, {}},
-      {"auto-rename takes only tagged arrays of later inputs", 3, StressAndTagged, Temp, {rename},
-       {"stress", Tagged("s", "F1t"), Tagged("s", "F2t"), Tagged("s", "F3t")}, {"temp"},
-       {{2, 0, Values(1, 1)}, {2, 1, Values(1, 3)}, {2, 2, Values(2, 3)}, {2, 3, Values(3, 3)}},
-       {}},
-      {"the suffix wins over auto-rename", 2, StressAndTagged, Temp, {rename, suffix},
-       {Tagged("stress", "F1"), Tagged("s", "F1t"), Tagged("stress", "F2"), Tagged("s", "F2t")},
-       Series({"temp"}, {"F1", "F2"}), {{2, 2, Values(2, 1)}, {2, 3, Values(2, 3)}}, {}},
-      {"untagged arrays become instances linked to the smallest tag", 2, vTags, Temp, {},
-       {Tagged("stress", "a"), Tagged("v", "b"), Tagged("v", "a"), Tagged("stress", "b"),
-        Tagged("stress", "a"), Tagged("v", "b"), Tagged("v", "a")},
-       Series({"temp"}, {"", ""}),
-       {{2, 3, Values(1, 1)}, {2, 4, Values(2, 1)}, {2, 6, Values(2, 3)}},
-       {{2, 3, 1, 2, 0}}},
-      {"a plain join shifts links by the target geometry's array count", 3, ThreeArrays, linkToC,
-       {}, Series({"a", "b", "c"}, kThree), Series({"d", "l"}, kThree),
-       {{3, 0, Values(1, 4)}, {3, 1, Values(1, 3)}, {3, 2, Values(2, 4)}, {3, 3, Values(2, 3)},
-        {3, 4, Values(3, 4)}, {3, 5, Values(3, 3)}},
-       {{3, 1, 1, 2, 2}, {3, 3, 1, 2, 5}, {3, 5, 1, 2, 8}}},
-      {"an auto-rename join follows links to tagged arrays and drops the others", 3,
-       taggedAndUntagged, linksToBoth, {rename},
-       {Tagged("a", "F1t"), "u", Tagged("a", "F2t"), Tagged("a", "F3t")},
-       Series({"l", "m"}, {"F1t", "F2t", "F3t"}),
-       {{3, 0, Values(1, 1)}, {3, 1, Values(1, 2)}, {3, 2, Values(2, 1)}, {3, 3, Values(2, 2)},
-        {3, 4, Values(3, 1)}, {3, 5, Values(3, 2)}},
-       {{3, 0, 1, 2, 0}, {3, 1, 1, 2, 1}, {3, 2, 1, 2, 2}, {3, 3, 0, 0, 0}, {3, 4, 1, 2, 3},
-        {3, 5, 0, 0, 0}}},
-      {"later geometry joins the base geometry of its name", -1, {}, {}, {rename, match},
-       Series({"a", "b"}, {"F1t"}), {Tagged("a", "F1t"), Tagged("a", "F2t")},
-       {{3, 1, DistinctBytes(4)}}, {}},
-      {"without matching by name geometry is matched by identifier", -1, {}, {}, {rename},
-       {Tagged("a", "F1t"), Tagged("b", "F1t"), Tagged("a", "F2t")}, {Tagged("a", "F1t")},
-       {{2, 2, DistinctBytes(4)}}, {}},
-      {"links follow arrays into geometry matched by name", -2, {}, {}, {rename, match},
-       Series({"a", "b"}, {"F1t", "F2t"}), {Tagged("a", "F1t"), Tagged("l", "F2t")},
-       {{3, 1, DistinctBytes(7)}}, {{3, 1, 1, 2, 3}}},
+      // Without flags every array gets an empty tag; the suffix tags every array with its
+      // input; auto-rename takes only tagged arrays of later inputs; the suffix wins over it.
+      {3, "partA: stress@1; partB: temp@2", "",
+       "2: stress|@11 stress|@21 stress|@31\n3: temp|@12 temp|@22 temp|@32\n"},
+      {3, "partA: stress@1; partB: temp@2", "s",
+       "2: stress|F1@11 stress|F2@21 stress|F3@31\n3: temp|F1@12 temp|F2@22 temp|F3@32\n"},
+      {3, "partA: stress@1 s|t@3; partB: temp@2", "r",
+       "2: stress@11 s|F1t@13 s|F2t@23 s|F3t@33\n3: temp@12\n"},
+      {2, "partA: stress@1 s|t@3; partB: temp@2", "rs",
+       "2: stress|F1@11 s|F1t@13 stress|F2@21 s|F2t@23\n3: temp|F1@12 temp|F2@22\n"},
+      // Untagged arrays become instances linked to the smallest tag.
+      {2, "partA: stress@1 v|b@2 v|a@3; partB: temp@2", "",
+       "2: stress|a@11 v|b@12 v|a@13 stress|b->2:0 stress|a@21 v|b@22 v|a@23\n"
+       "3: temp|@12 temp|@22\n"},
+      // A plain join shifts links by the target geometry's array count.
+      {3, "partA: a@1 b@2 c@3; partB: d@4 l->2:2", "",
+       "2: a|@11 b|@12 c|@13 a|@21 b|@22 c|@23 a|@31 b|@32 c|@33\n"
+       "3: d|@14 l|->2:2 d|@24 l|->2:5 d|@34 l|->2:8\n"},
+      // An auto-rename join follows links to tagged arrays and drops the others.
+      {3, "partA: a|t@1 u@2; partB: l|t->2:0 m|t->2:1", "r",
+       "2: a|F1t@11 u@12 a|F2t@21 a|F3t@31\n"
+       "3: l|F1t->2:0 m|F1t->2:1 l|F2t->2:2 m|F2t@22 l|F3t->2:3 m|F3t@32\n"},
+      // Later geometry joins the base geometry of its name; without matching by name it is
+      // matched by identifier; links follow arrays into geometry matched by name.
+      {-1, "", "rm", "2: a|F1t@1 b|F1t@2\n3: a|F1t@3 a|F2t@4\n"},
+      {-1, "", "r", "2: a|F1t@1 b|F1t@2 a|F2t@4\n3: a|F1t@3\n"},
+      {-2, "", "rm", "2: a|F1t@1 b|F1t@2 a|F2t@6 b|F2t@7\n3: a|F1t@3 l|F2t->2:3\n"},
+      // The writer takes runs from the inputs in turn, geometry by geometry: each input
+      // block is needed again and again while the pass lasts.
+      {3, "partA: field@1*3000 cells@2; partB: field@3*3000 cells@4", "s",
+       "2: field|F1@11 cells|F1@12 field|F2@21 cells|F2@22 field|F3@31 cells|F3@32\n"
+       "3: field|F1@13 cells|F1@14 field|F2@23 cells|F2@24 field|F3@33 cells|F3@34\n"},
   };
-  // clang-format on
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Names inputs = c.count > 0 ? WriteInputs(c.count, c.partA, c.partB)
-                                     : Names{dir.File("base.mox"),
-                                             dir.File("later" + std::to_string(-c.count) + ".mox")};
-    auto out = Merge(inputs, c.options);
-    ASSERT_TRUE(out);
-    EXPECT_EQ(ArrayNames(GeometryAt(*out, 2)), c.namesA);
-    ASSERT_EQ(ArrayNames(GeometryAt(*out, 3)), c.namesB);
-    for (const Value& v : c.values)
-      EXPECT_EQ(BytesOf(GeometryAt(*out, v.node)->arrays.at(v.index).data), v.bytes)
-          << v.node << "/" << v.index;
-    for (const Link& l : c.links) {
-      const auto& array = GeometryAt(*out, l.node)->arrays.at(l.index);
-      EXPECT_EQ(array.linked, l.linked) << l.node << "/" << l.index;
-      EXPECT_EQ(array.linkNode, l.linkNode) << l.node << "/" << l.index;
-      EXPECT_EQ(array.linkIndex, l.linkIndex) << l.node << "/" << l.index;
-    }
+    Names inputs = {base, later[std::size_t(-c.count - 1) % 2]};
+    if (c.count > 0) inputs.clear();
+    for (int k = 1; k <= c.count; ++k)
+      inputs.push_back(Write("in" + std::to_string(k) + ".mox", c.spec, k));
+    const auto [status, err] = Merge(c.options, inputs, dir.File("out.mox"));
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_EQ(Arrays(*LoadTree(dir.File("out.mox"))), c.arrays) << c.spec << " " << c.options;
   }
 }
 
-TEST_F(MergeAsInstancesTest, BaseHistoryAndViewPointsStayWithOneRecordOfTheMerge) {
-  Names inputs = WriteInputs(2, Stress, Temp);
-  auto out = Merge(inputs, {"--suffix-file-instance"});
-  ASSERT_TRUE(out);
-  auto base = LoadMox(inputs[0]);
-  ASSERT_EQ(out->globalInfo.size(), base->globalInfo.size() + 1);
+TEST_F(MergeAsInstancesTest, BaseHistoryViewPointsAndOneRecordOfTheMergeOrAFailure) {
+  const Names inputs = {Write("in1.mox", "partA: stress@1", 1),
+                        Write("in2.mox", "partA: stress@1", 2)};
+  ASSERT_EQ(Merge("s", inputs, dir.File("out.mox")).first, 0);
+  auto out = LoadTree(dir.File("out.mox")), base = LoadTree(inputs[0]);
+  ASSERT_EQ(out->globalInfo.size(), 2u);
   EXPECT_EQ(out->globalInfo.front(), base->globalInfo.front());
   EXPECT_EQ(out->globalInfo.front().applicationVersion, "1");
   // The instance merge's tree is made without a program name or version.
-  EXPECT_EQ(out->globalInfo.back().applicationName, "");
-  EXPECT_EQ(out->globalInfo.back().applicationVersion, "");
-  EXPECT_EQ(out->globalInfo.back().formatVersion, "1.3");
+  const auto& r = out->globalInfo.back();
+  EXPECT_EQ(r.applicationName + "|" + r.applicationVersion + "|" + r.formatVersion, "||1.3");
   EXPECT_EQ(GroupNames(out->views), (Names{"Base"}));
-  EXPECT_EQ(out->views.current.name, "base-now");
-  EXPECT_EQ(GroupAt(*out, 1)->name, "model");
-  EXPECT_EQ(out->Size(), 3u);
+  EXPECT_EQ(out->views.current.name + " " + out->GetNode(1)->name, "base-now model");
+  EXPECT_EQ(out->Size(), 2u);
 
   // A geometry the base lacks fails the merge, whatever the options.
-  Model extra("model");
-  extra.AddGeometry(1, "partA", Stress(2));
-  extra.AddGeometry(1, "partB", {Tag("temp", "x", 5)});
-  extra.AddGeometry(1, "partC", {Tag("other", "x", 6)});
-  extra.Save(dir.File("extra.mox"));
-  for (const Names& options :
-       std::vector<Names>{{}, {"--suffix-file-instance"}, {"--auto-rename-instances"}}) {
-    Names args = {"--merge-as-instances", inputs[0], dir.File("extra.mox"), dir.File("bad.mox")};
-    args.insert(args.end(), options.begin(), options.end());
-    auto run = RunMoxMerge(logs, args);
-    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(options);
-    EXPECT_EQ(Count(run.err, "Exception \""), 1u) << run.err;
-    EXPECT_TRUE(Has(run.err, "GetReqNode")) << run.err;
-    EXPECT_FALSE(TestSupport::FileExists(dir.File("bad.mox")));
+  const std::string extra = Write("extra.mox", "partA: x|t@5; partB: x|t@5", 0);
+  for (const std::string options : {"", "s", "r"}) {
+    const auto [status, err] = Merge(options, {inputs[0], extra}, dir.File("bad.mox"));
+    EXPECT_EQ(status, 2) << options;
+    EXPECT_EQ(Count(err, "Exception \""), 1u) << err;
+    EXPECT_TRUE(Has(err, "GetReqNode")) << err;
+    EXPECT_FALSE(FileExists(dir.File("bad.mox")));
   }
 }
 
-// Five geometries per input, their arrays in one block of each input: the writer takes
-// runs from the inputs in turn (geometry by geometry), so each input block is needed
-// again and again while the pass lasts; it must stay loaded rather than be read anew.
-TEST_F(MergeAsInstancesTest, InputsReadInTurnKeepTheirBlocksForThePass) {
-  auto field = [](int k, int p) {
-    std::vector<float> values(3000);
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = float(k * 100000 + p * 1000) + i;
-    return values;
-  };
-  Names paths;
-  for (int k = 1; k <= 3; ++k) {
-    Model model("model", "Builder", std::to_string(k));
-    for (int p = 0; p < 5; ++p)
-      model.AddGeometry(1, "part" + std::to_string(p),
-                        {FloatArray("field", field(k, p)), IntArray("cells", {k, p, 1, 2, 3, 4})});
-    paths.push_back(dir.File("in" + std::to_string(k) + ".mox"));
-    model.Save(paths.back());
-  }
-  auto out = Merge(paths, {"--suffix-file-instance"});
-  ASSERT_TRUE(out);
-  for (int p = 0; p < 5; ++p) {
-    KivMox::Geometry* part = GeometryAt(*out, 2 + p);
-    ASSERT_EQ(ArrayNames(part), Series({"field", "cells"}, kF123)) << p;
-    for (int k = 1; k <= 3; ++k) {
-      EXPECT_EQ(BytesOf(part->arrays[2 * (k - 1)].data), BytesOfValues(field(k, p))) << p << k;
-      EXPECT_EQ(BytesOf(part->arrays[2 * (k - 1) + 1].data),
-                BytesOfValues(std::vector<std::int32_t>{k, p, 1, 2, 3, 4}))
-          << p << k;
-    }
-  }
+TEST(InstanceTagTest, TagsAndSuffixes) {
+  for (const auto& [name, tag] :
+       std::vector<std::pair<std::string, std::string>>{{"stress", ""},
+                                                        {"stress" + kSep, ""},
+                                                        {Tagged(Tagged("a", "b"), "c"), "c"},
+                                                        {kSep + "x", "x"}})
+    EXPECT_EQ(MoxMerge::InstanceTag(name), tag) << name;
+  EXPECT_EQ(MoxMerge::FileSuffix(12, true) + MoxMerge::FileSuffix(12, false), "F12");
+  Model model("m");
+  model.AddGeometry(
+      1, "g",
+      {FloatArray("s", Distinct(1)), FloatArray(Tagged(Tagged("a", "b"), "c"), Distinct(2))});
+  MoxMerge::InstanceMap instances;
+  instances[99]["old"] = {"entry"};
+  MoxMerge::TagPlain(model.tree, 3, true, instances);
+  EXPECT_EQ(Arrays(model.tree), "2: s|F3@1 a|b|F3c@2\n");
+  ASSERT_EQ(instances.size(), 1u);  // made anew: one empty entry per geometry
+  EXPECT_TRUE(instances.at(2).empty());
+}
+
+TEST(InstanceTagTest, AnInstanceOfALinkedArrayTakesItsLink) {
+  Model model("m");
+  KivMox::GeometryArray linked = LinkedArray("s", 3, 1);
+  linked.kind = 7;
+  model.AddGeometry(1, "g",
+                    {linked, FloatArray(Tagged("v", "a"), Distinct(1)),
+                     FloatArray(Tagged("v", "b"), Distinct(2))});
+  MoxMerge::InstanceMap instances;
+  MoxMerge::TagPlain(model.tree, 1, false, instances);
+  MoxMerge::LinkInstances(model.tree, instances);
+  EXPECT_EQ(Arrays(model.tree), "2: s|a->3:1 v|a@1 v|b@2 s|b->3:1\n");
+  EXPECT_EQ(GeometryOf(model.tree, 2)->arrays.at(3).kind, 7u);
+}
+
+TEST(InstanceJoinTest, LinksIntoGeometryTheBaseLacksAndMatchingByName) {
+  Model base("base"), further("further");
+  base.AddGeometry(1, "g", {FloatArray("a", Distinct(1))});
+  base.AddGeometry(1, "h", {FloatArray("b", Distinct(2))});
+  further.AddGeometry(1, "g", {});
+  further.AddGeometry(1, "h", {LinkedArray("elsewhere", 9, 4)});
+  MoxMerge::JoinPlain(base.tree, further.tree);
+  EXPECT_EQ(Arrays(base.tree), "2: a@1\n3: b@2 elsewhere->9:4\n");
+
+  Model byName("base"), unknown("further");
+  byName.AddGeometry(1, "g", {});
+  byName.AddGeometry(1, "h", {});
+  unknown.AddGeometry(1, "h", {FloatArray(Tagged("a", "t"), Distinct(1))});
+  unknown.AddGeometry(1, "unknown", {FloatArray(Tagged("b", "t"), Distinct(2))});
+  MoxMerge::JoinAutoRename(byName.tree, unknown.tree, true);
+  EXPECT_EQ(Arrays(byName.tree), "2:\n3: a|t@1 b|t@2\n");
 }
 
 }  // namespace

@@ -1,26 +1,28 @@
 #include "support/test_support.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include <gtest/gtest.h>
+
+extern char** environ;
 
 namespace TestSupport {
 
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "moxtest-XXXXXX").string();
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data())) std::abort();
-  path_ = buf.data();
+  if (!mkdtemp(tmpl.data())) std::abort();
+  path_ = tmpl;
 }
 
 TempDir::~TempDir() {
@@ -33,21 +35,19 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-EnvGuard::EnvGuard(const char* name, const char* value) : name_(name) {
-  const char* old = std::getenv(name);
-  had_ = old != nullptr;
-  if (old) old_ = old;
-  if (value)
-    setenv(name, value, 1);
-  else
-    unsetenv(name);
+namespace {
+void SetEnv(const char* name, const char* value) {
+  value ? setenv(name, value, 1) : unsetenv(name);
+}
+}  // namespace
+
+EnvGuard::EnvGuard(const char* name, const char* value)
+    : name_(name), had_(std::getenv(name)), old_(had_ ? std::getenv(name) : "") {
+  SetEnv(name, value);
 }
 
 EnvGuard::~EnvGuard() {
-  if (had_)
-    setenv(name_.c_str(), old_.c_str(), 1);
-  else
-    unsetenv(name_.c_str());
+  SetEnv(name_.c_str(), had_ ? old_.c_str() : nullptr);
 }
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
@@ -79,67 +79,9 @@ int CodeOf(const std::function<void()>& fn, std::string* description) {
   return -1;
 }
 
-std::string BinPath(const std::string& program) { return std::string(MOX_BIN_DIR) + "/" + program; }
-
-namespace {
-std::string Slurp(int fd) {
-  std::string s;
-  char buf[65536];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, std::size_t(n));
-  return s;
+std::string BinPath(const std::string& program) {
+  return std::string(MOX_BIN_DIR) + "/" + program;
 }
-}  // namespace
-
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::vector<std::string>& env) {
-  TempDir io;
-  std::string outPath = io.File("out"), errPath = io.File("err");
-  pid_t pid = fork();
-  if (pid == 0) {
-    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(o, 1);
-    dup2(e, 2);
-    int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
-    for (const auto& kv : env) putenv(const_cast<char*>(kv.c_str()));
-    std::string path = program.find('/') == std::string::npos ? BinPath(program) : program;
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(path.c_str(), argv.data());
-    _exit(127);
-  }
-  RunResult r;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-  int fo = open(outPath.c_str(), O_RDONLY), fe = open(errPath.c_str(), O_RDONLY);
-  r.out = Slurp(fo);
-  r.err = Slurp(fe);
-  close(fo);
-  close(fe);
-  return r;
-}
-
-}  // namespace TestSupport
-
-// ---- A child process with limits and a deadline ----
-
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-
-#include <algorithm>
-#include <thread>
-
-extern char** environ;
-
-namespace TestSupport {
 
 Process::Process(const Launch& launch) {
   const std::string path =
@@ -147,8 +89,7 @@ Process::Process(const Launch& launch) {
   // Everything the child needs is prepared before the fork.
   std::vector<std::string> env = launch.env;
   for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('=') + 1);
+    const std::string entry = *e, name = entry.substr(0, entry.find('=') + 1);
     if (std::none_of(launch.env.begin(), launch.env.end(),
                      [&](const std::string& x) { return x.rfind(name, 0) == 0; }))
       env.push_back(entry);
@@ -156,8 +97,7 @@ Process::Process(const Launch& launch) {
   std::vector<char*> argv = {const_cast<char*>(path.c_str())}, envp;
   for (const auto& a : launch.args) argv.push_back(const_cast<char*>(a.c_str()));
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
+  argv.push_back(nullptr), envp.push_back(nullptr);
   const std::string out = io_.File("out"), err = io_.File("err");
   pid_ = fork();
   if (pid_ != 0) return;
@@ -190,31 +130,22 @@ bool Process::Ended() {
 Outcome Process::Wait(std::chrono::seconds deadline) {
   Outcome r;
   const auto end = std::chrono::steady_clock::now() + deadline;
-  // A descriptor that becomes readable when the process ends (polled when there is none).
-  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
   while (!Ended()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
+    if (std::chrono::steady_clock::now() >= end) {
       r.hung = true;
       kill(pid_, SIGKILL);
       done_ = wait4(pid_, &status_, 0, &usage_) == pid_;
       break;
     }
-    if (pidfd >= 0) {
-      pollfd p{pidfd, POLLIN, 0};
-      poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 1000)));
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  if (pidfd >= 0) close(pidfd);
   if (!r.hung && WIFEXITED(status_)) r.status = WEXITSTATUS(status_);
   if (!r.hung && WIFSIGNALED(status_)) r.signal = WTERMSIG(status_);
   r.peakKiB = usage_.ru_maxrss;
-  const auto out = ReadFileBytes(io_.File("out")), err = ReadFileBytes(io_.File("err"));
-  r.out.assign(out.begin(), out.end());
-  r.err.assign(err.begin(), err.end());
+  for (auto [name, text] : {std::pair{"out", &r.out}, {"err", &r.err}}) {
+    const auto bytes = ReadFileBytes(io_.File(name));
+    text->assign(bytes.begin(), bytes.end());
+  }
   return r;
 }
 

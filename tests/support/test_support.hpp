@@ -1,15 +1,22 @@
 // Helpers shared by the tests: scratch directories, file bytes, environment guards and
-// running the built programs.
+// the built programs run in child processes.
 #pragma once
 
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kiv/util/exception.hpp"
 
 namespace TestSupport {
+
+using Bytes = std::vector<std::uint8_t>;
 
 // A fresh directory under the system temporary directory, removed with its content.
 class TempDir {
@@ -17,7 +24,6 @@ class TempDir {
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
@@ -41,33 +47,11 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 bool FileExists(const std::string& path);
 
-// Runs fn and returns the code of the Kiv::Util::Exception it throws; fails the test
-// when it throws nothing or something else. The exception is stored in *caught.
+// Runs fn and returns the code of the Kiv::Util::Exception it throws (its description in
+// *description); fails the test when it throws nothing or something else.
 int CodeOf(const std::function<void()>& fn, std::string* description = nullptr);
 
-struct RunResult {
-  int status = -1;      // exit status, or -1 when killed by a signal
-  int signal = 0;       // the signal that ended the process, or 0
-  std::string out;      // standard output
-  std::string err;      // standard error
-};
-// Runs a built program (by name, from the build's bin directory) with arguments and
-// extra environment entries ("NAME=value").
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::vector<std::string>& env = {});
 std::string BinPath(const std::string& program);
-
-}  // namespace TestSupport
-
-// ---- A child process with limits and a deadline ----
-
-#include <sys/resource.h>
-#include <sys/types.h>
-
-#include <chrono>
-#include <utility>
-
-namespace TestSupport {
 
 struct Launch {
   Launch(std::string program_, std::vector<std::string> args_ = {},
@@ -85,8 +69,7 @@ struct Outcome {
   int signal = 0;     // the signal that ended it, or 0
   bool hung = false;  // still running at the deadline (then killed)
   long peakKiB = 0;   // peak resident memory
-  std::string out;    // standard output
-  std::string err;    // standard error
+  std::string out, err;
 };
 
 // Starts the program with stdin from /dev/null, stdout and stderr kept in files and
@@ -96,7 +79,6 @@ class Process {
   explicit Process(const Launch& launch);
   ~Process();  // kills a process still running
   Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
   pid_t Pid() const { return pid_; }
   bool Ended();  // true once the process has ended
   // Waits for the end, killing the process at the deadline.

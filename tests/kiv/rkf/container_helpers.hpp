@@ -1,31 +1,70 @@
-// Test helpers: write a container file through RkFile and the index, read one back, and
-// look at the stored bytes (little-endian fields at fixed offsets).
+// Test helpers for blocks and containers: build container bytes in memory (through RkFile
+// and the index, or by hand with the literal layout), damage them, and read them back from
+// an in-memory file instead of a scratch directory.
 #pragma once
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "kiv/rkf/block.hpp"
 #include "kiv/rkf/rkfile.hpp"
+#include "kiv/rkf/zlib.hpp"
 #include "support/test_support.hpp"
 
 namespace TestSupport {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr std::uint64_t kBlock0Offset = 2800;
-inline constexpr std::uint32_t kRecordSize = 139;
-
 // A grow quantum of 64 bytes instead of 10 MiB, and the given stream limit (nullptr: the
-// default), for tests that need many blocks or many files.
+// default), for tests that need many blocks.
 struct SmallBlocks {
   explicit SmallBlocks(const char* limit)
       : quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", "64"), max("KORVANE_MAX_MOX_BLOCK_SIZE", limit) {}
   ~SmallBlocks() { KivRkf::Block::SetDefaultBlockSize(10485760); }
-  EnvGuard quantum;
-  EnvGuard max;
+  EnvGuard quantum, max;
+};
+
+inline KivRkf::Block BlockOf(const Bytes& bytes) {
+  KivRkf::Block b;
+  if (!bytes.empty()) b.Put(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  b.SetPosition(0u);
+  return b;
+}
+
+inline Bytes BytesOf(const KivRkf::Block& b) {
+  return b.Size() ? Bytes(b.Data(), b.Data() + b.Size()) : Bytes{};
+}
+
+inline Bytes Zlib(const Bytes& plain) {
+  KivRkf::Block b = BlockOf(plain);
+  KivRkf::BlockZlibCompressor()(b);
+  return BytesOf(b);
+}
+
+// The code and description of the Kiv::Util::Exception fn throws, as "9 Unable to ...".
+inline std::string Failure(const std::function<void()>& fn) {
+  std::string description;
+  const int code = CodeOf(fn, &description);
+  return std::to_string(code) + " " + description;
+}
+
+// An anonymous file in memory that RkFile opens by its /proc path like any regular file.
+class MemFile {
+ public:
+  explicit MemFile(const Bytes& bytes = {}) : fd_(memfd_create("container", MFD_CLOEXEC)) {
+    Write(bytes);
+  }
+  ~MemFile() { close(fd_); }
+  std::string Path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+  Bytes Read() const { return ReadFileBytes(Path()); }
+  void Write(const Bytes& bytes) const { WriteFileBytes(Path(), bytes); }
+
+ private:
+  int fd_;
 };
 
 // Opens path for writing, writes the header, lets fill put the streams, then writes every
@@ -40,40 +79,75 @@ inline void WriteContainer(const std::string& path,
   f.CloseFile();
 }
 
-// A container opened for reading with its index read.
+inline Bytes ContainerBytes(const std::function<void(KivRkf::RkFile&)>& fill) {
+  MemFile file;
+  WriteContainer(file.Path(), fill);
+  return file.Read();
+}
+
+// A container opened for reading with its index read: from a path, or from bytes.
 class ContainerReader {
  public:
-  explicit ContainerReader(const std::string& path) {
-    file.OpenFile(path, "rb");
-    file.ReadIndex();
-  }
+  explicit ContainerReader(const std::string& path) { Open(path); }
+  explicit ContainerReader(const Bytes& bytes) : memory(bytes) { Open(memory.Path()); }
   KivRkf::Index& Index() { return file.GetIndex(); }
   template <class T>
   T Get(const std::string& name, T value = T{}) {
     file.GetIndex().Get(name, value);
     return value;
   }
+  MemFile memory;
   KivRkf::RkFile file;
+
+ private:
+  void Open(const std::string& path) {
+    file.OpenFile(path, "rb");
+    file.ReadIndex();
+  }
 };
 
-inline std::uint32_t U32At(const Bytes& bytes, std::size_t offset) {
-  KivRkf::Block b;
-  b.Put(bytes.data() + offset, 4);
-  b.SetPosition(0u);
-  std::uint32_t v = 0;
-  b.Get(v);
-  return v;
+inline std::uint32_t U32At(const Bytes& bytes, std::size_t at) {
+  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | std::uint32_t(bytes[at + 3]) << 24;
 }
 
-inline void SetU32At(Bytes& bytes, std::size_t offset, std::uint32_t value) {
-  KivRkf::Block b;
-  b.Put(value);
-  for (int i = 0; i < 4; ++i) bytes[offset + i] = b.Data()[i];
+inline void SetU32At(Bytes& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = std::uint8_t(value >> (8 * i));
 }
 
 // Offset of the index record of primary block k (0..19) in the file.
 inline std::size_t PrimaryRecordOffset(std::uint32_t k) {
-  return 16 + 4 + kRecordSize * k;
+  return 20 + 139 * k;
+}
+
+// One block of a container built by hand: its name, stored bytes and flags byte.
+struct StoredBlock {
+  std::string name;
+  Bytes stored;
+  std::uint8_t flags = 0;
+};
+
+// A container with the literal layout: magic, "1.3", primary index length 2784, count 20,
+// the records of the blocks given and of unassigned blocks up to 20 (serial, name count
+// 128, the name padded with zeros, stored size, flags, reserved), then the stored bytes.
+inline Bytes ContainerImage(const std::vector<StoredBlock>& blocks) {
+  Bytes out = {0x89, 'R', 'K',  'F',  0x0D, 0x0A, 0x1A, 0x0A, '1', '.',
+               '3',  0,   0xE0, 0x0A, 0,    0,    20,   0,    0,   0};
+  const StoredBlock unassigned{
+      "\x0B"
+      "Empty Block ",
+      {}};
+  for (std::uint32_t k = 0; k < 20; ++k) {
+    const StoredBlock& b = k < blocks.size() ? blocks[k] : unassigned;
+    const std::size_t at = out.size();
+    out.resize(at + 139, 0);
+    out[at] = std::uint8_t(k + 1);
+    out[at + 1] = 128;
+    std::copy(b.name.begin(), b.name.end(), out.begin() + at + 5);
+    SetU32At(out, at + 133, static_cast<std::uint32_t>(b.stored.size()));
+    out[at + 137] = b.flags;
+  }
+  for (const StoredBlock& b : blocks) out.insert(out.end(), b.stored.begin(), b.stored.end());
+  return out;
 }
 
 }  // namespace TestSupport

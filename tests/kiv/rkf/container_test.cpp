@@ -1,0 +1,245 @@
+// The container file: its byte layout, header and versions, opening and closing, damaged
+// files, and the open-file pool.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "kiv/log/log_capture.hpp"
+#include "kiv/rkf/container_helpers.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
+
+namespace {
+
+using KivRkf::RkFile;
+using TestSupport::Bytes;
+using TestSupport::ContainerReader;
+using TestSupport::Failure;
+using TestSupport::SetU32At;
+
+// The whole file against the literal layout: flags byte 1 is zlib, whose framing starts
+// with the raw length and the zlib header 78 9C; read back, the image gives the values.
+TEST(Container, LayoutOfAPlainAndACompressedStream) {
+  Bytes payload(100);
+  for (int i = 0; i < 100; ++i) payload[i] = std::uint8_t(i + 1);
+  std::vector<double> values(5000);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = double(i % 97) * 0.5;
+  KivRkf::Block heavy;
+  heavy.Put(values);
+  const Bytes written = TestSupport::ContainerBytes([&](RkFile& f) {
+    f.GetIndex().Put("Heavy Data", values);
+    f.GetIndex().Put("Light Data", payload.data(), 100);
+    f.SetBlockFlags("Heavy Data", KivRkf::kFlagZlib);
+  });
+  const Bytes image = TestSupport::ContainerImage(
+      {{"Heavy Data", TestSupport::Zlib(TestSupport::BytesOf(heavy)), 1}, {"Light Data", payload}});
+  EXPECT_EQ(written, image);
+  EXPECT_EQ(Bytes(image.begin() + 2800, image.begin() + 2806),
+            (Bytes{0x44, 0x9C, 0, 0, 0x78, 0x9C}));
+  ContainerReader reader(image);
+  EXPECT_EQ(reader.Get<std::vector<double>>("Heavy Data"), values);
+  Bytes back(100);
+  reader.Index().Get("Light Data", back.data(), 100);
+  EXPECT_EQ(back, payload);
+  EXPECT_EQ(reader.Index().HeaderSize() + reader.Index().IndexBufferSize(), 2800u);
+}
+
+// The first 12 bytes (as written: see the layout): magic, then the version text up to its
+// first zero byte. Whether it is a container is asked after the version was read.
+TEST(Container, Header) {
+  TestSupport::MemFile file;
+  const Bytes written = {0x89, 'R', 'K', 'F', 0x0D, 0x0A, 0x1A, 0x0A, '1', '.', '3', 0};
+  auto with = [&](Bytes tail) {
+    tail.insert(tail.begin(), written.begin(), written.begin() + 8);
+    return tail;
+  };
+  const std::string cut = "9 Unable to read from file";
+  const std::tuple<Bytes, bool, std::string> cases[] = {
+      {written, true, "1.3"},
+      {with({'0', '.', '1', 'a'}), true, "0.1a"},
+      {with({'0', 0, '1', 'a'}), true, "0"},
+      {with({'1', '.'}), true, cut},
+      {Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0}, false, ""},
+      {with({}), true, cut},
+      {Bytes(written.begin(), written.begin() + 7), false, cut},
+      {Bytes{}, false, cut}};
+  EXPECT_FALSE(RkFile().IsContainerFile());  // nothing open
+  for (const auto& [bytes, container, version] : cases) {
+    file.Write(bytes);
+    RkFile f;
+    f.OpenFile(file.Path(), "rb");
+    EXPECT_EQ(version == cut ? Failure([&] { f.ReadVersion(); }) : f.ReadVersion(), version);
+    EXPECT_EQ(f.IsContainerFile(), container) << bytes.size() << " bytes";
+  }
+}
+
+// Version texts count tenths; up to "1.3" is read, "wide" (64-bit light positions) above
+// "0.6"; newer versions are refused with the system's text.
+TEST(Container, VersionsUpTo13) {
+  const std::tuple<const char*, int, bool> versions[] = {
+      {"1.3", 13, true}, {"0.6", 6, false}, {"0.7", 7, true}, {"0.1a", 1, false},
+      {"v1", 0, false},  {"", 0, false},    {"nan", 0, false}};
+  for (const auto& [text, tenths, wide] : versions) {
+    bool flag = !wide;
+    RkFile().CheckSupport(text, flag);
+    EXPECT_EQ(std::make_pair(KivRkf::VersionNumber(text), flag), std::make_pair(tenths, wide))
+        << text;
+  }
+  EXPECT_GT(KivRkf::VersionNumber("inf"), 13);
+  bool flag = false;
+  EXPECT_EQ(Failure([&] { RkFile().CheckSupport("1.4", flag); }),
+            "2 This file is of mox file version 14.\n"
+            "This version of Tessara only supports mox file version upto 13.\n");
+  EXPECT_EQ(TestSupport::CodeOf([&] { RkFile().CheckSupport("9e99", flag); }), 2);
+}
+
+TEST(Container, OpeningReadingAndClosing) {
+  TestSupport::TempDir dir;
+  const std::string missing = dir.File("missing.mox");
+  RkFile f;
+  EXPECT_EQ(Failure([&] { f.OpenFile(missing, "rb"); }),
+            "16 Unable to open file \"" + missing + "\"");
+  EXPECT_EQ(Failure([&] { f.OpenFile(dir.Path(), "rb"); }),
+            "16 Unable to open file \"" + dir.Path() + "\"");
+  EXPECT_EQ(TestSupport::CodeOf([&] { f.OpenFile(dir.Path(), "wb+"); }), 16);
+  EXPECT_FALSE(f.IsOpen());
+  TestSupport::SmallBlocks small("8");
+  TestSupport::MemFile file(TestSupport::ContainerBytes([](RkFile& w) {
+    for (std::uint32_t i = 0; i < 4; ++i) w.GetIndex().Put("A", i);
+  }));
+  f.OpenFile(file.Path(), "rb");
+  EXPECT_EQ(Failure([&] { f.OpenFile(dir.Path(), "rb"); }), "16 File stream is already in use");
+  EXPECT_TRUE(f.IsContainerFile());
+  TestSupport::LogCapture capture;
+  f.EnsureIndex();
+  f.EnsureIndex();  // the table is there: nothing is read again
+  EXPECT_EQ(capture.Count("Reading index positions ... ") + capture.Count("Index read. "), 2);
+  std::uint32_t v = 99;
+  f.GetIndex().Get("A", v);
+  EXPECT_EQ(v, 0u);
+  f.CloseFile();
+  f.CloseFile();
+  EXPECT_EQ(capture.Count("Closing file ..."), 2);
+  EXPECT_EQ(capture.Count("File closed."), 1);
+  EXPECT_FALSE(f.IsOpen());
+  f.GetIndex().Get("A", v);  // same block, already loaded
+  EXPECT_EQ(v, 1u);
+  f.GetIndex().Get("A", v);  // the next block was never loaded: reads as nothing
+  EXPECT_EQ(v, 1u);
+  f.OpenFile(file.Path(), "rb");  // a closed container opens again
+  EXPECT_TRUE(f.IsOpen());
+}
+
+// Damage to a 100-byte stream "A" in block 0 (compressed, or not) and to a table whose
+// block 19 is the index block of blocks 20..219.
+TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
+  TestSupport::SmallBlocks small(nullptr);
+  auto written = [](std::uint32_t streams, bool compressed) {
+    return TestSupport::ContainerBytes([&](RkFile& f) {
+      Bytes payload(100);
+      for (int i = 0; i < 100; ++i) payload[i] = std::uint8_t(i * 7);
+      f.GetIndex().Put("A", payload.data(), 100);
+      for (std::uint32_t s = 1; s < streams; ++s) f.GetIndex().Put("S" + std::to_string(s), s);
+      if (compressed) f.SetBlockFlags("A", KivRkf::kFlagZlib);
+    });
+  };
+  const std::string cut = "9 Unable to read from file", count = "1 Not enough bytes in the block";
+  const std::uint32_t record0 = TestSupport::PrimaryRecordOffset(0);
+  const std::tuple<int, char, long, std::uint32_t, std::string> cases[] = {
+      // streams (-1: one compressed), 'c'ut at / 'u'32 set at / 'x'or at, value, failure
+      {1, 'c', 14, 0, cut},               // in the primary index length
+      {1, 'u', 12, 0xFFFFFFF0u, cut},     // the primary index length
+      {1, 'c', 2000, 0, cut},             // in the primary index
+      {1, 'c', 2850, 0, cut},             // in the block
+      {1, 'u', record0 + 133, ~0u, cut},  // the block's size
+      {-1, 'x', 2812, 0x55, "9 Unable to decompress block"},
+      {1, 'u', 16, ~0u, count},                          // the number of records
+      {1, 'u', record0 + 139 * 3 + 1, ~0u - 15, count},  // a name length
+      {20, 'c', -100, 0, cut},                           // in index block 19
+  };
+  for (const auto& [streams, kind, at, value, failure] : cases) {
+    Bytes file = written(std::abs(streams), streams < 0);
+    const std::size_t where = at < 0 ? file.size() + at : at;
+    kind == 'c'   ? file.resize(where)
+    : kind == 'u' ? SetU32At(file, where, value)
+                  : void(file[where] ^= value);
+    EXPECT_EQ(Failure([&] { ContainerReader(file).Index().Get("A", Bytes(100).data(), 100); }),
+              failure)
+        << kind << at;
+  }
+  // An index block emptied of its records ends the table.
+  Bytes file = written(20, false);
+  SetU32At(file, 2800 + 100 + 18 * 4, 0);
+  ContainerReader reader(file);
+  EXPECT_EQ(reader.Index().Blocks().size(), 20u);
+  EXPECT_EQ(reader.Get<std::uint32_t>("S19", 77u), 77u);
+  EXPECT_EQ(reader.Get<std::uint32_t>("S18"), 18u);
+}
+
+// Beyond its capacity (by default the soft open-file limit less 16), the pool closes the
+// least recently used reading file; used again, it is opened again with what its index
+// read, unless it changed meanwhile.
+TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
+  KivRkf::OpenFilePool& pool = KivRkf::OpenFilePool::Instance();
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur > 17) {
+    EXPECT_EQ(pool.Capacity(), limit.rlim_cur - 16);
+  }
+  const std::size_t before = pool.SetCapacity(2);
+  TestSupport::TempDir dir;
+  auto numbered = [&](std::uint32_t k) {  // streams "A" and "B", holding k * 10 and k * 10 + 1
+    TestSupport::WriteContainer(dir.File(std::to_string(k)), [&](RkFile& f) {
+      f.GetIndex().Put("A", k * 10);
+      f.GetIndex().Put("B", k * 10 + 1);
+    });
+    return dir.File(std::to_string(k));
+  };
+  std::vector<std::unique_ptr<ContainerReader>> files;
+  for (std::uint32_t k = 0; k < 3; ++k) {
+    files.push_back(std::make_unique<ContainerReader>(numbered(k)));
+    EXPECT_EQ(files.back()->Get<std::uint32_t>("A"), k * 10);
+    EXPECT_LE(pool.OpenCount(), 2u);
+  }
+  EXPECT_FALSE(files[0]->file.IsOpen());
+  files[0]->file.EnsureOpen();  // reads on from where it was; file 1 goes
+  EXPECT_EQ(files[0]->Get<std::uint32_t>("B"), 1u);
+  EXPECT_TRUE(files[2]->file.IsOpen());
+  EXPECT_FALSE(files[1]->file.IsOpen());
+  files[1]->file.EnsureOpen();
+  EXPECT_EQ(files[1]->Get<std::uint32_t>("B"), 11u);
+  files.clear();
+  EXPECT_EQ(pool.OpenCount(), 0u);
+
+  pool.SetCapacity(1);
+  const std::pair<const char*, void (*)(const std::string&)> changes[] = {
+      {"replaced by the same bytes",
+       [](const std::string& path) {
+         TestSupport::WriteFileBytes(path + ".new", TestSupport::ReadFileBytes(path));
+         ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+       }},
+      {"modification time moved by 1 ns",
+       [](const std::string& path) {
+         struct stat st {};
+         ASSERT_EQ(stat(path.c_str(), &st), 0);
+         timespec times[2] = {st.st_atim, st.st_mtim};
+         times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
+         ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+       }},
+      {"removed", [](const std::string& path) { ASSERT_EQ(std::remove(path.c_str()), 0); }},
+  };
+  for (const auto& [what, change] : changes) {
+    const std::string path = numbered(1);
+    ContainerReader file(path), second(numbered(9));
+    ASSERT_FALSE(file.file.IsOpen()) << what;
+    change(path);
+    EXPECT_EQ(Failure([&] { file.file.EnsureOpen(); }),
+              "9 The file \"" + path + "\" changed while it was in use")
+        << what;
+    EXPECT_FALSE(file.file.IsOpen()) << what;
+  }
+  pool.SetCapacity(before);
+}
+
+}  // namespace

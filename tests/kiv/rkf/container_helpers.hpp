@@ -1,15 +1,12 @@
-// Test helpers for blocks and containers: build container bytes in memory (through RkFile
-// and the index, or by hand with the literal layout), damage them, and read them back from
-// an in-memory file instead of a scratch directory.
+// Test helpers for blocks and containers: container bytes built in memory
+// (through RkFile and the index, or by hand with the literal layout), damaged,
+// and read back from an in-memory file instead of a scratch directory.
 #pragma once
 
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "kiv/rkf/rkfile.hpp"
 #include "kiv/rkf/zlib.hpp"
@@ -19,8 +16,8 @@ namespace TestSupport {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A grow quantum of 64 bytes instead of 10 MiB, and the given stream limit (nullptr: the
-// default), for tests that need many blocks.
+// A grow quantum of 64 bytes instead of 10 MiB, and the given stream limit
+// (nullptr: the default), for tests that need many blocks.
 struct SmallBlocks {
   explicit SmallBlocks(const char* limit)
       : quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", "64"), max("KORVANE_MAX_MOX_BLOCK_SIZE", limit) {}
@@ -45,30 +42,27 @@ inline Bytes Zlib(const Bytes& plain) {
   return BytesOf(b);
 }
 
-// The code and description of the Kiv::Util::Exception fn throws, as "9 Unable to ...".
+// The code and description of the Kiv::Util::Exception fn throws, as "9 Unable
+// to ...".
 inline std::string Failure(const std::function<void()>& fn) {
   std::string description;
   const int code = CodeOf(fn, &description);
   return std::to_string(code) + " " + description;
 }
 
-// An anonymous file in memory that RkFile opens by its /proc path like any regular file.
-class MemFile {
- public:
-  explicit MemFile(const Bytes& bytes = {}) : fd_(memfd_create("container", MFD_CLOEXEC)) {
-    Write(bytes);
-  }
-  ~MemFile() { close(fd_); }
-  std::string Path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+// An anonymous file in memory that RkFile opens by its /proc path like any
+// regular file.
+struct MemFile {
+  explicit MemFile(const Bytes& bytes = {}) { Write(bytes); }
+  ~MemFile() { close(fd); }
+  std::string Path() const { return "/proc/self/fd/" + std::to_string(fd); }
   Bytes Read() const { return ReadFileBytes(Path()); }
   void Write(const Bytes& bytes) const { WriteFileBytes(Path(), bytes); }
-
- private:
-  int fd_;
+  const int fd = memfd_create("container", MFD_CLOEXEC);
 };
 
-// Opens path for writing, writes the header, lets fill put the streams, then writes every
-// block and the index and closes the file.
+// Opens path for writing, writes the header, lets fill put the streams, then
+// writes every block and the index and closes the file.
 inline void WriteContainer(const std::string& path,
                            const std::function<void(KivRkf::RkFile&)>& fill) {
   KivRkf::RkFile f;
@@ -85,11 +79,12 @@ inline Bytes ContainerBytes(const std::function<void(KivRkf::RkFile&)>& fill) {
   return file.Read();
 }
 
-// A container opened for reading with its index read: from a path, or from bytes.
-class ContainerReader {
- public:
+// A container opened for reading with its index read: from a path, or from
+// bytes.
+struct ContainerReader {
   explicit ContainerReader(const std::string& path) { Open(path); }
   explicit ContainerReader(const Bytes& bytes) : memory(bytes) { Open(memory.Path()); }
+  void Open(const std::string& path) { file.OpenFile(path, "rb"), file.ReadIndex(); }
   KivRkf::Index& Index() { return file.GetIndex(); }
   template <class T>
   T Get(const std::string& name, T value = T{}) {
@@ -98,12 +93,6 @@ class ContainerReader {
   }
   MemFile memory;
   KivRkf::RkFile file;
-
- private:
-  void Open(const std::string& path) {
-    file.OpenFile(path, "rb");
-    file.ReadIndex();
-  }
 };
 
 inline std::uint32_t U32At(const Bytes& bytes, std::size_t at) {
@@ -119,32 +108,31 @@ inline std::size_t PrimaryRecordOffset(std::uint32_t k) {
   return 20 + 139 * k;
 }
 
-// One block of a container built by hand: its name, stored bytes and flags byte.
+// A container with the literal layout: magic, "1.3", primary index length 2784,
+// count 20, the records of the blocks given (name, stored bytes, flags) and of
+// unassigned blocks up to 20 (serial, name count 128, the name padded with
+// zeros, stored size, flags, reserved), then the stored bytes.
 struct StoredBlock {
   std::string name;
   Bytes stored;
   std::uint8_t flags = 0;
 };
-
-// A container with the literal layout: magic, "1.3", primary index length 2784, count 20,
-// the records of the blocks given and of unassigned blocks up to 20 (serial, name count
-// 128, the name padded with zeros, stored size, flags, reserved), then the stored bytes.
 inline Bytes ContainerImage(const std::vector<StoredBlock>& blocks) {
   Bytes out = {0x89, 'R', 'K',  'F',  0x0D, 0x0A, 0x1A, 0x0A, '1', '.',
                '3',  0,   0xE0, 0x0A, 0,    0,    20,   0,    0,   0};
-  const StoredBlock unassigned{
-      "\x0B"
-      "Empty Block ",
-      {}};
   for (std::uint32_t k = 0; k < 20; ++k) {
-    const StoredBlock& b = k < blocks.size() ? blocks[k] : unassigned;
-    const std::size_t at = out.size();
-    out.resize(at + 139, 0);
-    out[at] = std::uint8_t(k + 1);
-    out[at + 1] = 128;
-    std::copy(b.name.begin(), b.name.end(), out.begin() + at + 5);
-    SetU32At(out, at + 133, static_cast<std::uint32_t>(b.stored.size()));
-    out[at + 137] = b.flags;
+    const StoredBlock& b = k < blocks.size() ? blocks[k]
+                                             : StoredBlock{
+                                                   "\x0B"
+                                                   "Empty Block ",
+                                                   {}};
+    Bytes record(139, 0);
+    record[0] = std::uint8_t(k + 1);
+    record[1] = 128;
+    std::copy(b.name.begin(), b.name.end(), record.begin() + 5);
+    SetU32At(record, 133, static_cast<std::uint32_t>(b.stored.size()));
+    record[137] = b.flags;
+    out.insert(out.end(), record.begin(), record.end());
   }
   for (const StoredBlock& b : blocks) out.insert(out.end(), b.stored.begin(), b.stored.end());
   return out;

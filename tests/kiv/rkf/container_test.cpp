@@ -98,10 +98,8 @@ TEST(Container, OpeningReadingAndClosing) {
   TestSupport::TempDir dir;
   const std::string missing = dir.File("missing.mox");
   RkFile f;
-  EXPECT_EQ(Failure([&] { f.OpenFile(missing, "rb"); }),
-            "16 Unable to open file \"" + missing + "\"");
-  EXPECT_EQ(Failure([&] { f.OpenFile(dir.Path(), "rb"); }),
-            "16 Unable to open file \"" + dir.Path() + "\"");
+  for (const std::string& path : {missing, dir.Path()})  // a directory is no container
+    EXPECT_EQ(Failure([&] { f.OpenFile(path, "rb"); }), "16 Unable to open file \"" + path + "\"");
   EXPECT_EQ(TestSupport::CodeOf([&] { f.OpenFile(dir.Path(), "wb+"); }), 16);
   EXPECT_FALSE(f.IsOpen());
   TestSupport::SmallBlocks small("8");
@@ -120,9 +118,8 @@ TEST(Container, OpeningReadingAndClosing) {
   EXPECT_EQ(v, 0u);
   f.CloseFile();
   f.CloseFile();
-  EXPECT_EQ(capture.Count("Closing file ..."), 2);
-  EXPECT_EQ(capture.Count("File closed."), 1);
-  EXPECT_FALSE(f.IsOpen());
+  EXPECT_EQ(std::make_pair(capture.Count("Closing file ..."), capture.Count("File closed.")),
+            std::make_pair(2, 1));
   f.GetIndex().Get("A", v);  // same block, already loaded
   EXPECT_EQ(v, 1u);
   f.GetIndex().Get("A", v);  // the next block was never loaded: reads as nothing
@@ -202,11 +199,14 @@ TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
     EXPECT_EQ(files.back()->Get<std::uint32_t>("A"), k * 10);
     EXPECT_LE(pool.OpenCount(), 2u);
   }
-  EXPECT_FALSE(files[0]->file.IsOpen());
+  auto open = [&] {
+    return std::to_string(files[0]->file.IsOpen()) + std::to_string(files[1]->file.IsOpen()) +
+           std::to_string(files[2]->file.IsOpen());
+  };
+  EXPECT_EQ(open(), "011");
   files[0]->file.EnsureOpen();  // reads on from where it was; file 1 goes
   EXPECT_EQ(files[0]->Get<std::uint32_t>("B"), 1u);
-  EXPECT_TRUE(files[2]->file.IsOpen());
-  EXPECT_FALSE(files[1]->file.IsOpen());
+  EXPECT_EQ(open(), "101");
   files[1]->file.EnsureOpen();
   EXPECT_EQ(files[1]->Get<std::uint32_t>("B"), 11u);
   files.clear();

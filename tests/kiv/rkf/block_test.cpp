@@ -1,14 +1,36 @@
-// Blocks: growth and bounds, the byte layouts of typed values, and the zlib framing
-// (u32 LE raw length, then the zlib stream).
-#include "kiv/rkf/block.hpp"
-
+// Blocks: growth, bounds, typed layouts, zlib framing (u32 LE raw length, zlib stream), and
+// the versioned record frame (size, version, groups by version, legacy containers unsized).
 #include <gtest/gtest.h>
 
 #include "kiv/rkf/container_helpers.hpp"
+#include "kiv/rkf/versioned.hpp"
+
+namespace {
+
+using Groups = std::array<std::uint8_t, 8>;
+
+// A record of N groups of one byte each; its version is written, not read back.
+template <int N>
+struct Rec {
+  std::string version = "0.3";
+  Groups g = {};
+  bool operator==(const Rec&) const = default;
+};
+
+}  // namespace
+
+template <int N>
+struct KivRkf::VersionedRecord<Rec<N>> {
+  static std::string Version(const Rec<N>& r) { return r.version; }
+  static constexpr int kGroups = N;
+  static void Put(Block& b, const Rec<N>& r, int group) { b.Put(r.g[group - 1]); }
+  static void Get(Block& b, Rec<N>& r, int group) { b.Get(r.g[group - 1]); }
+};
 
 namespace {
 
 using KivRkf::Block;
+using KivRkf::ScopedContainerVersion;
 using TestSupport::BlockOf;
 using TestSupport::Bytes;
 using TestSupport::BytesOf;
@@ -40,6 +62,8 @@ TEST(Block, GrowQuantumFromTheEnvironment) {
   Block::SetDefaultBlockSize(k);
 }
 
+// Past the end: reads and positions fail and leave the block; below its size a Put
+// overwrites in place.
 TEST(Block, Bounds) {
   Block b = BlockOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
   b.SetPosition(7u);
@@ -94,19 +118,16 @@ TEST(Encoding, LayoutsAndReadingBack) {
   EXPECT_EQ(Decode<Map>(twice, {{"z", 9}}), (Map{{"a", 5}}));
 }
 
-// Counts beyond the bytes left fail before anything is allocated.
+// Counts beyond the bytes left fail before anything is allocated and leave the value.
 TEST(Encoding, HostileCountsFail) {
   const Bytes huge{0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4};
   auto fails = [](const Bytes& bytes, auto value) {
     Block b = BlockOf(bytes);
     const auto before = value;
-    EXPECT_EQ(Failure([&] { b.Get(value); }), "1 Not enough bytes in the block");
-    EXPECT_TRUE(value == before);
+    return CodeOf([&] { b.Get(value); }) == 1 && value == before;
   };
-  fails(huge, std::string("kept"));
-  fails(huge, std::vector<std::uint32_t>{});
-  fails(huge, Map{});
-  fails({2, 0, 0, 0, 0, 0, 0, 0}, Strings{});  // two strings need at least 8 bytes
+  EXPECT_TRUE(fails(huge, std::string("kept")) && fails(huge, std::vector<std::uint32_t>{}) &&
+              fails(huge, Map{}) && fails({2, 0, 0, 0, 0, 0, 0, 0}, Strings{}));
   Block b = BlockOf({2, 0, 0, 0, 1, 0, 0, 0, 'x', 5, 0, 0, 0, 'y'});
   Strings v{"old"};
   EXPECT_EQ(CodeOf([&] { b.Get(v); }), 1);
@@ -124,15 +145,14 @@ TEST(Zlib, Framing) {
   const Bytes zeros = TestSupport::Zlib(Bytes(1000, 0)), empty = TestSupport::Zlib({});
   EXPECT_EQ(Bytes(zeros.begin(), zeros.begin() + 6), (Bytes{0xE8, 0x03, 0, 0, 0x78, 0x9C}));
   EXPECT_EQ(Bytes(empty.begin(), empty.begin() + 6), (Bytes{0, 0, 0, 0, 0x78, 0x9C}));
-  EXPECT_EQ(Inflated(zeros), Bytes(1000, 0));
-  EXPECT_TRUE(Inflated(empty).empty());
+  EXPECT_EQ(std::make_pair(Inflated(zeros), Inflated(empty)),
+            std::make_pair(Bytes(1000, 0), Bytes{}));
   Bytes varied(1200000);
   for (std::size_t i = 0; i < varied.size(); ++i) varied[i] = std::uint8_t(i * 7 + i / 13);
   const Bytes packed = TestSupport::Zlib(varied);
-  EXPECT_TRUE(Inflated(packed) == varied);
   Bytes longer = TestSupport::Zlib(Bytes(1000, 3));
   TestSupport::SetU32At(longer, 0, 2000);  // a stated length above what is produced
-  EXPECT_EQ(Inflated(longer), Bytes(1000, 3));
+  EXPECT_TRUE(Inflated(packed) == varied && Inflated(longer) == Bytes(1000, 3));
   // Damage fails and leaves the block: checksum, stream, cut, shorter than the length field,
   // absurd lengths (before allocating), a length below what is produced.
   auto flip = [](Bytes b, std::size_t at, std::uint8_t x) { return b[at] ^= x, b; };
@@ -155,6 +175,106 @@ TEST(Zlib, Framing) {
               possible ? std::optional(length) : std::nullopt)
         << length << " in " << stored;
   }
+}
+
+// What fn puts, between a byte 0x77 before and 0x99 after.
+Bytes Between(const std::function<void(Block&)>& fn) {
+  Block b;
+  b.Put(std::uint8_t{0x77});
+  fn(b);
+  b.Put(std::uint8_t{0x99});
+  return BytesOf(b);
+}
+
+// A frame by hand: size (when sized; by default its true one), version, payload.
+Bytes Frame(const std::string& version, const Bytes& payload, bool sized = true,
+            std::int64_t size = -1) {
+  return Between([&](Block& b) {
+    if (sized) b.Put(std::uint32_t(size >= 0 ? size : 8 + version.size() + payload.size()));
+    b.Put(version);
+    b.Put(payload.data(), static_cast<std::uint32_t>(payload.size()));
+  });
+}
+
+// The groups of the record of N groups one byte into bytes, and where the reader stopped.
+template <int N>
+std::pair<Groups, std::uint32_t> Read(const Bytes& bytes) {
+  Block b = BlockOf(bytes);
+  b.SetPosition(1u);
+  Rec<N> record;
+  KivRkf::CopyFromBlock_Versioned(b, record);
+  return {record.g, b.Position()};
+}
+
+// The writer: size (from the record's own start), version, the groups of its version;
+// legacy containers too get the size field.
+TEST(Versioned, Writing) {
+  auto written = [](const char* container, auto record) {
+    ScopedContainerVersion scope(container);
+    return Between([&](Block& b) { KivRkf::CopyToBlock_Versioned(b, record); });
+  };
+  const Bytes three = {0x77, 14, 0, 0, 0, 3, 0, 0, 0, '0', '.', '3', 11, 22, 33, 0x99};
+  EXPECT_EQ(written("1.3", Rec<3>{"0.3", {11, 22, 33}}), three);
+  EXPECT_EQ(written("0.1", Rec<3>{"0.3", {11, 22, 33}}), three);
+  EXPECT_EQ(written("1.3", Rec<3>{"0.1", {11, 22, 33}}), Frame("0.1", {11}));
+  EXPECT_EQ(written("1.3", Rec<8>{"0.8", {1, 2, 3, 4, 5, 6, 7, 8}}),
+            Frame("0.8", {1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(KivRkf::CurrentContainerVersion(), "1.3");  // the scopes restored it
+}
+
+// The reader: group 1, then the groups up to the stored version (a version it does not
+// know reads them all; the eighth only after "0.7"), then on to the end the size gives;
+// legacy containers have no size. Damaged sizes fail with code 2 (below the frame, or
+// smaller than what was read) or 1 (beyond the block), as does a record cut by the end.
+TEST(Versioned, Reading) {
+  const Bytes g8 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  std::vector<std::tuple<const char*, Bytes, int, Groups>> cases = {
+      // record groups, or minus the failure code
+      {"1.3", Frame("0.3", {1, 2, 3}), 3, {1, 2, 3}},
+      {"1.3", Frame("0.1", {5}), 3, {5}},
+      {"1.3", Frame("0.2", {5, 6}), 3, {5, 6}},
+      {"1.3", Frame("0.9", {5, 6, 7, 0xA1, 0xA2}), 3, {5, 6, 7}},
+      {"1.3", Frame("0.1a", {5, 6, 7}), 3, {5, 6, 7}},
+      {"0.3", Frame("0.1", {5, 0xEE}), 3, {5}},
+      {"1.3", Frame("0.3", {5, 6, 7}, true, 4 + 7 + 2), -2, {}},
+      {"1.3", Frame("0.3", {5, 6, 7}, true, 1000), -1, {}},
+      {"0.2", Frame("0.3", {5}, false), -1, {}},
+      {"1.3", Frame("0.6", Bytes(g8.begin(), g8.begin() + 6)), 8, {1, 2, 3, 4, 5, 6}},
+      {"1.3", Frame("0.7", Bytes(g8.begin(), g8.begin() + 7)), 8, {1, 2, 3, 4, 5, 6, 7}},
+      {"1.3", Frame("0.8", Bytes(g8.begin(), g8.begin() + 8)), 8, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {"1.3", Frame("1.0", g8), 8, {1, 2, 3, 4, 5, 6, 7, 8}},
+  };
+  for (const char* legacy : {"0.1", "0.1a", "0.1b", "0.2"})
+    cases.push_back({legacy, Frame("0.2", {5, 6}, false), 3, {5, 6}});
+  for (const char* other : {"0.1c", "0.20", "", "0.1 "})  // not legacy: a size is read
+    cases.push_back({other, Frame("0.2", {5, 6}, false), -2, {}});
+  for (std::uint8_t size : {0, 1, 4, 7})
+    cases.push_back({"1.3", Frame("0.1", {5}, true, size), -2, {}});
+  for (const auto& [container, bytes, n, groups] : cases) {
+    ScopedContainerVersion scope(container);
+    const std::string what = testing::PrintToString(bytes) + " in " + container;
+    if (n < 0) {
+      EXPECT_EQ(CodeOf([&] { Read<3>(bytes); }), -n) << what;
+    } else {
+      const auto read = n == 3 ? Read<3>(bytes) : Read<8>(bytes);
+      EXPECT_EQ(read, std::make_pair(groups, std::uint32_t(bytes.size() - 1))) << what;
+    }
+  }
+}
+
+// Records are values of the typed encoding; a hostile count fails before allocating.
+TEST(Versioned, SequencesOfRecords) {
+  std::vector<Rec<3>> records = {{"0.3", {1, 2, 3}}, {"0.2", {4, 5, 6}}};
+  Block b;
+  b.Put(records);
+  EXPECT_EQ(b.Size(), 4u + 14 + 13);
+  b.SetPosition(0u);
+  std::vector<Rec<3>> read;
+  b.Get(read);
+  EXPECT_EQ(read, (std::vector<Rec<3>>{{"0.3", {1, 2, 3}}, {"0.3", {4, 5}}}));
+  Block hostile = BlockOf({0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3, 4, 5, 6, 7, 8});
+  EXPECT_EQ(CodeOf([&] { hostile.Get(read); }), 1);
+  EXPECT_EQ(read.size(), 2u);
 }
 
 }  // namespace

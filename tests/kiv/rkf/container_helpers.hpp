@@ -1,6 +1,5 @@
-// Test helpers for blocks and containers: container bytes built in memory
-// (through RkFile and the index, or by hand with the literal layout), damaged,
-// and read back from an in-memory file instead of a scratch directory.
+// Container bytes built in memory (through RkFile, or by hand with the literal layout),
+// damaged, and read back from an in-memory file.
 #pragma once
 
 #include <sys/mman.h>
@@ -16,8 +15,7 @@ namespace TestSupport {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A grow quantum of 64 bytes instead of 10 MiB, and the given stream limit
-// (nullptr: the default), for tests that need many blocks.
+// A grow quantum of 64 bytes and the given stream limit (nullptr: the default).
 struct SmallBlocks {
   explicit SmallBlocks(const char* limit)
       : quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", "64"), max("KORVANE_MAX_MOX_BLOCK_SIZE", limit) {}
@@ -42,16 +40,14 @@ inline Bytes Zlib(const Bytes& plain) {
   return BytesOf(b);
 }
 
-// The code and description of the Kiv::Util::Exception fn throws, as "9 Unable
-// to ...".
+// "9 Unable to ...": the code and description of what fn throws.
 inline std::string Failure(const std::function<void()>& fn) {
   std::string description;
   const int code = CodeOf(fn, &description);
   return std::to_string(code) + " " + description;
 }
 
-// An anonymous file in memory that RkFile opens by its /proc path like any
-// regular file.
+// An anonymous file in memory, opened by its /proc path.
 struct MemFile {
   explicit MemFile(const Bytes& bytes = {}) { Write(bytes); }
   ~MemFile() { close(fd); }
@@ -61,8 +57,7 @@ struct MemFile {
   const int fd = memfd_create("container", MFD_CLOEXEC);
 };
 
-// Opens path for writing, writes the header, lets fill put the streams, then
-// writes every block and the index and closes the file.
+// A container written at path with the streams fill puts.
 inline void WriteContainer(const std::string& path,
                            const std::function<void(KivRkf::RkFile&)>& fill) {
   KivRkf::RkFile f;
@@ -79,8 +74,7 @@ inline Bytes ContainerBytes(const std::function<void(KivRkf::RkFile&)>& fill) {
   return file.Read();
 }
 
-// A container opened for reading with its index read: from a path, or from
-// bytes.
+// A container opened for reading with its index read.
 struct ContainerReader {
   explicit ContainerReader(const std::string& path) { Open(path); }
   explicit ContainerReader(const Bytes& bytes) : memory(bytes) { Open(memory.Path()); }
@@ -108,33 +102,28 @@ inline std::size_t PrimaryRecordOffset(std::uint32_t k) {
   return 20 + 139 * k;
 }
 
-// A container with the literal layout: magic, "1.3", primary index length 2784,
-// count 20, the records of the blocks given (name, stored bytes, flags) and of
-// unassigned blocks up to 20 (serial, name count 128, the name padded with
-// zeros, stored size, flags, reserved), then the stored bytes.
+// The literal layout: magic, "1.3", primary index length 2784, count 20, 20 records of 139
+// bytes (serial, name count 128, the name padded with zeros, stored size, flags, reserved:
+// the blocks given, then unassigned ones), then the stored bytes.
 struct StoredBlock {
   std::string name;
   Bytes stored;
   std::uint8_t flags = 0;
 };
-inline Bytes ContainerImage(const std::vector<StoredBlock>& blocks) {
+inline Bytes ContainerImage(std::vector<StoredBlock> blocks) {
   Bytes out = {0x89, 'R', 'K',  'F',  0x0D, 0x0A, 0x1A, 0x0A, '1', '.',
                '3',  0,   0xE0, 0x0A, 0,    0,    20,   0,    0,   0};
+  Bytes data;
+  for (const StoredBlock& b : blocks) data.insert(data.end(), b.stored.begin(), b.stored.end());
+  while (blocks.size() < 20) blocks.push_back({"\vEmpty Block ", {}});
   for (std::uint32_t k = 0; k < 20; ++k) {
-    const StoredBlock& b = k < blocks.size() ? blocks[k]
-                                             : StoredBlock{
-                                                   "\x0B"
-                                                   "Empty Block ",
-                                                   {}};
     Bytes record(139, 0);
-    record[0] = std::uint8_t(k + 1);
-    record[1] = 128;
-    std::copy(b.name.begin(), b.name.end(), record.begin() + 5);
-    SetU32At(record, 133, static_cast<std::uint32_t>(b.stored.size()));
-    record[137] = b.flags;
+    record[0] = std::uint8_t(k + 1), record[1] = 128, record[137] = blocks[k].flags;
+    std::copy(blocks[k].name.begin(), blocks[k].name.end(), record.begin() + 5);
+    SetU32At(record, 133, static_cast<std::uint32_t>(blocks[k].stored.size()));
     out.insert(out.end(), record.begin(), record.end());
   }
-  for (const StoredBlock& b : blocks) out.insert(out.end(), b.stored.begin(), b.stored.end());
+  out.insert(out.end(), data.begin(), data.end());
   return out;
 }
 

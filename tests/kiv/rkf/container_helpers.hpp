@@ -34,6 +34,12 @@ inline Bytes BytesOf(const KivRkf::Block& b) {
   return b.Size() ? Bytes(b.Data(), b.Data() + b.Size()) : Bytes{};
 }
 
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
 inline Bytes Zlib(const Bytes& plain) {
   KivRkf::Block b = BlockOf(plain);
   KivRkf::BlockZlibCompressor()(b);

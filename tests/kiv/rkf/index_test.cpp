@@ -1,27 +1,53 @@
 // The block index: numbering, index blocks, stream limits, early writes; reading the chain
-// of index blocks, lazy loading, positions and lying lengths.
-#include "kiv/rkf/index.hpp"
+// of index blocks, lazy loading, positions and lying lengths. Blocks compressed and written
+// on a second thread: turns, failures raised on the caller's thread, spare buffers.
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "kiv/rkf/background_write.hpp"
 #include "kiv/rkf/container_helpers.hpp"
+#include "kiv/rkf/index.hpp"
 
 namespace {
 
+using Form = KivRkf::BackgroundWrite::Form;
+using KivRkf::BackgroundWrite;
 using KivRkf::Index;
 using KivRkf::RkFile;
 using TestSupport::Bytes;
+using TestSupport::Cat;
 using TestSupport::CodeOf;
 using TestSupport::ContainerReader;
 using TestSupport::Failure;
+using TestSupport::Zlib;
 using Numbers = std::vector<std::uint64_t>;
+
+Bytes Filled(std::uint32_t n) {
+  Bytes bytes(n);
+  for (std::uint32_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i / 97);
+  return bytes;
+}
+
+KivRkf::Block Block(std::uint32_t n) {
+  return TestSupport::BlockOf(Filled(n));
+}
+
+// An in-memory file written through a stream; its bytes once the stream is closed.
+struct Output {
+  TestSupport::MemFile file;
+  std::FILE* stream = std::fopen(file.Path().c_str(), "wb+");
+  Bytes Close() { return std::fclose(stream), file.Read(); }
+};
 
 TEST(IndexWrite, FirstBlocksAndTheIndexBlockOfTheTwentiethStream) {
   Index index;
   EXPECT_EQ(index.IndexBufferSize(), 0u);
   EXPECT_EQ(index.AddBlock("S0"), 0u);
   EXPECT_EQ(index.IndexBufferSize() + index.HeaderSize(), 2800u);
-  EXPECT_EQ(index.Names().at(std::string("\x0B") + "Empty Block ").blocks.back(), 1u);
+  EXPECT_EQ(index.Names().at("\vEmpty Block ").blocks.back(), 1u);
   for (int s = 1; s < 19; ++s) EXPECT_EQ(index.AddBlock("S" + std::to_string(s)), std::uint64_t(s));
   EXPECT_EQ(index.AddBlock("S19"), 20u);
   ASSERT_EQ(index.Blocks().size(), 220u);
@@ -56,20 +82,20 @@ TEST(IndexWrite, StreamLimitsAndFlags) {
     EXPECT_EQ(index.Blocks()[0].flags + index.Blocks()[1].flags + index.Blocks()[2].flags, 1);
   }
   Index index;  // the limit of each new name comes from the environment
+  Numbers limits;
   for (const char* limit : {"100", "4294967295", static_cast<const char*>(nullptr)}) {
     TestSupport::EnvGuard env("KORVANE_MAX_MOX_BLOCK_SIZE", limit);
     index.AddBlock(limit ? limit : "unset");
+    limits.push_back(index.Names().at(limit ? limit : "unset").limit);
   }
-  EXPECT_EQ(index.Names().at("100").limit, 100u);
-  EXPECT_EQ(index.Names().at("4294967295").limit, 209715200u);
-  EXPECT_EQ(index.Names().at("unset").limit, 209715200u);
+  EXPECT_EQ(limits, (Numbers{100, 209715200, 209715200}));
   EXPECT_EQ(index.GetSize("nothing"), 0u);
   EXPECT_EQ(CodeOf([&] { index.GetBlockSizeLimiter("nothing"); }), 5);
 }
 
 TEST(IndexWrite, EarlyWritesOfStreamingBlocks) {
-  TestSupport::MemFile file;
-  std::FILE* stream = std::fopen(file.Path().c_str(), "wb+");
+  Output out;
+  std::FILE* stream = out.stream;
   TestSupport::SmallBlocks small("8");
   Index index;
   for (std::uint32_t i = 0; i < 5; ++i) {
@@ -93,7 +119,7 @@ TEST(IndexWrite, EarlyWritesOfStreamingBlocks) {
   EXPECT_TRUE(index.Blocks()[2].frozen);  // nothing unwritten before it
   EXPECT_FALSE(index.Blocks()[4].frozen);
   index.DropPendingWrite();
-  std::fclose(stream);
+  out.Close();
 }
 
 // 2002 values in streaming blocks of 16 bytes: 501 data blocks, so the table runs through
@@ -137,11 +163,12 @@ TEST(IndexRead, StreamOverThreeIndexBlocks) {
 TEST(IndexRead, LoadingAndPositions) {
   TestSupport::SmallBlocks small("8");
   for (bool compressed : {false, true}) {
-    ContainerReader reader(TestSupport::ContainerBytes([&](RkFile& f) {
+    Bytes bytes = TestSupport::ContainerBytes([&](RkFile& f) {
       for (std::uint32_t i = 0; i < 10; ++i) f.GetIndex().Put("A", i * 7u);
       f.GetIndex().Put("B", std::string("b"));
       if (compressed) f.SetBlockFlags("A", KivRkf::kFlagZlib);
-    }));
+    });
+    ContainerReader reader(bytes);
     Index& index = reader.Index();
     auto value = [&] { return reader.Get<std::uint32_t>("A"); };
     auto states = [&] {  // per block of A: loaded, holding bytes, size unchecked
@@ -173,28 +200,21 @@ TEST(IndexRead, LoadingAndPositions) {
     index.Get("View Points", raw.data(), 2);
     EXPECT_EQ(std::make_pair(reader.Get<std::uint32_t>("View Points", 42u), raw),
               std::make_pair(42u, Bytes{9, 9}));
+    if (!compressed) continue;
+    // A length field that lies fails once its block is checked, or inflated from the start.
+    TestSupport::SetU32At(bytes, 2800, 12);  // block 0 says it holds 12 bytes; it inflates to 8
+    for (bool seekBack : {false, true}) {
+      ContainerReader lied(bytes);
+      lied.Index().SetReadingPosition("A", 20);  // believed: the start of block 2
+      EXPECT_EQ(Failure([&] {
+                  seekBack ? lied.Index().SetReadingPosition("A", 0)
+                           : lied.Index().CheckRecordedSizes();
+                }),
+                "9 Unable to decompress block")
+          << seekBack;
+    }
+    EXPECT_EQ(ContainerReader(bytes).Get<std::uint32_t>("A"), 0u);
   }
-}
-
-TEST(IndexRead, ALengthFieldThatLiesFailsOnceItsBlockIsChecked) {
-  TestSupport::SmallBlocks small("8");
-  Bytes bytes = TestSupport::ContainerBytes([](RkFile& f) {
-    for (std::uint32_t i = 0; i < 10; ++i) f.GetIndex().Put("A", i * 7u);
-    f.SetBlockFlags("A", KivRkf::kFlagZlib);
-  });
-  TestSupport::SetU32At(bytes, 2800, 12);  // block 0 says it holds 12 bytes; it inflates to 8
-  for (bool seekBack : {false, true}) {
-    ContainerReader reader(bytes);
-    reader.Index().SetReadingPosition("A", 20);  // believed: the start of block 2
-    EXPECT_EQ(Failure([&] {
-                seekBack ? reader.Index().SetReadingPosition("A", 0)
-                         : reader.Index().CheckRecordedSizes();
-              }),
-              "9 Unable to decompress block")
-        << seekBack;
-  }
-  // Read from the start, the block is inflated before any position is counted with it.
-  EXPECT_EQ(ContainerReader(bytes).Get<std::uint32_t>("A"), 0u);
 }
 
 // 20 streams: block 19 is the index block of blocks 20..219; S19 takes block 20.
@@ -205,15 +225,118 @@ TEST(IndexRead, ReaderHonoursCompressionOnAnIndexBlock) {
   const std::size_t at = 2800 + 19 * 4, record19 = TestSupport::PrimaryRecordOffset(19);
   ASSERT_EQ(TestSupport::U32At(file, record19 + 133), 27804u);
   ASSERT_EQ(file[record19 + 137], 32);  // streaming
-  const Bytes packed = TestSupport::Zlib(Bytes(file.begin() + at, file.begin() + at + 27804));
-  Bytes rebuilt(file.begin(), file.begin() + at);
-  rebuilt.insert(rebuilt.end(), packed.begin(), packed.end());
-  rebuilt.insert(rebuilt.end(), file.begin() + at + 27804, file.end());
+  const Bytes packed = Zlib(Bytes(file.begin() + at, file.begin() + at + 27804));
+  Bytes rebuilt = Cat({Bytes(file.begin(), file.begin() + at), packed,
+                       Bytes(file.begin() + at + 27804, file.end())});
   TestSupport::SetU32At(rebuilt, record19 + 133, static_cast<std::uint32_t>(packed.size()));
   rebuilt[record19 + 137] = 33;  // streaming and zlib
   ContainerReader reader(rebuilt);
   EXPECT_EQ(reader.Index().Blocks().size(), 220u);
   EXPECT_EQ(reader.Get<std::uint32_t>("S19") + reader.Get<std::uint32_t>("S0"), 219u);
+}
+
+// Blocks compressed side by side reach the file in the order of their tickets, the second
+// right after the first plus the gap of the blocks between, though compressed long before
+// it. A job dropped without Finish is waited for.
+TEST(BackgroundWrite, BlocksCompressedSideBySideAreWrittenInTurn) {
+  Output out, dropped;
+  KivRkf::WriteTurns turns;
+  KivRkf::WritePlace first{7, false, &turns, turns.Take()}, second{5, true, &turns, turns.Take()};
+  BackgroundWrite large(Block(8u << 20), Form::Compress, first, out.stream, {});
+  BackgroundWrite small(Block(3000), Form::Stored, second, out.stream, {});
+  const BackgroundWrite::Done a = large.Finish(), b = small.Finish();
+  const Bytes packed = Zlib(Filled(8u << 20));
+  EXPECT_TRUE(out.Close() == Cat({Bytes(7), packed, Bytes(5), Filled(3000)}));
+  EXPECT_EQ(std::make_tuple(a.offset, std::uint64_t(a.storedSize), b.offset),
+            std::make_tuple(7ul, std::uint64_t(packed.size()), 7 + packed.size() + 5));
+  { BackgroundWrite job(Block(200000), Form::Compress, 0, dropped.stream, {}); }
+  ASSERT_EQ(std::fflush(dropped.stream), 0);  // the thread has ended: the stream is the caller's
+  EXPECT_EQ(dropped.Close(), Zlib(Filled(200000)));
+}
+
+// A failed write is raised by Finish and stops the ones after it: they leave the file alone
+// and fail too, never writing at an offset counted from bytes that never arrived.
+TEST(BackgroundWrite, FailuresAreRaisedByFinish) {
+  TestSupport::MemFile file({1, 2, 3});
+  std::FILE* readOnly = std::fopen(file.Path().c_str(), "rb");
+  KivRkf::WriteTurns turns;
+  BackgroundWrite failing(Block(1000), Form::Compress, {0, false, &turns, turns.Take()}, readOnly,
+                          {});
+  BackgroundWrite after(Block(1000), Form::Compress, {0, true, &turns, turns.Take()}, readOnly, {});
+  EXPECT_EQ(Failure([&] { failing.Finish(); }), "10 Unable to write to file");
+  EXPECT_EQ(Failure([&] { after.Finish(); }), "10 Unable to write to file");
+  std::fclose(readOnly);
+  EXPECT_EQ(file.Read(), (Bytes{1, 2, 3}));
+  KivRkf::WriteTurns more;  // a ticket that never waits does not end another's turn
+  const std::uint64_t t0 = more.Take(), t1 = more.Take();
+  more.Done(t1, 100, false);
+  more.Done(t0, 40, false);
+  bool failedBefore = true;
+  EXPECT_EQ(std::make_pair(more.WaitFor(t1, failedBefore), failedBefore),
+            std::make_pair(40ul, false));
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::FILE* pipeEnd = fdopen(fds[1], "w");  // a stream that cannot seek
+  EXPECT_EQ(Failure([&] { BackgroundWrite(Block(1000), Form::Stored, 0, pipeEnd, {}).Finish(); }),
+            "10 Saving the buffer failed");
+  std::fclose(pipeEnd);
+  close(fds[0]);
+}
+
+// Runs of 3 MiB, limit 2 MiB: every run fills a block, written at once. While one block is
+// written in the background the next fills a second buffer; then the two take turns: block
+// k + 2 fills the buffer of block k (a fresh one would hold zeros where the marks are).
+// Reading on, a block left behind gives its buffer to the next; released blocks are read
+// again when a position needs them.
+TEST(SpareBuffers, StreamingBlocksTakeTurnsWithTwoBuffers) {
+  TestSupport::EnvGuard quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", nullptr);
+  TestSupport::EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "2097152");
+  constexpr std::uint32_t kRun = 3u << 20, kMarkAt = 5u << 20;
+  auto value = [](std::uint32_t run, std::uint32_t i) { return std::uint8_t(run * 7 + i / 512); };
+  std::vector<std::uint8_t*> raw;
+  const Bytes bytes = TestSupport::ContainerBytes([&](RkFile& f) {
+    Index& index = f.GetIndex();
+    for (std::uint32_t run = 0; run < 6; ++run) {
+      index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
+      KivRkf::Block& block = index.WritingBlock("Heavy Data", false);
+      std::uint8_t* p = block.Extend(kRun);
+      for (std::uint32_t i = 0; i < kRun; ++i) p[i] = value(run, i);
+      ASSERT_GE(block.Capacity(), kMarkAt + 8);
+      const char* mark = run % 2 ? "spare 1" : "spare 0";
+      if (run < 2) std::memcpy(block.Data() + kMarkAt, mark, 8);
+      EXPECT_EQ(std::memcmp(block.Data() + kMarkAt, mark, 8), 0) << "block " << run;
+      raw.push_back(block.Data());
+      index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
+      index.FlushFrozen(f.Stream());
+    }
+    index.Put("Light Data", std::uint32_t{42});  // another stream does not take the buffer
+    for (std::uint8_t* buffer : raw) EXPECT_NE(index.Buffer(6).Data(), buffer);
+  });
+  EXPECT_NE(raw[1], raw[0]);
+  for (std::size_t k = 2; k < raw.size(); ++k) EXPECT_EQ(raw[k], raw[k - 2]) << "block " << k;
+
+  ContainerReader reader(bytes);
+  Index& index = reader.Index();
+  ASSERT_EQ(index.Names().at("Heavy Data").blocks, (Numbers{0, 1, 2, 3, 4, 5}));
+  auto check = [&](std::uint32_t run) {
+    Bytes back(kRun);
+    index.Get("Heavy Data", back.data(), kRun);
+    for (std::uint32_t i = 0; i < kRun; i += 4099)
+      ASSERT_EQ(back[i], value(run, i)) << run << " " << i;
+  };
+  check(0);
+  const std::uint8_t* first = index.Buffer(0).Data();
+  for (std::uint32_t run = 1; run < 4; ++run) check(run);
+  EXPECT_EQ(index.Buffer(3).Data(), first);  // block 3 has the buffer block 0 had
+  for (std::uint64_t b : {0, 1, 2})
+    EXPECT_FALSE(index.Buffer(b).HasBuffer() || index.Blocks()[b].loaded) << b;
+  index.ReleaseLoadedBlocks("Heavy Data");
+  EXPECT_FALSE(index.Buffer(3).HasBuffer());
+  index.SetReadingPosition("Heavy Data", 3 * kRun);
+  check(3);
+  index.SetReadingPosition("Heavy Data", 0);
+  for (std::uint32_t run = 0; run < 6; ++run) check(run);
+  EXPECT_EQ(reader.Get<std::uint32_t>("Light Data"), 42u);
 }
 
 }  // namespace

@@ -40,9 +40,8 @@ using Strings = std::vector<std::string>;
 using Map = std::map<std::string, std::uint8_t>;
 using Sizes = std::vector<std::uint64_t>;
 
-// The grow quantum is read, as strtoul reads it, when a Put has to grow the buffer;
-// unusable values leave it, text without digits sets 0 (every Put grows by its own
-// length), and a Put that fills the buffer exactly counts as full.
+// Read as strtoul reads it when a Put grows the buffer; unusable values leave it, text
+// without digits sets 0 (every Put grows by its own length); a Put that fills it is full.
 TEST(Block, GrowQuantumFromTheEnvironment) {
   const std::uint32_t k = 10485760;
   const std::tuple<const char*, Sizes, Sizes, std::uint32_t> cases[] = {
@@ -62,8 +61,8 @@ TEST(Block, GrowQuantumFromTheEnvironment) {
   Block::SetDefaultBlockSize(k);
 }
 
-// Past the end: reads and positions fail and leave the block; below its size a Put
-// overwrites in place.
+// Reads and positions past the end fail and leave block and value, counts before anything
+// is allocated; below the size a Put overwrites in place.
 TEST(Block, Bounds) {
   Block b = BlockOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
   b.SetPosition(7u);
@@ -77,6 +76,18 @@ TEST(Block, Bounds) {
   b.SetPosition(std::uint64_t(2));
   b.Put(std::uint16_t(0xBBAA));  // below the size: overwritten in place
   EXPECT_EQ(BytesOf(b), (Bytes{0, 1, 0xAA, 0xBB, 4, 5, 6, 7, 8, 9}));
+  const Bytes huge{0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4};
+  auto fails = [](const Bytes& bytes, auto value) {
+    Block b = BlockOf(bytes);
+    const auto before = value;
+    return CodeOf([&] { b.Get(value); }) == 1 && value == before;
+  };
+  EXPECT_TRUE(fails(huge, std::string("kept")) && fails(huge, std::vector<std::uint32_t>{}) &&
+              fails(huge, Map{}) && fails({2, 0, 0, 0, 0, 0, 0, 0}, Strings{}));
+  Block cut = BlockOf({2, 0, 0, 0, 1, 0, 0, 0, 'x', 5, 0, 0, 0, 'y'});
+  Strings v{"old"};
+  EXPECT_EQ(CodeOf([&] { cut.Get(v); }), 1);
+  EXPECT_EQ(v, (Strings{"x", ""}));  // an element cut by the end keeps the new length
 }
 
 template <class T>
@@ -100,10 +111,10 @@ TEST(Encoding, LayoutsAndReadingBack) {
   EXPECT_EQ(Encode(std::uint64_t(0x0102030405060708)), (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
   EXPECT_EQ(Encode(std::array<std::int32_t, 2>{1, -1}), (Bytes{1, 0, 0, 0, 255, 255, 255, 255}));
   EXPECT_EQ(Encode(std::wstring(L"\u00E9")), (Bytes{2, 0, 0, 0, 0xC3, 0xA9}));
+  EXPECT_EQ(Encode(std::make_pair(true, 7u)), (Bytes{1, 7, 0, 0, 0}));
   EXPECT_EQ(Encode(Strings{"x", ""}), (Bytes{2, 0, 0, 0, 1, 0, 0, 0, 'x', 0, 0, 0, 0}));
   EXPECT_EQ(Encode(Map{{"b", 2}, {"a", 1}}),
             (Bytes{2, 0, 0, 0, 1, 0, 0, 0, 'a', 1, 1, 0, 0, 0, 'b', 2}));
-  EXPECT_EQ(Encode(std::make_pair(true, 7u)), (Bytes{1, 7, 0, 0, 0}));
   for (wchar_t c : {0xD800, 0xDFFF, 0x110000})  // no UTF-8 form: written empty
     EXPECT_EQ(KivRkf::WideToUtf8(L"a" + std::wstring(1, c)), "") << int(c);
   EXPECT_EQ(Decode<std::string>({0, 0, 0, 0}, "kept"), "kept");    // a count of 0 leaves it
@@ -116,22 +127,6 @@ TEST(Encoding, LayoutsAndReadingBack) {
   // A map replaces the old content; a repeated key keeps the later value.
   const Bytes twice = {2, 0, 0, 0, 1, 0, 0, 0, 'a', 1, 1, 0, 0, 0, 'a', 5};
   EXPECT_EQ(Decode<Map>(twice, {{"z", 9}}), (Map{{"a", 5}}));
-}
-
-// Counts beyond the bytes left fail before anything is allocated and leave the value.
-TEST(Encoding, HostileCountsFail) {
-  const Bytes huge{0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4};
-  auto fails = [](const Bytes& bytes, auto value) {
-    Block b = BlockOf(bytes);
-    const auto before = value;
-    return CodeOf([&] { b.Get(value); }) == 1 && value == before;
-  };
-  EXPECT_TRUE(fails(huge, std::string("kept")) && fails(huge, std::vector<std::uint32_t>{}) &&
-              fails(huge, Map{}) && fails({2, 0, 0, 0, 0, 0, 0, 0}, Strings{}));
-  Block b = BlockOf({2, 0, 0, 0, 1, 0, 0, 0, 'x', 5, 0, 0, 0, 'y'});
-  Strings v{"old"};
-  EXPECT_EQ(CodeOf([&] { b.Get(v); }), 1);
-  EXPECT_EQ(v, (Strings{"x", ""}));  // an element cut by the end keeps the new length
 }
 
 Bytes Inflated(const Bytes& framed) {

@@ -63,20 +63,21 @@ struct MemFile {
   const int fd = memfd_create("container", MFD_CLOEXEC);
 };
 
-// A container written at path with the streams fill puts.
-inline void WriteContainer(const std::string& path,
-                           const std::function<void(KivRkf::RkFile&)>& fill) {
+// A container written at path with the streams fill puts; written sees it before it closes.
+using Fill = std::function<void(KivRkf::RkFile&)>;
+inline void WriteContainer(const std::string& path, const Fill& fill, const Fill& written = {}) {
   KivRkf::RkFile f;
   f.OpenFile(path, "wb+");
   f.WriteHeader();
   fill(f);
   f.GetIndex().WriteAllBuffersToFileStream(f.Stream());
+  if (written) written(f);
   f.CloseFile();
 }
 
-inline Bytes ContainerBytes(const std::function<void(KivRkf::RkFile&)>& fill) {
+inline Bytes ContainerBytes(const Fill& fill, const Fill& written = {}) {
   MemFile file;
-  WriteContainer(file.Path(), fill);
+  WriteContainer(file.Path(), fill, written);
   return file.Read();
 }
 

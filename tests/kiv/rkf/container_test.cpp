@@ -225,9 +225,10 @@ TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
     ContainerReader file(path), second(numbered(9));
     ASSERT_FALSE(file.file.IsOpen()) << what;
     change(path);
-    EXPECT_EQ(Failure([&] { file.file.EnsureOpen(); }) + std::to_string(file.file.IsOpen()),
-              "9 The file \"" + path + "\" changed while it was in use0")
+    EXPECT_EQ(Failure([&] { file.file.EnsureOpen(); }),
+              "9 The file \"" + path + "\" changed while it was in use")
         << what;
+    EXPECT_FALSE(file.file.IsOpen()) << what;
   }
   pool.SetCapacity(before);
 }

@@ -65,24 +65,7 @@ TEST(IndexWrite, FirstBlocksAndTheIndexBlockOfTheTwentiethStream) {
   table.ComputeAllOffsets();
   EXPECT_EQ(std::make_pair(table.BlockOffset(0), table.BlockOffset(19)),
             std::make_pair(2800ul, 2990ul));
-}
-
-TEST(IndexWrite, StreamLimitsAndFlags) {
-  {
-    TestSupport::SmallBlocks small("8");
-    Index index;
-    index.Put("A", std::uint32_t{1});
-    index.Put("AB", std::uint32_t{1});
-    index.SetBlockFlags("A", KivRkf::kFlagZlib);
-    index.Put("A", std::uint32_t{2});      // size 8 == limit: the block is full
-    index.Put("A", std::string(20, 'x'));  // a new block (flags 0) takes it whole
-    EXPECT_EQ(index.Names().at("A").blocks, (Numbers{0, 2}));
-    EXPECT_EQ(std::make_pair(index.Buffer(2).Size(), index.GetSize("A")),
-              std::make_pair(24u, 32ul));
-    EXPECT_EQ(index.Blocks()[0].flags + index.Blocks()[1].flags + index.Blocks()[2].flags, 1);
-  }
-  Index index;  // the limit of each new name comes from the environment
-  Numbers limits;
+  Numbers limits;  // the limit of each new name comes from the environment
   for (const char* limit : {"100", "4294967295", static_cast<const char*>(nullptr)}) {
     TestSupport::EnvGuard env("KORVANE_MAX_MOX_BLOCK_SIZE", limit);
     index.AddBlock(limit ? limit : "unset");
@@ -93,31 +76,46 @@ TEST(IndexWrite, StreamLimitsAndFlags) {
   EXPECT_EQ(CodeOf([&] { index.GetBlockSizeLimiter("nothing"); }), 5);
 }
 
+TEST(IndexWrite, StreamLimitsAndFlags) {
+  TestSupport::SmallBlocks small("8");
+  Index index;
+  index.Put("A", std::uint32_t{1});
+  index.Put("AB", std::uint32_t{1});
+  index.SetBlockFlags("A", KivRkf::kFlagZlib);
+  index.Put("A", std::uint32_t{2});      // size 8 == limit: the block is full
+  index.Put("A", std::string(20, 'x'));  // a new block (flags 0) takes it whole
+  EXPECT_EQ(index.Names().at("A").blocks, (Numbers{0, 2}));
+  EXPECT_EQ(std::make_pair(index.Buffer(2).Size(), index.GetSize("A")), std::make_pair(24u, 32ul));
+  EXPECT_EQ(index.Blocks()[0].flags + index.Blocks()[1].flags + index.Blocks()[2].flags, 1);
+}
+
 TEST(IndexWrite, EarlyWritesOfStreamingBlocks) {
   Output out;
-  std::FILE* stream = out.stream;
   TestSupport::SmallBlocks small("8");
   Index index;
   for (std::uint32_t i = 0; i < 5; ++i) {
     index.Put("Heavy Data", i);
     index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
-    index.FlushFrozen(stream);
+    index.FlushFrozen(out.stream);
   }
+  auto frozen = [&] {
+    std::string text;
+    for (std::uint64_t b = 0; b < 5; ++b) text += index.Blocks()[b].frozen ? "f" : "-";
+    return text;
+  };
   // Blocks 0 and 1 are full and written, one after the other, and keep their raw length.
-  EXPECT_TRUE(index.Blocks()[0].frozen && index.Blocks()[1].frozen && !index.Buffer(0).HasBuffer());
-  EXPECT_FALSE(index.Blocks()[2].frozen);
-  EXPECT_EQ(index.Blocks()[1].frozenLength, 8u);
-  EXPECT_EQ(index.Blocks()[1].offset, 2800u + index.Blocks()[0].storedSize);
-  EXPECT_EQ(index.GetSize("Heavy Data"), 20u);
-  EXPECT_EQ(CodeOf([&] { index.WriteBufferToFileStream(0, stream); }), 14);  // again
-  // A full streaming block after a block that was not written early.
-  index.Put("Light Data", std::uint32_t{0});  // block 3
+  EXPECT_EQ(frozen(), "ff---");
+  EXPECT_FALSE(index.Buffer(0).HasBuffer());
+  EXPECT_EQ(std::make_tuple(index.Blocks()[1].frozenLength, index.GetSize("Heavy Data"),
+                            index.Blocks()[1].offset - index.Blocks()[0].storedSize),
+            std::make_tuple(8u, 20ul, 2800ul));
+  EXPECT_EQ(CodeOf([&] { index.WriteBufferToFileStream(0, out.stream); }), 14);  // again
+  index.Put("Light Data", std::uint32_t{0});  // block 3, not written early
   index.Put("Heavy Data", std::uint32_t{5});  // block 2 full
-  index.Put("Heavy Data", std::uint64_t{6});  // block 4 full
+  index.Put("Heavy Data", std::uint64_t{6});  // block 4 full, after block 3
   index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming);
-  EXPECT_EQ(Failure([&] { index.FlushFrozen(stream); }), "13 Not Implemented");
-  EXPECT_TRUE(index.Blocks()[2].frozen);  // nothing unwritten before it
-  EXPECT_FALSE(index.Blocks()[4].frozen);
+  EXPECT_EQ(Failure([&] { index.FlushFrozen(out.stream); }), "13 Not Implemented");
+  EXPECT_EQ(frozen(), "fff--");
   index.DropPendingWrite();
   out.Close();
 }
@@ -129,21 +127,17 @@ TEST(IndexWrite, EarlyWritesOfStreamingBlocks) {
 TEST(IndexRead, StreamOverThreeIndexBlocks) {
   TestSupport::SmallBlocks small("16");
   auto write = [&](bool early) {
-    TestSupport::MemFile file;
-    RkFile f;
-    f.OpenFile(file.Path(), "wb+");
-    f.WriteHeader();
-    for (std::uint32_t i = 0; i < 2002; ++i) {
-      f.GetIndex().Put("Heavy Data", i * 3u);
-      f.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
-      if (early) f.GetIndex().FlushFrozen(f.Stream());
-    }
-    for (std::uint32_t i = 0; i < 3; ++i) f.GetIndex().Put("Light Data", i * 7);
-    f.SetBlockFlags("Light Data", KivRkf::kFlagZlib);
-    f.GetIndex().WriteAllBuffersToFileStream(f.Stream());
-    EXPECT_EQ(f.GetIndex().GetSize("Heavy Data"), 2002u * 4);
-    f.CloseFile();
-    return file.Read();
+    return TestSupport::ContainerBytes(
+        [&](RkFile& f) {
+          for (std::uint32_t i = 0; i < 2002; ++i) {
+            f.GetIndex().Put("Heavy Data", i * 3u);
+            f.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
+            if (early) f.GetIndex().FlushFrozen(f.Stream());
+          }
+          for (std::uint32_t i = 0; i < 3; ++i) f.GetIndex().Put("Light Data", i * 7);
+          f.SetBlockFlags("Light Data", KivRkf::kFlagZlib);
+        },
+        [](RkFile& f) { EXPECT_EQ(f.GetIndex().GetSize("Heavy Data"), 2002u * 4); });
   };
   const Bytes bytes = write(true);
   EXPECT_EQ(bytes, write(false));
@@ -283,11 +277,9 @@ TEST(BackgroundWrite, FailuresAreRaisedByFinish) {
   close(fds[0]);
 }
 
-// Runs of 3 MiB, limit 2 MiB: every run fills a block, written at once. While one block is
-// written in the background the next fills a second buffer; then the two take turns: block
-// k + 2 fills the buffer of block k (a fresh one would hold zeros where the marks are).
-// Reading on, a block left behind gives its buffer to the next; released blocks are read
-// again when a position needs them.
+// Runs of 3 MiB, limit 2 MiB: each fills a block, written at once, while the next fills a
+// second buffer; then block k + 2 fills the buffer of block k (a fresh one would hold zeros
+// at the marks). Reading on, a block left behind gives its buffer to the next.
 TEST(SpareBuffers, StreamingBlocksTakeTurnsWithTwoBuffers) {
   TestSupport::EnvGuard quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", nullptr);
   TestSupport::EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "2097152");

@@ -29,13 +29,8 @@ struct KivRkf::VersionedRecord<Rec<N>> {
 
 namespace {
 
-using KivRkf::Block;
-using KivRkf::ScopedContainerVersion;
-using TestSupport::BlockOf;
-using TestSupport::Bytes;
-using TestSupport::BytesOf;
-using TestSupport::CodeOf;
-using TestSupport::Failure;
+using namespace KivRkf;
+using namespace TestSupport;
 using Strings = std::vector<std::string>;
 using Map = std::map<std::string, std::uint8_t>;
 using Sizes = std::vector<std::uint64_t>;
@@ -52,7 +47,7 @@ TEST(Block, GrowQuantumFromTheEnvironment) {
       {"  +64kB", {1}, {64}, 64},  {"18446744073709551617", {1}, {k}, k}};
   for (const auto& [text, puts, capacities, quantum] : cases) {
     Block::SetDefaultBlockSize(k);
-    TestSupport::EnvGuard env("KORVANE_DEFAULT_MOX_BLOCK_SIZE", text);
+    EnvGuard env("KORVANE_DEFAULT_MOX_BLOCK_SIZE", text);
     Block b;
     Sizes got;
     for (std::uint64_t n : puts) got.push_back((b.Put(Bytes(n).data(), n), b.Capacity()));
@@ -116,7 +111,7 @@ TEST(Encoding, LayoutsAndReadingBack) {
   EXPECT_EQ(Encode(Map{{"b", 2}, {"a", 1}}),
             (Bytes{2, 0, 0, 0, 1, 0, 0, 0, 'a', 1, 1, 0, 0, 0, 'b', 2}));
   for (wchar_t c : {0xD800, 0xDFFF, 0x110000})  // no UTF-8 form: written empty
-    EXPECT_EQ(KivRkf::WideToUtf8(L"a" + std::wstring(1, c)), "") << int(c);
+    EXPECT_EQ(WideToUtf8(L"a" + std::wstring(1, c)), "") << int(c);
   EXPECT_EQ(Decode<std::string>({0, 0, 0, 0}, "kept"), "kept");    // a count of 0 leaves it
   EXPECT_EQ(Decode<std::string>({3, 0, 0, 0, 'a', 0, 'b'}), "a");  // cut at NUL, all bytes read
   const std::wstring mixed = L"a\u20AC\U0001F600z";
@@ -131,22 +126,22 @@ TEST(Encoding, LayoutsAndReadingBack) {
 
 Bytes Inflated(const Bytes& framed) {
   Block b = BlockOf(framed);
-  KivRkf::BlockZlibUnCompressor()(b);
+  BlockZlibUnCompressor()(b);
   EXPECT_EQ(b.Position(), b.Size());
   return BytesOf(b);
 }
 
 TEST(Zlib, Framing) {
-  const Bytes zeros = TestSupport::Zlib(Bytes(1000, 0)), empty = TestSupport::Zlib({});
+  const Bytes zeros = Zlib(Bytes(1000, 0)), empty = Zlib({});
   EXPECT_EQ(Bytes(zeros.begin(), zeros.begin() + 6), (Bytes{0xE8, 0x03, 0, 0, 0x78, 0x9C}));
   EXPECT_EQ(Bytes(empty.begin(), empty.begin() + 6), (Bytes{0, 0, 0, 0, 0x78, 0x9C}));
   EXPECT_EQ(std::make_pair(Inflated(zeros), Inflated(empty)),
             std::make_pair(Bytes(1000, 0), Bytes{}));
   Bytes varied(1200000);
   for (std::size_t i = 0; i < varied.size(); ++i) varied[i] = std::uint8_t(i * 7 + i / 13);
-  const Bytes packed = TestSupport::Zlib(varied);
-  Bytes longer = TestSupport::Zlib(Bytes(1000, 3));
-  TestSupport::SetU32At(longer, 0, 2000);  // a stated length above what is produced
+  const Bytes packed = Zlib(varied);
+  Bytes longer = Zlib(Bytes(1000, 3));
+  SetU32At(longer, 0, 2000);  // a stated length above what is produced
   EXPECT_TRUE(Inflated(packed) == varied && Inflated(longer) == Bytes(1000, 3));
   // Damage fails and leaves the block: checksum, stream, cut, shorter than the length field,
   // absurd lengths (before allocating), a length below what is produced.
@@ -156,7 +151,7 @@ TEST(Zlib, Framing) {
         Bytes(packed.begin(), packed.end() - 9), Bytes{1, 0, 0}, Bytes{},
         Bytes{0xFF, 0xFF, 0xFF, 0xFF}, flip(zeros, 3, 0xFF), flip(zeros, 0, 0x0F)}) {
     Block b = BlockOf(framed);
-    EXPECT_EQ(Failure([&] { KivRkf::BlockZlibUnCompressor()(b); }), "9 Unable to decompress block")
+    EXPECT_EQ(Failure([&] { BlockZlibUnCompressor()(b); }), "9 Unable to decompress block")
         << framed.size();
     EXPECT_EQ(BytesOf(b), framed);
   }
@@ -165,9 +160,8 @@ TEST(Zlib, Framing) {
        std::vector<std::tuple<std::uint32_t, std::uint64_t, bool>>{
            {0, 3, false}, {1024, 4, true}, {1025, 4, false}, {2056, 5, true}, {2057, 5, false}}) {
     Bytes field(4);
-    TestSupport::SetU32At(field, 0, length);
-    EXPECT_EQ(KivRkf::FramedLength(field.data(), stored),
-              possible ? std::optional(length) : std::nullopt)
+    SetU32At(field, 0, length);
+    EXPECT_EQ(FramedLength(field.data(), stored), possible ? std::optional(length) : std::nullopt)
         << length << " in " << stored;
   }
 }
@@ -197,7 +191,7 @@ std::pair<Groups, std::uint32_t> Read(const Bytes& bytes) {
   Block b = BlockOf(bytes);
   b.SetPosition(1u);
   Rec<N> record;
-  KivRkf::CopyFromBlock_Versioned(b, record);
+  CopyFromBlock_Versioned(b, record);
   return {record.g, b.Position()};
 }
 
@@ -206,7 +200,7 @@ std::pair<Groups, std::uint32_t> Read(const Bytes& bytes) {
 TEST(Versioned, Writing) {
   auto written = [](const char* container, auto record) {
     ScopedContainerVersion scope(container);
-    return Between([&](Block& b) { KivRkf::CopyToBlock_Versioned(b, record); });
+    return Between([&](Block& b) { CopyToBlock_Versioned(b, record); });
   };
   const Bytes three = {0x77, 14, 0, 0, 0, 3, 0, 0, 0, '0', '.', '3', 11, 22, 33, 0x99};
   EXPECT_EQ(written("1.3", Rec<3>{"0.3", {11, 22, 33}}), three);
@@ -214,7 +208,7 @@ TEST(Versioned, Writing) {
   EXPECT_EQ(written("1.3", Rec<3>{"0.1", {11, 22, 33}}), Frame("0.1", {11}));
   EXPECT_EQ(written("1.3", Rec<8>{"0.8", {1, 2, 3, 4, 5, 6, 7, 8}}),
             Frame("0.8", {1, 2, 3, 4, 5, 6, 7, 8}));
-  EXPECT_EQ(KivRkf::CurrentContainerVersion(), "1.3");  // the scopes restored it
+  EXPECT_EQ(CurrentContainerVersion(), "1.3");  // the scopes restored it
 }
 
 // The reader: group 1, then the groups up to the stored version (a version it does not

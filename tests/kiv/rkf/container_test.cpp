@@ -11,11 +11,8 @@
 
 namespace {
 
-using KivRkf::RkFile;
-using TestSupport::Bytes;
-using TestSupport::ContainerReader;
-using TestSupport::Failure;
-using TestSupport::SetU32At;
+using namespace KivRkf;
+using namespace TestSupport;
 
 // The whole file against the literal layout: flags byte 1 is zlib, whose framing starts
 // with the raw length and the zlib header 78 9C; read back, the image gives the values.
@@ -24,15 +21,15 @@ TEST(Container, LayoutOfAPlainAndACompressedStream) {
   std::vector<double> values(5000);
   for (std::size_t i = 0; i < values.size(); ++i) values[i] = double(i % 97) * 0.5;
   for (int i = 0; i < 100; ++i) payload[i] = std::uint8_t(i + 1);
-  KivRkf::Block heavy;
+  Block heavy;
   heavy.Put(values);
-  const Bytes written = TestSupport::ContainerBytes([&](RkFile& f) {
+  const Bytes written = ContainerBytes([&](RkFile& f) {
     f.GetIndex().Put("Heavy Data", values);
     f.GetIndex().Put("Light Data", payload.data(), 100);
-    f.SetBlockFlags("Heavy Data", KivRkf::kFlagZlib);
+    f.SetBlockFlags("Heavy Data", kFlagZlib);
   });
-  const Bytes image = TestSupport::ContainerImage(
-      {{"Heavy Data", TestSupport::Zlib(TestSupport::BytesOf(heavy)), 1}, {"Light Data", payload}});
+  const Bytes image =
+      ContainerImage({{"Heavy Data", Zlib(BytesOf(heavy)), 1}, {"Light Data", payload}});
   EXPECT_EQ(written, image);
   EXPECT_EQ(Bytes(image.begin() + 2800, image.begin() + 2806),
             (Bytes{0x44, 0x9C, 0, 0, 0x78, 0x9C}));
@@ -46,7 +43,7 @@ TEST(Container, LayoutOfAPlainAndACompressedStream) {
 // Magic, then the version text up to its first zero byte, counted in tenths: "wide" (64-bit
 // light positions) above "0.6", read up to "1.3". IsContainerFile is asked after ReadVersion.
 TEST(Container, HeaderAndVersions) {
-  TestSupport::MemFile file;
+  MemFile file;
   const std::string cut = "9 Unable to read from file";
   auto check = [&](const std::string& text, bool container, const std::string& version) {
     Bytes bytes;
@@ -60,7 +57,7 @@ TEST(Container, HeaderAndVersions) {
       const std::string read = f.ReadVersion();
       bool wide = false, alsoWide = true;
       f.CheckSupport(read, wide), f.CheckSupport(read, alsoWide);
-      EXPECT_EQ(read + " " + std::to_string(KivRkf::VersionNumber(read)) + (wide ? "w" : "") +
+      EXPECT_EQ(read + " " + std::to_string(VersionNumber(read)) + (wide ? "w" : "") +
                     (alsoWide ? "W" : ""),
                 version);
     }
@@ -75,30 +72,30 @@ TEST(Container, HeaderAndVersions) {
   check("", false, cut);
   check("\x89PNG\r\n\x1A\n~~~~", false, " 0");
   EXPECT_FALSE(RkFile().IsContainerFile());  // nothing open
-  EXPECT_GT(KivRkf::VersionNumber("inf"), 13);
+  EXPECT_GT(VersionNumber("inf"), 13);
   bool flag = false;
   EXPECT_EQ(Failure([&] { RkFile().CheckSupport("1.4", flag); }),
             "2 This file is of mox file version 14.\n"
             "This version of Tessara only supports mox file version upto 13.\n");
-  EXPECT_EQ(TestSupport::CodeOf([&] { RkFile().CheckSupport("9e99", flag); }), 2);
+  EXPECT_EQ(CodeOf([&] { RkFile().CheckSupport("9e99", flag); }), 2);
 }
 
 TEST(Container, OpeningReadingAndClosing) {
-  TestSupport::TempDir dir;
+  TempDir dir;
   const std::string missing = dir.File("missing.mox");
   RkFile f;
   for (const std::string& path : {missing, dir.Path()})  // a directory is no container
     EXPECT_EQ(Failure([&] { f.OpenFile(path, "rb"); }), "16 Unable to open file \"" + path + "\"");
-  EXPECT_EQ(TestSupport::CodeOf([&] { f.OpenFile(dir.Path(), "wb+"); }), 16);
+  EXPECT_EQ(CodeOf([&] { f.OpenFile(dir.Path(), "wb+"); }), 16);
   EXPECT_FALSE(f.IsOpen());
-  TestSupport::SmallBlocks small("8");
-  TestSupport::MemFile file(TestSupport::ContainerBytes([](RkFile& w) {
+  SmallBlocks small("8");
+  MemFile file(ContainerBytes([](RkFile& w) {
     for (std::uint32_t i = 0; i < 4; ++i) w.GetIndex().Put("A", i);
   }));
   f.OpenFile(file.Path(), "rb");
   EXPECT_EQ(Failure([&] { f.OpenFile(dir.Path(), "rb"); }), "16 File stream is already in use");
   EXPECT_TRUE(f.IsContainerFile());
-  TestSupport::LogCapture capture;
+  LogCapture capture;
   f.EnsureIndex();
   f.EnsureIndex();  // the table is there: nothing is read again
   std::uint32_t v[3] = {99, 99, 99};
@@ -117,18 +114,18 @@ TEST(Container, OpeningReadingAndClosing) {
 
 // Damage to a 100-byte stream "A" in block 0 (compressed, or not), and to index block 19.
 TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
-  TestSupport::SmallBlocks small(nullptr);
+  SmallBlocks small(nullptr);
   auto written = [](std::uint32_t streams, bool compressed) {
-    return TestSupport::ContainerBytes([&](RkFile& f) {
+    return ContainerBytes([&](RkFile& f) {
       Bytes payload(100);
       for (int i = 0; i < 100; ++i) payload[i] = std::uint8_t(i * 7);
       f.GetIndex().Put("A", payload.data(), 100);
       for (std::uint32_t s = 1; s < streams; ++s) f.GetIndex().Put("S" + std::to_string(s), s);
-      if (compressed) f.SetBlockFlags("A", KivRkf::kFlagZlib);
+      if (compressed) f.SetBlockFlags("A", kFlagZlib);
     });
   };
   const std::string cut = "9 Unable to read from file", count = "1 Not enough bytes in the block";
-  const std::uint32_t record0 = TestSupport::PrimaryRecordOffset(0);
+  const std::uint32_t record0 = PrimaryRecordOffset(0);
   const std::tuple<int, char, long, std::uint32_t, std::string> cases[] = {
       // streams (-1: one compressed), 'c'ut at / 'u'32 set at / 'x'or at, value, failure
       {1, 'c', 14, 0, cut},               // in the primary index length
@@ -161,17 +158,17 @@ TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
 // Beyond its capacity (by default the soft open-file limit less 16), the pool closes the
 // least recently used file; used again, it opens again unless it changed meanwhile.
 TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
-  KivRkf::OpenFilePool& pool = KivRkf::OpenFilePool::Instance();
+  OpenFilePool& pool = OpenFilePool::Instance();
   rlimit limit{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
   if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur > 17) {
     EXPECT_EQ(pool.Capacity(), limit.rlim_cur - 16);
   }
   const std::size_t before = pool.SetCapacity(2);
-  TestSupport::TempDir dir;
+  TempDir dir;
   auto numbered = [&](std::uint32_t k) {  // streams "A" and "B", holding k * 10 and k * 10 + 1
     const std::string path = dir.File(std::to_string(k));
-    TestSupport::WriteContainer(
+    WriteContainer(
         path, [&](RkFile& f) { f.GetIndex().Put("A", k * 10), f.GetIndex().Put("B", k * 10 + 1); });
     return path;
   };
@@ -204,7 +201,7 @@ TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     timespec times[2] = {st.st_atim, st.st_mtim};
     times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
-    if (what == 0) TestSupport::WriteFileBytes(path + ".new", TestSupport::ReadFileBytes(path));
+    if (what == 0) WriteFileBytes(path + ".new", ReadFileBytes(path));
     ASSERT_EQ(what == 0   ? std::rename((path + ".new").c_str(), path.c_str())
               : what == 1 ? utimensat(AT_FDCWD, path.c_str(), times, 0)
                           : std::remove(path.c_str()),

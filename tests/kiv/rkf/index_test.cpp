@@ -13,16 +13,9 @@
 
 namespace {
 
-using Form = KivRkf::BackgroundWrite::Form;
-using KivRkf::BackgroundWrite;
-using KivRkf::Index;
-using KivRkf::RkFile;
-using TestSupport::Bytes;
-using TestSupport::Cat;
-using TestSupport::CodeOf;
-using TestSupport::ContainerReader;
-using TestSupport::Failure;
-using TestSupport::Zlib;
+using namespace KivRkf;
+using namespace TestSupport;
+using Form = BackgroundWrite::Form;
 using Numbers = std::vector<std::uint64_t>;
 
 Bytes Filled(std::uint32_t n) {
@@ -31,13 +24,13 @@ Bytes Filled(std::uint32_t n) {
   return bytes;
 }
 
-KivRkf::Block Block(std::uint32_t n) {
-  return TestSupport::BlockOf(Filled(n));
+Block FilledBlock(std::uint32_t n) {
+  return BlockOf(Filled(n));
 }
 
 // An in-memory file written through a stream; its bytes once the stream is closed.
 struct Output {
-  TestSupport::MemFile file;
+  MemFile file;
   std::FILE* stream = std::fopen(file.Path().c_str(), "wb+");
   Bytes Close() { return std::fclose(stream), file.Read(); }
 };
@@ -54,10 +47,10 @@ TEST(IndexWrite, FirstBlocksAndTheIndexBlockOfTheTwentiethStream) {
   const auto& b19 = index.Blocks()[19];
   EXPECT_EQ(std::make_tuple(b19.name, b19.flags, b19.storedSize),
             std::make_tuple("\x0BIndex Block ", 32, 27804u));
-  EXPECT_EQ(index.Names().at(KivRkf::kIndexBlockName).limit, 27804u);
+  EXPECT_EQ(index.Names().at(kIndexBlockName).limit, 27804u);
   EXPECT_EQ(index.AddBlock("S20"), 21u);
   // Offsets are computed for the table's blocks only, also when its vector is full.
-  KivRkf::BlockTable table;
+  BlockTable table;
   for (int b = 0; b < 20; ++b) table.CreateBlock("A");
   for (auto& info : table.Blocks()) info.storedSize = 10;
   table.Blocks().shrink_to_fit();
@@ -67,7 +60,7 @@ TEST(IndexWrite, FirstBlocksAndTheIndexBlockOfTheTwentiethStream) {
             std::make_pair(2800ul, 2990ul));
   Numbers limits;  // the limit of each new name comes from the environment
   for (const char* limit : {"100", "4294967295", static_cast<const char*>(nullptr)}) {
-    TestSupport::EnvGuard env("KORVANE_MAX_MOX_BLOCK_SIZE", limit);
+    EnvGuard env("KORVANE_MAX_MOX_BLOCK_SIZE", limit);
     index.AddBlock(limit ? limit : "unset");
     limits.push_back(index.Names().at(limit ? limit : "unset").limit);
   }
@@ -77,11 +70,11 @@ TEST(IndexWrite, FirstBlocksAndTheIndexBlockOfTheTwentiethStream) {
 }
 
 TEST(IndexWrite, StreamLimitsAndFlags) {
-  TestSupport::SmallBlocks small("8");
+  SmallBlocks small("8");
   Index index;
   index.Put("A", std::uint32_t{1});
   index.Put("AB", std::uint32_t{1});
-  index.SetBlockFlags("A", KivRkf::kFlagZlib);
+  index.SetBlockFlags("A", kFlagZlib);
   index.Put("A", std::uint32_t{2});      // size 8 == limit: the block is full
   index.Put("A", std::string(20, 'x'));  // a new block (flags 0) takes it whole
   EXPECT_EQ(index.Names().at("A").blocks, (Numbers{0, 2}));
@@ -91,11 +84,11 @@ TEST(IndexWrite, StreamLimitsAndFlags) {
 
 TEST(IndexWrite, EarlyWritesOfStreamingBlocks) {
   Output out;
-  TestSupport::SmallBlocks small("8");
+  SmallBlocks small("8");
   Index index;
   for (std::uint32_t i = 0; i < 5; ++i) {
     index.Put("Heavy Data", i);
-    index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
+    index.SetBlockFlags("Heavy Data", kFlagStreaming | kFlagZlib);
     index.FlushFrozen(out.stream);
   }
   auto frozen = [&] {
@@ -113,7 +106,7 @@ TEST(IndexWrite, EarlyWritesOfStreamingBlocks) {
   index.Put("Light Data", std::uint32_t{0});  // block 3, not written early
   index.Put("Heavy Data", std::uint32_t{5});  // block 2 full
   index.Put("Heavy Data", std::uint64_t{6});  // block 4 full, after block 3
-  index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming);
+  index.SetBlockFlags("Heavy Data", kFlagStreaming);
   EXPECT_EQ(Failure([&] { index.FlushFrozen(out.stream); }), "13 Not Implemented");
   EXPECT_EQ(frozen(), "fff--");
   index.DropPendingWrite();
@@ -125,17 +118,17 @@ TEST(IndexWrite, EarlyWritesOfStreamingBlocks) {
 // on the caller's thread while the last full block is written: the file is the one a writer
 // without early writes makes, and the last, partial block keeps its raw length.
 TEST(IndexRead, StreamOverThreeIndexBlocks) {
-  TestSupport::SmallBlocks small("16");
+  SmallBlocks small("16");
   auto write = [&](bool early) {
-    return TestSupport::ContainerBytes(
+    return ContainerBytes(
         [&](RkFile& f) {
           for (std::uint32_t i = 0; i < 2002; ++i) {
             f.GetIndex().Put("Heavy Data", i * 3u);
-            f.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
+            f.SetBlockFlags("Heavy Data", kFlagStreaming | kFlagZlib);
             if (early) f.GetIndex().FlushFrozen(f.Stream());
           }
           for (std::uint32_t i = 0; i < 3; ++i) f.GetIndex().Put("Light Data", i * 7);
-          f.SetBlockFlags("Light Data", KivRkf::kFlagZlib);
+          f.SetBlockFlags("Light Data", kFlagZlib);
         },
         [](RkFile& f) { EXPECT_EQ(f.GetIndex().GetSize("Heavy Data"), 2002u * 4); });
   };
@@ -143,7 +136,7 @@ TEST(IndexRead, StreamOverThreeIndexBlocks) {
   EXPECT_EQ(bytes, write(false));
   ContainerReader reader(bytes);
   ASSERT_EQ(reader.Index().Blocks().size(), 620u);
-  EXPECT_EQ(reader.Index().Names().at(KivRkf::kIndexBlockName).blocks, (Numbers{19, 219, 419}));
+  EXPECT_EQ(reader.Index().Names().at(kIndexBlockName).blocks, (Numbers{19, 219, 419}));
   for (std::uint32_t i = 0; i < 2002; ++i)
     ASSERT_EQ(reader.Get<std::uint32_t>("Heavy Data"), i * 3u) << i;
   EXPECT_EQ(Failure([&] { reader.Get<std::uint32_t>("Heavy Data"); }),
@@ -155,12 +148,12 @@ TEST(IndexRead, StreamOverThreeIndexBlocks) {
 // a seek passes over blocks by their stored size or the length field of their framing
 // (checked later); reading on after a seek back takes every later block from its start.
 TEST(IndexRead, LoadingAndPositions) {
-  TestSupport::SmallBlocks small("8");
+  SmallBlocks small("8");
   for (bool compressed : {false, true}) {
-    Bytes bytes = TestSupport::ContainerBytes([&](RkFile& f) {
+    Bytes bytes = ContainerBytes([&](RkFile& f) {
       for (std::uint32_t i = 0; i < 10; ++i) f.GetIndex().Put("A", i * 7u);
       f.GetIndex().Put("B", std::string("b"));
-      if (compressed) f.SetBlockFlags("A", KivRkf::kFlagZlib);
+      if (compressed) f.SetBlockFlags("A", kFlagZlib);
     });
     ContainerReader reader(bytes);
     Index& index = reader.Index();
@@ -196,7 +189,7 @@ TEST(IndexRead, LoadingAndPositions) {
               std::make_pair(42u, Bytes{9, 9}));
     if (!compressed) continue;
     // A length field that lies fails once its block is checked, or inflated from the start.
-    TestSupport::SetU32At(bytes, 2800, 12);  // block 0 says it holds 12 bytes; it inflates to 8
+    SetU32At(bytes, 2800, 12);  // block 0 says it holds 12 bytes; it inflates to 8
     for (bool seekBack : {false, true}) {
       ContainerReader lied(bytes);
       lied.Index().SetReadingPosition("A", 20);  // believed: the start of block 2
@@ -213,16 +206,16 @@ TEST(IndexRead, LoadingAndPositions) {
 
 // 20 streams: block 19 is the index block of blocks 20..219; S19 takes block 20.
 TEST(IndexRead, ReaderHonoursCompressionOnAnIndexBlock) {
-  const Bytes file = TestSupport::ContainerBytes([](RkFile& f) {
+  const Bytes file = ContainerBytes([](RkFile& f) {
     for (std::uint32_t s = 0; s < 20; ++s) f.GetIndex().Put("S" + std::to_string(s), s + 100);
   });
-  const std::size_t at = 2800 + 19 * 4, record19 = TestSupport::PrimaryRecordOffset(19);
-  ASSERT_EQ(TestSupport::U32At(file, record19 + 133), 27804u);
+  const std::size_t at = 2800 + 19 * 4, record19 = PrimaryRecordOffset(19);
+  ASSERT_EQ(U32At(file, record19 + 133), 27804u);
   ASSERT_EQ(file[record19 + 137], 32);  // streaming
   const Bytes packed = Zlib(Bytes(file.begin() + at, file.begin() + at + 27804));
   Bytes rebuilt = Cat({Bytes(file.begin(), file.begin() + at), packed,
                        Bytes(file.begin() + at + 27804, file.end())});
-  TestSupport::SetU32At(rebuilt, record19 + 133, static_cast<std::uint32_t>(packed.size()));
+  SetU32At(rebuilt, record19 + 133, static_cast<std::uint32_t>(packed.size()));
   rebuilt[record19 + 137] = 33;  // streaming and zlib
   ContainerReader reader(rebuilt);
   EXPECT_EQ(reader.Index().Blocks().size(), 220u);
@@ -234,16 +227,16 @@ TEST(IndexRead, ReaderHonoursCompressionOnAnIndexBlock) {
 // it. A job dropped without Finish is waited for.
 TEST(BackgroundWrite, BlocksCompressedSideBySideAreWrittenInTurn) {
   Output out, dropped;
-  KivRkf::WriteTurns turns;
-  KivRkf::WritePlace first{7, false, &turns, turns.Take()}, second{5, true, &turns, turns.Take()};
-  BackgroundWrite large(Block(8u << 20), Form::Compress, first, out.stream, {});
-  BackgroundWrite small(Block(3000), Form::Stored, second, out.stream, {});
+  WriteTurns turns;
+  WritePlace first{7, false, &turns, turns.Take()}, second{5, true, &turns, turns.Take()};
+  BackgroundWrite large(FilledBlock(8u << 20), Form::Compress, first, out.stream, {});
+  BackgroundWrite small(FilledBlock(3000), Form::Stored, second, out.stream, {});
   const BackgroundWrite::Done a = large.Finish(), b = small.Finish();
   const Bytes packed = Zlib(Filled(8u << 20));
   EXPECT_TRUE(out.Close() == Cat({Bytes(7), packed, Bytes(5), Filled(3000)}));
   EXPECT_EQ(std::make_tuple(a.offset, std::uint64_t(a.storedSize), b.offset),
             std::make_tuple(7ul, std::uint64_t(packed.size()), 7 + packed.size() + 5));
-  { BackgroundWrite job(Block(200000), Form::Compress, 0, dropped.stream, {}); }
+  { BackgroundWrite job(FilledBlock(200000), Form::Compress, 0, dropped.stream, {}); }
   ASSERT_EQ(std::fflush(dropped.stream), 0);  // the thread has ended: the stream is the caller's
   EXPECT_EQ(dropped.Close(), Zlib(Filled(200000)));
 }
@@ -251,17 +244,18 @@ TEST(BackgroundWrite, BlocksCompressedSideBySideAreWrittenInTurn) {
 // A failed write is raised by Finish and stops the ones after it: they leave the file alone
 // and fail too, never writing at an offset counted from bytes that never arrived.
 TEST(BackgroundWrite, FailuresAreRaisedByFinish) {
-  TestSupport::MemFile file({1, 2, 3});
+  MemFile file({1, 2, 3});
   std::FILE* readOnly = std::fopen(file.Path().c_str(), "rb");
-  KivRkf::WriteTurns turns;
-  BackgroundWrite failing(Block(1000), Form::Compress, {0, false, &turns, turns.Take()}, readOnly,
-                          {});
-  BackgroundWrite after(Block(1000), Form::Compress, {0, true, &turns, turns.Take()}, readOnly, {});
+  WriteTurns turns;
+  BackgroundWrite failing(FilledBlock(1000), Form::Compress, {0, false, &turns, turns.Take()},
+                          readOnly, {});
+  BackgroundWrite after(FilledBlock(1000), Form::Compress, {0, true, &turns, turns.Take()},
+                        readOnly, {});
   EXPECT_EQ(Failure([&] { failing.Finish(); }), "10 Unable to write to file");
   EXPECT_EQ(Failure([&] { after.Finish(); }), "10 Unable to write to file");
   std::fclose(readOnly);
   EXPECT_EQ(file.Read(), (Bytes{1, 2, 3}));
-  KivRkf::WriteTurns more;  // a ticket that never waits does not end another's turn
+  WriteTurns more;  // a ticket that never waits does not end another's turn
   const std::uint64_t t0 = more.Take(), t1 = more.Take();
   more.Done(t1, 100, false);
   more.Done(t0, 40, false);
@@ -271,8 +265,9 @@ TEST(BackgroundWrite, FailuresAreRaisedByFinish) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   std::FILE* pipeEnd = fdopen(fds[1], "w");  // a stream that cannot seek
-  EXPECT_EQ(Failure([&] { BackgroundWrite(Block(1000), Form::Stored, 0, pipeEnd, {}).Finish(); }),
-            "10 Saving the buffer failed");
+  EXPECT_EQ(
+      Failure([&] { BackgroundWrite(FilledBlock(1000), Form::Stored, 0, pipeEnd, {}).Finish(); }),
+      "10 Saving the buffer failed");
   std::fclose(pipeEnd);
   close(fds[0]);
 }
@@ -281,16 +276,16 @@ TEST(BackgroundWrite, FailuresAreRaisedByFinish) {
 // second buffer; then block k + 2 fills the buffer of block k (a fresh one would hold zeros
 // at the marks). Reading on, a block left behind gives its buffer to the next.
 TEST(SpareBuffers, StreamingBlocksTakeTurnsWithTwoBuffers) {
-  TestSupport::EnvGuard quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", nullptr);
-  TestSupport::EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "2097152");
+  EnvGuard quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", nullptr);
+  EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "2097152");
   constexpr std::uint32_t kRun = 3u << 20, kMarkAt = 5u << 20;
   auto value = [](std::uint32_t run, std::uint32_t i) { return std::uint8_t(run * 7 + i / 512); };
   std::vector<std::uint8_t*> raw;
-  const Bytes bytes = TestSupport::ContainerBytes([&](RkFile& f) {
+  const Bytes bytes = ContainerBytes([&](RkFile& f) {
     Index& index = f.GetIndex();
     for (std::uint32_t run = 0; run < 6; ++run) {
-      index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
-      KivRkf::Block& block = index.WritingBlock("Heavy Data", false);
+      index.SetBlockFlags("Heavy Data", kFlagStreaming | kFlagZlib);
+      Block& block = index.WritingBlock("Heavy Data", false);
       std::uint8_t* p = block.Extend(kRun);
       for (std::uint32_t i = 0; i < kRun; ++i) p[i] = value(run, i);
       ASSERT_GE(block.Capacity(), kMarkAt + 8);
@@ -298,7 +293,7 @@ TEST(SpareBuffers, StreamingBlocksTakeTurnsWithTwoBuffers) {
       if (run < 2) std::memcpy(block.Data() + kMarkAt, mark, 8);
       EXPECT_EQ(std::memcmp(block.Data() + kMarkAt, mark, 8), 0) << "block " << run;
       raw.push_back(block.Data());
-      index.SetBlockFlags("Heavy Data", KivRkf::kFlagStreaming | KivRkf::kFlagZlib);
+      index.SetBlockFlags("Heavy Data", kFlagStreaming | kFlagZlib);
       index.FlushFrozen(f.Stream());
     }
     index.Put("Light Data", std::uint32_t{42});  // another stream does not take the buffer

@@ -72,6 +72,13 @@ TEST(Container, HeaderAndVersions) {
   check("", false, cut);
   check("\x89PNG\r\n\x1A\n~~~~", false, " 0");
   EXPECT_FALSE(RkFile().IsContainerFile());  // nothing open
+  RkFile w;  // the header goes to the start, wherever the stream was
+  w.OpenFile(file.Path(), "wb+");
+  std::fputs("0123456789abcdef", w.Stream());
+  w.WriteHeader();
+  w.CloseFile();
+  EXPECT_EQ(file.Read(), (Bytes{0x89, 'R', 'K', 'F', 0x0D, 0x0A, 0x1A, 0x0A, '1', '.', '3', 0, 'c',
+                                'd', 'e', 'f'}));
   EXPECT_GT(VersionNumber("inf"), 13);
   bool flag = false;
   EXPECT_EQ(Failure([&] { RkFile().CheckSupport("1.4", flag); }),

@@ -35,7 +35,7 @@ using Map = std::map<std::string, std::uint8_t>;
 using Sizes = std::vector<std::uint64_t>;
 
 // Read as strtoul reads it when a Put grows the buffer; text without digits sets 0.
-TEST(Block, GrowQuantumFromTheEnvironment) {
+TEST(Block, GrowthAndBounds) {
   const std::uint32_t k = 10485760;
   const std::tuple<const char*, Sizes, Sizes, std::uint32_t> cases[] = {
       // variable, puts, capacities after each, quantum afterwards
@@ -52,10 +52,7 @@ TEST(Block, GrowQuantumFromTheEnvironment) {
     EXPECT_EQ(std::make_pair(got, Block::DefaultBlockSize()), std::make_pair(capacities, quantum));
   }
   Block::SetDefaultBlockSize(k);
-}
-
-// Past the end, reads and positions fail, leaving block and value; counts before allocating.
-TEST(Block, Bounds) {
+  // Past the end, reads and positions fail, leaving block and value; counts before allocating.
   Block b = BlockOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
   b.SetPosition(7u);
   std::uint8_t out[4] = {9, 9, 9, 9};
@@ -184,7 +181,7 @@ std::pair<Groups, std::uint32_t> Read(const Bytes& bytes) {
 }
 
 // Size (from the record's start), version, the groups of its version; legacy ones too.
-TEST(Versioned, Writing) {
+TEST(Versioned, WritingAndReading) {
   auto written = [](const char* container, auto record) {
     ScopedContainerVersion scope(container);
     Block b;
@@ -201,11 +198,8 @@ TEST(Versioned, Writing) {
   EXPECT_EQ(Decode<std::vector<Rec<3>>>(
                 Encode(std::vector<Rec<3>>{{"0.3", {1, 2, 3}}, {"0.2", {4, 5, 6}}})),
             (std::vector<Rec<3>>{{"0.3", {1, 2, 3}}, {"0.3", {4, 5}}}));  // each by its version
-}
-
-// Groups up to the stored version (an unknown one reads all), then on to the end the size
-// gives; legacy containers have no size. Damaged sizes fail with code 2 or 1 (beyond).
-TEST(Versioned, Reading) {
+  // Groups up to the stored version (an unknown one reads all), then on to the end the size
+  // gives; legacy containers have no size. Damaged sizes fail with code 2 or 1 (beyond).
   std::vector<std::tuple<const char*, Bytes, int, Groups>> cases = {
       // record groups, or minus the failure code
       {"1.3", Frame("0.3", {1, 2, 3}), 3, {1, 2, 3}},

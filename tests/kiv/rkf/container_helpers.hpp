@@ -1,5 +1,4 @@
-// Container bytes built in memory (through RkFile, or by hand with the literal layout),
-// damaged, and read back from an in-memory file.
+// Container bytes built in memory (through RkFile, or by hand), damaged and read back.
 #pragma once
 
 #include <sys/mman.h>
@@ -109,29 +108,24 @@ inline std::size_t PrimaryRecordOffset(std::uint32_t k) {
   return 20 + 139 * k;
 }
 
-// The literal layout: magic, "1.3", primary index length 2784, count 20, 20 records of 139
-// bytes (serial, name count 128, the name padded with zeros, stored size, flags, reserved:
-// the blocks given, then unassigned ones), then the stored bytes.
-struct StoredBlock {
-  std::string name;
-  Bytes stored;
-  std::uint8_t flags = 0;
-};
+// Magic, "1.3", primary index length 2784, count 20, 20 records of 139 bytes (serial, name
+// count 128, name, stored size, flags, reserved) for the blocks and unassigned ones, data.
+using StoredBlock = std::tuple<std::string, Bytes, std::uint8_t>;  // name, stored, flags
 inline Bytes ContainerImage(std::vector<StoredBlock> blocks) {
   Bytes out = {0x89, 'R', 'K',  'F',  0x0D, 0x0A, 0x1A, 0x0A, '1', '.',
                '3',  0,   0xE0, 0x0A, 0,    0,    20,   0,    0,   0};
   Bytes data;
-  for (const StoredBlock& b : blocks) data.insert(data.end(), b.stored.begin(), b.stored.end());
-  while (blocks.size() < 20) blocks.push_back({"\vEmpty Block ", {}});
+  while (blocks.size() < 20) blocks.push_back({"\vEmpty Block ", {}, 0});
   for (std::uint32_t k = 0; k < 20; ++k) {
+    const auto& [name, stored, flags] = blocks[k];
     Bytes record(139, 0);
-    record[0] = std::uint8_t(k + 1), record[1] = 128, record[137] = blocks[k].flags;
-    std::copy(blocks[k].name.begin(), blocks[k].name.end(), record.begin() + 5);
-    SetU32At(record, 133, static_cast<std::uint32_t>(blocks[k].stored.size()));
+    record[0] = std::uint8_t(k + 1), record[1] = 128, record[137] = flags;
+    std::copy(name.begin(), name.end(), record.begin() + 5);
+    SetU32At(record, 133, static_cast<std::uint32_t>(stored.size()));
     out.insert(out.end(), record.begin(), record.end());
+    data.insert(data.end(), stored.begin(), stored.end());
   }
-  out.insert(out.end(), data.begin(), data.end());
-  return out;
+  return Cat({out, data});
 }
 
 }  // namespace TestSupport

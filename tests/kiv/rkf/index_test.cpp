@@ -60,22 +60,18 @@ TEST(IndexWrite, FirstBlocksAndTheIndexBlockOfTheTwentiethStream) {
   EXPECT_EQ(limits, (Numbers{100, 209715200, 209715200}));
 }
 
-TEST(IndexWrite, StreamLimitsAndFlags) {
+TEST(IndexWrite, StreamLimitsFlagsAndEarlyWrites) {
   SmallBlocks small("8");
-  Index index;
-  index.Put("A", std::uint32_t{1});
-  index.Put("AB", std::uint32_t{1});
-  index.SetBlockFlags("A", kFlagZlib);
-  index.Put("A", std::uint32_t{2});      // size 8 == limit: the block is full
-  index.Put("A", std::string(20, 'x'));  // a new block (flags 0) takes it whole
-  EXPECT_EQ(index.Names().at("A").blocks, (Numbers{0, 2}));
-  EXPECT_EQ(std::make_pair(index.Buffer(2).Size(), index.GetSize("A")), std::make_pair(24u, 32ul));
-  EXPECT_EQ(index.Blocks()[0].flags + index.Blocks()[1].flags + index.Blocks()[2].flags, 1);
-}
-
-TEST(IndexWrite, EarlyWritesOfStreamingBlocks) {
+  Index plain;
+  plain.Put("A", std::uint32_t{1});
+  plain.Put("AB", std::uint32_t{1});
+  plain.SetBlockFlags("A", kFlagZlib);
+  plain.Put("A", std::uint32_t{2});      // size 8 == limit: the block is full
+  plain.Put("A", std::string(20, 'x'));  // a new block (flags 0) takes it whole
+  EXPECT_EQ(plain.Names().at("A").blocks, (Numbers{0, 2}));
+  EXPECT_EQ(std::make_pair(plain.Buffer(2).Size(), plain.GetSize("A")), std::make_pair(24u, 32ul));
+  EXPECT_EQ(plain.Blocks()[0].flags + plain.Blocks()[1].flags + plain.Blocks()[2].flags, 1);
   Output out;
-  SmallBlocks small("8");
   Index index;
   for (std::uint32_t i = 0; i < 5; ++i) {
     index.Put("Heavy Data", i);

@@ -1,204 +1,237 @@
-// Block growth, bounds of Get and SetPosition, and copying blocks to and from files.
-#include "kiv/rkf/block.hpp"
-
+// Blocks: growth, bounds, typed layouts, zlib framing, versioned record frames.
 #include <gtest/gtest.h>
 
-#include <vector>
-
-#include "support/test_support.hpp"
+#include "kiv/rkf/container_helpers.hpp"
+#include "kiv/rkf/versioned.hpp"
 
 namespace {
 
-using KivRkf::Block;
-using TestSupport::CodeOf;
+using Groups = std::array<std::uint8_t, 8>;
 
-constexpr std::uint32_t kStartDefault = 10485760;
-constexpr const char* kQuantumVariable = "KORVANE_DEFAULT_MOX_BLOCK_SIZE";
-
-// The grow quantum is process-wide and sticky: every test leaves it as the run began.
-class BlockGrowth : public ::testing::Test {
- protected:
-  void TearDown() override { Block::SetDefaultBlockSize(kStartDefault); }
+// A record of N groups of one byte each; its version is written, not read back.
+template <int N>
+struct Rec {
+  std::string version = "0.3";
+  Groups g = {};
+  bool operator==(const Rec&) const = default;
 };
 
-void PutBytes(Block& b, std::uint32_t n) {
-  std::vector<std::uint8_t> bytes(n, 0x5A);
-  b.Put(bytes.data(), n);
-}
+}  // namespace
 
-// The quantum comes from the environment as strtoul reads it; unusable values leave it,
-// text without digits sets 0 (every Put then grows by its own length), and a Put that
-// fills the buffer exactly counts as full.
-TEST_F(BlockGrowth, QuantumFromTheEnvironment) {
-  struct Case {
-    const char* text;  // nullptr: unset
-    std::vector<std::uint32_t> puts;
-    std::vector<std::uint64_t> capacities;  // after each put
-    std::uint32_t quantum;                  // the default afterwards
-  };
-  const Case cases[] = {
-      {nullptr, {1}, {kStartDefault}, kStartDefault},
-      {"4096", {4096, 1, 10000}, {4096, 8192, 18192}, 4096},
-      {"100", {60, 40}, {100, 200}, 100},
-      {"many", {5, 3}, {5, 8}, 0},
-      {"4294967295", {1}, {kStartDefault}, kStartDefault},
-      {"99999999999", {1}, {kStartDefault}, kStartDefault},
-      {"18446744073709551617", {1}, {kStartDefault}, kStartDefault},
-      {"  +64kB", {1}, {64}, 64},
-      {"16", {1000}, {1000}, 16},
-  };
-  for (const Case& c : cases) {
-    Block::SetDefaultBlockSize(kStartDefault);
-    TestSupport::EnvGuard env(kQuantumVariable, c.text);
+template <int N>
+struct KivRkf::VersionedRecord<Rec<N>> {
+  static std::string Version(const Rec<N>& r) { return r.version; }
+  static constexpr int kGroups = N;
+  static void Put(Block& b, const Rec<N>& r, int group) { b.Put(r.g[group - 1]); }
+  static void Get(Block& b, Rec<N>& r, int group) { b.Get(r.g[group - 1]); }
+};
+
+namespace {
+
+using namespace KivRkf;
+using namespace TestSupport;
+using Strings = std::vector<std::string>;
+using Map = std::map<std::string, std::uint8_t>;
+using Sizes = std::vector<std::uint64_t>;
+
+// Read as strtoul reads it when a Put grows the buffer; text without digits sets 0.
+TEST(Block, GrowthAndBounds) {
+  const std::uint32_t k = 10485760;
+  const std::tuple<const char*, Sizes, Sizes, std::uint32_t> cases[] = {
+      // variable, puts, capacities after each, quantum afterwards
+      {nullptr, {1}, {k}, k},      {"4096", {4096, 1, 10000}, {4096, 8192, 18192}, 4096},
+      {"many", {5, 3}, {5, 8}, 0}, {"100", {60, 40}, {100, 200}, 100},
+      {"4294967295", {1}, {k}, k}, {"99999999999", {1}, {k}, k},
+      {"  +64kB", {1}, {64}, 64},  {"18446744073709551617", {1}, {k}, k}};
+  for (const auto& [text, puts, capacities, quantum] : cases) {
+    Block::SetDefaultBlockSize(k);
+    EnvGuard env("KORVANE_DEFAULT_MOX_BLOCK_SIZE", text);
     Block b;
-    EXPECT_EQ(b.Capacity(), 0u);
-    std::uint32_t size = 0;
-    for (std::size_t k = 0; k < c.puts.size(); ++k) {
-      PutBytes(b, c.puts[k]);
-      size += c.puts[k];
-      EXPECT_EQ(b.Capacity(), c.capacities[k]) << (c.text ? c.text : "unset") << " put " << k;
-    }
-    EXPECT_EQ(b.Size(), size);
-    EXPECT_EQ(b.Position(), size);
-    EXPECT_EQ(Block::DefaultBlockSize(), c.quantum) << (c.text ? c.text : "unset");
+    Sizes got;
+    for (std::uint64_t n : puts) got.push_back((b.Put(Bytes(n).data(), n), b.Capacity()));
+    EXPECT_EQ(std::make_pair(got, Block::DefaultBlockSize()), std::make_pair(capacities, quantum));
   }
-}
-
-Block BlockOf(std::uint32_t n) {
-  Block b;
-  for (std::uint32_t i = 0; i < n; ++i) b.Put(std::uint8_t(i));
-  b.SetPosition(0u);
-  return b;
-}
-
-TEST(Block, GetPastTheEndFailsAndKeepsThePosition) {
-  Block b = BlockOf(10);
+  Block::SetDefaultBlockSize(k);
+  // Past the end, reads and positions fail, leaving block and value; counts before allocating.
+  Block b = BlockOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
   b.SetPosition(7u);
   std::uint8_t out[4] = {9, 9, 9, 9};
-  std::string description;
-  EXPECT_EQ(CodeOf([&] { b.Get(out, 4); }, &description), 1);
-  EXPECT_EQ(description, "Not enough bytes in the block");
-  EXPECT_EQ(b.Position(), 7u);
-  EXPECT_EQ(out[0], 9);
+  EXPECT_EQ(Failure([&] { b.Get(out, 4); }), "1 Not enough bytes in the block");
+  EXPECT_EQ(CodeOf([&] { b.Get(out, 0xFFFFFFFFu); }), 1);  // no wrap-around
   b.Get(out, 3);
-  EXPECT_EQ(out[0], 7);
-  EXPECT_EQ(out[2], 9);
-  EXPECT_NO_THROW(b.Get(out, 0));
-  EXPECT_EQ(b.Position(), 10u);
+  EXPECT_EQ(Bytes(out, out + 4), (Bytes{7, 8, 9, 9}));
+  EXPECT_EQ(Failure([&] { b.SetPosition(11u); }), "1 Invalid block position");
+  EXPECT_EQ(CodeOf([&] { b.SetPosition((std::uint64_t(1) << 32) + 3); }), 1);  // all 64 bits
+  b.SetPosition(std::uint64_t(2));
+  b.Put(std::uint16_t(0xBBAA));  // below the size: overwritten in place
+  EXPECT_EQ(BytesOf(b), (Bytes{0, 1, 0xAA, 0xBB, 4, 5, 6, 7, 8, 9}));
+  const Bytes huge{0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4};
+  auto fails = [](const Bytes& bytes, auto value) {
+    Block b = BlockOf(bytes);
+    const auto before = value;
+    return CodeOf([&] { b.Get(value); }) == 1 && value == before;
+  };
+  EXPECT_TRUE(fails(huge, std::string("kept")) && fails(huge, std::vector<std::uint32_t>{}) &&
+              fails(huge, Map{}) && fails({2, 0, 0, 0, 0, 0, 0, 0}, Strings{}) &&
+              fails({0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3, 4, 5, 6, 7, 8}, std::vector<Rec<3>>(2)));
+  Block cut = BlockOf({2, 0, 0, 0, 1, 0, 0, 0, 'x', 5, 0, 0, 0, 'y'});
+  Strings v{"old"};
+  EXPECT_EQ(CodeOf([&] { cut.Get(v); }), 1);
+  EXPECT_EQ(v, (Strings{"x", ""}));  // an element cut by the end keeps the new length
 }
 
-TEST(Block, GetOfAHugeCountDoesNotWrapAround) {
-  Block b = BlockOf(10);
-  b.SetPosition(5u);
-  std::uint8_t out[1];
-  EXPECT_EQ(CodeOf([&] { b.Get(out, 0xFFFFFFFFu); }), 1);
-  EXPECT_EQ(b.Position(), 5u);
-}
-
-TEST(Block, SetPositionUpToTheSize) {
-  Block b = BlockOf(10);
-  EXPECT_NO_THROW(b.SetPosition(10u));
-  std::string description;
-  EXPECT_EQ(CodeOf([&] { b.SetPosition(11u); }, &description), 1);
-  EXPECT_EQ(description, "Invalid block position");
-  EXPECT_EQ(b.Position(), 10u);
-  // The 64-bit form compares all 64 bits: 2^32 + 3 is not position 3.
-  EXPECT_EQ(CodeOf([&] { b.SetPosition((std::uint64_t(1) << 32) + 3); }), 1);
-  EXPECT_EQ(b.Position(), 10u);
-  b.SetPosition(std::uint64_t(3));
-  EXPECT_EQ(b.Position(), 3u);
-}
-
-TEST(Block, PutBelowTheSizeOverwritesInPlace) {
-  Block b = BlockOf(6);
-  b.SetPosition(2u);
-  b.Put(std::uint16_t(0xBBAA));
-  EXPECT_EQ(b.Size(), 6u);
-  EXPECT_EQ(b.Data()[2], 0xAA);
-  EXPECT_EQ(b.Data()[3], 0xBB);
-  EXPECT_EQ(b.Data()[4], 4);
-}
-
-class BlockFile : public ::testing::Test {
- protected:
-  std::vector<std::uint8_t> WriteAndReadBack(const Block& b, bool withSize) {
-    std::FILE* f = std::fopen(path_.c_str(), "wb");
-    b.Write(f, withSize);
-    std::fclose(f);
-    return TestSupport::ReadFileBytes(path_);
-  }
-  TestSupport::TempDir dir_;
-  std::string path_ = dir_.File("block.bin");
-};
-
-TEST_F(BlockFile, WriteWithAndWithoutSize) {
-  Block b = BlockOf(3);
-  b.SetPosition(1u);  // the position plays no part
-  EXPECT_EQ(WriteAndReadBack(b, true), (std::vector<std::uint8_t>{3, 0, 0, 0, 0, 1, 2}));
-  EXPECT_EQ(WriteAndReadBack(b, false), (std::vector<std::uint8_t>{0, 1, 2}));
-  Block empty;
-  EXPECT_EQ(WriteAndReadBack(empty, true), (std::vector<std::uint8_t>{0, 0, 0, 0}));
-  EXPECT_TRUE(WriteAndReadBack(empty, false).empty());
-}
-
-TEST_F(BlockFile, WriteToAStreamOpenedForReadingFails) {
-  TestSupport::WriteFileBytes(path_, {1});
-  std::FILE* f = std::fopen(path_.c_str(), "rb");
-  Block b = BlockOf(3);
-  std::string description;
-  EXPECT_EQ(CodeOf([&] { b.Write(f, false); }, &description), 10);
-  EXPECT_EQ(description, "Unable to write to file");
-  std::fclose(f);
-}
-
-TEST_F(BlockFile, ReadFillsAClearedBlock) {
-  TestSupport::WriteFileBytes(path_, {10, 20, 30, 40, 50});
-  std::FILE* f = std::fopen(path_.c_str(), "rb");
-  std::fseek(f, 1, SEEK_SET);
-  Block b = BlockOf(8);
-  b.Clear();
-  b.Read(f, 3);
-  b.SetPosition(0u);
-  EXPECT_EQ(b.Size(), 3u);
-  EXPECT_EQ(b.Position(), 0u);
-  EXPECT_EQ(b.Data()[0], 20);
-  EXPECT_EQ(b.Data()[2], 40);
-  std::fclose(f);
-}
-
-TEST_F(BlockFile, ReadAtEndOfFileFailsWithoutGrowingTheSize) {
-  TestSupport::WriteFileBytes(path_, {1, 2});
-  std::FILE* f = std::fopen(path_.c_str(), "rb");
+template <class T>
+Bytes Encode(const T& value) {
   Block b;
-  std::string description;
-  EXPECT_EQ(CodeOf([&] { b.Read(f, 4); }, &description), 9);
-  EXPECT_EQ(description, "Unable to read from file");
-  EXPECT_EQ(b.Size(), 0u);
-  EXPECT_EQ(CodeOf([&] { b.Read(f, 1); }), 9);
-  EXPECT_NO_THROW(b.Read(f, 0));
-  std::fclose(f);
+  b.Put(value);
+  return BytesOf(b);
 }
 
-TEST(Block, DetachHandsOverTheBufferAndZeroesTheFields) {
-  Block b = BlockOf(5);
-  std::uint32_t size = 0;
-  KivRkf::MallocBuffer buffer = b.Detach(size);
-  EXPECT_EQ(size, 5u);
-  EXPECT_EQ(buffer[4], 4);
-  EXPECT_FALSE(b.HasBuffer());
-  EXPECT_EQ(b.Size() + b.Position() + b.Capacity(), 0u);
+template <class T>
+T Decode(const Bytes& bytes, T value = T{}) {
+  Block b = BlockOf(bytes);
+  b.Get(value);
+  EXPECT_EQ(b.Position(), b.Size());
+  return value;
 }
 
-TEST(Block, ReleaseKeepsSizeAndPositionAsARecord) {
-  Block b = BlockOf(5);
-  b.SetPosition(5u);
-  b.Release();
-  EXPECT_FALSE(b.HasBuffer());
-  EXPECT_EQ(b.Size(), 5u);
-  EXPECT_EQ(b.Position(), 5u);
-  b.SetPosition(0u);
-  std::uint8_t x;
-  EXPECT_EQ(CodeOf([&] { b.Get(&x, 1); }), 1);
+TEST(Encoding, LayoutsAndReadingBack) {
+  EXPECT_EQ(Encode(1.0f), (Bytes{0x00, 0x00, 0x80, 0x3F}));
+  EXPECT_EQ(Encode(std::int16_t(-2)), (Bytes{0xFE, 0xFF}));
+  EXPECT_EQ(Encode(std::uint64_t(0x0102030405060708)), (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(Encode(std::array<std::int32_t, 2>{1, -1}), (Bytes{1, 0, 0, 0, 255, 255, 255, 255}));
+  EXPECT_EQ(Encode(std::wstring(L"\u00E9")), (Bytes{2, 0, 0, 0, 0xC3, 0xA9}));
+  EXPECT_EQ(Encode(std::make_pair(true, 7u)), (Bytes{1, 7, 0, 0, 0}));
+  EXPECT_EQ(Encode(Strings{"x", ""}), (Bytes{2, 0, 0, 0, 1, 0, 0, 0, 'x', 0, 0, 0, 0}));
+  EXPECT_EQ(Encode(Map{{"b", 2}, {"a", 1}}),
+            (Bytes{2, 0, 0, 0, 1, 0, 0, 0, 'a', 1, 1, 0, 0, 0, 'b', 2}));
+  for (wchar_t c : {0xD800, 0xDFFF, 0x110000})  // no UTF-8 form: written empty
+    EXPECT_EQ(WideToUtf8(L"a" + std::wstring(1, c)), "") << int(c);
+  EXPECT_EQ(Decode<std::string>({0, 0, 0, 0}, "kept"), "kept");    // a count of 0 leaves it
+  EXPECT_EQ(Decode<std::string>({3, 0, 0, 0, 'a', 0, 'b'}), "a");  // cut at NUL, all bytes read
+  const std::wstring mixed = L"a\u20AC\U0001F600z";
+  EXPECT_EQ(Decode<std::wstring>(Encode(mixed)), mixed);
+  for (const Bytes& bad : {Bytes{2, 0, 0, 0, 0xC3, 0x41}, Bytes{1, 0, 0, 0, 0xE2},
+                           Bytes{2, 0, 0, 0, 0xC0, 0xAF}, Bytes{3, 0, 0, 0, 0xED, 0xA0, 0x80}})
+    EXPECT_EQ(Decode<std::wstring>(bad, L"old"), L"") << testing::PrintToString(bad);
+  // A map replaces the old content; a repeated key keeps the later value.
+  const Bytes twice = {2, 0, 0, 0, 1, 0, 0, 0, 'a', 1, 1, 0, 0, 0, 'a', 5};
+  EXPECT_EQ(Decode<Map>(twice, {{"z", 9}}), (Map{{"a", 5}}));
+}
+
+Bytes Inflated(const Bytes& framed) {
+  Block b = BlockOf(framed);
+  BlockZlibUnCompressor()(b);
+  EXPECT_EQ(b.Position(), b.Size());
+  return BytesOf(b);
+}
+
+TEST(Zlib, Framing) {
+  const Bytes zeros = Zlib(Bytes(1000, 0)), empty = Zlib({});
+  EXPECT_EQ(Bytes(zeros.begin(), zeros.begin() + 6), (Bytes{0xE8, 0x03, 0, 0, 0x78, 0x9C}));
+  EXPECT_EQ(Bytes(empty.begin(), empty.begin() + 6), (Bytes{0, 0, 0, 0, 0x78, 0x9C}));
+  EXPECT_EQ(std::make_pair(Inflated(zeros), Inflated(empty)),
+            std::make_pair(Bytes(1000, 0), Bytes{}));
+  Bytes varied(1200000);
+  for (std::size_t i = 0; i < varied.size(); ++i) varied[i] = std::uint8_t(i * 7 + i / 13);
+  const Bytes packed = Zlib(varied);
+  Bytes longer = Zlib(Bytes(1000, 3));
+  SetU32At(longer, 0, 2000);  // a stated length above what is produced
+  EXPECT_TRUE(Inflated(packed) == varied && Inflated(longer) == Bytes(1000, 3));
+  // Damage fails and leaves the block: checksum, stream, cut, lengths absurd or too small.
+  auto flip = [](Bytes b, std::size_t at, std::uint8_t x) { return b[at] ^= x, b; };
+  for (const Bytes& framed :
+       {flip(zeros, zeros.size() - 1, 1), flip(packed, 8, 0xFF),
+        Bytes(packed.begin(), packed.end() - 9), Bytes{1, 0, 0}, Bytes{},
+        Bytes{0xFF, 0xFF, 0xFF, 0xFF}, flip(zeros, 3, 0xFF), flip(zeros, 0, 0x0F)}) {
+    Block b = BlockOf(framed);
+    EXPECT_EQ(Failure([&] { BlockZlibUnCompressor()(b); }), "9 Unable to decompress block")
+        << framed.size();
+    EXPECT_EQ(BytesOf(b), framed);
+  }
+  std::string lengths;  // at most 1032 bytes per stored byte after the field, plus 1024
+  for (const auto& [length, stored] : std::vector<std::pair<std::uint32_t, std::uint64_t>>{
+           {0, 3}, {1024, 4}, {1025, 4}, {2056, 5}, {2057, 5}}) {
+    Bytes field(4);
+    SetU32At(field, 0, length);
+    const std::optional<std::uint32_t> framed = FramedLength(field.data(), stored);
+    lengths += framed ? std::to_string(*framed) + " " : "- ";
+  }
+  EXPECT_EQ(lengths, "- 1024 - 2056 - ");
+}
+
+// A frame by hand between the bytes 0x77 and 0x99: size (by default the true one), version.
+Bytes Frame(const std::string& version, const Bytes& payload, bool sized = true,
+            std::int64_t size = -1) {
+  Block b;
+  b.Put(std::uint8_t{0x77});
+  if (sized) b.Put(std::uint32_t(size >= 0 ? size : 8 + version.size() + payload.size()));
+  b.Put(version), b.Put(payload.data(), std::uint32_t(payload.size())), b.Put(std::uint8_t{0x99});
+  return BytesOf(b);
+}
+
+// The groups of the record of N groups one byte into bytes, and where the reader stopped.
+template <int N>
+std::pair<Groups, std::uint32_t> Read(const Bytes& bytes) {
+  Block b = BlockOf(bytes);
+  b.SetPosition(1u);
+  Rec<N> record;
+  CopyFromBlock_Versioned(b, record);
+  return {record.g, b.Position()};
+}
+
+// Size (from the record's start), version, the groups of its version; legacy ones too.
+TEST(Versioned, WritingAndReading) {
+  auto written = [](const char* container, auto record) {
+    ScopedContainerVersion scope(container);
+    Block b;
+    b.Put(std::uint8_t{0x77}), CopyToBlock_Versioned(b, record), b.Put(std::uint8_t{0x99});
+    return BytesOf(b);
+  };
+  const Bytes three = {0x77, 14, 0, 0, 0, 3, 0, 0, 0, '0', '.', '3', 11, 22, 33, 0x99};
+  EXPECT_EQ(written("1.3", Rec<3>{"0.3", {11, 22, 33}}), three);
+  EXPECT_EQ(written("0.1", Rec<3>{"0.3", {11, 22, 33}}), three);
+  EXPECT_EQ(written("1.3", Rec<3>{"0.1", {11, 22, 33}}), Frame("0.1", {11}));
+  EXPECT_EQ(written("1.3", Rec<8>{"0.8", {1, 2, 3, 4, 5, 6, 7, 8}}),
+            Frame("0.8", {1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(CurrentContainerVersion(), "1.3");  // the scopes restored it
+  EXPECT_EQ(Decode<std::vector<Rec<3>>>(
+                Encode(std::vector<Rec<3>>{{"0.3", {1, 2, 3}}, {"0.2", {4, 5, 6}}})),
+            (std::vector<Rec<3>>{{"0.3", {1, 2, 3}}, {"0.3", {4, 5}}}));  // each by its version
+  // Groups up to the stored version (an unknown one reads all), then on to the end the size
+  // gives; legacy containers have no size. Damaged sizes fail with code 2 or 1 (beyond).
+  std::vector<std::tuple<const char*, Bytes, int, Groups>> cases = {
+      // record groups, or minus the failure code
+      {"1.3", Frame("0.3", {1, 2, 3}), 3, {1, 2, 3}},
+      {"1.3", Frame("0.1", {5}), 3, {5}},
+      {"1.3", Frame("0.2", {5, 6}), 3, {5, 6}},
+      {"1.3", Frame("0.9", {5, 6, 7, 0xA1, 0xA2}), 3, {5, 6, 7}},
+      {"1.3", Frame("0.1a", {5, 6, 7}), 3, {5, 6, 7}},
+      {"0.3", Frame("0.1", {5, 0xEE}), 3, {5}},
+      {"1.3", Frame("0.3", {5, 6, 7}, true, 4 + 7 + 2), -2, {}},
+      {"1.3", Frame("0.3", {5, 6, 7}, true, 1000), -1, {}},
+      {"0.2", Frame("0.3", {5}, false), -1, {}},
+      {"1.3", Frame("0.6", {1, 2, 3, 4, 5, 6}), 8, {1, 2, 3, 4, 5, 6}},
+      {"1.3", Frame("0.7", {1, 2, 3, 4, 5, 6, 7}), 8, {1, 2, 3, 4, 5, 6, 7}},
+      {"1.3", Frame("0.8", {1, 2, 3, 4, 5, 6, 7, 8}), 8, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {"1.3", Frame("1.0", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), 8, {1, 2, 3, 4, 5, 6, 7, 8}},
+  };
+  for (const char* legacy : {"0.1", "0.1a", "0.1b", "0.2"})
+    cases.push_back({legacy, Frame("0.2", {5, 6}, false), 3, {5, 6}});
+  for (const char* other : {"0.1c", "0.20", "", "0.1 "})  // not legacy: a size is read
+    cases.push_back({other, Frame("0.2", {5, 6}, false), -2, {}});
+  for (std::uint8_t size : {0, 1, 4, 7})
+    cases.push_back({"1.3", Frame("0.1", {5}, true, size), -2, {}});
+  for (const auto& [container, bytes, n, groups] : cases) {
+    ScopedContainerVersion scope(container);
+    const std::string what = testing::PrintToString(bytes) + " in " + container;
+    if (n < 0) {
+      EXPECT_EQ(CodeOf([&] { Read<3>(bytes); }), -n) << what;
+    } else {
+      const auto read = n == 3 ? Read<3>(bytes) : Read<8>(bytes);
+      EXPECT_EQ(read, std::make_pair(groups, std::uint32_t(bytes.size() - 1))) << what;
+    }
+  }
 }
 
 }  // namespace

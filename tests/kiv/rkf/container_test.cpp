@@ -1,0 +1,217 @@
+// The container file: byte layout, header, versions, opening, damage, the open-file pool.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "kiv/log/log_capture.hpp"
+#include "kiv/rkf/container_helpers.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
+
+namespace {
+
+using namespace KivRkf;
+using namespace TestSupport;
+
+// The whole file against the literal layout (flags byte 1 is zlib), and read back.
+TEST(Container, LayoutOfAPlainAndACompressedStream) {
+  Bytes payload(100), back(100);
+  std::vector<double> values(5000);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = double(i % 97) * 0.5;
+  for (int i = 0; i < 100; ++i) payload[i] = std::uint8_t(i + 1);
+  Block heavy;
+  heavy.Put(values);
+  const Bytes written = ContainerBytes([&](RkFile& f) {
+    f.GetIndex().Put("Heavy Data", values);
+    f.GetIndex().Put("Light Data", payload.data(), 100);
+    f.SetBlockFlags("Heavy Data", kFlagZlib);
+  });
+  const Bytes image =
+      ContainerImage({{"Heavy Data", Zlib(BytesOf(heavy)), 1}, {"Light Data", payload, 0}});
+  EXPECT_EQ(written, image);
+  ContainerReader reader(image);
+  reader.Index().Get("Light Data", back.data(), 100);
+  EXPECT_EQ(std::make_pair(reader.Get<std::vector<double>>("Heavy Data"), back),
+            std::make_pair(values, payload));
+  EXPECT_EQ(reader.Index().HeaderSize() + reader.Index().IndexBufferSize(), 2800u);
+}
+
+// Magic, version text to its first zero byte, in tenths: "wide" above "0.6", up to "1.3".
+TEST(Container, HeaderAndVersions) {
+  MemFile file;
+  const std::string cut = "9 Unable to read from file";
+  auto check = [&](const std::string& text, bool container, const std::string& version) {
+    Bytes bytes;
+    for (char c : text) bytes.push_back(c == '~' ? 0 : c);  // '~' stands for a zero byte
+    file.Write(bytes);
+    RkFile f;
+    f.OpenFile(file.Path(), "rb");
+    if (version == cut) {
+      EXPECT_EQ(Failure([&] { f.ReadVersion(); }), cut);
+    } else {
+      const std::string read = f.ReadVersion();
+      bool wide = false, alsoWide = true;
+      f.CheckSupport(read, wide), f.CheckSupport(read, alsoWide);
+      EXPECT_EQ(read + " " + std::to_string(VersionNumber(read)) + (wide ? "w" : "") +
+                    (alsoWide ? "W" : ""),
+                version);
+    }
+    EXPECT_EQ(f.IsContainerFile(), container) << text;
+  };
+  const std::pair<std::string, std::string> afterMagic[] = {
+      {"1.3~", "1.3 13wW"}, {"0.1a", "0.1a 1"}, {"0~1a", "0 0"},   {"0.6~", "0.6 6"},
+      {"0.7~", "0.7 7wW"},  {"v1~~", "v1 0"},   {"nan~", "nan 0"}, {"~~~~", " 0"},
+      {"1.", cut},          {"", cut}};
+  for (const auto& [tail, version] : afterMagic) check("\x89RKF\r\n\x1A\n" + tail, true, version);
+  check("\x89RKF\r\n\x1A", false, cut);
+  check("", false, cut);
+  check("\x89PNG\r\n\x1A\n~~~~", false, " 0");
+  EXPECT_FALSE(RkFile().IsContainerFile());  // nothing open
+  RkFile w;  // the header goes to the start, wherever the stream was
+  w.OpenFile(file.Path(), "wb+");
+  std::fputs("0123456789abcdef", w.Stream());
+  w.WriteHeader();
+  w.CloseFile();
+  EXPECT_EQ(file.Read(), (Bytes{0x89, 'R', 'K', 'F', 0x0D, 0x0A, 0x1A, 0x0A, '1', '.', '3', 0, 'c',
+                                'd', 'e', 'f'}));
+  EXPECT_GT(VersionNumber("inf"), 13);
+  bool flag = false;
+  EXPECT_EQ(Failure([&] { RkFile().CheckSupport("1.4", flag); }),
+            "2 This file is of mox file version 14.\n"
+            "This version of Tessara only supports mox file version upto 13.\n");
+  EXPECT_EQ(CodeOf([&] { RkFile().CheckSupport("9e99", flag); }), 2);
+}
+
+TEST(Container, OpeningReadingAndClosing) {
+  TempDir dir;
+  const std::string missing = dir.File("missing.mox");
+  RkFile f;
+  for (const std::string& path : {missing, dir.Path()})  // a directory is no container
+    EXPECT_EQ(Failure([&] { f.OpenFile(path, "rb"); }), "16 Unable to open file \"" + path + "\"");
+  EXPECT_FALSE(f.IsOpen());
+  SmallBlocks small("8");
+  MemFile file(ContainerBytes([](RkFile& w) {
+    for (std::uint32_t i = 0; i < 4; ++i) w.GetIndex().Put("A", i);
+  }));
+  f.OpenFile(file.Path(), "rb");
+  EXPECT_EQ(Failure([&] { f.OpenFile(dir.Path(), "rb"); }), "16 File stream is already in use");
+  EXPECT_TRUE(f.IsContainerFile());
+  LogCapture capture;
+  f.EnsureIndex();
+  f.EnsureIndex();  // the table is there: nothing is read again
+  std::uint32_t v[3] = {99, 99, 99};
+  f.GetIndex().Get("A", v[0]);
+  f.CloseFile();
+  f.CloseFile();
+  f.GetIndex().Get("A", v[1]);  // same block, already loaded
+  f.GetIndex().Get("A", v[2]);  // the next block was never loaded: reads as nothing
+  EXPECT_EQ(std::vector(v, v + 3), (std::vector<std::uint32_t>{0, 1, 99}));
+  EXPECT_EQ(capture.Count("Reading index positions ... ") + capture.Count("Index read. "), 2);
+  EXPECT_EQ(std::make_pair(capture.Count("Closing file ..."), capture.Count("File closed.")),
+            std::make_pair(2, 1));
+  f.OpenFile(file.Path(), "rb");  // a closed container opens again
+  EXPECT_TRUE(f.IsOpen());
+}
+
+// Damage to a 100-byte stream "A" in block 0 (compressed, or not), and to index block 19.
+TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
+  SmallBlocks small(nullptr);
+  auto written = [](std::uint32_t streams, bool compressed) {
+    return ContainerBytes([&](RkFile& f) {
+      Bytes payload(100);
+      for (int i = 0; i < 100; ++i) payload[i] = std::uint8_t(i * 7);
+      f.GetIndex().Put("A", payload.data(), 100);
+      for (std::uint32_t s = 1; s < streams; ++s) f.GetIndex().Put("S" + std::to_string(s), s);
+      if (compressed) f.SetBlockFlags("A", kFlagZlib);
+    });
+  };
+  const std::string cut = "9 Unable to read from file", count = "1 Not enough bytes in the block";
+  const std::uint32_t record0 = PrimaryRecordOffset(0);
+  const std::tuple<int, char, long, std::uint32_t, std::string> cases[] = {
+      // streams (-1: one compressed), 'c'ut at / 'u'32 set at / 'x'or at, value, failure
+      {1, 'c', 14, 0, cut},               // in the primary index length
+      {1, 'u', 12, 0xFFFFFFF0u, cut},     // the primary index length
+      {1, 'c', 2000, 0, cut},             // in the primary index
+      {1, 'c', 2850, 0, cut},             // in the block
+      {1, 'u', record0 + 133, ~0u, cut},  // the block's size
+      {-1, 'x', 2812, 0x55, "9 Unable to decompress block"},
+      {1, 'u', 16, ~0u, count},                          // the number of records
+      {1, 'u', record0 + 139 * 3 + 1, ~0u - 15, count},  // a name length
+      {20, 'c', -100, 0, cut}};                          // in index block 19
+  for (const auto& [streams, kind, at, value, failure] : cases) {
+    Bytes file = written(std::abs(streams), streams < 0);
+    const std::size_t where = at < 0 ? file.size() + at : at;
+    kind == 'c'   ? file.resize(where)
+    : kind == 'u' ? SetU32At(file, where, value)
+                  : void(file[where] ^= value);
+    EXPECT_EQ(Failure([&] { ContainerReader(file).Index().Get("A", Bytes(100).data(), 100); }),
+              failure)
+        << kind << at;
+  }
+  Bytes file = written(20, false);
+  SetU32At(file, 2800 + 100 + 18 * 4, 0);  // an index block emptied of records ends the table
+  ContainerReader reader(file);
+  EXPECT_EQ(std::make_tuple(reader.Index().Blocks().size(), reader.Get<std::uint32_t>("S19", 77u),
+                            reader.Get<std::uint32_t>("S18")),
+            std::make_tuple(20ul, 77u, 18u));
+}
+
+// Beyond capacity the pool closes the least recently used file; it reopens unless changed.
+TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
+  OpenFilePool& pool = OpenFilePool::Instance();
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  EXPECT_TRUE(limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur <= 17 ||
+              pool.Capacity() == limit.rlim_cur - 16);
+  const std::size_t before = pool.SetCapacity(2);
+  TempDir dir;
+  auto numbered = [&](std::uint32_t k) {  // streams "A" and "B", holding k * 10 and k * 10 + 1
+    const std::string path = dir.File(std::to_string(k));
+    WriteContainer(
+        path, [&](RkFile& f) { f.GetIndex().Put("A", k * 10), f.GetIndex().Put("B", k * 10 + 1); });
+    return path;
+  };
+  std::vector<std::unique_ptr<ContainerReader>> files;
+  for (std::uint32_t k = 0; k < 3; ++k) {
+    files.push_back(std::make_unique<ContainerReader>(numbered(k)));
+    EXPECT_EQ(files.back()->Get<std::uint32_t>("A"), k * 10);
+    EXPECT_LE(pool.OpenCount(), 2u);
+  }
+  auto open = [&] {
+    std::string text;
+    for (auto& f : files) text += f->file.IsOpen() ? "o" : "-";
+    return text;
+  };
+  EXPECT_EQ(open(), "-oo");
+  files[0]->file.EnsureOpen();  // reads on from where it was; file 1 goes
+  const std::uint32_t b0 = files[0]->Get<std::uint32_t>("B");
+  EXPECT_EQ(open(), "o-o");
+  files[1]->file.EnsureOpen();
+  EXPECT_EQ(std::make_pair(b0, files[1]->Get<std::uint32_t>("B")), std::make_pair(1u, 11u));
+  files.clear();
+  EXPECT_EQ(pool.OpenCount(), 0u);
+
+  pool.SetCapacity(1);
+  for (int what = 0; what < 3; ++what) {  // replaced by the same bytes, touched by 1 ns, removed
+    const std::string path = numbered(1);
+    ContainerReader file(path), second(numbered(9));
+    ASSERT_FALSE(file.file.IsOpen()) << what;
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    timespec times[2] = {st.st_atim, st.st_mtim};
+    times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
+    if (what == 0) WriteFileBytes(path + ".new", ReadFileBytes(path));
+    ASSERT_EQ(what == 0   ? std::rename((path + ".new").c_str(), path.c_str())
+              : what == 1 ? utimensat(AT_FDCWD, path.c_str(), times, 0)
+                          : std::remove(path.c_str()),
+              0);
+    EXPECT_EQ(Failure([&] { file.file.EnsureOpen(); }),
+              "9 The file \"" + path + "\" changed while it was in use")
+        << what;
+    EXPECT_FALSE(file.file.IsOpen()) << what;
+  }
+  pool.SetCapacity(before);
+}
+
+}  // namespace

@@ -1,0 +1,293 @@
+// The block index written and read; blocks compressed and written on a second thread.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "kiv/rkf/background_write.hpp"
+#include "kiv/rkf/container_helpers.hpp"
+#include "kiv/rkf/index.hpp"
+
+namespace {
+
+using namespace KivRkf;
+using namespace TestSupport;
+using Form = BackgroundWrite::Form;
+using Numbers = std::vector<std::uint64_t>;
+
+Bytes Filled(std::uint32_t n) {
+  Bytes bytes(n);
+  for (std::uint32_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i / 97);
+  return bytes;
+}
+
+struct Output {
+  MemFile file;
+  std::FILE* stream = std::fopen(file.Path().c_str(), "wb+");
+  Bytes Close() { return std::fclose(stream), file.Read(); }
+};
+
+TEST(IndexWrite, FirstBlocksAndTheIndexBlockOfTheTwentiethStream) {
+  Index index;
+  EXPECT_EQ(index.IndexBufferSize(), 0u);
+  EXPECT_EQ(index.AddBlock("S0"), 0u);
+  EXPECT_EQ(index.IndexBufferSize() + index.HeaderSize(), 2800u);
+  EXPECT_EQ(index.Names().at("\vEmpty Block ").blocks.back(), 1u);
+  for (int s = 1; s < 19; ++s) EXPECT_EQ(index.AddBlock("S" + std::to_string(s)), std::uint64_t(s));
+  EXPECT_EQ(index.AddBlock("S19"), 20u);
+  ASSERT_EQ(index.Blocks().size(), 220u);
+  const auto& b19 = index.Blocks()[19];
+  EXPECT_EQ(std::make_tuple(b19.name, b19.flags, b19.storedSize),
+            std::make_tuple("\x0BIndex Block ", 32, 27804u));
+  EXPECT_EQ(index.Names().at(kIndexBlockName).limit, 27804u);
+  EXPECT_EQ(index.AddBlock("S20"), 21u);
+  // Offsets are computed for the table's blocks only, also when its vector is full.
+  BlockTable table;
+  for (int b = 0; b < 20; ++b) table.CreateBlock("A");
+  for (auto& info : table.Blocks()) info.storedSize = 10;
+  table.Blocks().shrink_to_fit();
+  table.SetIndexBufferSize(2788);
+  table.ComputeAllOffsets();
+  EXPECT_EQ(std::make_pair(table.BlockOffset(0), table.BlockOffset(19)),
+            std::make_pair(2800ul, 2990ul));
+  Numbers limits;  // the limit of each new name comes from the environment
+  for (const char* limit : {"100", "4294967295", static_cast<const char*>(nullptr)}) {
+    EnvGuard env("KORVANE_MAX_MOX_BLOCK_SIZE", limit);
+    index.AddBlock(limit ? limit : "unset");
+    limits.push_back(index.Names().at(limit ? limit : "unset").limit);
+  }
+  EXPECT_EQ(limits, (Numbers{100, 209715200, 209715200}));
+}
+
+TEST(IndexWrite, StreamLimitsFlagsAndEarlyWrites) {
+  SmallBlocks small("8");
+  Index plain;
+  plain.Put("A", std::uint32_t{1});
+  plain.Put("AB", std::uint32_t{1});
+  plain.SetBlockFlags("A", kFlagZlib);
+  plain.Put("A", std::uint32_t{2});      // size 8 == limit: the block is full
+  plain.Put("A", std::string(20, 'x'));  // a new block (flags 0) takes it whole
+  EXPECT_EQ(plain.Names().at("A").blocks, (Numbers{0, 2}));
+  EXPECT_EQ(std::make_pair(plain.Buffer(2).Size(), plain.GetSize("A")), std::make_pair(24u, 32ul));
+  EXPECT_EQ(plain.Blocks()[0].flags + plain.Blocks()[1].flags + plain.Blocks()[2].flags, 1);
+  Output out;
+  Index index;
+  for (std::uint32_t i = 0; i < 5; ++i) {
+    index.Put("Heavy Data", i);
+    index.SetBlockFlags("Heavy Data", kFlagStreaming | kFlagZlib);
+    index.FlushFrozen(out.stream);
+  }
+  auto frozen = [&] {
+    std::string text;
+    for (std::uint64_t b = 0; b < 5; ++b) text += index.Blocks()[b].frozen ? "f" : "-";
+    return text;
+  };
+  EXPECT_EQ(frozen(), "ff---");  // blocks 0 and 1 are full and written
+  EXPECT_FALSE(index.Buffer(0).HasBuffer());
+  EXPECT_EQ(CodeOf([&] { index.WriteBufferToFileStream(0, out.stream); }), 14);  // again
+  index.Put("Light Data", std::uint32_t{0});  // block 3, not written early
+  index.Put("Heavy Data", std::uint32_t{5});  // block 2 full
+  index.Put("Heavy Data", std::uint64_t{6});  // block 4 full, after block 3
+  index.SetBlockFlags("Heavy Data", kFlagStreaming);
+  EXPECT_EQ(Failure([&] { index.FlushFrozen(out.stream); }), "13 Not Implemented");
+  EXPECT_EQ(frozen(), "fff--");
+  index.DropPendingWrite();
+  out.Close();
+}
+
+// 501 blocks of 16 bytes: index blocks 19, 219, 419. Written early (the blocks left packed
+// while the last full one is written) or not, the file is the same.
+TEST(IndexRead, StreamOverThreeIndexBlocks) {
+  SmallBlocks small("16");
+  auto write = [&](bool early) {
+    return ContainerBytes(
+        [&](RkFile& f) {
+          for (std::uint32_t i = 0; i < 2002; ++i) {
+            f.GetIndex().Put("Heavy Data", i * 3u);
+            f.SetBlockFlags("Heavy Data", kFlagStreaming | kFlagZlib);
+            if (early) f.GetIndex().FlushFrozen(f.Stream());
+          }
+          for (std::uint32_t i = 0; i < 3; ++i) f.GetIndex().Put("Light Data", i * 7);
+          f.SetBlockFlags("Light Data", kFlagZlib);
+        },
+        [](RkFile& f) { EXPECT_EQ(f.GetIndex().GetSize("Heavy Data"), 2002u * 4); });
+  };
+  const Bytes bytes = write(true);
+  EXPECT_EQ(bytes, write(false));
+  ContainerReader reader(bytes);
+  ASSERT_EQ(reader.Index().Blocks().size(), 620u);
+  EXPECT_EQ(reader.Index().Names().at(kIndexBlockName).blocks, (Numbers{19, 219, 419}));
+  for (std::uint32_t i = 0; i < 2002; ++i)
+    ASSERT_EQ(reader.Get<std::uint32_t>("Heavy Data"), i * 3u) << i;
+  EXPECT_EQ(Failure([&] { reader.Get<std::uint32_t>("Heavy Data"); }),
+            "1 Not enough bytes in the block");
+  EXPECT_EQ(reader.Get<std::uint32_t>("Light Data") + reader.Get<std::uint32_t>("Light Data"), 7u);
+}
+
+// Blocks load when first reached; a seek passes over blocks by their stored size or the
+// length field of their framing (checked later).
+TEST(IndexRead, LoadingAndPositions) {
+  SmallBlocks small("8");
+  for (bool compressed : {false, true}) {
+    Bytes bytes = ContainerBytes([&](RkFile& f) {
+      for (std::uint32_t i = 0; i < 10; ++i) f.GetIndex().Put("A", i * 7u);
+      f.GetIndex().Put("B", std::string("b"));
+      if (compressed) f.SetBlockFlags("A", kFlagZlib);
+    });
+    ContainerReader reader(bytes);
+    Index& index = reader.Index();
+    auto value = [&] { return reader.Get<std::uint32_t>("A"); };
+    auto states = [&] {  // per block of A: loaded, holding bytes, size unchecked
+      std::string text;
+      for (std::uint64_t b = 0; b < 4; ++b)
+        text += {"-l"[index.Blocks()[b].loaded], "-b"[index.Buffer(b).HasBuffer()],
+                 "-u"[index.Blocks()[b].sizeUnchecked], ' '};
+      return text;
+    };
+    EXPECT_EQ(states(), "--- --- --- --- ");
+    index.SetReadingPosition("A", 20);  // blocks 0 and 1 passed over
+    EXPECT_EQ(value(), 35u);
+    EXPECT_EQ(states(), compressed ? "--u --u lb- --- " : "--- --- lb- --- ");
+    EXPECT_EQ(index.Buffer(1).Size(), 8u);
+    index.CheckRecordedSizes();  // inflates them once and frees them again
+    EXPECT_EQ(states(), "--- --- lb- --- ");
+    EXPECT_EQ(value(), 42u);
+    index.SetReadingPosition("A", 8);  // the first block's length: the second's start
+    const std::uint32_t at8 = value();
+    index.SetReadingPosition("A", 28);
+    EXPECT_EQ(std::make_pair(at8, value()), std::make_pair(14u, 49u));
+    index.SetReadingPosition("A", 4);
+    for (std::uint32_t i = 1; i < 10; ++i) ASSERT_EQ(value(), i * 7u) << i;
+    EXPECT_EQ(CodeOf([&] { value(); }), 1);
+    EXPECT_EQ(Failure([&] { index.SetReadingPosition("A", 41); }), "1 Invalid block position");
+    EXPECT_EQ(reader.Get<std::string>("B"), "b");
+    Bytes raw{9, 9};  // a missing stream reads as nothing
+    index.Get("View Points", raw.data(), 2);
+    EXPECT_EQ(raw, (Bytes{9, 9}));
+    EXPECT_EQ(reader.Get<std::uint32_t>("View Points", 42u), 42u);
+    if (!compressed) continue;
+    // A length field that lies fails once its block is checked, or inflated from the start.
+    SetU32At(bytes, 2800, 12);  // block 0 says it holds 12 bytes; it inflates to 8
+    ContainerReader checked(bytes), back(bytes);
+    checked.Index().SetReadingPosition("A", 20);  // believed: the start of block 2
+    back.Index().SetReadingPosition("A", 20);
+    EXPECT_EQ(Failure([&] { checked.Index().CheckRecordedSizes(); }),
+              "9 Unable to decompress block");
+    EXPECT_EQ(Failure([&] { back.Index().SetReadingPosition("A", 0); }),
+              "9 Unable to decompress block");
+    EXPECT_EQ(ContainerReader(bytes).Get<std::uint32_t>("A"), 0u);
+  }
+}
+
+// 20 streams: block 19 is the index block of blocks 20..219; S19 takes block 20.
+TEST(IndexRead, ReaderHonoursCompressionOnAnIndexBlock) {
+  const Bytes file = ContainerBytes([](RkFile& f) {
+    for (std::uint32_t s = 0; s < 20; ++s) f.GetIndex().Put("S" + std::to_string(s), s + 100);
+  });
+  const std::size_t at = 2800 + 19 * 4, record19 = PrimaryRecordOffset(19);
+  const Bytes packed = Zlib(Bytes(file.begin() + at, file.begin() + at + 27804));
+  Bytes rebuilt = Cat({Bytes(file.begin(), file.begin() + at), packed,
+                       Bytes(file.begin() + at + 27804, file.end())});
+  SetU32At(rebuilt, record19 + 133, static_cast<std::uint32_t>(packed.size()));
+  rebuilt[record19 + 137] = 33;  // streaming and zlib
+  ContainerReader reader(rebuilt);
+  EXPECT_EQ(reader.Index().Blocks().size(), 220u);
+  EXPECT_EQ(reader.Get<std::uint32_t>("S19") + reader.Get<std::uint32_t>("S0"), 219u);
+}
+
+// Written in the order of their tickets, right after the block before plus the gap.
+TEST(BackgroundWrite, WrittenInTurnAndFailuresRaisedByFinish) {
+  Output out, dropped;
+  WriteTurns turns;
+  WritePlace first{7, false, &turns, turns.Take()}, second{5, true, &turns, turns.Take()};
+  BackgroundWrite large(BlockOf(Filled(8u << 20)), Form::Compress, first, out.stream, {});
+  BackgroundWrite small(BlockOf(Filled(3000)), Form::Stored, second, out.stream, {});
+  const BackgroundWrite::Done a = large.Finish(), b = small.Finish();
+  const Bytes packed = Zlib(Filled(8u << 20));
+  EXPECT_TRUE(out.Close() == Cat({Bytes(7), packed, Bytes(5), Filled(3000)}));
+  EXPECT_EQ(std::make_tuple(a.offset, std::uint64_t(a.storedSize), b.offset),
+            std::make_tuple(7ul, std::uint64_t(packed.size()), 7 + packed.size() + 5));
+  { BackgroundWrite job(BlockOf(Filled(200000)), Form::Compress, 0, dropped.stream, {}); }
+  ASSERT_EQ(std::fflush(dropped.stream), 0);  // the thread has ended: the stream is the caller's
+  EXPECT_EQ(dropped.Close(), Zlib(Filled(200000)));
+  // A failed write is raised by Finish and fails the ones after it, leaving the file.
+  MemFile file({1, 2, 3});
+  std::FILE* readOnly = std::fopen(file.Path().c_str(), "rb");
+  WriteTurns chain;
+  BackgroundWrite failing(BlockOf(Filled(1000)), Form::Compress, {0, false, &chain, chain.Take()},
+                          readOnly, {});
+  BackgroundWrite after(BlockOf(Filled(1000)), Form::Compress, {0, true, &chain, chain.Take()},
+                        readOnly, {});
+  EXPECT_EQ(Failure([&] { failing.Finish(); }), "10 Unable to write to file");
+  EXPECT_EQ(Failure([&] { after.Finish(); }), "10 Unable to write to file");
+  std::fclose(readOnly);
+  EXPECT_EQ(file.Read(), (Bytes{1, 2, 3}));
+  WriteTurns more;  // a ticket that never waits does not end another's turn
+  const std::uint64_t t0 = more.Take(), t1 = more.Take();
+  more.Done(t1, 100, false);
+  more.Done(t0, 40, false);
+  bool failedBefore = true;
+  EXPECT_EQ(std::make_pair(more.WaitFor(t1, failedBefore), failedBefore),
+            std::make_pair(40ul, false));
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::FILE* pipeEnd = fdopen(fds[1], "w");  // a stream that cannot seek
+  EXPECT_EQ(Failure([&] {
+              BackgroundWrite(BlockOf(Filled(1000)), Form::Stored, 0, pipeEnd, {}).Finish();
+            }),
+            "10 Saving the buffer failed");
+  std::fclose(pipeEnd);
+  close(fds[0]);
+}
+
+// Block k + 2 fills the buffer of block k (a fresh one would hold zeros at the marks);
+// reading on, a block left behind gives its buffer to the next.
+TEST(SpareBuffers, StreamingBlocksTakeTurnsWithTwoBuffers) {
+  EnvGuard quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", nullptr);
+  EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "2097152");
+  constexpr std::uint32_t kRun = 3u << 20, kMarkAt = 5u << 20;
+  auto value = [](std::uint32_t run, std::uint32_t i) { return std::uint8_t(run * 7 + i / 512); };
+  std::vector<std::uint8_t*> raw;
+  const Bytes bytes = ContainerBytes([&](RkFile& f) {
+    Index& index = f.GetIndex();
+    for (std::uint32_t run = 0; run < 6; ++run) {
+      index.SetBlockFlags("Heavy Data", kFlagStreaming | kFlagZlib);
+      Block& block = index.WritingBlock("Heavy Data", false);
+      std::uint8_t* p = block.Extend(kRun);
+      for (std::uint32_t i = 0; i < kRun; ++i) p[i] = value(run, i);
+      ASSERT_GE(block.Capacity(), kMarkAt + 8);
+      const char* mark = run % 2 ? "spare 1" : "spare 0";
+      if (run < 2) std::memcpy(block.Data() + kMarkAt, mark, 8);
+      EXPECT_EQ(std::memcmp(block.Data() + kMarkAt, mark, 8), 0) << "block " << run;
+      raw.push_back(block.Data());
+      index.SetBlockFlags("Heavy Data", kFlagStreaming | kFlagZlib);
+      index.FlushFrozen(f.Stream());
+    }
+    index.Put("Light Data", std::uint32_t{42});  // another stream does not take the buffer
+    for (std::uint8_t* buffer : raw) EXPECT_NE(index.Buffer(6).Data(), buffer);
+  });
+  EXPECT_NE(raw[1], raw[0]);
+  for (std::size_t k = 2; k < raw.size(); ++k) EXPECT_EQ(raw[k], raw[k - 2]) << "block " << k;
+
+  ContainerReader reader(bytes);
+  Index& index = reader.Index();
+  auto check = [&](std::uint32_t run) {
+    Bytes back(kRun);
+    index.Get("Heavy Data", back.data(), kRun);
+    for (std::uint32_t i = 0; i < kRun; i += 4099)
+      ASSERT_EQ(back[i], value(run, i)) << run << " " << i;
+  };
+  const std::uint8_t* first = (check(0), index.Buffer(0).Data());
+  for (std::uint32_t run = 1; run < 4; ++run) check(run);
+  EXPECT_EQ(index.Buffer(3).Data(), first);  // block 3 has the buffer block 0 had
+  index.ReleaseLoadedBlocks("Heavy Data");
+  EXPECT_FALSE(index.Buffer(3).HasBuffer());
+  index.SetReadingPosition("Heavy Data", 3 * kRun);
+  check(3);
+  index.SetReadingPosition("Heavy Data", 0);
+  for (std::uint32_t run = 0; run < 6; ++run) check(run);
+  EXPECT_EQ(reader.Get<std::uint32_t>("Light Data"), 42u);
+}
+
+}  // namespace

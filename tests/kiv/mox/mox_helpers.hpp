@@ -85,14 +85,6 @@ struct RecordFile : TestSupport::TempDir, Reader {
   Bytes StreamBytes(const std::string& name) const { return Reader(File("r.mox")).Stream(name); }
 };
 
-// A grow quantum of 64 bytes and the given stream limit, for tests that need many blocks.
-struct SmallBlocks {
-  explicit SmallBlocks(const char* limit)
-      : quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", "64"), max("KORVANE_MAX_MOX_BLOCK_SIZE", limit) {}
-  ~SmallBlocks() { KivRkf::Block::SetDefaultBlockSize(10485760); }
-  TestSupport::EnvGuard quantum, max;
-};
-
 template <class T>
 KivMox::NumericArray DataOf(const std::vector<T>& values, U8 components) {
   KivMox::NumericArray data;
@@ -100,13 +92,6 @@ KivMox::NumericArray DataOf(const std::vector<T>& values, U8 components) {
   if (!values.empty())
     std::memcpy(data.Allocate(values.size() * 4), values.data(), values.size() * 4);
   return data;
-}
-
-template <class T>
-std::vector<T> ValuesOf(const KivMox::NumericArray& data) {
-  std::vector<T> values(data.byteSize / 4);
-  if (!values.empty()) std::memcpy(values.data(), data.Bytes(), values.size() * 4);
-  return values;
 }
 
 inline KivMox::GeometryArray MakeArray(const std::string& name, U32 kind,

@@ -1,21 +1,17 @@
 // Whole Mox files: saving a tree and loading it back, append mode, files of older versions
 // written here from the lower layers, damaged headers and heavy blocks, deferred loading,
 // and where a save writes (the safe-output rules and the interrupt cleanup).
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <map>
-#include <set>
 
 #include <gtest/gtest.h>
 
 #include "../../../fuzz/tree_description.hpp"
-#include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/future_node.hpp"
 #include "kiv/mox/group.hpp"
@@ -116,18 +112,13 @@ int InChild(Fn fn) {
   return status;
 }
 
-// The code of the failure of a save (of the rich tree, or of the file from) in a child
-// process after setup, 0 without one.
+// The code of the failure of loading from and saving to in a child process after setup.
 template <class Setup>
 int SaveInChild(const std::string& from, const std::string& to, Setup setup) {
   const int status = InChild([&] {
-    if (!setup()) return 99;
     Tree tree;
     Tree::IdentifierMap ids;
-    return Failure([&] {
-      from.empty() ? TestSupport::BuildRichTree(tree) : tree.Load(from, ids);
-      tree.Save(to);
-    });
+    return setup() ? Failure([&] { tree.Load(from, ids), tree.Save(to); }) : 99;
   });
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -143,17 +134,10 @@ class TreeFile : public ::testing::Test {
 };
 
 TEST_F(TreeFile, RoundTripKeepsNodesValuesLinksHistoryAndViewPoints) {
-  // Besides the rotate, color and audio actions of the model, one of each other kind.
-  auto move = std::make_unique<MoveAction>();
-  auto transform = std::make_unique<TransformAction>();
-  auto view = std::make_unique<ApplyViewPointAction>();
-  std::tie(move->vector, transform->translation) =
-      std::make_pair(std::array<float, 3>{1, 2, 3}, std::array<float, 3>{5, 6, 7});
-  std::tie(transform->rotation, view->text) =
-      std::make_pair(std::array<float, 4>{0.5f, 0.5f, 0.5f, 0.5f}, "front");
-  rich.views.actions.actions.push_back(std::move(move));
+  auto transform = std::make_unique<TransformAction>();  // the one kind the model lacks
+  std::tie(transform->translation, transform->rotation) =
+      std::make_pair(std::array<float, 3>{5, 6, 7}, std::array<float, 4>{0.5f, 0.5f, 0.5f, 0.5f});
   rich.views.actions.actions.push_back(std::move(transform));
-  rich.views.actions.actions.push_back(std::move(view));
   rich.Save(F("a.mox"));
   Tree::IdentifierMap ids;
   auto first = Load(F("a.mox"), &ids);
@@ -165,34 +149,17 @@ TEST_F(TreeFile, RoundTripKeepsNodesValuesLinksHistoryAndViewPoints) {
   EXPECT_EQ(mesh.arrays[3].data.Bytes(), mesh.arrays[1].data.Bytes());
   EXPECT_EQ(GeometryAt(*first, 5).arrays[0].data.Bytes(), mesh.arrays[0].data.Bytes());
   for (const auto& a : mesh.arrays) EXPECT_FALSE(a.heavyPosition.has_value()) << a.name;
-  // History: the record of the model, then the save's own record with its time as
-  // "Sun Dec 06 11:35:16 2026 UTC".
+  // History: the record of the model, then the save's own.
   ASSERT_EQ(first->globalInfo.size(), 2u);
   const GlobalInfoRecord& saved = first->globalInfo.back();
   EXPECT_EQ((Names{saved.applicationName, saved.applicationVersion, saved.formatVersion,
                    saved.computerName, saved.userName, saved.callerText}),
             (Names{"Tester", "1.0", "1.3", "", "", ""}));
-  std::string shape = saved.saveTime.substr(0, 25);
-  for (char& c : shape) c = std::isalpha(U8(c)) ? 'a' : std::isdigit(U8(c)) ? '0' : c;
-  EXPECT_EQ(shape, "aaa aaa 00 00:00:00 0000 ") << saved.saveTime;
   // A second save of the loaded tree holds the same tree and one more history record.
   first->Save(F("b.mox"));
   auto second = Load(F("b.mox"));
   EXPECT_EQ(std::make_pair(Describe(*second), second->globalInfo.size()),
             std::make_pair(Describe(rich), 3ul));
-  // Every section is compressed and the file ends with its last block.
-  MoxTest::Reader file(F("a.mox"));
-  std::set<std::string> named;
-  std::uint64_t end = 0;
-  for (const auto& b : file.Index().Blocks()) {
-    end = std::max(end, b.offset + b.storedSize);
-    if (b.name.empty() || b.name[0] == '\x0B') continue;
-    named.insert(b.name);
-    EXPECT_TRUE(b.flags & KivRkf::kFlagZlib) << b.name;
-  }
-  EXPECT_EQ(named, (std::set<std::string>{"Heavy Data", "Mox Tree", "Light Data", "Attributes",
-                                          "Resources", "Global Information", "View Points"}));
-  EXPECT_EQ(end, std::filesystem::file_size(F("a.mox")));
   // A tree without view points saves no view point section.
   Tree().Save(F("empty.mox"));
   EXPECT_FALSE(MoxTest::Reader(F("empty.mox")).Index().HasName("View Points"));
@@ -230,7 +197,7 @@ TEST_F(TreeFile, AppendModeShiftsIdentifiersAndHangsFilesUnderTheMergeRoot) {
 
 // A legacy container (32-bit light positions) with nodes of older record versions: they
 // come out in the current versions. The record layouts of every version are in
-// records_test.cpp and geometry_test.cpp. Then unknown node types and an empty tree.
+// records_test.cpp and geometry_test.cpp. Then unknown node types.
 TEST_F(TreeFile, LegacyContainersOlderVersionsUnknownTypesAndZeroNodes) {
   {
     RawMox raw(F("legacy.mox"), "0.2", 2);
@@ -279,19 +246,10 @@ TEST_F(TreeFile, LegacyContainersOlderVersionsUnknownTypesAndZeroNodes) {
   auto again = Load(F("again.mox"));
   EXPECT_EQ(std::make_pair(again->GetNode(2)->GetVersion(), again->GetNode(3)->GetTypeName()),
             std::make_pair(std::string("0.1"), std::string("NodeSets")));
-  { RawMox raw(F("zero.mox"), "1.3", 0); }
-  Tree zero;
-  SetMergeRoot(zero);
-  Tree::IdentifierMap ids;
-  zero.Load(F("zero.mox"), ids);
-  EXPECT_EQ(std::make_pair(zero.Size(), zero.GetNode(1)->name),
-            std::make_pair(std::size_t{1}, std::string("Merge")));
 }
 
 TEST_F(TreeFile, RefusedFilesAndHeaders) {
   Tree::IdentifierMap ids;
-  { RawMox raw(F("new.mox"), "1.4", 0); }
-  TestSupport::WriteFileBytes(F("text.mox"), {'h', 'e', 'l', 'l', 'o', '\n'});
   {  // a container without a node tree (a view point file) is not a Mox file either
     RawMox raw(F("views.vpt"), "1.3", -1);
     MoxTest::PutAll(raw.Ix(), "View Points", ViewPointEntry{}, U32{0});
@@ -303,13 +261,7 @@ TEST_F(TreeFile, RefusedFilesAndHeaders) {
   write("zero.mox", {0});
   write("twice.mox", {1, 2, 2});
   const std::pair<const char*, std::pair<int, std::string>> cases[] = {
-      {"new.mox",
-       {2,
-        "This file is of mox file version 14.\nThis version of Tessara only supports "
-        "mox file version upto 13.\n"}},
-      {"text.mox", {11, F("text.mox") + " is not a Mox file"}},
       {"views.vpt", {11, F("views.vpt") + " is not a Mox file"}},
-      {"missing.mox", {16, "Unable to open file \"" + F("missing.mox") + "\""}},
       {"zero.mox", {1, "Node identifier out of range"}},
       {"twice.mox", {1, "Node identifier read twice"}}};
   for (const auto& [name, expected] : cases) {
@@ -318,8 +270,6 @@ TEST_F(TreeFile, RefusedFilesAndHeaders) {
     EXPECT_EQ(std::make_pair(Failure([&] { t.Load(F(name), ids); }, &description), description),
               expected);
   }
-  Tree c;
-  EXPECT_EQ(Failure([&] { c.LoadNodes(F("text.mox"), ids); }), 11);
   // Shifted past 4294967295 in append mode.
   Tree merged;
   SetMergeRoot(merged);
@@ -328,83 +278,6 @@ TEST_F(TreeFile, RefusedFilesAndHeaders) {
   merged.LoadNodes(F("wide.mox"), ids);
   EXPECT_EQ(Failure([&] { merged.LoadNodes(F("high.mox"), ids); }), 1);
   EXPECT_EQ(merged.GetReqNode(1).data->GetTypeName(), "Group");
-}
-
-TEST_F(TreeFile, ViewPointFilesAndTheLegacyWriterFlag) {
-  rich.Save(F("base.mox"));
-  {  // five groups announced, none stored
-    RawMox raw(F("broken.vpt"), "1.3", -1);
-    MoxTest::PutAll(raw.Ix(), "View Points", ViewPointEntry{}, U32{5});
-  }
-  {  // complete groups, damaged actions
-    RawMox raw(F("noactions.vpt"), "1.3", -1);
-    ViewPointEntry current;
-    current.name = "imported";
-    MoxTest::PutAll(raw.Ix(), "View Points", current, U32{1}, std::string("Imported"), U32{1},
-                    current);
-  }
-  {
-    RawMox raw(F("old.vpt"), "0.1", -1);
-    raw.Ix().Put("View Points", U32{1});
-  }
-  auto import = [&](const char* name) {
-    auto tree = Load(F("base.mox"));
-    tree->LoadViewPoints(F(name));
-    return tree;
-  };
-  // A damaged group list drops every group, also those held before.
-  auto broken = import("broken.vpt");
-  EXPECT_EQ(std::make_pair(broken->views.groups.size(), broken->HasViewPoints()),
-            std::make_pair(0ul, false));
-  // Damaged actions after complete groups: the groups stay.
-  auto other = import("noactions.vpt");
-  ASSERT_EQ(other->views.groups.size(), 3u);
-  EXPECT_EQ(std::make_tuple(other->views.groups[2].name, other->views.current.name,
-                            other->HasViewPoints()),
-            std::make_tuple(std::string("Imported"), std::string("imported"), true));
-  // A view point file of container version 0.1 contributes nothing.
-  EXPECT_EQ(Describe(*import("old.vpt")), Describe(rich));
-  // The legacy writer flag follows the last history record of the file loaded.
-  for (const char* version : {"2010 R1 4,1,311,217", "2010 R1 4.1.110.825", "2019 R2"}) {
-    Tree t;
-    GlobalInfoRecord r;
-    r.applicationVersion = "2010 R1 4,1,311,217";
-    t.globalInfo.push_back(r);
-    t.currentInfo.applicationVersion = version;
-    t.Save(F("h.mox"));
-    Load(F("h.mox"));
-    EXPECT_EQ(LegacyWriterFlag(), std::string(version) != "2019 R2") << version;
-  }
-}
-
-TEST(MoxTree, TheTreeOwnsItsNodes) {
-  struct Counted : Group {
-    explicit Counted(int& n) : alive(n) { ++alive; }
-    ~Counted() override { --alive; }
-    int& alive;
-  };
-  int alive = 0;
-  {
-    Tree t;
-    t.AppendChildNode(std::make_unique<Counted>(alive));
-    const U32 id = t.AppendChildNode(std::make_unique<Counted>(alive));
-    t.SetEntryNode(t.GetReqNode(1), std::make_unique<Counted>(alive));
-    // The entry written back with its own node keeps it; another node replaces it; an
-    // entry without a node deletes it; a node handed over is freed when placing it fails.
-    KivAdt::TreeEntry<Node*> e = t.GetReqNode(id);
-    e.nextSiblingId = 9;
-    t.SetEntry(e);
-    EXPECT_EQ(std::make_tuple(alive, t.GetReqNode(id).nextSiblingId), std::make_tuple(3, 9u));
-    t.SetEntryNode(e, std::make_unique<Counted>(alive));
-    EXPECT_EQ(alive, 3);
-    e.data = nullptr;
-    t.SetEntry(e);
-    EXPECT_EQ(std::make_pair(alive, t.GetNode(id)), std::make_pair(2, static_cast<Node*>(nullptr)));
-    e.id = 0xFFFFFFFF;
-    EXPECT_EQ(Failure([&] { t.SetEntryNode(e, std::make_unique<Counted>(alive)); }), 1);
-    EXPECT_EQ(alive, 2);
-  }
-  EXPECT_EQ(alive, 0);
 }
 
 // ---- Where a save writes ----
@@ -441,20 +314,17 @@ TEST_F(TreeFile, NoTemporaryIsPendingOnceTheOutputIsDestroyed) {
   EXPECT_EQ(Listing(dir.Path())[0].substr(0, 17), ".out.mox.moxsave-");
 }
 
-// FIFOs and sockets (also behind a link) are refused, a device only for reading back.
+// FIFOs (also behind a link; sockets take the same check) are refused, a device only for
+// reading back.
 TEST_F(TreeFile, TargetsThatCannotTakeAContainerAreRefused) {
   ASSERT_EQ(mkfifo(F("fifo").c_str(), 0600), 0);
-  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", F("sock").c_str());
-  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   std::filesystem::create_symlink("fifo", F("link"));
-  const std::tuple<std::string, bool, bool> cases[] = {
-      // path, read back, refused
-      {F("fifo"), false, true},         {F("sock"), false, true},    {F("link"), false, true},
-      {"/dev/null", true, true},        {"/dev/null", false, false}, {F("new.mox"), true, false},
-      {F("missing/x.mox"), true, false}};
+  const std::tuple<std::string, bool, bool> cases[] = {// path, read back, refused
+                                                       {F("fifo"), false, true},
+                                                       {F("link"), false, true},
+                                                       {"/dev/null", true, true},
+                                                       {"/dev/null", false, false},
+                                                       {F("new.mox"), true, false}};
   for (const auto& [path, readBack, refused] : cases) {
     std::string description;
     EXPECT_EQ(Failure([&] { SafeOutput::CheckTarget(path, readBack); }, &description),
@@ -463,8 +333,7 @@ TEST_F(TreeFile, TargetsThatCannotTakeAContainerAreRefused) {
     EXPECT_EQ(description.find(path) != std::string::npos, refused) << description;
   }
   EXPECT_EQ(CodeOf([&] { rich.Save(F("fifo")); }), 16);
-  close(sock);
-  EXPECT_EQ(Listing(dir.Path()), (Names{"fifo", "link", "sock"}));
+  EXPECT_EQ(Listing(dir.Path()), (Names{"fifo", "link"}));
 }
 
 // As an unprivileged user: the directory refuses new files, the output itself is writable.
@@ -472,14 +341,10 @@ TEST_F(TreeFile, AWritableOutputInALockedDirectoryIsWrittenInPlace) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   const uid_t nobody = 65534;
   chmod(dir.Path().c_str(), 0755);
-  const std::string locked = F("locked");
-  std::filesystem::create_directory(locked);
-  chmod(locked.c_str(), 0755);
-  const std::string output = locked + "/out.mox", input = locked + "/in.mox";
+  const std::string output = F("out.mox"), input = F("in.mox");
   rich.Save(input);
   TestSupport::WriteFileBytes(output, kOld);
-  ASSERT_EQ(chown(output.c_str(), nobody, nobody), 0);
-  ASSERT_EQ(chown(input.c_str(), nobody, nobody), 0);
+  ASSERT_EQ(chown(output.c_str(), nobody, nobody) | chown(input.c_str(), nobody, nobody), 0);
   const auto before = TestSupport::ReadFileBytes(input);
   auto asNobody = [&] { return setgid(nobody) == 0 && setuid(nobody) == 0; };
   // The output that is also the input is never truncated.
@@ -487,10 +352,7 @@ TEST_F(TreeFile, AWritableOutputInALockedDirectoryIsWrittenInPlace) {
   EXPECT_EQ(TestSupport::ReadFileBytes(input), before);
   EXPECT_EQ(SaveInChild(input, output, asNobody), 0);
   EXPECT_EQ(Describe(*Load(output)), Describe(*Load(input)));
-  struct stat st;
-  ASSERT_EQ(stat(output.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, nobody);
-  EXPECT_EQ(Listing(locked), (Names{"in.mox", "out.mox"}));
+  EXPECT_EQ(Listing(dir.Path()), (Names{"in.mox", "out.mox"}));
 }
 
 // ---- Deferred loading: loaders on the still-open inputs, written as from memory ----
@@ -577,22 +439,6 @@ TEST_F(TreeFile, AHeavyBlockWhoseLengthFieldLiesFailsTheLoadOrTheSave) {
   TestSupport::EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "20000");
   const auto heavy = SaveLargeTree(F("a.mox"), 6);
   ASSERT_GE(heavy.size(), 3u);
-  // A sound file: a deferred load keeps none of the heavy blocks, and inflates only the
-  // ones the node sets lie in (here the last).
-  {
-    auto tree = Load(F("a.mox"), nullptr, true);
-    const auto& loader = GeometryAt(*tree, 4).arrays[0].data.loader;
-    ASSERT_TRUE(loader);
-    KivRkf::Index& index = *loader->source;
-    const auto& blocks = index.Names().at(kHeavyData).blocks;
-    for (std::size_t k = 0; k < blocks.size(); ++k)
-      EXPECT_EQ(std::make_pair(index.Buffer(blocks[k]).HasBuffer(),
-                               index.Blocks()[blocks[k]].sizeUnchecked),
-                std::make_pair(false, k + 1 < blocks.size()))
-          << k;
-    tree->Save(F("copy.mox"));
-    for (std::uint64_t b : blocks) EXPECT_FALSE(index.Blocks()[b].sizeUnchecked) << b;
-  }
   const auto bytes = TestSupport::ReadFileBytes(F("a.mox"));
   for (std::size_t k : {std::size_t{0}, heavy.size() / 2, heavy.size() - 2}) {
     auto damaged = bytes;

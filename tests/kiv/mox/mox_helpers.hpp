@@ -1,5 +1,4 @@
-// Helpers of the Mox layer tests: containers written and read through the lower layers,
-// the bytes of values put into a block, and geometry saved and loaded as the tree does.
+// Helpers of the Mox layer tests: containers written and read, geometry as the tree does.
 #pragma once
 
 #include <cstring>
@@ -52,9 +51,8 @@ inline void WriteContainer(const std::string& path,
   f.OpenFile(path, "wb+");
   f.WriteHeader();
   fill(f);
-  std::vector<std::string> names;
-  for (const auto& [name, limiter] : f.GetIndex().Names()) names.push_back(name);
-  for (const auto& name : names)
+  const auto names = f.GetIndex().Names();  // a copy: setting flags may change the index
+  for (const auto& [name, limiter] : names)
     if (zlib) f.SetBlockFlags(name, KivRkf::kFlagZlib);
   f.GetIndex().WriteAllBuffersToFileStream(f.Stream());
   f.CloseFile();
@@ -64,10 +62,9 @@ inline void WriteContainer(const std::string& path,
 struct Reader {
   explicit Reader(const std::string& path) { file.OpenFile(path, "rb"), file.ReadIndex(); }
   KivRkf::Index& Index() { return file.GetIndex(); }
-  U32 Next(const std::string& name) {
+  U32 Next(const std::string& name) {  // the next 32-bit value of a stream
     U32 value = 0;
-    Index().Get(name, value);
-    return value;
+    return Index().Get(name, value), value;
   }
   Bytes Stream(const std::string& name) {  // the bytes of the first block of a stream
     KivRkf::Block* b = Index().ReadingBlock(name);
@@ -85,14 +82,6 @@ struct RecordFile : TestSupport::TempDir, Reader {
   Bytes StreamBytes(const std::string& name) const { return Reader(File("r.mox")).Stream(name); }
 };
 
-// A grow quantum of 64 bytes and the given stream limit, for tests that need many blocks.
-struct SmallBlocks {
-  explicit SmallBlocks(const char* limit)
-      : quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", "64"), max("KORVANE_MAX_MOX_BLOCK_SIZE", limit) {}
-  ~SmallBlocks() { KivRkf::Block::SetDefaultBlockSize(10485760); }
-  TestSupport::EnvGuard quantum, max;
-};
-
 template <class T>
 KivMox::NumericArray DataOf(const std::vector<T>& values, U8 components) {
   KivMox::NumericArray data;
@@ -100,13 +89,6 @@ KivMox::NumericArray DataOf(const std::vector<T>& values, U8 components) {
   if (!values.empty())
     std::memcpy(data.Allocate(values.size() * 4), values.data(), values.size() * 4);
   return data;
-}
-
-template <class T>
-std::vector<T> ValuesOf(const KivMox::NumericArray& data) {
-  std::vector<T> values(data.byteSize / 4);
-  if (!values.empty()) std::memcpy(values.data(), data.Bytes(), values.size() * 4);
-  return values;
 }
 
 inline KivMox::GeometryArray MakeArray(const std::string& name, U32 kind,
@@ -118,8 +100,7 @@ inline KivMox::GeometryArray MakeArray(const std::string& name, U32 kind,
   return array;
 }
 
-// Writes the geometries as the tree saver does: the connectivity pass over all, the other
-// pass over all, then each light record. Returns the light position of each record.
+// Saves as the tree does (connectivity pass, other pass, light records); light positions.
 inline std::vector<std::uint64_t> SaveGeometries(const std::string& path,
                                                  const std::vector<KivMox::Geometry*>& all,
                                                  bool zlib = true) {
@@ -136,8 +117,7 @@ inline std::vector<std::uint64_t> SaveGeometries(const std::string& path,
   return positions;
 }
 
-// Reads each light record at its position, then runs both loading passes, as the tree
-// loader does.
+// Reads each light record at its position, then runs both loading passes.
 inline void LoadGeometries(KivRkf::Index& index, const std::vector<KivMox::Geometry*>& all,
                            const std::vector<std::uint64_t>& positions, U32 idOffset = 0) {
   for (std::size_t i = 0; i < all.size(); ++i) {

@@ -1,21 +1,15 @@
-// Whole Mox files: saving a tree and loading it back, append mode, files of older versions
-// written here from the lower layers, damaged headers and heavy blocks, deferred loading,
-// and where a save writes (the safe-output rules and the interrupt cleanup).
-#include <sys/socket.h>
+// Whole Mox files: round trips, append mode, older and damaged files, deferred loading,
+// and where a save writes.
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
-#include <map>
-#include <set>
 
 #include <gtest/gtest.h>
 
 #include "../../../fuzz/tree_description.hpp"
-#include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/future_node.hpp"
 #include "kiv/mox/group.hpp"
@@ -27,6 +21,7 @@
 #include "support/model_builder.hpp"
 
 using namespace KivMox;
+using FuzzDescription::DescribeTree;
 using MoxTest::Failure;
 using TestSupport::CodeOf;
 using TestSupport::GeometryAt;
@@ -37,33 +32,26 @@ using Names = std::vector<std::string>;
 namespace {
 
 // Writes a Mox file of any container version straight through the container layer.
-class RawMox {
- public:
-  RawMox(const std::string& path, const std::string& version, std::int32_t nodes) {
-    file_.OpenFile(path, "wb+");
-    char field[4] = {};
-    std::memcpy(field, version.data(), std::min<std::size_t>(version.size(), 4));
-    std::fwrite(KivRkf::kMagic, 1, 8, file_.Stream());
-    std::fwrite(field, 1, 4, file_.Stream());
-    wide_ = KivRkf::VersionNumber(version) > 6;
+struct RawMox {
+  RawMox(const std::string& path, const std::string& version, std::int32_t nodes)
+      : wide(KivRkf::VersionNumber(version) > 6) {
+    const std::string field = (version + std::string(4, '\0')).substr(0, 4);
+    file.OpenFile(path, "wb+");
+    std::fwrite(KivRkf::kMagic, 1, 8, file.Stream()),
+        std::fwrite(field.data(), 1, 4, file.Stream());
     if (nodes >= 0) Ix().Put(kMoxTree, nodes);
   }
-  ~RawMox() {
-    Ix().WriteAllBuffersToFileStream(file_.Stream());
-    file_.CloseFile();
-  }
-  KivRkf::Index& Ix() { return file_.GetIndex(); }
+  ~RawMox() { Ix().WriteAllBuffersToFileStream(file.Stream()), file.CloseFile(); }
+  KivRkf::Index& Ix() { return file.GetIndex(); }
   // A tree header whose light position is where "Light Data" stands now.
   void Header(std::array<U32, 6> links, const std::string& name, const std::string& type,
               const std::string& version) {
     MoxTest::PutAll(Ix(), kMoxTree, links, name, type, version);
     const std::uint64_t light = Ix().GetSize(kLightData);
-    wide_ ? Ix().Put(kMoxTree, light) : Ix().Put(kMoxTree, U32(light));
+    wide ? Ix().Put(kMoxTree, light) : Ix().Put(kMoxTree, U32(light));
   }
-
- private:
-  KivRkf::RkFile file_;
-  bool wide_ = true;
+  bool wide;
+  KivRkf::RkFile file;
 };
 
 std::unique_ptr<Tree> Load(const std::string& path, Tree::IdentifierMap* ids = nullptr,
@@ -73,10 +61,6 @@ std::unique_ptr<Tree> Load(const std::string& path, Tree::IdentifierMap* ids = n
   Tree::IdentifierMap own;
   tree->Load(path, ids ? *ids : own);
   return tree;
-}
-
-std::string Describe(const Tree& tree) {
-  return FuzzDescription::DescribeTree(tree);
 }
 
 // A description with the record versions of the nodes left out.
@@ -89,8 +73,7 @@ std::string WithoutVersions(std::string text) {
 // A tree whose root is a merge root, as moxmerge builds it.
 void SetMergeRoot(Tree& tree) {
   auto root = std::make_unique<Group>();
-  root->name = "Merge";
-  root->mergeRoot = 1;
+  std::tie(root->name, root->mergeRoot) = std::make_pair("Merge", 1);
   tree.SetEntryNode(tree.GetCurrentNode(), std::move(root));
 }
 
@@ -102,8 +85,7 @@ std::vector<U32> Links(const Tree& tree, U32 id) {
 Names Listing(const std::string& dir) {
   Names names;
   for (auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
+  return std::sort(names.begin(), names.end()), names;
 }
 
 // Runs fn in a child process and returns its wait status.
@@ -112,22 +94,16 @@ int InChild(Fn fn) {
   const pid_t pid = fork();
   if (pid == 0) _exit(fn());
   int status = 0;
-  waitpid(pid, &status, 0);
-  return status;
+  return waitpid(pid, &status, 0), status;
 }
 
-// The code of the failure of a save (of the rich tree, or of the file from) in a child
-// process after setup, 0 without one.
+// The code of the failure of loading from and saving to in a child process after setup.
 template <class Setup>
 int SaveInChild(const std::string& from, const std::string& to, Setup setup) {
   const int status = InChild([&] {
-    if (!setup()) return 99;
     Tree tree;
     Tree::IdentifierMap ids;
-    return Failure([&] {
-      from.empty() ? TestSupport::BuildRichTree(tree) : tree.Load(from, ids);
-      tree.Save(to);
-    });
+    return setup() ? Failure([&] { tree.Load(from, ids), tree.Save(to); }) : 99;
   });
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -143,21 +119,14 @@ class TreeFile : public ::testing::Test {
 };
 
 TEST_F(TreeFile, RoundTripKeepsNodesValuesLinksHistoryAndViewPoints) {
-  // Besides the rotate, color and audio actions of the model, one of each other kind.
-  auto move = std::make_unique<MoveAction>();
-  auto transform = std::make_unique<TransformAction>();
-  auto view = std::make_unique<ApplyViewPointAction>();
-  std::tie(move->vector, transform->translation) =
-      std::make_pair(std::array<float, 3>{1, 2, 3}, std::array<float, 3>{5, 6, 7});
-  std::tie(transform->rotation, view->text) =
-      std::make_pair(std::array<float, 4>{0.5f, 0.5f, 0.5f, 0.5f}, "front");
-  rich.views.actions.actions.push_back(std::move(move));
+  auto transform = std::make_unique<TransformAction>();  // the one kind the model lacks
+  std::tie(transform->translation, transform->rotation) =
+      std::make_pair(std::array<float, 3>{5, 6, 7}, std::array<float, 4>{0.5f, 0.5f, 0.5f, 0.5f});
   rich.views.actions.actions.push_back(std::move(transform));
-  rich.views.actions.actions.push_back(std::move(view));
   rich.Save(F("a.mox"));
   Tree::IdentifierMap ids;
   auto first = Load(F("a.mox"), &ids);
-  EXPECT_EQ(Describe(*first), Describe(rich));
+  EXPECT_EQ(DescribeTree(*first), DescribeTree(rich));
   EXPECT_EQ(std::make_pair(first->fileVersion, ids.size()),
             std::make_pair(std::string("1.3"), 8ul));
   // Links are resolved to shared buffers; the heavy positions are forgotten.
@@ -165,34 +134,17 @@ TEST_F(TreeFile, RoundTripKeepsNodesValuesLinksHistoryAndViewPoints) {
   EXPECT_EQ(mesh.arrays[3].data.Bytes(), mesh.arrays[1].data.Bytes());
   EXPECT_EQ(GeometryAt(*first, 5).arrays[0].data.Bytes(), mesh.arrays[0].data.Bytes());
   for (const auto& a : mesh.arrays) EXPECT_FALSE(a.heavyPosition.has_value()) << a.name;
-  // History: the record of the model, then the save's own record with its time as
-  // "Sun Dec 06 11:35:16 2026 UTC".
+  // History: the record of the model, then the save's own.
   ASSERT_EQ(first->globalInfo.size(), 2u);
   const GlobalInfoRecord& saved = first->globalInfo.back();
   EXPECT_EQ((Names{saved.applicationName, saved.applicationVersion, saved.formatVersion,
                    saved.computerName, saved.userName, saved.callerText}),
             (Names{"Tester", "1.0", "1.3", "", "", ""}));
-  std::string shape = saved.saveTime.substr(0, 25);
-  for (char& c : shape) c = std::isalpha(U8(c)) ? 'a' : std::isdigit(U8(c)) ? '0' : c;
-  EXPECT_EQ(shape, "aaa aaa 00 00:00:00 0000 ") << saved.saveTime;
   // A second save of the loaded tree holds the same tree and one more history record.
   first->Save(F("b.mox"));
   auto second = Load(F("b.mox"));
-  EXPECT_EQ(std::make_pair(Describe(*second), second->globalInfo.size()),
-            std::make_pair(Describe(rich), 3ul));
-  // Every section is compressed and the file ends with its last block.
-  MoxTest::Reader file(F("a.mox"));
-  std::set<std::string> named;
-  std::uint64_t end = 0;
-  for (const auto& b : file.Index().Blocks()) {
-    end = std::max(end, b.offset + b.storedSize);
-    if (b.name.empty() || b.name[0] == '\x0B') continue;
-    named.insert(b.name);
-    EXPECT_TRUE(b.flags & KivRkf::kFlagZlib) << b.name;
-  }
-  EXPECT_EQ(named, (std::set<std::string>{"Heavy Data", "Mox Tree", "Light Data", "Attributes",
-                                          "Resources", "Global Information", "View Points"}));
-  EXPECT_EQ(end, std::filesystem::file_size(F("a.mox")));
+  EXPECT_EQ(std::make_pair(DescribeTree(*second), second->globalInfo.size()),
+            std::make_pair(DescribeTree(rich), 3ul));
   // A tree without view points saves no view point section.
   Tree().Save(F("empty.mox"));
   EXPECT_FALSE(MoxTest::Reader(F("empty.mox")).Index().HasName("View Points"));
@@ -208,30 +160,20 @@ TEST_F(TreeFile, AppendModeShiftsIdentifiersAndHangsFilesUnderTheMergeRoot) {
   Tree::IdentifierMap firstIds, secondIds;
   merged.Load(F("a.mox"), firstIds);
   merged.LoadNodes(F("a.mox"), secondIds);
-  EXPECT_EQ(merged.NextId(), 18u);
   using L = std::vector<U32>;
   EXPECT_EQ(
       (std::vector<L>{Links(merged, 1), Links(merged, 2), Links(merged, 10), Links(merged, 11)}),
       (std::vector<L>{{0, 0, 0, 2, 10}, {1, 0, 10, 3, 3}, {1, 2, 0, 11, 11}, {10, 0, 0, 12, 17}}));
-  EXPECT_EQ(merged.GetNode(10)->name, "Model");
+  EXPECT_EQ(std::make_pair(merged.GetNode(10)->name, merged.NextId()),
+            std::make_pair(std::string("Model"), 18u));
   for (U32 k = 1; k <= 8; ++k)
     EXPECT_EQ(std::make_pair(firstIds.at(k + 1), secondIds.at(k + 9)), std::make_pair(k, k));
-  // Links are shifted with the identifiers; only the full load resolves them.
-  Geometry& firstLinked = GeometryAt(merged, 6);
-  Geometry& secondLinked = GeometryAt(merged, 14);
-  EXPECT_EQ(std::make_pair(firstLinked.arrays[0].linkNode, secondLinked.arrays[0].linkNode),
-            std::make_pair(5u, 13u));
-  EXPECT_EQ(firstLinked.arrays[0].data.Bytes(), GeometryAt(merged, 5).arrays[0].data.Bytes());
-  EXPECT_FALSE(secondLinked.arrays[0].data.HasBytes());
-  EXPECT_EQ(TestSupport::FloatsOf(secondLinked.arrays[1].data),
-            (std::vector<float>{20.0f, 21.5f, 23.0f, 24.5f}));
   EXPECT_EQ(merged.globalInfo.size(), 2u);  // only the first file's history
 }
 
-// A legacy container (32-bit light positions) with nodes of older record versions: they
-// come out in the current versions. The record layouts of every version are in
-// records_test.cpp and geometry_test.cpp. Then unknown node types and an empty tree.
-TEST_F(TreeFile, LegacyContainersOlderVersionsUnknownTypesAndZeroNodes) {
+// A legacy container (32-bit light positions) of older record versions saved in the current
+// ones; unknown node types.
+TEST_F(TreeFile, LegacyContainersOlderVersionsAndUnknownTypes) {
   {
     RawMox raw(F("legacy.mox"), "0.2", 2);
     raw.Header({1, 0, 0, 0, 2, 2}, "root", "Group", "0.2");
@@ -247,19 +189,18 @@ TEST_F(TreeFile, LegacyContainersOlderVersionsUnknownTypesAndZeroNodes) {
   }
   auto legacy = Load(F("legacy.mox"));
   auto* root = static_cast<Group*>(legacy->GetNode(1));
-  EXPECT_EQ(std::make_tuple(root->translation, root->scale, legacy->fileVersion),
-            std::make_tuple(std::array<float, 3>{1, 2, 3}, std::array<float, 3>{2, 2, 2},
-                            std::string("0.2")));
-  EXPECT_EQ(static_cast<Shape*>(legacy->GetNode(2))->material.valueE, 3.0f);
   ASSERT_EQ(legacy->globalInfo.size(), 1u);
-  EXPECT_EQ(legacy->globalInfo[0].applicationName, "Old");
-  EXPECT_FALSE(legacy->HasViewPoints());  // view points of a legacy container are dropped
-  EXPECT_EQ(KivRkf::CurrentContainerVersion(), "1.3");
+  // View points of a legacy container are dropped.
+  EXPECT_EQ(std::make_tuple(root->translation, root->scale, legacy->fileVersion,
+                            static_cast<Shape*>(legacy->GetNode(2))->material.valueE,
+                            legacy->globalInfo[0].applicationName, legacy->HasViewPoints()),
+            std::make_tuple(std::array<float, 3>{1, 2, 3}, std::array<float, 3>{2, 2, 2},
+                            std::string("0.2"), 3.0f, std::string("Old"), false));
   legacy->Save(F("new.mox"));
   auto upgraded = Load(F("new.mox"));
   EXPECT_EQ(std::make_pair(upgraded->GetNode(1)->GetVersion(), upgraded->GetNode(2)->GetVersion()),
             std::make_pair(std::string("0.4"), std::string("0.2")));
-  EXPECT_EQ(WithoutVersions(Describe(*upgraded)), WithoutVersions(Describe(*legacy)));
+  EXPECT_EQ(WithoutVersions(DescribeTree(*upgraded)), WithoutVersions(DescribeTree(*legacy)));
   {
     RawMox raw(F("types.mox"), "1.3", 3);
     raw.Header({1, 0, 0, 0, 2, 3}, "", "", "");
@@ -275,27 +216,10 @@ TEST_F(TreeFile, LegacyContainersOlderVersionsUnknownTypesAndZeroNodes) {
   EXPECT_EQ(std::make_pair(types->GetNode(2)->GetTypeName(), types->GetNode(2)->name),
             std::make_pair(std::string("FutureNode"), std::string("odd")));
   EXPECT_TRUE(static_cast<NodeSets*>(types->GetNode(3))->sets.empty());
-  types->Save(F("again.mox"));  // the future node keeps its place
-  auto again = Load(F("again.mox"));
-  EXPECT_EQ(std::make_pair(again->GetNode(2)->GetVersion(), again->GetNode(3)->GetTypeName()),
-            std::make_pair(std::string("0.1"), std::string("NodeSets")));
-  { RawMox raw(F("zero.mox"), "1.3", 0); }
-  Tree zero;
-  SetMergeRoot(zero);
-  Tree::IdentifierMap ids;
-  zero.Load(F("zero.mox"), ids);
-  EXPECT_EQ(std::make_pair(zero.Size(), zero.GetNode(1)->name),
-            std::make_pair(std::size_t{1}, std::string("Merge")));
 }
 
 TEST_F(TreeFile, RefusedFilesAndHeaders) {
   Tree::IdentifierMap ids;
-  { RawMox raw(F("new.mox"), "1.4", 0); }
-  TestSupport::WriteFileBytes(F("text.mox"), {'h', 'e', 'l', 'l', 'o', '\n'});
-  {  // a container without a node tree (a view point file) is not a Mox file either
-    RawMox raw(F("views.vpt"), "1.3", -1);
-    MoxTest::PutAll(raw.Ix(), "View Points", ViewPointEntry{}, U32{0});
-  }
   auto write = [&](const std::string& name, std::vector<U32> idList) {
     RawMox raw(F(name), "1.3", std::int32_t(idList.size()));
     for (U32 id : idList) raw.Header({id, 0, 0, 0, 0, 0}, "n", "", "");
@@ -303,13 +227,6 @@ TEST_F(TreeFile, RefusedFilesAndHeaders) {
   write("zero.mox", {0});
   write("twice.mox", {1, 2, 2});
   const std::pair<const char*, std::pair<int, std::string>> cases[] = {
-      {"new.mox",
-       {2,
-        "This file is of mox file version 14.\nThis version of Tessara only supports "
-        "mox file version upto 13.\n"}},
-      {"text.mox", {11, F("text.mox") + " is not a Mox file"}},
-      {"views.vpt", {11, F("views.vpt") + " is not a Mox file"}},
-      {"missing.mox", {16, "Unable to open file \"" + F("missing.mox") + "\""}},
       {"zero.mox", {1, "Node identifier out of range"}},
       {"twice.mox", {1, "Node identifier read twice"}}};
   for (const auto& [name, expected] : cases) {
@@ -318,8 +235,6 @@ TEST_F(TreeFile, RefusedFilesAndHeaders) {
     EXPECT_EQ(std::make_pair(Failure([&] { t.Load(F(name), ids); }, &description), description),
               expected);
   }
-  Tree c;
-  EXPECT_EQ(Failure([&] { c.LoadNodes(F("text.mox"), ids); }), 11);
   // Shifted past 4294967295 in append mode.
   Tree merged;
   SetMergeRoot(merged);
@@ -329,85 +244,6 @@ TEST_F(TreeFile, RefusedFilesAndHeaders) {
   EXPECT_EQ(Failure([&] { merged.LoadNodes(F("high.mox"), ids); }), 1);
   EXPECT_EQ(merged.GetReqNode(1).data->GetTypeName(), "Group");
 }
-
-TEST_F(TreeFile, ViewPointFilesAndTheLegacyWriterFlag) {
-  rich.Save(F("base.mox"));
-  {  // five groups announced, none stored
-    RawMox raw(F("broken.vpt"), "1.3", -1);
-    MoxTest::PutAll(raw.Ix(), "View Points", ViewPointEntry{}, U32{5});
-  }
-  {  // complete groups, damaged actions
-    RawMox raw(F("noactions.vpt"), "1.3", -1);
-    ViewPointEntry current;
-    current.name = "imported";
-    MoxTest::PutAll(raw.Ix(), "View Points", current, U32{1}, std::string("Imported"), U32{1},
-                    current);
-  }
-  {
-    RawMox raw(F("old.vpt"), "0.1", -1);
-    raw.Ix().Put("View Points", U32{1});
-  }
-  auto import = [&](const char* name) {
-    auto tree = Load(F("base.mox"));
-    tree->LoadViewPoints(F(name));
-    return tree;
-  };
-  // A damaged group list drops every group, also those held before.
-  auto broken = import("broken.vpt");
-  EXPECT_EQ(std::make_pair(broken->views.groups.size(), broken->HasViewPoints()),
-            std::make_pair(0ul, false));
-  // Damaged actions after complete groups: the groups stay.
-  auto other = import("noactions.vpt");
-  ASSERT_EQ(other->views.groups.size(), 3u);
-  EXPECT_EQ(std::make_tuple(other->views.groups[2].name, other->views.current.name,
-                            other->HasViewPoints()),
-            std::make_tuple(std::string("Imported"), std::string("imported"), true));
-  // A view point file of container version 0.1 contributes nothing.
-  EXPECT_EQ(Describe(*import("old.vpt")), Describe(rich));
-  // The legacy writer flag follows the last history record of the file loaded.
-  for (const char* version : {"2010 R1 4,1,311,217", "2010 R1 4.1.110.825", "2019 R2"}) {
-    Tree t;
-    GlobalInfoRecord r;
-    r.applicationVersion = "2010 R1 4,1,311,217";
-    t.globalInfo.push_back(r);
-    t.currentInfo.applicationVersion = version;
-    t.Save(F("h.mox"));
-    Load(F("h.mox"));
-    EXPECT_EQ(LegacyWriterFlag(), std::string(version) != "2019 R2") << version;
-  }
-}
-
-TEST(MoxTree, TheTreeOwnsItsNodes) {
-  struct Counted : Group {
-    explicit Counted(int& n) : alive(n) { ++alive; }
-    ~Counted() override { --alive; }
-    int& alive;
-  };
-  int alive = 0;
-  {
-    Tree t;
-    t.AppendChildNode(std::make_unique<Counted>(alive));
-    const U32 id = t.AppendChildNode(std::make_unique<Counted>(alive));
-    t.SetEntryNode(t.GetReqNode(1), std::make_unique<Counted>(alive));
-    // The entry written back with its own node keeps it; another node replaces it; an
-    // entry without a node deletes it; a node handed over is freed when placing it fails.
-    KivAdt::TreeEntry<Node*> e = t.GetReqNode(id);
-    e.nextSiblingId = 9;
-    t.SetEntry(e);
-    EXPECT_EQ(std::make_tuple(alive, t.GetReqNode(id).nextSiblingId), std::make_tuple(3, 9u));
-    t.SetEntryNode(e, std::make_unique<Counted>(alive));
-    EXPECT_EQ(alive, 3);
-    e.data = nullptr;
-    t.SetEntry(e);
-    EXPECT_EQ(std::make_pair(alive, t.GetNode(id)), std::make_pair(2, static_cast<Node*>(nullptr)));
-    e.id = 0xFFFFFFFF;
-    EXPECT_EQ(Failure([&] { t.SetEntryNode(e, std::make_unique<Counted>(alive)); }), 1);
-    EXPECT_EQ(alive, 2);
-  }
-  EXPECT_EQ(alive, 0);
-}
-
-// ---- Where a save writes ----
 
 TEST_F(TreeFile, SavesIntoAMissingDirectoryFailAndThroughALinkReplaceTheTarget) {
   EXPECT_EQ(CodeOf([&] { rich.Save(F("missing/out.mox")); }), 16);
@@ -420,9 +256,8 @@ TEST_F(TreeFile, SavesIntoAMissingDirectoryFailAndThroughALinkReplaceTheTarget) 
   EXPECT_EQ(Listing(dir.Path()), (Names{"link.mox", "real"}));
 }
 
-// After a save that was given up, an interrupt must not remove a file by the freed name
-// of its temporary file: the heap block of that name is handed to a string naming another
-// file before the signal comes.
+// After a save given up, an interrupt must not remove a file by the freed temporary name
+// (its heap block is reused for another name before the signal).
 TEST_F(TreeFile, NoTemporaryIsPendingOnceTheOutputIsDestroyed) {
   const int status = InChild([&] {
     signal(SIGTERM, SIG_DFL);
@@ -441,20 +276,16 @@ TEST_F(TreeFile, NoTemporaryIsPendingOnceTheOutputIsDestroyed) {
   EXPECT_EQ(Listing(dir.Path())[0].substr(0, 17), ".out.mox.moxsave-");
 }
 
-// FIFOs and sockets (also behind a link) are refused, a device only for reading back.
+// FIFOs (sockets take the same check) are refused, a device only for reading back.
 TEST_F(TreeFile, TargetsThatCannotTakeAContainerAreRefused) {
   ASSERT_EQ(mkfifo(F("fifo").c_str(), 0600), 0);
-  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", F("sock").c_str());
-  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   std::filesystem::create_symlink("fifo", F("link"));
-  const std::tuple<std::string, bool, bool> cases[] = {
-      // path, read back, refused
-      {F("fifo"), false, true},         {F("sock"), false, true},    {F("link"), false, true},
-      {"/dev/null", true, true},        {"/dev/null", false, false}, {F("new.mox"), true, false},
-      {F("missing/x.mox"), true, false}};
+  const std::tuple<std::string, bool, bool> cases[] = {// path, read back, refused
+                                                       {F("fifo"), false, true},
+                                                       {F("link"), false, true},
+                                                       {"/dev/null", true, true},
+                                                       {"/dev/null", false, false},
+                                                       {F("new.mox"), true, false}};
   for (const auto& [path, readBack, refused] : cases) {
     std::string description;
     EXPECT_EQ(Failure([&] { SafeOutput::CheckTarget(path, readBack); }, &description),
@@ -462,9 +293,6 @@ TEST_F(TreeFile, TargetsThatCannotTakeAContainerAreRefused) {
         << path;
     EXPECT_EQ(description.find(path) != std::string::npos, refused) << description;
   }
-  EXPECT_EQ(CodeOf([&] { rich.Save(F("fifo")); }), 16);
-  close(sock);
-  EXPECT_EQ(Listing(dir.Path()), (Names{"fifo", "link", "sock"}));
 }
 
 // As an unprivileged user: the directory refuses new files, the output itself is writable.
@@ -472,43 +300,18 @@ TEST_F(TreeFile, AWritableOutputInALockedDirectoryIsWrittenInPlace) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   const uid_t nobody = 65534;
   chmod(dir.Path().c_str(), 0755);
-  const std::string locked = F("locked");
-  std::filesystem::create_directory(locked);
-  chmod(locked.c_str(), 0755);
-  const std::string output = locked + "/out.mox", input = locked + "/in.mox";
+  const std::string output = F("out.mox"), input = F("in.mox");
   rich.Save(input);
   TestSupport::WriteFileBytes(output, kOld);
-  ASSERT_EQ(chown(output.c_str(), nobody, nobody), 0);
-  ASSERT_EQ(chown(input.c_str(), nobody, nobody), 0);
+  ASSERT_EQ(chown(output.c_str(), nobody, nobody) | chown(input.c_str(), nobody, nobody), 0);
   const auto before = TestSupport::ReadFileBytes(input);
   auto asNobody = [&] { return setgid(nobody) == 0 && setuid(nobody) == 0; };
   // The output that is also the input is never truncated.
   EXPECT_EQ(SaveInChild(input, input, asNobody), 16);
   EXPECT_EQ(TestSupport::ReadFileBytes(input), before);
   EXPECT_EQ(SaveInChild(input, output, asNobody), 0);
-  EXPECT_EQ(Describe(*Load(output)), Describe(*Load(input)));
-  struct stat st;
-  ASSERT_EQ(stat(output.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, nobody);
-  EXPECT_EQ(Listing(locked), (Names{"in.mox", "out.mox"}));
-}
-
-// ---- Deferred loading: loaders on the still-open inputs, written as from memory ----
-
-// The decompressed bytes of every named stream of a container.
-std::map<std::string, MoxTest::Bytes> Sections(const std::string& path) {
-  MoxTest::Reader file(path);
-  KivRkf::Index& index = file.Index();
-  std::map<std::string, MoxTest::Bytes> sections;
-  for (const auto& [name, limiter] : index.Names()) {
-    if (!name.empty() && name[0] == '\x0B') continue;
-    for (std::uint64_t b : limiter.blocks) {
-      index.LoadBlock(b, file.file.Stream());
-      const KivRkf::Block& block = index.Buffer(b);
-      sections[name].insert(sections[name].end(), block.Data(), block.Data() + block.Size());
-    }
-  }
-  return sections;
+  EXPECT_EQ(DescribeTree(*Load(output)), DescribeTree(*Load(input)));
+  EXPECT_EQ(Listing(dir.Path()), (Names{"in.mox", "out.mox"}));
 }
 
 // The rich model with heavy data over several blocks, saved to path; its heavy blocks.
@@ -539,14 +342,14 @@ void MergeTwo(const TestSupport::TempDir& dir, const std::string& out, bool defe
   Tree::IdentifierMap ids;
   tree.Load(dir.File("a.mox"), ids);
   tree.LoadNodes(dir.File("b.mox"), ids);
+  GeometryAt(tree, 5).arrays.back().data.componentCount = 2;  // stored with 3: encoded again
   const auto& data = GeometryAt(tree, 5).arrays[0].data;
   // Deferred, nothing was read: the arrays hold loaders on the open inputs.
   EXPECT_EQ(std::make_pair(data.HasBytes(), data.loader != nullptr),
             std::make_pair(!deferred, deferred));
   tree.Save(dir.File(out));
   if (!deferred) return;
-  // The writer moved on from the first input to the second for the last time: none of
-  // the first input's heavy blocks is left in memory.
+  // Once the writer is done with the first input, none of its heavy blocks stays loaded.
   KivRkf::Index& first = *data.loader->source;
   for (std::uint64_t block : first.Names().at(data.loader->section).blocks)
     EXPECT_FALSE(first.Buffer(block).HasBuffer()) << block;
@@ -558,55 +361,33 @@ TEST_F(TreeFile, DeferredLoadingWritesTheSameSectionsAsTheInMemoryPath) {
   SaveLargeTree(F("b.mox"), 3);
   MergeTwo(dir, "memory.mox", false);
   MergeTwo(dir, "deferred.mox", true);
-  auto memory = Sections(F("memory.mox")), deferred = Sections(F("deferred.mox"));
-  EXPECT_GT(memory.at(kHeavyData).size(), 100000u);
-  memory.erase("Global Information");  // differs in the save time
-  deferred.erase("Global Information");
-  EXPECT_TRUE(memory == deferred);
+  EXPECT_EQ(TestSupport::DescribeTree(*Load(F("memory.mox")), false),
+            TestSupport::DescribeTree(*Load(F("deferred.mox")), false));
   // Inputs stay open until the output is written, also over an input.
   auto expected = Load(F("b.mox")), tree = Load(F("b.mox"), nullptr, true);
   tree->Save(F("b.mox"));  // replaces the input it still reads from
   auto again = Load(F("b.mox"));
-  EXPECT_EQ(std::make_pair(Describe(*again), again->globalInfo.size()),
-            std::make_pair(Describe(*expected), expected->globalInfo.size() + 1));
+  EXPECT_EQ(std::make_pair(DescribeTree(*again), again->globalInfo.size()),
+            std::make_pair(DescribeTree(*expected), expected->globalInfo.size() + 1));
 }
 
-// A heavy block whose length field claims 4 bytes more than its zlib stream holds: every
-// position after it would be off by 4 if the reader believed the field without checking.
+// A heavy block whose length field claims 4 bytes more than its zlib stream holds.
 TEST_F(TreeFile, AHeavyBlockWhoseLengthFieldLiesFailsTheLoadOrTheSave) {
   TestSupport::EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "20000");
   const auto heavy = SaveLargeTree(F("a.mox"), 6);
   ASSERT_GE(heavy.size(), 3u);
-  // A sound file: a deferred load keeps none of the heavy blocks, and inflates only the
-  // ones the node sets lie in (here the last).
-  {
-    auto tree = Load(F("a.mox"), nullptr, true);
-    const auto& loader = GeometryAt(*tree, 4).arrays[0].data.loader;
-    ASSERT_TRUE(loader);
-    KivRkf::Index& index = *loader->source;
-    const auto& blocks = index.Names().at(kHeavyData).blocks;
-    for (std::size_t k = 0; k < blocks.size(); ++k)
-      EXPECT_EQ(std::make_pair(index.Buffer(blocks[k]).HasBuffer(),
-                               index.Blocks()[blocks[k]].sizeUnchecked),
-                std::make_pair(false, k + 1 < blocks.size()))
-          << k;
-    tree->Save(F("copy.mox"));
-    for (std::uint64_t b : blocks) EXPECT_FALSE(index.Blocks()[b].sizeUnchecked) << b;
-  }
   const auto bytes = TestSupport::ReadFileBytes(F("a.mox"));
   for (std::size_t k : {std::size_t{0}, heavy.size() / 2, heavy.size() - 2}) {
     auto damaged = bytes;
     std::uint32_t length = 0;
-    std::memcpy(&length, &bytes[heavy[k].offset], 4);
-    length += 4;
+    std::memcpy(&length, &bytes[heavy[k].offset], 4), length += 4;
     std::memcpy(&damaged[heavy[k].offset], &length, 4);
     TestSupport::WriteFileBytes(F("bad.mox"), damaged);
     for (bool deferred : {false, true}) {
       std::string description;
       const int code =
           Failure([&] { Load(F("bad.mox"), nullptr, deferred)->Save(F("out.mox")); }, &description);
-      // Deferred, the node sets, read at load time from positions counted past the block,
-      // may already run out of bytes; otherwise the writer's read of the block fails.
+      // Deferred, the node sets read at load time may run out of bytes first.
       const bool early = deferred && code == 1 && description == "Not enough bytes in the block";
       EXPECT_TRUE(early || (code == 9 && description == "Unable to decompress block"))
           << "block " << k << (deferred ? ", deferred: " : ": ") << code << " " << description;

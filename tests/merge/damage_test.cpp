@@ -1,8 +1,5 @@
-// Merges of damaged files: a valid file cut and with bytes changed in the header, the
-// primary index records and over every block, merged with a valid file as first input
-// (full load) and as second (nodes only): status 0 with an output that loads, or 2 with
-// an error text and no output; damage the reader can detect must fail. Then crafted files
-// whose records claim shared bytes or far reads.
+// Merges of damaged files (cut, or a byte changed) as first input (full load) and second
+// (nodes only), and of crafted files whose records claim shared bytes or far reads.
 #include <set>
 
 #include <gtest/gtest.h>
@@ -39,9 +36,8 @@ bool ReadBy(const std::string& name, bool nodesOnly) {
 std::vector<Damage> DamagesOf(const Bytes& valid, const MoxInfo::BlockTable& table) {
   std::vector<Damage> damages;
   std::set<std::pair<bool, std::uint64_t>> done;
-  // A changed byte must fail in the magic or in the zlib stream (past the length) of a
-  // compressed block that is read; a cut, inside the header, the primary index or a block
-  // that is read.
+  // Must fail: a changed byte in the magic or a read zlib stream (past the length); a cut
+  // in the header, the primary index or a read block.
   const auto add = [&](bool cut, std::uint64_t at) {
     if (at >= valid.size() || !done.insert({cut, at}).second) return;
     Damage d{(cut ? "cut at " : "changed byte ") + std::to_string(at), valid, {}};
@@ -79,8 +75,7 @@ std::vector<Damage> DamagesOf(const Bytes& valid, const MoxInfo::BlockTable& tab
   return damages;
 }
 
-// Merges every damage of a moxsample model with a valid file, the damaged file first and
-// second in turn; nearly every damage is detected.
+// Status 0 with an output that loads, or 2 with an error text and no output.
 TEST(DamageTest, CompressedFileDamagedAnywhere) {
   TempDir files, out;
   const std::string path = files.File("zlib.mox"), damaged = files.File("damaged.mox"),
@@ -120,8 +115,7 @@ TEST(DamageTest, CompressedFileDamagedAnywhere) {
 using u8 = std::uint8_t;
 using u32 = std::uint32_t;
 
-// A "0.6" container (32-bit light positions) of count nodes for records that no sound
-// writer produces: the root group, then what body adds.
+// A "0.6" container (32-bit light positions) for records no sound writer produces.
 class RawMox {
  public:
   explicit RawMox(const std::string& path) {
@@ -134,7 +128,6 @@ class RawMox {
   void Put(const char* section, const T&... values) {
     (Ix().Put(section, values), ...);
   }
-  // A tree record header whose light position is given.
   void Header(u32 id, u32 parent, u32 next, const std::string& type, const std::string& version,
               u32 light) {
     for (u32 v : {id, parent, 0u, next, 0u, 0u}) Put(KivMox::kMoxTree, v);
@@ -159,8 +152,7 @@ void Geometry06(RawMox& raw, u32 byteSize, u32 position) {
   for (int i = 0; i < 6; ++i) raw.Put(KivMox::kAttributes, u32{0});
 }
 
-// Merges the file with a valid one, in both places; both merges must fail with a
-// description containing expected and leave no output.
+// Merges with the file first and second must fail with expected and leave no output.
 void ExpectRefused(const std::string& path, const std::string& expected) {
   TempDir dir;
   Model("other").Save(dir.File("other.mox"));
@@ -198,9 +190,8 @@ TEST(CraftedFileTest, RecordsThatShareBytesAreRefused) {
 }
 
 TEST(CraftedFileTest, ArraysThatSendTheReaderBackAndForthAreRefused) {
-  // Two compressed heavy blocks of 1 MiB each; two thousand 4-byte arrays of the older
-  // layout (read at once, in record order) lie alternately in the one and the other, so
-  // that each array would make the reader inflate a whole block again.
+  // Two thousand 4-byte arrays of the older layout (read in record order) lie alternately
+  // in two compressed heavy blocks of 1 MiB: each would inflate a whole block again.
   TempDir dir;
   const std::string path = dir.File("back-and-forth.mox");
   Write06(path, 2, [](RawMox& raw) {

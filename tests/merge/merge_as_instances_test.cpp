@@ -1,6 +1,4 @@
-// The merge as instances, as its command line asks: the array names that each combination
-// of options gives, the instance links of untagged arrays, the geometry matching (by
-// identifier, or by part name), links of appended arrays, values carried exactly.
+// The merge as instances: array names, instance links, geometry matching and links.
 #include <gtest/gtest.h>
 
 #include "merge/command_line.hpp"
@@ -13,9 +11,8 @@ using namespace AppTest;
 
 class MergeAsInstancesTest : public ::testing::Test {
  public:
-  // Writes a model "model" of the geometries spec gives, "<name>: <array> ...; ..." with
-  // arrays "<name>@<a>[*<count>]" (values Distinct(10 k + a, count)) or
-  // "<name>-><node>:<index>" (linked); '|' stands for the tag separator.
+  // A model of geometries "<name>: <array> ...; ..." with arrays "<name>@<a>[*<count>]"
+  // (Distinct(10 k + a, count)) or "<name>-><node>:<index>"; '|' is the tag separator.
   std::string Write(const std::string& name, const std::string& spec, int k) {
     Model model("model", "Builder", std::to_string(k));
     if (k == 1) model.SetViews("base-now", {"Base"}, 7);
@@ -95,8 +92,7 @@ TEST_F(MergeAsInstancesTest, OptionsTagsJoinsLinksHistoryAndAFailure) {
       {-1, "", "rm", "2: a|F1t@1 b|F1t@2\n3: a|F1t@3 a|F2t@4\n"},
       {-1, "", "r", "2: a|F1t@1 b|F1t@2 a|F2t@4\n3: a|F1t@3\n"},
       {-2, "", "rm", "2: a|F1t@1 b|F1t@2 a|F2t@6 b|F2t@7\n3: a|F1t@3 l|F2t->2:3\n"},
-      // The writer takes runs from the inputs in turn, geometry by geometry: each input
-      // block is needed again and again while the pass lasts.
+      // Each input block is needed again and again while the writer's pass lasts.
       {3, "partA: field@1*3000 cells@2; partB: field@3*3000 cells@4", "s",
        "2: field|F1@11 cells|F1@12 field|F2@21 cells|F2@22 field|F3@31 cells|F3@32\n"
        "3: field|F1@13 cells|F1@14 field|F2@23 cells|F2@24 field|F3@33 cells|F3@34\n"},

@@ -36,9 +36,8 @@ inline Names ChildNames(const KivMox::Tree& tree, std::uint32_t id) {
   for (std::uint32_t c : Children(tree, id)) names.push_back(tree.GetNode(c)->name);
   return names;
 }
-// The arrays of every geometry, a line each: "<id>: <name>@<seed> ..." where the values
-// are Distinct(seed) bit for bit ("@?" otherwise, "@-" when there are none) and
-// "<name>-><node>:<index>" for a linked array; the tag separator shows as '|'.
+// The arrays of every geometry, "<id>: <name>@<seed> ..." (values Distinct(seed) bit for
+// bit, else "@?"; "@-" for none) or "<name>-><node>:<index>"; the tag separator as '|'.
 inline std::string Arrays(const KivMox::Tree& tree) {
   std::ostringstream out;
   for (const auto& [id, entry] : tree.Entries()) {

@@ -1,7 +1,4 @@
-// moxmerge run as a user runs it: its exit statuses and error texts; then the plain merge
-// in this process: every input's tree under one root group "Merge", identifiers and links
-// shifted, values carried exactly, the first input's history and view points, and an
-// output that replaces one of its inputs.
+// moxmerge's exit statuses and error texts, and the plain merge in this process.
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>

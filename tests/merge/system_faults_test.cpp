@@ -1,7 +1,5 @@
-// moxmerge when the system works against it: a write that stops part way (the file size
-// limit, with SIGXFSZ ignored, so that write() fails with EFBIG as on a full disk), on
-// the main or the background thread; SIGINT, SIGTERM and SIGHUP while it writes; more
-// inputs than it may open files.
+// moxmerge against the system: failing writes (a file size limit, SIGXFSZ ignored: EFBIG
+// as on a full disk), signals while it writes, more inputs than it may open files.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -14,8 +12,7 @@ namespace {
 
 using namespace AppTest;
 
-// A merge of two moxsample models of several hundred KiB, with a file size limit (when
-// not 0), a deadline and the trace log in logs; output.
+// A merge of two moxsample models of several hundred KiB under a file size limit.
 struct WriteFailure : ::testing::Test {
   static void SetUpTestSuite() {
     inputs_ = new TempDir;
@@ -79,9 +76,8 @@ TEST_F(WriteFailure, LeavesNoFileAndKeepsTheOldOne) {
   EXPECT_EQ(DirectoryEntries(out.Path()), Names{"a.mox"});
 }
 
-// SIGINT, SIGTERM and SIGHUP, sent once the hidden temporary file exists, remove it and
-// end the process by the signal, leaving the old output as it was; a merge started with
-// SIGHUP ignored lives through one.
+// A signal once the temporary file exists removes it, ends the process and leaves the old
+// output; a merge started with SIGHUP ignored lives through one.
 TEST(Interrupt, ASignalRemovesTheTemporaryFileAndEndsTheMergeUnlessIgnored) {
   TempDir dir, logs;
   std::vector<float> values(6u << 20);  // that barely compress: writing takes a while

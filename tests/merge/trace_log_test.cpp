@@ -19,9 +19,7 @@ TEST(TraceLogTest, BlockRecordsMatchTheOutputsBlockTable) {
   const auto run = RunMoxMerge(logs, {dir.File("a.mox"), dir.File("a.mox"), dir.File("out.mox")},
                                {"KORVANE_MAX_MOX_BLOCK_SIZE=16"});
   ASSERT_EQ(run.status, 0) << run.err;
-  // The records of each block written, from "Writing buffer N to stream." to "Buffer N
-  // written to stream.", in block order (an index block before the first block of the
-  // final write is not among them).
+  // The block records in block order (not an index block before the final write).
   const auto bytes = ReadFileBytes(logs.File("MoxMerge_trace.log"));
   std::istringstream in(std::string(bytes.begin(), bytes.end()));
   std::string logged, expected;

@@ -1,6 +1,5 @@
-// The view point import: view point files added to one Mox input in this process, and,
-// through the built program, to a merged output by way of its "<output>.temp" copy, which
-// each run makes anew. The rules of single view point files are in tests/kiv/mox.
+// The view point import into one Mox input, and into a merged output through its
+// "<output>.temp" copy. The rules of single view point files are in tests/kiv/mox.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

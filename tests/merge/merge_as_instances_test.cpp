@@ -1,14 +1,7 @@
-// The merge as instances, run as its command line asks: the array names that each
-// combination of options gives, the instance links of untagged arrays, the geometry
-// matching (by identifier, or by part name), links of appended arrays that must still
-// reach the array they linked to in their own input, and values carried exactly. Then its
-// steps on trees in memory for what the merges of files do not reach: the tag of a name,
-// the instance of a linked array, links into geometry the base lacks, and matching by name
-// that falls back to the identifier.
+// The merge as instances: array names, instance links, geometry matching and links.
 #include <gtest/gtest.h>
 
 #include "merge/command_line.hpp"
-#include "merge/instance_tags.hpp"
 #include "merge/merge_fixtures.hpp"
 #include "merge/merge_operations.hpp"
 
@@ -18,9 +11,8 @@ using namespace AppTest;
 
 class MergeAsInstancesTest : public ::testing::Test {
  public:
-  // Writes a model "model" of the geometries spec gives, "<name>: <array> ...; ..." with
-  // arrays "<name>@<a>[*<count>]" (values Distinct(10 k + a, count)) or
-  // "<name>-><node>:<index>" (linked); '|' stands for the tag separator.
+  // A model of geometries "<name>: <array> ...; ..." with arrays "<name>@<a>[*<count>]"
+  // (Distinct(10 k + a, count)) or "<name>-><node>:<index>"; '|' is the tag separator.
   std::string Write(const std::string& name, const std::string& spec, int k) {
     Model model("model", "Builder", std::to_string(k));
     if (k == 1) model.SetViews("base-now", {"Base"}, 7);
@@ -29,7 +21,7 @@ class MergeAsInstancesTest : public ::testing::Test {
       std::istringstream in(g);
       std::vector<KivMox::GeometryArray> arrays;
       for (in >> part; in >> a;) {
-        std::replace(a.begin(), a.end(), '|', kSep[0]);
+        std::replace(a.begin(), a.end(), '|', kSep);
         const auto at = a.find('@'), link = a.find("->"), times = a.find('*');
         arrays.push_back(
             at != std::string::npos
@@ -45,8 +37,7 @@ class MergeAsInstancesTest : public ::testing::Test {
     model.Save(dir.File(name));
     return dir.File(name);
   }
-  // The instance merge with the flags that the options give (s: suffix, r: auto-rename,
-  // m: match part names); its status and error text.
+  // The instance merge with the flags of options (s: suffix, r: auto-rename, m: part names).
   std::pair<int, std::string> Merge(const std::string& options, const Names& inputs,
                                     const std::string& output) {
     Names args = {"moxmerge", "--merge-as-instances"};
@@ -65,7 +56,7 @@ class MergeAsInstancesTest : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(MergeAsInstancesTest, OptionsTagsJoinsAndLinks) {
+TEST_F(MergeAsInstancesTest, OptionsTagsJoinsLinksHistoryAndAFailure) {
   // base.mox: partA (2), partB (3); later1.mox: only partB, as its node 2; later2.mox:
   // partB (2) linking to partA (3), the other order.
   const std::string base = Write("base.mox", "partA: a|t@1 b|t@2; partB: a|t@3", 0);
@@ -77,15 +68,13 @@ TEST_F(MergeAsInstancesTest, OptionsTagsJoinsAndLinks) {
   };
   const Case cases[] = {
       // Without flags every array gets an empty tag; the suffix tags every array with its
-      // input; auto-rename takes only tagged arrays of later inputs; the suffix wins over it.
+      // input; auto-rename takes only tagged arrays of later inputs.
       {3, "partA: stress@1; partB: temp@2", "",
        "2: stress|@11 stress|@21 stress|@31\n3: temp|@12 temp|@22 temp|@32\n"},
       {3, "partA: stress@1; partB: temp@2", "s",
        "2: stress|F1@11 stress|F2@21 stress|F3@31\n3: temp|F1@12 temp|F2@22 temp|F3@32\n"},
       {3, "partA: stress@1 s|t@3; partB: temp@2", "r",
        "2: stress@11 s|F1t@13 s|F2t@23 s|F3t@33\n3: temp@12\n"},
-      {2, "partA: stress@1 s|t@3; partB: temp@2", "rs",
-       "2: stress|F1@11 s|F1t@13 stress|F2@21 s|F2t@23\n3: temp|F1@12 temp|F2@22\n"},
       // Untagged arrays become instances linked to the smallest tag.
       {2, "partA: stress@1 v|b@2 v|a@3; partB: temp@2", "",
        "2: stress|a@11 v|b@12 v|a@13 stress|b->2:0 stress|a@21 v|b@22 v|a@23\n"
@@ -103,8 +92,7 @@ TEST_F(MergeAsInstancesTest, OptionsTagsJoinsAndLinks) {
       {-1, "", "rm", "2: a|F1t@1 b|F1t@2\n3: a|F1t@3 a|F2t@4\n"},
       {-1, "", "r", "2: a|F1t@1 b|F1t@2 a|F2t@4\n3: a|F1t@3\n"},
       {-2, "", "rm", "2: a|F1t@1 b|F1t@2 a|F2t@6 b|F2t@7\n3: a|F1t@3 l|F2t->2:3\n"},
-      // The writer takes runs from the inputs in turn, geometry by geometry: each input
-      // block is needed again and again while the pass lasts.
+      // Each input block is needed again and again while the writer's pass lasts.
       {3, "partA: field@1*3000 cells@2; partB: field@3*3000 cells@4", "s",
        "2: field|F1@11 cells|F1@12 field|F2@21 cells|F2@22 field|F3@31 cells|F3@32\n"
        "3: field|F1@13 cells|F1@14 field|F2@23 cells|F2@24 field|F3@33 cells|F3@34\n"},
@@ -118,84 +106,23 @@ TEST_F(MergeAsInstancesTest, OptionsTagsJoinsAndLinks) {
     ASSERT_EQ(status, 0) << err;
     EXPECT_EQ(Arrays(*LoadTree(dir.File("out.mox"))), c.arrays) << c.spec << " " << c.options;
   }
-}
-
-TEST_F(MergeAsInstancesTest, BaseHistoryViewPointsAndOneRecordOfTheMergeOrAFailure) {
-  const Names inputs = {Write("in1.mox", "partA: stress@1", 1),
-                        Write("in2.mox", "partA: stress@1", 2)};
-  ASSERT_EQ(Merge("s", inputs, dir.File("out.mox")).first, 0);
-  auto out = LoadTree(dir.File("out.mox")), base = LoadTree(inputs[0]);
+  // The base's history and view points, and a record of the merge (without a program name).
+  auto out = LoadTree(dir.File("out.mox")), first = LoadTree(dir.File("in1.mox"));
   ASSERT_EQ(out->globalInfo.size(), 2u);
-  EXPECT_EQ(out->globalInfo.front(), base->globalInfo.front());
-  EXPECT_EQ(out->globalInfo.front().applicationVersion, "1");
-  // The instance merge's tree is made without a program name or version.
+  EXPECT_EQ(out->globalInfo.front(), first->globalInfo.front());
   const auto& r = out->globalInfo.back();
   EXPECT_EQ(r.applicationName + "|" + r.applicationVersion + "|" + r.formatVersion, "||1.3");
-  EXPECT_EQ(GroupNames(out->views), (Names{"Base"}));
+  EXPECT_EQ(out->views.groups, first->views.groups);
   EXPECT_EQ(out->views.current.name + " " + out->GetNode(1)->name, "base-now model");
-  EXPECT_EQ(out->Size(), 2u);
-
   // A geometry the base lacks fails the merge, whatever the options.
-  const std::string extra = Write("extra.mox", "partA: x|t@5; partB: x|t@5", 0);
-  for (const std::string options : {"", "s", "r"}) {
-    const auto [status, err] = Merge(options, {inputs[0], extra}, dir.File("bad.mox"));
+  const std::string extra = Write("extra.mox", "partA: x|t@5; partB: x|t@5; partC: x|t@5", 0);
+  for (const std::string options : {"", "r"}) {
+    const auto [status, err] = Merge(options, {dir.File("in1.mox"), extra}, dir.File("bad.mox"));
     EXPECT_EQ(status, 2) << options;
     EXPECT_EQ(Count(err, "Exception \""), 1u) << err;
     EXPECT_TRUE(Has(err, "GetReqNode")) << err;
     EXPECT_FALSE(FileExists(dir.File("bad.mox")));
   }
-}
-
-TEST(InstanceTagTest, TagsAndSuffixes) {
-  for (const auto& [name, tag] :
-       std::vector<std::pair<std::string, std::string>>{{"stress", ""},
-                                                        {"stress" + kSep, ""},
-                                                        {Tagged(Tagged("a", "b"), "c"), "c"},
-                                                        {kSep + "x", "x"}})
-    EXPECT_EQ(MoxMerge::InstanceTag(name), tag) << name;
-  EXPECT_EQ(MoxMerge::FileSuffix(12, true) + MoxMerge::FileSuffix(12, false), "F12");
-  Model model("m");
-  model.AddGeometry(
-      1, "g",
-      {FloatArray("s", Distinct(1)), FloatArray(Tagged(Tagged("a", "b"), "c"), Distinct(2))});
-  MoxMerge::InstanceMap instances;
-  instances[99]["old"] = {"entry"};
-  MoxMerge::TagPlain(model.tree, 3, true, instances);
-  EXPECT_EQ(Arrays(model.tree), "2: s|F3@1 a|b|F3c@2\n");
-  ASSERT_EQ(instances.size(), 1u);  // made anew: one empty entry per geometry
-  EXPECT_TRUE(instances.at(2).empty());
-}
-
-TEST(InstanceTagTest, AnInstanceOfALinkedArrayTakesItsLink) {
-  Model model("m");
-  KivMox::GeometryArray linked = LinkedArray("s", 3, 1);
-  linked.kind = 7;
-  model.AddGeometry(1, "g",
-                    {linked, FloatArray(Tagged("v", "a"), Distinct(1)),
-                     FloatArray(Tagged("v", "b"), Distinct(2))});
-  MoxMerge::InstanceMap instances;
-  MoxMerge::TagPlain(model.tree, 1, false, instances);
-  MoxMerge::LinkInstances(model.tree, instances);
-  EXPECT_EQ(Arrays(model.tree), "2: s|a->3:1 v|a@1 v|b@2 s|b->3:1\n");
-  EXPECT_EQ(GeometryOf(model.tree, 2)->arrays.at(3).kind, 7u);
-}
-
-TEST(InstanceJoinTest, LinksIntoGeometryTheBaseLacksAndMatchingByName) {
-  Model base("base"), further("further");
-  base.AddGeometry(1, "g", {FloatArray("a", Distinct(1))});
-  base.AddGeometry(1, "h", {FloatArray("b", Distinct(2))});
-  further.AddGeometry(1, "g", {});
-  further.AddGeometry(1, "h", {LinkedArray("elsewhere", 9, 4)});
-  MoxMerge::JoinPlain(base.tree, further.tree);
-  EXPECT_EQ(Arrays(base.tree), "2: a@1\n3: b@2 elsewhere->9:4\n");
-
-  Model byName("base"), unknown("further");
-  byName.AddGeometry(1, "g", {});
-  byName.AddGeometry(1, "h", {});
-  unknown.AddGeometry(1, "h", {FloatArray(Tagged("a", "t"), Distinct(1))});
-  unknown.AddGeometry(1, "unknown", {FloatArray(Tagged("b", "t"), Distinct(2))});
-  MoxMerge::JoinAutoRename(byName.tree, unknown.tree, true);
-  EXPECT_EQ(Arrays(byName.tree), "2:\n3: a|t@1 b|t@2\n");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Helpers of the moxmerge tests: values that only a bitwise copy keeps, moxmerge run in
-// a child process or its merges called in this one, raw containers, and short views of
-// loaded trees.
+// Helpers of the moxmerge tests: distinct values, short views of trees, moxmerge run in a
+// child process or its merges in this one.
 #pragma once
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/view_points.hpp"
-#include "kiv/rkf/rkfile.hpp"
 #include "support/model_builder.hpp"
 #include "support/test_support.hpp"
 
@@ -21,15 +19,7 @@ namespace AppTest {
 using namespace TestSupport;
 using Names = std::vector<std::string>;
 
-// The instance tag separator, as a string so that it never runs into a hex escape.
-inline const std::string kSep = "\x1E";
-inline std::string Tagged(const std::string& name, const std::string& tag) {
-  return name + kSep + tag;
-}
-
-inline Bytes BytesOf(const KivMox::NumericArray& data) {
-  return data.HasBytes() ? Bytes(data.Bytes(), data.Bytes() + data.byteSize) : Bytes{};
-}
+inline const char kSep = '\x1E';  // the instance tag separator
 
 // Floats that differ from seed to seed and include values that only a bitwise copy
 // keeps: negative zero, a subnormal, a huge value and a quiet NaN with a payload; then
@@ -41,29 +31,13 @@ inline std::vector<float> Distinct(float seed, std::size_t count = 7) {
   while (values.size() < count) values.push_back(seed + float(values.size()));
   return values;
 }
-inline Bytes DistinctBytes(float seed, std::size_t count = 7) {
-  const auto values = Distinct(seed, count);
-  Bytes bytes(values.size() * 4);
-  std::memcpy(bytes.data(), values.data(), bytes.size());
-  return bytes;
-}
-
-inline KivMox::Geometry* GeometryOf(const KivMox::Tree& tree, std::uint32_t id) {
-  return KivMox::NodeAs<KivMox::Geometry>(tree.GetNode(id));
-}
 inline Names ChildNames(const KivMox::Tree& tree, std::uint32_t id) {
   Names names;
   for (std::uint32_t c : Children(tree, id)) names.push_back(tree.GetNode(c)->name);
   return names;
 }
-inline Names GroupNames(const KivMox::ViewPoints& views) {
-  Names names;
-  for (const auto& group : views.groups) names.push_back(group.name);
-  return names;
-}
-// The arrays of every geometry, a line each: "<id>: <name>@<seed> ..." where the values
-// are Distinct(seed) bit for bit ("@?" otherwise, "@-" when there are none) and
-// "<name>-><node>:<index>" for a linked array; the tag separator shows as '|'.
+// The arrays of every geometry, "<id>: <name>@<seed> ..." (values Distinct(seed) bit for
+// bit, else "@?"; "@-" for none) or "<name>-><node>:<index>"; the tag separator as '|'.
 inline std::string Arrays(const KivMox::Tree& tree) {
   std::ostringstream out;
   for (const auto& [id, entry] : tree.Entries()) {
@@ -72,14 +46,15 @@ inline std::string Arrays(const KivMox::Tree& tree) {
     out << id << ":";
     for (const auto& a : geometry->arrays) {
       std::string name = a.name;
-      std::replace(name.begin(), name.end(), kSep[0], '|');
+      std::replace(name.begin(), name.end(), kSep, '|');
       out << " " << name;
       const auto v = FloatsOf(a.data);
       if (a.linked)
         out << "->" << a.linkNode << ":" << a.linkIndex;
       else if (v.empty())
         out << "@-";
-      else if (v.size() >= 7 && BytesOf(a.data) == DistinctBytes(v[3], v.size()))
+      else if (const auto d = Distinct(v.size() >= 7 ? v[3] : 0.0f, v.size());
+               v.size() >= 7 && std::memcmp(v.data(), d.data(), 4 * v.size()) == 0)
         out << "@" << v[3];
       else
         out << "@?";
@@ -96,7 +71,6 @@ inline std::size_t Count(const std::string& text, const std::string& what) {
   for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
   return n;
 }
-// The names of the entries of a directory, sorted.
 inline Names DirectoryEntries(const std::string& dir) {
   Names names;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
@@ -119,8 +93,7 @@ inline std::string ErrorsOf(const Outcome& run) {
   return kept;
 }
 
-// Runs one of the merge operations in this process; returns its status and what it
-// printed on std::cerr.
+// Runs a merge operation in this process; its status and what it printed on std::cerr.
 template <class F>
 std::pair<int, std::string> InProcess(F&& merge) {
   std::ostringstream err;
@@ -129,39 +102,5 @@ std::pair<int, std::string> InProcess(F&& merge) {
   std::cerr.rdbuf(before);
   return {status, err.str()};
 }
-
-// A container written through the container layer, for records that no sound writer
-// produces: with the current header, or with version "0.6" (32-bit light positions).
-class RawMox {
- public:
-  explicit RawMox(const std::string& path, bool v06 = false) {
-    file_.OpenFile(path, "wb+");
-    if (!v06) {
-      file_.WriteHeader();
-    } else {
-      std::fwrite(KivRkf::kMagic, 1, 8, file_.Stream());
-      std::fwrite("0.6", 1, 4, file_.Stream());
-    }
-  }
-  KivRkf::Index& Ix() { return file_.GetIndex(); }
-  template <class... T>
-  void Put(const char* section, const T&... values) {
-    (Ix().Put(section, values), ...);
-  }
-  // A tree record header whose light position is given.
-  void Header(std::uint32_t id, std::uint32_t parent, std::uint32_t next, const std::string& type,
-              const std::string& version, std::uint32_t light) {
-    for (std::uint32_t v : {id, parent, 0u, next, 0u, 0u}) Put(KivMox::kMoxTree, v);
-    Put(KivMox::kMoxTree, "node " + std::to_string(id), type, version, light);
-  }
-  std::uint32_t LightSize() { return static_cast<std::uint32_t>(Ix().GetSize(KivMox::kLightData)); }
-  void Finish() {
-    Ix().WriteAllBuffersToFileStream(file_.Stream());
-    file_.CloseFile();
-  }
-
- private:
-  KivRkf::RkFile file_;
-};
 
 }  // namespace AppTest

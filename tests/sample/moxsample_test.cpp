@@ -67,10 +67,10 @@ TEST(MoxSample, TheModelItPromises) {
     const std::uint64_t nodes = arrays[0].data.byteSize / 12;
     std::set<std::int32_t> used;
     for (int a : {1, 2}) {
-      const auto words = IntsOf(arrays[a].data);
-      const std::size_t c = arrays[a].data.componentCount;
-      for (std::size_t e = 0; e + c <= words.size(); e += c) {
-        std::set<std::int32_t> corners(words.begin() + e, words.begin() + e + c);
+      const auto* words = reinterpret_cast<const std::int32_t*>(arrays[a].data.Bytes());
+      const std::size_t c = arrays[a].data.componentCount, n = arrays[a].data.byteSize / 4;
+      for (std::size_t e = 0; e + c <= n; e += c) {
+        std::set<std::int32_t> corners(words + e, words + e + c);
         EXPECT_EQ(corners.size(), c);
         EXPECT_TRUE(*corners.begin() >= 0 && std::uint64_t(*corners.rbegin()) < nodes);
         used.insert(corners.begin(), corners.end());

@@ -1,15 +1,13 @@
-// moxsample: its command line, the model it promises, one seed always giving the same file
-// but for the history record, and the amount of array data following --heavy-mib.
+// moxsample: its command line, the model it promises and one seed always giving the same
+// file but for the history record.
 #include <unistd.h>
 
-#include <algorithm>
 #include <set>
 
 #include <gtest/gtest.h>
 
 #include "info/block_listing.hpp"
 #include "kiv/mox/group.hpp"
-#include "sample/sample_mesh.hpp"
 #include "support/model_builder.hpp"
 #include "support/test_support.hpp"
 
@@ -49,9 +47,9 @@ TEST(MoxSample, ExitStatusesAndTexts) {
 }
 
 // (The listing of one seed's model is compared whole in moxinfo_test.cpp.) Connectivity
-// whose elements name distinct nodes of their grid and cover it; a
-// link to the first part's coordinates sharing its buffer; node set members within their
-// geometry; every action kind; the number of view point groups asked for.
+// whose elements name distinct nodes of their grid and cover it; a link to the first
+// part's coordinates sharing its buffer; array data of the size asked for; node set members
+// within their geometry; every action kind; the number of view point groups asked for.
 TEST(MoxSample, TheModelItPromises) {
   TempDir dir;
   Sample(dir.File("s.mox"), {"--parts=4", "--view-points=3", "--seed", "7", "--heavy-mib", "0.3"});
@@ -59,6 +57,7 @@ TEST(MoxSample, TheModelItPromises) {
   EXPECT_EQ(NodeAs<Group>(tree->GetNode(1))->attributes.at("Seed").value64, 7u);
   const Geometry* first = nullptr;
   std::size_t parts = 0;
+  double heavy = 0;  // the values of the arrays that hold their own
   for (const auto& [id, entry] : *tree) {
     const auto* geometry = NodeAs<Geometry>(entry.data);
     if (!geometry) continue;
@@ -68,21 +67,24 @@ TEST(MoxSample, TheModelItPromises) {
     const std::uint64_t nodes = arrays[0].data.byteSize / 12;
     std::set<std::int32_t> used;
     for (int a : {1, 2}) {
-      const auto words = IntsOf(arrays[a].data);
-      const std::size_t c = arrays[a].data.componentCount;
-      for (std::size_t e = 0; e + c <= words.size(); e += c) {
-        std::set<std::int32_t> corners(words.begin() + e, words.begin() + e + c);
+      const auto* words = reinterpret_cast<const std::int32_t*>(arrays[a].data.Bytes());
+      const std::size_t c = arrays[a].data.componentCount, n = arrays[a].data.byteSize / 4;
+      for (std::size_t e = 0; e + c <= n; e += c) {
+        std::set<std::int32_t> corners(words + e, words + e + c);
         EXPECT_EQ(corners.size(), c);
         EXPECT_TRUE(*corners.begin() >= 0 && std::uint64_t(*corners.rbegin()) < nodes);
         used.insert(corners.begin(), corners.end());
       }
     }
     EXPECT_EQ(used.size(), nodes);
-    for (const auto& a : arrays)
+    for (const auto& a : arrays) {
+      heavy += a.linked ? 0 : double(a.data.byteSize);
       EXPECT_TRUE(!a.linked || (tree->GetNode(a.linkNode) == first &&
                                 a.data.Bytes() == first->arrays[0].data.Bytes()))
           << "shared, not copied";
+    }
   }
+  EXPECT_NEAR(heavy / (0.3 * 1048576), 1.0, 0.2);
   EXPECT_EQ(parts, 4u);
   for (const auto& set : NodeAs<NodeSets>(tree->GetNode(Children(*tree, 1).back()))->sets)
     for (const auto& [geometryId, nodeIndex] : set.members)
@@ -114,26 +116,6 @@ TEST(MoxSample, OneSeedGivesOneFile) {
   const auto a = StoredBlocks(dir.File("a.mox"));
   EXPECT_EQ(a, StoredBlocks(dir.File("b.mox")));
   EXPECT_NE(a, StoredBlocks(dir.File("c.mox")));
-}
-
-TEST(MoxSample, HeavyMibSetsTheAmountOfArrayData) {
-  TempDir dir;
-  for (const auto& [mib, parts] : {std::pair{0.01, "5"}, {3.0, "1"}}) {
-    Sample(dir.File("h.mox"), {"--heavy-mib", std::to_string(mib), "--parts", parts});
-    const auto tree = LoadTree(dir.File("h.mox"));
-    double got = 0;  // the values of the arrays that hold their own
-    for (const auto& [id, entry] : *tree)
-      if (const auto* g = NodeAs<Geometry>(entry.data))
-        for (const auto& a : g->arrays) got += a.linked ? 0 : double(a.data.byteSize);
-    EXPECT_NEAR(got / (mib * 1048576), 1.0, 0.2) << mib;
-  }
-  // Up to many gigabytes no array passes the size limit of a block.
-  for (double bytes = 4096; bytes <= 16.0 * (1ull << 30); bytes *= 1.7) {
-    const MoxSample::PartGrid g = MoxSample::PlanPartGrid(bytes);
-    EXPECT_NEAR(static_cast<double>(g.HeavyBytes()) / bytes, 1.0, 0.2) << bytes;
-    for (std::uint64_t arrayBytes : {12 * g.Nodes(), 16 * g.Quads(), 12 * g.Triangles()})
-      EXPECT_LE(arrayBytes, MoxSample::kMaxSampleArrayBytes) << bytes;
-  }
 }
 
 }  // namespace

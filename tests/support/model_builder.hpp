@@ -3,68 +3,122 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "kiv/mox/geometry.hpp"
+#include "kiv/mox/group.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/tree.hpp"
 
 namespace TestSupport {
 
-// Fills an array with values (int or float bits) and a component count.
-void FillInts(KivMox::GeometryArray& array, const std::vector<std::int32_t>& values,
-              std::uint8_t components);
-void FillFloats(KivMox::GeometryArray& array, const std::vector<float>& values,
-                std::uint8_t components);
-std::vector<std::int32_t> IntsOf(const KivMox::NumericArray& data);
-std::vector<float> FloatsOf(const KivMox::NumericArray& data);
+namespace Detail {
+template <class T>
+KivMox::GeometryArray Filled(const std::string& name, std::uint32_t kind,
+                             const std::vector<T>& values, std::uint8_t components) {
+  KivMox::GeometryArray array;
+  array.name = name, array.kind = kind, array.data.componentCount = components;
+  std::uint8_t* p = array.data.Allocate(values.size() * 4);
+  if (!values.empty()) std::memcpy(p, values.data(), values.size() * 4);
+  return array;
+}
+template <class T>
+std::unique_ptr<T> Named(const std::string& name) {
+  auto node = std::make_unique<T>();
+  node->name = name;
+  return node;
+}
+}  // namespace Detail
 
+inline std::vector<float> FloatsOf(const KivMox::NumericArray& data) {
+  std::vector<float> out(data.byteSize / 4);
+  if (!out.empty() && data.Bytes()) std::memcpy(out.data(), data.Bytes(), out.size() * 4);
+  return out;
+}
 // A result array (kind 0) of floats; a connectivity array (kind 5) of 32-bit integers; an
 // array that takes its values from array linkIndex of geometry node linkNode.
-KivMox::GeometryArray FloatArray(const std::string& name, const std::vector<float>& values,
-                                 std::uint8_t components = 1);
-KivMox::GeometryArray IntArray(const std::string& name, const std::vector<std::int32_t>& values,
-                               std::uint8_t components = 1);
-KivMox::GeometryArray LinkedArray(const std::string& name, std::uint32_t linkNode,
-                                  std::uint32_t linkIndex);
+inline KivMox::GeometryArray FloatArray(const std::string& name, const std::vector<float>& values,
+                                        std::uint8_t components = 1) {
+  return Detail::Filled(name, 0, values, components);
+}
+inline KivMox::GeometryArray IntArray(const std::string& name,
+                                      const std::vector<std::int32_t>& values,
+                                      std::uint8_t components = 1) {
+  return Detail::Filled(name, 5, values, components);
+}
+inline KivMox::GeometryArray LinkedArray(const std::string& name, std::uint32_t linkNode,
+                                         std::uint32_t linkIndex) {
+  KivMox::GeometryArray array;
+  array.name = name, array.linked = 1, array.linkNode = linkNode, array.linkIndex = linkIndex;
+  return array;
+}
 
-// A tree under construction: a root group (1) with a translation and an "Owner" text
-// attribute, then nodes appended under a chosen parent.
+// A root group (1) with a translation and an "Owner" text attribute, geometries added.
 class Model {
  public:
   explicit Model(const std::string& rootName, const std::string& application = "Builder",
-                 const std::string& version = "1.0");
-  std::uint32_t Add(std::uint32_t parent, std::unique_ptr<KivMox::Node> node);
-  std::uint32_t AddShape(std::uint32_t parent, const std::string& name, float red);
+                 const std::string& version = "1.0")
+      : tree(application, version) {
+    auto root = Detail::Named<KivMox::Group>(rootName);
+    root->translation = {1.5f, -2.0f, 0.25f};
+    root->attributes["Owner"] = KivMox::Attribute::MakeText(rootName);
+    tree.SetEntryNode(tree.GetCurrentNode(), std::move(root));
+  }
   std::uint32_t AddGeometry(std::uint32_t parent, const std::string& name,
-                            std::vector<KivMox::GeometryArray> arrays);
-  std::uint32_t AddNodeSets(std::uint32_t parent, const std::string& name,
-                            std::vector<KivMox::NodeSet> sets);
-  // The current view point and the groups, each holding "<group>/a" and "<group>/b";
-  // marker sets values that tell the entries apart.
+                            std::vector<KivMox::GeometryArray> arrays) {
+    auto geometry = Detail::Named<KivMox::Geometry>(name);
+    geometry->arrays = std::move(arrays);
+    tree.SetCurrentId(parent);
+    return tree.AppendChildNode(std::move(geometry));
+  }
+  // The current view point and groups of "<group>/a" and "<group>/b", values from marker on.
   void SetViews(const std::string& current, const std::vector<std::string>& groups,
-                std::uint32_t marker);
+                std::uint32_t marker) {
+    auto entry = [](const std::string& name, std::uint32_t m) {
+      KivMox::ViewPointEntry e;
+      e.name = name, e.valuesA = {m, m + 1, m + 2}, e.fieldOfView = 0.5f + float(m);
+      e.matrix[5] = float(m) * 2.0f;
+      return e;
+    };
+    tree.views.present = true, tree.views.current = entry(current, marker);
+    for (std::uint32_t g = 0, m = marker + 10; g < groups.size(); ++g, m += 10)
+      tree.views.groups.push_back(
+          {groups[g], {entry(groups[g] + "/a", m), entry(groups[g] + "/b", m + 5)}});
+  }
   void Save(const std::string& path) { tree.Save(path); }
   KivMox::Tree tree;
 };
 
-std::unique_ptr<KivMox::Tree> LoadTree(const std::string& path);
+inline std::unique_ptr<KivMox::Tree> LoadTree(const std::string& path) {
+  auto tree = std::make_unique<KivMox::Tree>();
+  KivMox::Tree::IdentifierMap identifiers;
+  tree->Load(path, identifiers);
+  return tree;
+}
 // The identifiers of the children of id, in sibling order.
-std::vector<std::uint32_t> Children(const KivMox::Tree& tree, std::uint32_t id);
+inline std::vector<std::uint32_t> Children(const KivMox::Tree& tree, std::uint32_t id) {
+  std::vector<std::uint32_t> out;
+  for (std::uint32_t c = tree.GetReqNode(id).firstChildId; c != 0 && out.size() <= tree.Size();
+       c = tree.GetReqNode(c).nextSiblingId)
+    out.push_back(c);
+  return out;
+}
+// The geometry node of the tree with that identifier (throws when absent).
+inline KivMox::Geometry& GeometryAt(KivMox::Tree& tree, std::uint32_t id) {
+  auto* geometry = KivMox::NodeAs<KivMox::Geometry>(tree.GetNode(id));
+  if (!geometry) throw std::logic_error("no geometry at " + std::to_string(id));
+  return *geometry;
+}
 
-// A tree with every node type: root group (attributes of every type) -> part group ->
-// shape, geometry (connectivity, result, vibration-tagged and linked arrays), a second
-// geometry linking into the first, node sets, a future node and an empty entry; view
-// points with two groups and actions of every kind; two history records.
+// A tree with every node type, attribute type, array form (connectivity, result, vibration,
+// linked), view point groups, actions of every kind and a history record.
 void BuildRichTree(KivMox::Tree& tree);
 
 // Every entry, link, node field, array value and view point, one item a line.
-// The save history is rendered only with withHistory.
 std::string DescribeTree(const KivMox::Tree& tree, bool withHistory = true);
-
-// The geometry node of the tree with that identifier (fails the test when absent).
-KivMox::Geometry& GeometryAt(KivMox::Tree& tree, std::uint32_t id);
 
 }  // namespace TestSupport

@@ -3,13 +3,17 @@
 #pragma once
 
 #include <sys/resource.h>
-#include <sys/types.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "kiv/util/exception.hpp"
@@ -21,67 +25,78 @@ using Bytes = std::vector<std::uint8_t>;
 // A fresh directory under the system temporary directory, removed with its content.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() : path_((std::filesystem::temp_directory_path() / "moxtest-XXXXXX").string()) {
+    if (!mkdtemp(path_.data())) std::abort();
+  }
+  ~TempDir() { std::filesystem::remove_all(path_, error_); }
   TempDir(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
+  std::error_code error_;  // of the removal, ignored
 };
 
 // Sets (or with nullptr unsets) an environment variable for the guard's lifetime.
 class EnvGuard {
  public:
-  EnvGuard(const char* name, const char* value);
-  ~EnvGuard();
+  EnvGuard(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~EnvGuard() { old_ ? setenv(name_.c_str(), old_->c_str(), 1) : unsetenv(name_.c_str()); }
 
  private:
   std::string name_;
-  bool had_;
-  std::string old_;
+  std::optional<std::string> old_;
 };
 
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
-bool FileExists(const std::string& path);
+inline Bytes ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+inline void WriteFileBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+inline bool FileExists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
 
-// Runs fn and returns the code of the Kiv::Util::Exception it throws (its description in
-// *description); fails the test when it throws nothing or something else.
+// The code (and description) of the Kiv::Util::Exception that fn throws; -1 and a failure
+// when it throws nothing or something else.
 int CodeOf(const std::function<void()>& fn, std::string* description = nullptr);
 
-std::string BinPath(const std::string& program);
+inline std::string BinPath(const std::string& program) {
+  return std::string(MOX_BIN_DIR) + "/" + program;
+}
 
 struct Launch {
-  Launch(std::string program_, std::vector<std::string> args_ = {},
-         std::vector<std::string> env_ = {})
-      : program(std::move(program_)), args(std::move(args_)), env(std::move(env_)) {}
-  std::string program;                         // a built program, or a path with a '/'
-  std::vector<std::string> args;               // the arguments after the program
-  std::vector<std::string> env;                // "NAME=value", replacing this process's own
-  std::vector<std::pair<int, rlim_t>> limits;  // resource limits, soft and hard alike
-  bool ignoreHangup = false;                   // start with SIGHUP ignored
+  std::string program;                              // one of the built programs
+  std::vector<std::string> args = {};               // the arguments after the program
+  std::vector<std::string> env = {};                // "NAME=value", replacing our own
+  std::vector<std::pair<int, rlim_t>> limits = {};  // resource limits, soft and hard alike
+  bool ignoreHangup = false;                        // start with SIGHUP ignored
 };
 
 struct Outcome {
   int status = -1;    // exit status, or -1 when it did not exit
   int signal = 0;     // the signal that ended it, or 0
   bool hung = false;  // still running at the deadline (then killed)
-  long peakKiB = 0;   // peak resident memory
   std::string out, err;
 };
 
-// Starts the program with stdin from /dev/null, stdout and stderr kept in files and
-// SIGXFSZ ignored (a write past the file size limit fails with EFBIG, as on a full disk).
+// A built program run with stdin from /dev/null, stdout and stderr kept, SIGXFSZ ignored (a
+// write past the size limit fails with EFBIG); killed at the deadline or at destruction.
 class Process {
  public:
   explicit Process(const Launch& launch);
-  ~Process();  // kills a process still running
+  ~Process();
   Process(const Process&) = delete;
   pid_t Pid() const { return pid_; }
-  bool Ended();  // true once the process has ended
-  // Waits for the end, killing the process at the deadline.
+  bool Ended() { return done_ = done_ || waitpid(pid_, &status_, WNOHANG) == pid_; }
   Outcome Wait(std::chrono::seconds deadline = std::chrono::seconds(300));
 
  private:
@@ -89,7 +104,6 @@ class Process {
   pid_t pid_ = -1;
   bool done_ = false;
   int status_ = 0;
-  rusage usage_{};
 };
 
 inline Outcome Execute(const Launch& launch) {

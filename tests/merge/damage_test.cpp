@@ -152,6 +152,12 @@ void Geometry06(RawMox& raw, u32 byteSize, u32 position) {
   for (int i = 0; i < 6; ++i) raw.Put(KivMox::kAttributes, u32{0});
 }
 
+// A "0.3" array record of bytes at heavy position.
+void Array03(RawMox& raw, u32 bytes, u32 position) {
+  raw.Put(KivMox::kLightData, std::string("a"), u32{0}, bytes, u8{1}, u8{0}, u8{0}, u32{0}, u32{0},
+          u8{0}, u8{0}, position);
+}
+
 // Merges with the file first and second must fail with expected and leave no output.
 void ExpectRefused(const std::string& path, const std::string& expected) {
   TempDir dir;
@@ -187,6 +193,26 @@ TEST(CraftedFileTest, RecordsThatShareBytesAreRefused) {
     }
   });
   EXPECT_EQ(LoadTree(dir.File("adjacent.mox"))->Size(), 3u);
+  // Every header names the light record of the first geometry, whose array list is long.
+  Write06(dir.File("shared-light.mox"), 4, [](RawMox& raw) {
+    const u32 at = raw.LightSize() + 1;  // a zero position would mean "read on"
+    raw.Put(KivMox::kLightData, u8{0});
+    for (u32 id : {2u, 3u, 4u}) raw.Header(id, 1, id < 4 ? id + 1 : 0, "Geometry", "0.3", at);
+    raw.Put(KivMox::kLightData, u32{1000});
+    for (int i = 0; i < 1000; ++i) Array03(raw, 0, 0);
+  });
+  ExpectRefused(dir.File("shared-light.mox"), "Two records share bytes of \"Light Data\"");
+  // Two node sets naming one heavy record.
+  Write06(dir.File("shared-sets.mox"), 3, [](RawMox& raw) {
+    using V = std::vector<u32>;
+    raw.Put(KivMox::kHeavyData, V{0, 3}, std::string("top"), V{0, 2}, V{6, 6}, V{0, 1});
+    const auto size = static_cast<u32>(raw.Ix().GetSize(KivMox::kHeavyData));
+    for (u32 id : {2u, 3u}) {
+      raw.Header(id, 1, id == 2 ? 3 : 0, "NodeSets", "0.1", 0);
+      raw.Put(KivMox::kLightData, u32{16}, u32{1}, std::uint64_t{0}, size);
+    }
+  });
+  ExpectRefused(dir.File("shared-sets.mox"), "Two records share bytes of \"Heavy Data\"");
 }
 
 TEST(CraftedFileTest, ArraysThatSendTheReaderBackAndForthAreRefused) {
@@ -200,9 +226,7 @@ TEST(CraftedFileTest, ArraysThatSendTheReaderBackAndForthAreRefused) {
     for (int k = 0; k < 32; ++k) raw.Ix().Put(KivMox::kHeavyData, chunk.data(), 65536);
     raw.Header(2, 1, 0, "Geometry", "0.3", raw.LightSize());
     raw.Put(KivMox::kLightData, u32{2000});
-    for (u32 i = 0; i < 2000; ++i)
-      raw.Put(KivMox::kLightData, std::string("a"), u32{0}, u32{4}, u8{1}, u8{0}, u8{0}, u32{0},
-              u32{0}, u8{0}, u8{0}, (i % 2 ? 1048576u : 0u) + 4 * (i / 2));
+    for (u32 i = 0; i < 2000; ++i) Array03(raw, 4, (i % 2 ? 1048576u : 0u) + 4 * (i / 2));
     for (const char* section : {KivMox::kHeavyData, KivMox::kLightData, KivMox::kMoxTree})
       raw.Ix().SetBlockFlags(section, KivRkf::kFlagZlib);
   });
@@ -211,6 +235,33 @@ TEST(CraftedFileTest, ArraysThatSendTheReaderBackAndForthAreRefused) {
                           [](const auto& row) { return row.name == KivMox::kHeavyData; }),
             2);
   ExpectRefused(path, "The records of the file send the reader back and forth between its blocks");
+}
+
+TEST(CraftedFileTest, ACountOfRecordsIsCheckedAgainstWhatTheRecordsNeed) {
+  // The action collection of the view points claims four million entries, backed by 16 MiB
+  // of zeros (16 KiB in the file): four bytes each would do for the count of a string, but an
+  // entry needs more than a hundred, and takes about two hundred in memory.
+  TempDir dir, logs;
+  const std::string path = dir.File("many-entries.mox");
+  Write06(path, 1, [](RawMox& raw) {
+    const u32 zeros = 16u << 20;
+    // The current view point, no groups, the frame's size, version and entry count.
+    raw.Put(KivMox::kViewPoints, KivMox::ViewPointEntry{}, u32{0}, u32{4 + 7 + 4 + zeros},
+            std::string("0.1"), u32{zeros / 4});
+    const Bytes chunk(65536, 0);
+    for (u32 k = 0; k < zeros / 65536; ++k) raw.Ix().Put(KivMox::kViewPoints, chunk.data(), 65536);
+    raw.Ix().SetBlockFlags(KivMox::kViewPoints, KivRkf::kFlagZlib);
+  });
+  ASSERT_LT(ReadFileBytes(path).size(), 100000u);
+  Model("other").Save(dir.File("other.mox"));
+  const Outcome run = RunMoxMerge(logs, {path, dir.File("other.mox"), dir.File("merged.mox")});
+  // As with any damaged action collection the view points stay, without actions, and the
+  // run stays small in memory.
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_LT(run.peakKiB, 400 * 1024);
+  auto merged = LoadTree(dir.File("merged.mox"));
+  EXPECT_TRUE(merged->HasViewPoints());
+  EXPECT_TRUE(merged->views.actions.entries.empty());
 }
 
 }  // namespace

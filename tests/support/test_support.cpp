@@ -61,7 +61,8 @@ Outcome Process::Wait(std::chrono::seconds deadline) {
   const auto end = std::chrono::steady_clock::now() + deadline;
   while (!Ended() && !(r.hung = std::chrono::steady_clock::now() >= end))
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  if (r.hung) kill(pid_, SIGKILL), done_ = waitpid(pid_, &status_, 0) == pid_;
+  if (r.hung) kill(pid_, SIGKILL), done_ = wait4(pid_, &status_, 0, &usage_) == pid_;
+  r.peakKiB = usage_.ru_maxrss;
   if (!r.hung && WIFEXITED(status_)) r.status = WEXITSTATUS(status_);
   if (!r.hung && WIFSIGNALED(status_)) r.signal = WTERMSIG(status_);
   for (auto [name, text] : {std::pair{"out", &r.out}, {"err", &r.err}}) {

@@ -85,6 +85,7 @@ struct Outcome {
   int status = -1;    // exit status, or -1 when it did not exit
   int signal = 0;     // the signal that ended it, or 0
   bool hung = false;  // still running at the deadline (then killed)
+  long peakKiB = 0;   // peak resident memory
   std::string out, err;
 };
 
@@ -96,7 +97,7 @@ class Process {
   ~Process();
   Process(const Process&) = delete;
   pid_t Pid() const { return pid_; }
-  bool Ended() { return done_ = done_ || waitpid(pid_, &status_, WNOHANG) == pid_; }
+  bool Ended() { return done_ = done_ || wait4(pid_, &status_, WNOHANG, &usage_) == pid_; }
   Outcome Wait(std::chrono::seconds deadline = std::chrono::seconds(300));
 
  private:
@@ -104,6 +105,7 @@ class Process {
   pid_t pid_ = -1;
   bool done_ = false;
   int status_ = 0;
+  rusage usage_{};
 };
 
 inline Outcome Execute(const Launch& launch) {

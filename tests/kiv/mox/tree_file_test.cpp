@@ -355,7 +355,7 @@ void MergeTwo(const TestSupport::TempDir& dir, const std::string& out, bool defe
     EXPECT_FALSE(first.Buffer(block).HasBuffer()) << block;
 }
 
-TEST_F(TreeFile, DeferredLoadingWritesTheSameSectionsAsTheInMemoryPath) {
+TEST_F(TreeFile, DeferredLoadingWritesTheSameModelAsTheInMemoryPath) {
   TestSupport::EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "20000");
   SaveLargeTree(F("a.mox"), 6);
   SaveLargeTree(F("b.mox"), 3);

@@ -338,6 +338,20 @@ TEST(ActionsRecord, DamagedRecordsFail) {
   EXPECT_EQ(Failure([&] { KivRkf::CopyFromBlock_Versioned(b, r); }), 2);
 }
 
+// A new view point entry, as written for a model without view points: the stored defaults.
+TEST(ViewPointEntry, DefaultLayout) {
+  std::array<float, 16> ones;
+  ones.fill(1.0f);
+  Bytes expected = BlockBytes(std::string("no name"), std::array<U32, 10>{}, 0.785f, 0.75f, ones,
+                              1.0f, 100.0f, std::array<U32, 7>{});
+  const Bytes& frame = RawFrame::DefaultViewPoint().bytes;
+  expected.insert(expected.end(), frame.begin(), frame.end());
+  expected.push_back(1);  // the "0.2" group's flag
+  const Bytes written = Written(ViewPointEntry{});
+  ASSERT_EQ(written.size(), 4 + 4 + 3 + expected.size());
+  EXPECT_EQ(Bytes(written.begin() + 11, written.end()), expected);
+}
+
 // View point entries: the nested frame is delimited by its size and version string.
 TEST(ViewPointFrame, ReadsBackAndDamagedFramesAreRefused) {
   const RawFrame frame = RawFrame::WithPayload("0.5", {1, 2, 3, 4, 5});  // 16 bytes

@@ -48,10 +48,6 @@ FileEntry MakeFileEntry(const std::string& path, std::uint64_t position) {
   return entry;
 }
 
-bool SameFamily(const FileEntry& a, const FileEntry& b) {
-  return !a.digits.empty() && !b.digits.empty() && a.stem == b.stem && a.extension == b.extension;
-}
-
 std::vector<std::string> ArrangeFiles(const std::vector<std::string>& paths) {
   std::vector<FileEntry> entries;
   entries.reserve(paths.size());

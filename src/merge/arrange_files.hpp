@@ -29,9 +29,6 @@ struct FileEntry {
 
 FileEntry MakeFileEntry(const std::string& path, std::uint64_t position);
 
-// True when both entries carry digits and share stem and extension.
-bool SameFamily(const FileEntry& a, const FileEntry& b);
-
 // The same paths, each once, in natural order. Never fails; empty gives empty.
 std::vector<std::string> ArrangeFiles(const std::vector<std::string>& paths);
 

@@ -85,12 +85,6 @@ TEST(ArrangeFilesTest, EntriesFamiliesAndTheirOrder) {
     const MoxMerge::FileEntry e = MoxMerge::MakeFileEntry(path, 0);
     EXPECT_EQ(e.stem + "|" + e.digits + "|" + std::to_string(e.number), expected);
   }
-  const auto same = [](const char* a, const char* b) {
-    return MoxMerge::SameFamily(MoxMerge::MakeFileEntry(a, 0), MoxMerge::MakeFileEntry(b, 1));
-  };
-  EXPECT_TRUE(same("run1.mox", "run22.mox.bak"));
-  EXPECT_FALSE(same("run1.mox", "ran1.mox") || same("run.mox", "run1.mox") ||
-               same("run1.mox", "run.mox") || same("run.mox", "run.mox"));
   // Families are sorted within their slots ("" and names with a dot stand as they are).
   const std::pair<std::string, std::string> orders[] = {
       {"run10 run2 run1", "run1 run2 run10"},

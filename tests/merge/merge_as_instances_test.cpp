@@ -13,10 +13,10 @@ class MergeAsInstancesTest : public ::testing::Test {
  public:
   // A model of geometries "<name>: <array> ...; ..." with arrays "<name>@<a>[*<count>]"
   // (Distinct(10 k + a, count)) or "<name>-><node>:<index>"; '|' is the tag separator.
-  std::string Write(const std::string& name, const std::string& spec, int k) {
+  std::string Write(const std::string& name, const std::string& layout, int k) {
     Model model("model", "Builder", std::to_string(k));
     if (k == 1) model.SetViews("base-now", {"Base"}, 7);
-    std::istringstream geometries(spec);
+    std::istringstream geometries(layout);
     for (std::string g, part, a; std::getline(geometries, g, ';');) {
       std::istringstream in(g);
       std::vector<KivMox::GeometryArray> arrays;
@@ -63,8 +63,8 @@ TEST_F(MergeAsInstancesTest, OptionsTagsJoinsLinksHistoryAndAFailure) {
   const Names later = {Write("later1.mox", "partB: a|t@4 plain@5", 0),
                        Write("later2.mox", "partB: l|t->3:1; partA: a|t@6 b|t@7", 0)};
   struct Case {
-    int count;  // inputs of the spec (seeds 10 k + a), or -n for base.mox and later<n>.mox
-    std::string spec, options, arrays;  // Arrays() of the output
+    int count;  // inputs of the layout (seeds 10 k + a), or -n for base.mox and later<n>.mox
+    std::string layout, options, arrays;  // Arrays() of the output
   };
   const Case cases[] = {
       // Without flags every array gets an empty tag; the suffix tags every array with its
@@ -101,10 +101,10 @@ TEST_F(MergeAsInstancesTest, OptionsTagsJoinsLinksHistoryAndAFailure) {
     Names inputs = {base, later[std::size_t(-c.count - 1) % 2]};
     if (c.count > 0) inputs.clear();
     for (int k = 1; k <= c.count; ++k)
-      inputs.push_back(Write("in" + std::to_string(k) + ".mox", c.spec, k));
+      inputs.push_back(Write("in" + std::to_string(k) + ".mox", c.layout, k));
     const auto [status, err] = Merge(c.options, inputs, dir.File("out.mox"));
     ASSERT_EQ(status, 0) << err;
-    EXPECT_EQ(Arrays(*LoadTree(dir.File("out.mox"))), c.arrays) << c.spec << " " << c.options;
+    EXPECT_EQ(Arrays(*LoadTree(dir.File("out.mox"))), c.arrays) << c.layout << " " << c.options;
   }
   // The base's history and view points, and a record of the merge (without a program name).
   auto out = LoadTree(dir.File("out.mox")), first = LoadTree(dir.File("in1.mox"));

@@ -11,6 +11,7 @@ const char kMergeAsInstances[] = "--merge-as-instances";
 const char kMatchPartNames[] = "--match-part-names";
 const char kSuffixFileInstance[] = "--suffix-file-instance";
 const char kAutoRenameInstances[] = "--auto-rename-instances";
+const char kRewriteBlocks[] = "--rewrite-blocks";
 const char kHelp[] = "--help";
 const char kVersion[] = "--version";
 const char kViewPointExtension[] = ".vpt";
@@ -21,6 +22,7 @@ void NoteOption(CommandLine& line, const std::string& option) {
   if (option == kMatchPartNames) line.matchPartNamesOption = true;
   if (option == kSuffixFileInstance) line.suffixFileInstanceOption = true;
   if (option == kAutoRenameInstances) line.autoRenameInstancesOption = true;
+  if (option == kRewriteBlocks) line.rewriteBlocks = true;
   if (option == kHelp) line.help = true;
   if (option == kVersion) line.version = true;
 }
@@ -100,6 +102,8 @@ std::string HelpText(const std::string& program) {
       "  --match-part-names       with --auto-rename-instances, join geometry by part name\n"
       "  --suffix-file-instance   tag every array with the input's position (F1, F2, ...)\n"
       "  --auto-rename-instances  take only tagged arrays of later inputs, prefixed F<n>\n"
+      "  --rewrite-blocks         inflate and deflate every heavy block again instead of\n"
+      "                           copying the inputs' compressed blocks as they are\n"
       "  --help                   print this text\n"
       "  --version                print the program version\n"
       "\n"

@@ -30,6 +30,7 @@ struct CommandLine {
   bool matchPartNamesOption = false;
   bool suffixFileInstanceOption = false;
   bool autoRenameInstancesOption = false;
+  bool rewriteBlocks = false;
   bool help = false;
   bool version = false;
 

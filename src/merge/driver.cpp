@@ -21,7 +21,8 @@ namespace {
 // After a merge with view point files, the merged output is copied to "<output>.temp"
 // and read back from there. A stale copy of an earlier run is removed first, so that a
 // failed copy can never import old data.
-int ImportAfterMerge(const std::string& output, const std::vector<std::string>& viewPoints) {
+int ImportAfterMerge(const std::string& output, const std::vector<std::string>& viewPoints,
+                     bool adoptBlocks) {
   const std::string temp = output + ".temp";
   if (unlink(temp.c_str()) != 0 && errno != ENOENT) {
     std::cerr << "Unable to replace \"" << temp << "\"" << std::endl;
@@ -31,7 +32,7 @@ int ImportAfterMerge(const std::string& output, const std::vector<std::string>& 
     std::cerr << "Unable to copy \"" << output << "\" to \"" << temp << "\"" << std::endl;
     return kExitFailure;
   }
-  return ImportViewPoints(temp, viewPoints, output);
+  return ImportViewPoints(temp, viewPoints, output, adoptBlocks);
 }
 
 }  // namespace
@@ -73,15 +74,16 @@ int RunMoxMerge(int argc, const char* const* argv) {
   if (split.moxInputs.size() >= 2) {
     result = cl.mergeAsInstances ? MergeAsInstances(split.moxInputs, cl.outputPath, cl.suffix,
                                                     cl.autoRename, cl.matchPartNames)
-                                 : MergeFiles(split.moxInputs, cl.outputPath);
+                                 : MergeFiles(split.moxInputs, cl.outputPath, !cl.rewriteBlocks);
   }
   if (split.viewPointInputs.empty()) return result;
   if (split.moxInputs.size() >= 2) {
     // A failed merge leaves no new output to add view points to.
     if (result != kExitSuccess) return result;
-    return ImportAfterMerge(cl.outputPath, split.viewPointInputs);
+    return ImportAfterMerge(cl.outputPath, split.viewPointInputs, !cl.rewriteBlocks);
   }
-  return ImportViewPoints(split.moxInputs.front(), split.viewPointInputs, cl.outputPath);
+  return ImportViewPoints(split.moxInputs.front(), split.viewPointInputs, cl.outputPath,
+                          !cl.rewriteBlocks);
 }
 
 }  // namespace MoxMerge

@@ -4,23 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <vector>
+#include "kiv/rkf/range_copy.hpp"
 
 namespace MoxMerge {
-
-namespace {
-bool WriteAll(int fd, const char* data, std::size_t n) {
-  while (n > 0) {
-    ssize_t w = write(fd, data, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    data += w;
-    n -= std::size_t(w);
-  }
-  return true;
-}
-}  // namespace
 
 bool CopyFile(const std::string& source, const std::string& destination) {
   int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
@@ -35,18 +21,9 @@ bool CopyFile(const std::string& source, const std::string& destination) {
     close(in);
     return false;
   }
-  std::vector<char> buffer(1 << 20);
-  bool ok = true;
-  for (;;) {
-    ssize_t r = read(in, buffer.data(), buffer.size());
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) ok = false;
-    if (r <= 0) break;
-    if (!WriteAll(out, buffer.data(), std::size_t(r))) {
-      ok = false;
-      break;
-    }
-  }
+  // By the kernel where it can (no bytes through this process), else in chunks.
+  bool ok = KivRkf::CopyRange(in, 0, out, 0, static_cast<std::uint64_t>(st.st_size)) ==
+            KivRkf::CopyOutcome::Done;
   close(in);
   if (close(out) != 0) ok = false;
   if (!ok) unlink(destination.c_str());

@@ -11,10 +11,11 @@
 namespace MoxMerge {
 
 int ImportViewPoints(const std::string& start, const std::vector<std::string>& viewPointFiles,
-                     const std::string& output) {
+                     const std::string& output, bool adoptBlocks) {
   try {
     KivMox::Tree tree;
     tree.SetDeferredLoading(true);
+    tree.SetBlockAdoption(adoptBlocks);
     std::map<std::uint32_t, std::uint32_t> identifiers;
     tree.Load(start, identifiers);
     for (const auto& path : viewPointFiles) tree.LoadViewPoints(path);

@@ -13,10 +13,12 @@
 
 namespace MoxMerge {
 
-int MergeFiles(const std::vector<std::string>& inputs, const std::string& output) {
+int MergeFiles(const std::vector<std::string>& inputs, const std::string& output,
+               bool adoptBlocks) {
   try {
     KivMox::Tree tree("MoxMerge", "2017 R1");
     tree.SetDeferredLoading(true);
+    tree.SetBlockAdoption(adoptBlocks);
     auto root = std::make_unique<KivMox::Group>();
     root->name = "Merge";
     root->mergeRoot = 1;

@@ -9,15 +9,19 @@
 namespace MoxMerge {
 
 // Hangs the complete tree of every input, in order, under a new root group "Merge".
-int MergeFiles(const std::vector<std::string>& inputs, const std::string& output);
+// adoptBlocks: heavy blocks of the inputs go to the output as they are stored where they
+// can (KivMox::Tree::SetBlockAdoption); otherwise every block is written anew.
+int MergeFiles(const std::vector<std::string>& inputs, const std::string& output,
+               bool adoptBlocks = true);
 
 // Appends the geometry arrays of every further input, tagged with its position, to the
 // matching geometry nodes of the first input.
 int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& output, bool suffix,
                      bool autoRename, bool matchPartNames);
 
-// Loads start, adds the view points of every view point file, and saves under output.
+// Loads start, adds the view points of every view point file, and saves under output
+// (adoptBlocks as for MergeFiles).
 int ImportViewPoints(const std::string& start, const std::vector<std::string>& viewPointFiles,
-                     const std::string& output);
+                     const std::string& output, bool adoptBlocks = true);
 
 }  // namespace MoxMerge

@@ -15,8 +15,7 @@ const char* const kLoadTo = "KivMox::DataLoader::LoadTo";
 }
 
 void DataLoader::CheckValueKind(bool integers) const {
-  bool accepted = valueKind == 0 || valueKind == (integers ? 5u : 1u);
-  if (!accepted) KIV_RAISE(BadCasting, nullptr, kLoadTo);
+  if (!AcceptsValueKind(integers)) KIV_RAISE(BadCasting, nullptr, kLoadTo);
 }
 
 const std::uint8_t* DataLoader::TakeRun() {

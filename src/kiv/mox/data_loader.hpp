@@ -39,6 +39,9 @@ class DataLoader {
   // Raises code 12 "Bad Casting" unless values of the kind may be loaded as integers
   // (integers true) or as floats.
   void CheckValueKind(bool integers) const;
+  bool AcceptsValueKind(bool integers) const {
+    return valueKind == 0 || valueKind == (integers ? 5u : 1u);
+  }
   // The component count of the stored run: 0 when it is not encoded.
   std::uint8_t StoredComponents() const { return encoded ? componentCount : 0; }
   // Copies the byteSize stored bytes to out as they are stored.

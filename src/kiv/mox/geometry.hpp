@@ -56,6 +56,9 @@ struct GeometryArray {
   // Where this array's stored run lies in "Heavy Data": set when a "0.6"/"0.7" record is
   // read (until the loading passes are done) and by the heavy writer (for WriteRk).
   std::optional<std::uint64_t> heavyPosition;
+  // The run lies in a block that the save copied from the array's input as it was stored
+  // (block_adoption.hpp); heavyPosition is its place in the output.
+  bool adopted = false;
 
   // Kinds 4, 5, 6 and 9 hold 32-bit integers; every other kind 32-bit floats.
   bool IsConnectivity() const;
@@ -102,8 +105,8 @@ class Geometry : public Node {
   void ResolveLinks(LinkSources& sources);
 
   // One pass of the heavy writer: puts the stored run of each non-linked array of the
-  // pass at the end of "Heavy Data" and records its position in the array. With a read
-  // state, the blocks of an input are freed when the writer moves on to another input.
+  // pass that was not adopted at the end of "Heavy Data" and records its position in the array.
+  // With a read state, the blocks of an input are freed when the writer moves on to another input.
   void WriteHeavyData(KivRkf::Index& index, std::FILE* stream, const std::string& heavy,
                       bool connectivityPass, HeavyReadState* reading = nullptr);
   // Counts, per input, the runs that WriteHeavyData of the pass takes through loaders.

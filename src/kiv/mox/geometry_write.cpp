@@ -74,7 +74,7 @@ void Geometry::WriteArrayRun(KivRkf::Index& index, const std::string& heavy, Geo
 void Geometry::WriteHeavyData(KivRkf::Index& index, std::FILE* stream, const std::string& heavy,
                               bool connectivityPass, HeavyReadState* reading) {
   for (GeometryArray& array : arrays) {
-    if (array.linked || array.IsConnectivity() != connectivityPass) continue;
+    if (array.linked || array.adopted || array.IsConnectivity() != connectivityPass) continue;
     const std::uint64_t position = index.GetSize(heavy);
     index.SetBlockFlags(heavy, KivRkf::kFlagStreaming);
     index.SetBlockFlags(heavy, KivRkf::kFlagZlib);
@@ -86,7 +86,9 @@ void Geometry::WriteHeavyData(KivRkf::Index& index, std::FILE* stream, const std
 
 void Geometry::CountHeavyRuns(bool connectivityPass, HeavyReadState& reading) const {
   for (const GeometryArray& array : arrays) {
-    if (array.linked || array.IsConnectivity() != connectivityPass || !array.data.loader) continue;
+    if (array.linked || array.adopted || array.IsConnectivity() != connectivityPass ||
+        !array.data.loader)
+      continue;
     const DataLoader& loader = *array.data.loader;
     if (loader.source) ++reading.runsLeft[{loader.source, loader.section}];
   }

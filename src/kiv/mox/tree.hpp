@@ -62,9 +62,13 @@ class Tree : public KivAdt::Tree<Node*> {
   // loaders on the input file, which stays open until no array refers to it, and the
   // values go from input to output when the tree is saved.
   void SetDeferredLoading(bool deferred) { deferred_ = deferred; }
+  // With block adoption on, a save copies whole heavy blocks of the files the values are
+  // loaded from where it can, instead of writing array by array (block_adoption.hpp).
+  void SetBlockAdoption(bool adopt) { adoptBlocks_ = adopt; }
   // Writes the tree as a new Mox file; the output path never holds a partial file.
   void Save(const std::string& path);
-  void SaveHeavyData(KivRkf::RkFile& file);
+  // The heavy data; blocks are adopted only when asked and the file can be read back.
+  void SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks = false);
   void SaveTree(KivRkf::RkFile& file);
 
   // ---- Global information and view points ----
@@ -87,6 +91,7 @@ class Tree : public KivAdt::Tree<Node*> {
   void ClearHeavyPositions();
 
   bool deferred_ = false;
+  bool adoptBlocks_ = false;
   // Every file a load opened: a save never writes one of them in place.
   std::vector<FileIdentity> inputs_;
 };

@@ -6,6 +6,7 @@
 
 #include "kiv/log/log_manager.hpp"
 #include "kiv/log/raise.hpp"
+#include "kiv/mox/block_adoption.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/node_kinds.hpp"
@@ -24,7 +25,8 @@ void Tree::Save(const std::string& path) {
     file.AttachStream(output.TakeStream());
     fileVersion = KivRkf::kWrittenVersion;
     file.WriteHeader();
-    SaveHeavyData(file);
+    // A device cannot be read back, which the check of adopted blocks does.
+    SaveHeavyData(file, adoptBlocks_ && output.GetMode() != SafeOutput::Mode::Device);
     SaveTree(file);
     if (views.present) WriteViewPoints(file, views);
     WriteGlobalInfo(file, currentInfo, globalInfo, fileVersion, "");
@@ -45,25 +47,35 @@ void Tree::Save(const std::string& path) {
   output.Commit();
 }
 
-void Tree::SaveHeavyData(KivRkf::RkFile& file) {
+void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
+  const char* method = "KivMox::Tree::SaveHeavyData";
   std::vector<Geometry*> geometries;
-  std::uint64_t total = 0;
-  for (auto& [id, entry] : Entries()) {
-    Geometry* geometry = NodeAs<Geometry>(entry.data);
-    if (!geometry) continue;
-    geometries.push_back(geometry);
-    for (const auto& array : geometries.back()->arrays)
-      if (!array.linked) total += array.data.byteSize;
-  }
+  for (auto& [id, entry] : Entries())
+    if (Geometry* geometry = NodeAs<Geometry>(entry.data)) geometries.push_back(geometry);
+  KivRkf::Index& index = file.GetIndex();
+  AdoptionPlan plan;
+  if (adoptBlocks) plan = PlanAdoption(geometries, kHeavyData, index.LimiterFor(kHeavyData).limit);
+  std::uint64_t total = plan.rawBytes;
+  for (Geometry* geometry : geometries)
+    for (const auto& array : geometry->arrays)
+      if (!array.linked && !array.adopted) total += array.data.byteSize;
   ProgressListener* progress = GetProgressListener();
+  AdoptBlocks(plan, index, file.Stream(), kHeavyData, progress, total);
   for (bool connectivity : {true, false}) {
     HeavyReadState reading;
     for (Geometry* geometry : geometries) geometry->CountHeavyRuns(connectivity, reading);
     for (Geometry* geometry : geometries) {
-      geometry->WriteHeavyData(file.GetIndex(), file.Stream(), kHeavyData, connectivity, &reading);
-      if (progress) progress->Writing(file.GetIndex().GetSize(kHeavyData), total);
+      geometry->WriteHeavyData(index, file.Stream(), kHeavyData, connectivity, &reading);
+      if (progress) progress->Writing(index.GetSize(kHeavyData), total);
     }
   }
+  const std::uint64_t blocks =
+      index.HasName(kHeavyData) ? index.Names().at(kHeavyData).blocks.size() : 0;
+  KIV_LOG_INFO(method,
+               "Heavy data blocks adopted: " + std::to_string(plan.blocks.size()) + " (" +
+                   std::to_string(plan.rawBytes) + " bytes, " + std::to_string(plan.storedBytes) +
+                   " stored); rewritten: " + std::to_string(blocks - plan.blocks.size()) + " (" +
+                   std::to_string(index.GetSize(kHeavyData) - plan.rawBytes) + " bytes)");
   // Every input block that a seek passed over on its length field alone is inflated once by
   // now, or here: a length field that lies fails the save.
   std::vector<const DataLoader*> sources;

@@ -35,6 +35,8 @@ class Index {
   BlockSizeLimiter& GetBlockSizeLimiter(const std::string& name) {
     return table_.GetBlockSizeLimiter(name);
   }
+  // The stream's blocks and limit, made with the limit from the environment when new.
+  BlockSizeLimiter& LimiterFor(const std::string& name) { return table_.LimiterFor(name); }
   const std::vector<BlockInfo>& Blocks() const { return table_.Blocks(); }
   Block& Buffer(std::uint64_t b) { return table_.Buffer(b); }
   const std::map<std::string, BlockSizeLimiter>& Names() const { return table_.Names(); }
@@ -81,6 +83,13 @@ class Index {
   void WriteAllBuffersToFileStream(std::FILE* stream) {
     writer_.WriteAllBuffersToFileStream(stream);
   }
+  using Adopted = StreamWriter::Adopted;
+  // Copies a compressed block of another file (descriptor from) to the end of the stream as
+  // it is stored, without inflating it; see StreamWriter::AdoptBlock.
+  Adopted AdoptBlock(const std::string& name, int from, std::uint64_t fromOffset,
+                     std::uint32_t storedSize, std::uint32_t rawLength, std::FILE* stream) {
+    return writer_.AdoptBlock(name, from, fromOffset, storedSize, rawLength, stream);
+  }
 
   // ---- Reading side ----
   // The stream stands just after the primary index's length field.
@@ -93,6 +102,10 @@ class Index {
   // and never checked, so that a length field that lies fails the read instead of
   // shifting every later position; the stream named skip is left for later.
   void CheckRecordedSizes(const std::string& skip = {}) { reader_.CheckRecordedSizes(skip); }
+  std::vector<StoredBlock> DescribeStream(const std::string& name) {
+    return reader_.DescribeStream(name);
+  }
+  void MarkSizeChecked(std::uint64_t b) { reader_.MarkSizeChecked(b); }
   std::uint64_t GetReadingBlockIndex(const std::string& name) {
     return reader_.GetReadingBlockIndex(name);
   }

@@ -150,6 +150,21 @@ void StreamReader::CheckRecordedSizes(const std::string& skip) {
   spare_.Clear();
 }
 
+std::vector<StoredBlock> StreamReader::DescribeStream(const std::string& name) {
+  std::vector<StoredBlock> described;
+  auto it = table_.Names().find(name);
+  if (it == table_.Names().end()) return described;
+  std::uint64_t position = 0;
+  for (std::uint64_t b : it->second.blocks) {
+    if (table_.Buffer(b).Size() == 0 && !table_.Blocks()[b].loaded) RecordPassedOver(b, stream_);
+    const BlockInfo& info = table_.Blocks()[b];
+    const std::uint32_t raw = table_.Buffer(b).Size();
+    described.push_back({b, position, raw, info.offset, info.storedSize, info.flags});
+    position += raw;
+  }
+  return described;
+}
+
 std::uint64_t StreamReader::GetReadingBlockIndex(const std::string& name, std::FILE* stream) {
   auto it = table_.Names().find(name);
   if (it == table_.Names().end()) KIV_RAISE(ElementNotFound, nullptr, kReading);

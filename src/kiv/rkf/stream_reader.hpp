@@ -10,11 +10,23 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "kiv/rkf/block_table.hpp"
 #include "kiv/rkf/spare_buffers.hpp"
 
 namespace KivRkf {
+
+// One block of a stream as stored: where its raw bytes start in the stream, how many
+// there are, and where its stored bytes lie in the file.
+struct StoredBlock {
+  std::uint64_t block = 0;
+  std::uint64_t position = 0;
+  std::uint32_t rawLength = 0;
+  std::uint64_t offset = 0;
+  std::uint32_t storedSize = 0;
+  std::uint8_t flags = 0;
+};
 
 class StreamReader {
  public:
@@ -32,6 +44,11 @@ class StreamReader {
   // Inflates (and frees again) every block whose size was taken from its length field
   // and never checked; the stream named skip is left for later.
   void CheckRecordedSizes(const std::string& skip);
+  // The blocks of the stream in order; a block never reached is passed over (its raw
+  // length taken from its length field, to be checked later).
+  std::vector<StoredBlock> DescribeStream(const std::string& name);
+  // Notes that block b was inflated and found to hold the bytes its records say.
+  void MarkSizeChecked(std::uint64_t b) { table_.Blocks()[b].sizeUnchecked = false; }
   std::uint64_t GetReadingBlockIndex(const std::string& name);
   std::uint64_t GetReadingBlockIndex(const std::string& name, std::FILE* stream);
   // The block the next value of the stream is read from, or null when the stream does

@@ -13,6 +13,7 @@
 
 #include "kiv/log/log_manager.hpp"
 #include "kiv/log/raise.hpp"
+#include "kiv/rkf/range_copy.hpp"
 #include "kiv/rkf/zlib.hpp"
 
 namespace KivRkf {
@@ -214,6 +215,39 @@ void StreamWriter::FinishOldestWrite() {
   if (done.spares.packed.Holds() && pending_.empty())
     spares_.packed = std::move(done.spares.packed);
   KIV_LOG_INFO(method, "Buffer " + Num(b) + " written to stream.");
+}
+
+StreamWriter::Adopted StreamWriter::AdoptBlock(const std::string& name, int from,
+                                               std::uint64_t fromOffset, std::uint32_t storedSize,
+                                               std::uint32_t rawLength, std::FILE* stream) {
+  const char* method = "KivRkf::Index::WriteBufferToFileStream";
+  FinishPendingWrite();
+  const BlockSizeLimiter& limiter = table_.LimiterFor(name);
+  KIV_CHECK(limiter.blocks.empty() || table_.Blocks()[limiter.blocks.back()].frozen, MisMatch,
+            nullptr, method);
+  Adopted adopted;
+  adopted.position = table_.GetSize(name);
+  adopted.block = table_.AddBlock(name);
+  BlockInfo& info = table_.Blocks()[adopted.block];
+  info.frozen = true;
+  info.frozenLength = rawLength;
+  info.storedSize = storedSize;
+  info.flags = kFlagZlib | kFlagStreaming;
+  info.reserved = 0;
+  table_.Buffer(adopted.block).RecordOnly(storedSize);
+  table_.ComputeAllOffsets();
+  adopted.offset = info.offset;
+  const std::string b = Num(adopted.block);
+  KIV_LOG_INFO(method, "Writing buffer " + b + " to stream.");
+  KIV_LOG_INFO(method, "Buffer length: " + Num(rawLength));
+  KIV_LOG_INFO(method, "Buffer length after transformations: " + Num(storedSize));
+  KIV_LOG_INFO(method, "Writing buffer at position: " + Num(adopted.offset));
+  // The stream's own buffer goes to the file first: the copy writes past it.
+  KIV_CHECK(std::fflush(stream) == 0, WriteError, "Unable to write to file",
+            "KivRkf::Block::Write");
+  CopyRangeOrRaise(from, fromOffset, fileno(stream), adopted.offset, storedSize);
+  KIV_LOG_INFO(method, "Buffer " + b + " written to stream.");
+  return adopted;
 }
 
 void StreamWriter::WriteAllBuffersToFileStream(std::FILE* stream) {

@@ -39,6 +39,16 @@ class StreamWriter {
   void WriteBufferToFileStream(std::uint64_t b, std::FILE* stream);
   void WriteIndexBufferToFileStream(std::uint64_t b, std::FILE* stream);
   void WriteAllBuffersToFileStream(std::FILE* stream);
+  // A compressed block of another file, copied to the end of the stream as it is stored
+  // (range_copy.hpp): its record is that of a streaming zlib block written and frozen at
+  // rawLength. The stream's last block must be frozen (or the stream new).
+  struct Adopted {
+    std::uint64_t block = 0;
+    std::uint64_t offset = 0;    // where its bytes lie in the file
+    std::uint64_t position = 0;  // where its raw bytes start in the stream
+  };
+  Adopted AdoptBlock(const std::string& name, int from, std::uint64_t fromOffset,
+                     std::uint32_t storedSize, std::uint32_t rawLength, std::FILE* stream);
 
  private:
   // Hands block b to a BackgroundWrite, on a thread of its own or on this one. A block

@@ -1,0 +1,134 @@
+#include "kiv/rkf/copied_block_check.hpp"
+
+#include <libdeflate.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <system_error>
+
+#include "kiv/log/raise.hpp"
+#include "kiv/rkf/huge_pages.hpp"
+#include "kiv/rkf/zlib.hpp"
+#include "kiv/util/interrupts.hpp"
+
+namespace KivRkf {
+
+namespace {
+constexpr std::uint32_t kLengthField = 4;
+
+struct FreeDecompressor {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+bool ReadAll(int fd, std::uint8_t* out, std::uint64_t size, std::uint64_t offset) {
+  while (size > 0) {
+    const ssize_t r = pread(fd, out, size, static_cast<off_t>(offset));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    out += r;
+    size -= std::uint64_t(r);
+    offset += std::uint64_t(r);
+  }
+  return true;
+}
+}  // namespace
+
+unsigned CopiedBlockCheck::Workers(std::uint64_t largestBlock) {
+  const std::uint64_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::uint64_t byMemory = largestBlock == 0 ? cores : kMemoryBound / largestBlock;
+  return static_cast<unsigned>(std::max<std::uint64_t>(1, std::min(cores, byMemory)));
+}
+
+bool CopiedBlockCheck::Buffer::Reserve(std::uint64_t size) {
+  if (size <= capacity) return true;
+  bytes.reset();
+  capacity = 0;
+  bytes.reset(new (std::nothrow) std::uint8_t[size]);
+  if (!bytes) return false;
+  AdviseHugePages(bytes.get(), size);
+  capacity = size;
+  return true;
+}
+
+CopiedBlockCheck::CopiedBlockCheck(int fd, unsigned workers) : fd_(fd) {
+  Kiv::Util::InterruptsBlocked blocked;  // the workers inherit them blocked
+  for (unsigned i = 0; i < std::max(1u, workers); ++i) {
+    try {
+      workers_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      if (!workers_.empty()) break;  // fewer workers than asked for
+      throw;
+    }
+  }
+}
+
+CopiedBlockCheck::~CopiedBlockCheck() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    queue_.clear();
+  }
+  changed_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+void CopiedBlockCheck::Add(std::uint64_t offset, std::uint32_t storedSize, std::uint32_t rawLength,
+                           std::uint64_t runsEnd) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back({offset, storedSize, rawLength, runsEnd});
+  }
+  changed_.notify_one();
+}
+
+void CopiedBlockCheck::Finish() {
+  const char* method = "KivRkf::Index::LoadBlock";
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return (queue_.empty() && busy_ == 0) || failure_ != Failure::None; });
+  if (failure_ == Failure::NoMemory) KIV_RAISE(MemoryAllocation, nullptr, method);
+  if (failure_ == Failure::Damage) KIV_RAISE(ReadError, "Unable to decompress block", method);
+}
+
+void CopiedBlockCheck::Work() {
+  Buffer stored, raw;
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+    if (stopping_) return;
+    const Job job = queue_.front();
+    queue_.pop_front();
+    ++busy_;
+    const bool failedBefore = failure_ != Failure::None;
+    lock.unlock();
+    const Failure failure = failedBefore ? Failure::None : Check(job, stored, raw);
+    lock.lock();
+    --busy_;
+    if (failure != Failure::None && failure_ == Failure::None) {
+      failure_ = failure;
+      queue_.clear();  // the save fails: the blocks left need no check
+    }
+    changed_.notify_all();
+  }
+}
+
+CopiedBlockCheck::Failure CopiedBlockCheck::Check(const Job& job, Buffer& stored,
+                                                  Buffer& raw) const {
+  if (job.storedSize < kLengthField || job.runsEnd > job.rawLength) return Failure::Damage;
+  if (!stored.Reserve(job.storedSize) || !raw.Reserve(std::max<std::uint32_t>(job.rawLength, 1)))
+    return Failure::NoMemory;
+  if (!ReadAll(fd_, stored.bytes.get(), job.storedSize, job.offset)) return Failure::Damage;
+  const std::optional<std::uint32_t> framed = FramedLength(stored.bytes.get(), job.storedSize);
+  if (!framed || *framed != job.rawLength) return Failure::Damage;
+  std::unique_ptr<libdeflate_decompressor, FreeDecompressor> decompressor(
+      libdeflate_alloc_decompressor());
+  if (!decompressor) return Failure::NoMemory;
+  std::size_t produced = 0, consumed = 0;
+  const libdeflate_result r = libdeflate_zlib_decompress_ex(
+      decompressor.get(), stored.bytes.get() + kLengthField, job.storedSize - kLengthField,
+      raw.bytes.get(), job.rawLength, &consumed, &produced);
+  return r == LIBDEFLATE_SUCCESS && produced == job.rawLength ? Failure::None : Failure::Damage;
+}
+
+}  // namespace KivRkf

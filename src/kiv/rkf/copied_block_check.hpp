@@ -1,0 +1,69 @@
+// KivRkf::CopiedBlockCheck: zlib blocks copied into a file as they were stored, checked
+// from the bytes as they stand in that file, on worker threads, while the caller copies
+// the next ones. Each block is read and inflated once, into buffers that its worker
+// reuses; it must declare its raw length in its length field, its zlib stream (with its
+// checksum) must inflate to exactly that many bytes, and every run a record takes from it
+// must end within them. A copy cut short, an input that changed under the copy or a block
+// damaged in its input all fail here.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace KivRkf {
+
+class CopiedBlockCheck {
+ public:
+  // The bytes a worker may hold at once (a block's stored and raw bytes) over all workers.
+  static constexpr std::uint64_t kMemoryBound = std::uint64_t{576} << 20;
+  // As many workers as there are cores, and as the memory bound allows for blocks of up to
+  // largestBlock bytes (stored and raw together); at least one.
+  static unsigned Workers(std::uint64_t largestBlock);
+
+  // Reads blocks from fd (which stays open until Finish) with the given number of workers.
+  CopiedBlockCheck(int fd, unsigned workers);
+  // Stops the workers; results not taken are dropped.
+  ~CopiedBlockCheck();
+  CopiedBlockCheck(const CopiedBlockCheck&) = delete;
+  CopiedBlockCheck& operator=(const CopiedBlockCheck&) = delete;
+
+  // Queues the block stored at offset; runsEnd is the end of the last run taken from it.
+  void Add(std::uint64_t offset, std::uint32_t storedSize, std::uint32_t rawLength,
+           std::uint64_t runsEnd);
+  // Waits for every block queued; raises code 9 "Unable to decompress block" when one
+  // failed, code 0 when a worker found no memory.
+  void Finish();
+
+ private:
+  struct Job {
+    std::uint64_t offset = 0;
+    std::uint32_t storedSize = 0;
+    std::uint32_t rawLength = 0;
+    std::uint64_t runsEnd = 0;
+  };
+  enum class Failure { None, Damage, NoMemory };
+  // A worker's buffer, grown as blocks need and never shrunk.
+  struct Buffer {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::uint64_t capacity = 0;
+    bool Reserve(std::uint64_t size);
+  };
+  void Work();
+  Failure Check(const Job& job, Buffer& stored, Buffer& raw) const;
+
+  int fd_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Job> queue_;
+  std::size_t busy_ = 0;
+  bool stopping_ = false;
+  Failure failure_ = Failure::None;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace KivRkf

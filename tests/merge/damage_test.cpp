@@ -112,46 +112,6 @@ TEST(DamageTest, CompressedFileDamagedAnywhere) {
   EXPECT_GT(failed, 100u);
 }
 
-using u8 = std::uint8_t;
-using u32 = std::uint32_t;
-
-// A "0.6" container (32-bit light positions) for records no sound writer produces.
-class RawMox {
- public:
-  explicit RawMox(const std::string& path) {
-    file_.OpenFile(path, "wb+");
-    std::fwrite(KivRkf::kMagic, 1, 8, file_.Stream());
-    std::fwrite("0.6", 1, 4, file_.Stream());
-  }
-  KivRkf::Index& Ix() { return file_.GetIndex(); }
-  template <class... T>
-  void Put(const char* section, const T&... values) {
-    (Ix().Put(section, values), ...);
-  }
-  void Header(u32 id, u32 parent, u32 next, const std::string& type, const std::string& version,
-              u32 light) {
-    for (u32 v : {id, parent, 0u, next, 0u, 0u}) Put(KivMox::kMoxTree, v);
-    Put(KivMox::kMoxTree, "node " + std::to_string(id), type, version, light);
-  }
-  u32 LightSize() { return static_cast<u32>(Ix().GetSize(KivMox::kLightData)); }
-  KivRkf::RkFile file_;
-};
-template <class F>
-void Write06(const std::string& path, std::int32_t count, F&& body) {
-  RawMox raw(path);
-  raw.Put(KivMox::kMoxTree, count);
-  raw.Header(1, 0, 0, "", "", 0);
-  body(raw);
-  raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
-  raw.file_.CloseFile();
-}
-// A "0.6" geometry record of one float array of byteSize bytes at heavy position.
-void Geometry06(RawMox& raw, u32 byteSize, u32 position) {
-  raw.Put(KivMox::kLightData, u32{1}, std::string("values"), u32{1}, u8{0}, byteSize, u8{1}, u8{0},
-          u8{0}, u32{0}, u32{0}, u8{0}, position, u8{0});
-  for (int i = 0; i < 6; ++i) raw.Put(KivMox::kAttributes, u32{0});
-}
-
 // A "0.3" array record of bytes at heavy position.
 void Array03(RawMox& raw, u32 bytes, u32 position) {
   raw.Put(KivMox::kLightData, std::string("a"), u32{0}, bytes, u8{1}, u8{0}, u8{0}, u32{0}, u32{0},

@@ -11,6 +11,7 @@
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/view_points.hpp"
+#include "kiv/rkf/rkfile.hpp"
 #include "support/model_builder.hpp"
 #include "support/test_support.hpp"
 
@@ -101,6 +102,51 @@ std::pair<int, std::string> InProcess(F&& merge) {
   const int status = merge();
   std::cerr.rdbuf(before);
   return {status, err.str()};
+}
+
+using u8 = std::uint8_t;
+using u32 = std::uint32_t;
+
+// A container of version "0.6" (32-bit light positions) or "1.3" for records no sound
+// writer produces.
+class RawMox {
+ public:
+  explicit RawMox(const std::string& path, const char (&version)[4] = "0.6")
+      : wide_(version[0] != '0') {
+    file_.OpenFile(path, "wb+");
+    std::fwrite(KivRkf::kMagic, 1, 8, file_.Stream());
+    std::fwrite(version, 1, 4, file_.Stream());
+  }
+  KivRkf::Index& Ix() { return file_.GetIndex(); }
+  template <class... T>
+  void Put(const char* section, const T&... values) {
+    (Ix().Put(section, values), ...);
+  }
+  void Header(u32 id, u32 parent, u32 next, const std::string& type, const std::string& version,
+              u32 light) {
+    for (u32 v : {id, parent, 0u, next, 0u, 0u}) Put(KivMox::kMoxTree, v);
+    Put(KivMox::kMoxTree, "node " + std::to_string(id), type, version);
+    wide_ ? Put(KivMox::kMoxTree, std::uint64_t{light}) : Put(KivMox::kMoxTree, light);
+  }
+  u32 LightSize() { return static_cast<u32>(Ix().GetSize(KivMox::kLightData)); }
+  KivRkf::RkFile file_;
+  bool wide_;
+};
+template <class F>
+void Write06(const std::string& path, std::int32_t count, F&& body,
+             const char (&version)[4] = "0.6") {
+  RawMox raw(path, version);
+  raw.Put(KivMox::kMoxTree, count);
+  raw.Header(1, 0, 0, "", "", 0);
+  body(raw);
+  raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
+  raw.file_.CloseFile();
+}
+// A "0.6" geometry record of one float array of byteSize bytes at heavy position.
+inline void Geometry06(RawMox& raw, u32 byteSize, u32 position) {
+  raw.Put(KivMox::kLightData, u32{1}, std::string("values"), u32{1}, u8{0}, byteSize, u8{1}, u8{0},
+          u8{0}, u32{0}, u32{0}, u8{0}, position, u8{0});
+  for (int i = 0; i < 6; ++i) raw.Put(KivMox::kAttributes, u32{0});
 }
 
 }  // namespace AppTest

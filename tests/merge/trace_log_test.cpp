@@ -9,15 +9,20 @@ namespace {
 
 using namespace AppTest;
 
-TEST(TraceLogTest, BlockRecordsMatchTheOutputsBlockTable) {
-  // With blocks of 16 bytes, the heavy data fills many blocks that are compressed and
-  // written early, on other threads, and the table grows index blocks.
+class TraceLogTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TraceLogTest, BlockRecordsMatchTheOutputsBlockTable) {
+  // Rewritten with blocks of 16 bytes, the heavy data fills many blocks that are compressed
+  // and written early, on other threads, and the table grows index blocks. Adopted, the
+  // input's one heavy block is copied twice and the other streams fill the blocks.
+  const bool adopt = GetParam();
   TempDir dir, logs;
   Model a("model-a");
   a.AddGeometry(1, "partA", {FloatArray("stress", Distinct(1.0f)), IntArray("conn", {1, 2, 3})});
   a.Save(dir.File("a.mox"));
-  const auto run = RunMoxMerge(logs, {dir.File("a.mox"), dir.File("a.mox"), dir.File("out.mox")},
-                               {"KORVANE_MAX_MOX_BLOCK_SIZE=16"});
+  Names args = {dir.File("a.mox"), dir.File("a.mox"), dir.File("out.mox")};
+  if (!adopt) args.insert(args.begin(), "--rewrite-blocks");
+  const auto run = RunMoxMerge(logs, args, {"KORVANE_MAX_MOX_BLOCK_SIZE=16"});
   ASSERT_EQ(run.status, 0) << run.err;
   // The block records in block order (not an index block before the final write).
   const auto bytes = ReadFileBytes(logs.File("MoxMerge_trace.log"));
@@ -25,8 +30,10 @@ TEST(TraceLogTest, BlockRecordsMatchTheOutputsBlockTable) {
   std::string logged, expected;
   for (std::string line; std::getline(in, line);) {
     const std::string m = line.substr(line.find(" @ ") + 3);
-    if (m.starts_with("Writing buffer ") || m.starts_with("Buffer length") ||
-        (m.starts_with("Buffer ") && m.ends_with(" written to stream.")))
+    if (m.starts_with("Heavy data blocks adopted: "))
+      EXPECT_EQ(m.starts_with("Heavy data blocks adopted: 2 (80 bytes, "), adopt) << m;
+    else if (m.starts_with("Writing buffer ") || m.starts_with("Buffer length") ||
+             (m.starts_with("Buffer ") && m.ends_with(" written to stream.")))
       logged += m + "\n";
   }
   KivRkf::RkFile file;
@@ -56,6 +63,9 @@ TEST(TraceLogTest, BlockRecordsMatchTheOutputsBlockTable) {
   ASSERT_GT(index.Blocks().size(), KivRkf::kPrimaryBlocks + 1);
   EXPECT_GT(compressed, 2u);
   EXPECT_EQ(logged, expected);
+  EXPECT_TRUE(Has(std::string(bytes.begin(), bytes.end()), "Heavy data blocks adopted: "));
 }
+
+INSTANTIATE_TEST_SUITE_P(AdoptedOrRewritten, TraceLogTest, ::testing::Bool());
 
 }  // namespace

@@ -1,0 +1,213 @@
+// Merges that adopt the inputs' compressed heavy blocks: which blocks go to the output as
+// they are stored, and that the output is the same model as when every block is written
+// anew (--rewrite-blocks), read back by every reader.
+#include <gtest/gtest.h>
+
+#include "info/block_listing.hpp"
+#include "kiv/mox/nodesets.hpp"
+#include "kiv/rkf/range_copy.hpp"
+#include "merge/merge_fixtures.hpp"
+#include "merge/merge_operations.hpp"
+
+namespace {
+
+using namespace AppTest;
+
+// Two geometries of three arrays and a node set of members members, saved in heavy blocks
+// of at most about 4 KiB (the last one holds the node set after the arrays).
+void WriteInput(const std::string& path, float seed, std::uint32_t members = 100) {
+  AppTest::Model model("input " + std::to_string(seed));
+  for (std::uint32_t g = 0; g < 2; ++g) {
+    const std::vector<std::int32_t> conn(300, std::int32_t(g) + 7);
+    model.AddGeometry(1, "mesh " + std::to_string(g),
+                      {IntArray("conn", conn, 3), FloatArray("stress", Distinct(seed + g, 600)),
+                       FloatArray("disp", Distinct(seed + g + 0.5f, 900), 3)});
+  }
+  auto sets = std::make_unique<KivMox::NodeSets>();
+  sets->name = "sets";
+  sets->sets.push_back({"edge", {}});
+  for (std::uint32_t m = 0; m < members; ++m) sets->sets[0].members.emplace_back(2, m);
+  model.tree.SetCurrentId(1);
+  model.tree.AppendChildNode(std::move(sets));
+  EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", "4096");
+  model.Save(path);
+}
+
+// The stored bytes of the "Heavy Data" blocks, each with its flags in front: as recorded,
+// or (adopted) those of a streaming zlib block, which an adopted block gets whatever its
+// input's record said.
+std::vector<Bytes> HeavyBlocks(const std::string& path, bool adopted = false) {
+  const Bytes file = ReadFileBytes(path);
+  std::vector<Bytes> blocks;
+  for (const auto& row : MoxInfo::ReadBlockTable(path).rows)
+    if (row.name == KivMox::kHeavyData) {
+      blocks.push_back({adopted ? std::uint8_t{33} : row.flags});
+      blocks.back().insert(blocks.back().end(), file.begin() + row.offset,
+                           file.begin() + row.offset + row.storedSize);
+    }
+  return blocks;
+}
+std::vector<Bytes> Join(std::initializer_list<std::vector<Bytes>> parts, std::size_t dropLast = 0) {
+  std::vector<Bytes> out;
+  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end() - dropLast);
+  return out;
+}
+bool StartsWith(const std::vector<Bytes>& blocks, const std::vector<Bytes>& prefix) {
+  return blocks.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), blocks.begin());
+}
+std::string ModelText(const std::string& path) {
+  return DescribeTree(*LoadTree(path), false);
+}
+int Merge(const Names& inputs, const std::string& output, bool adopt = true) {
+  const auto [status, err] = InProcess([&] { return MoxMerge::MergeFiles(inputs, output, adopt); });
+  EXPECT_EQ(status, 0) << err;
+  return status;
+}
+
+class BlockAdoptionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteInput(A, 1.0f);
+    WriteInput(B, 2.0f);
+    a = HeavyBlocks(A, true), b = HeavyBlocks(B, true);
+    ASSERT_EQ(a.size(), 3u);
+    ASSERT_EQ(HeavyBlocks(A).back()[0], 1);  // the last one is not recorded as streaming
+  }
+  std::string F(const std::string& name) const { return dir.File(name); }
+  TempDir dir;
+  const std::string A = F("a.mox"), B = F("b.mox");
+  std::vector<Bytes> a, b;
+};
+
+TEST_F(BlockAdoptionTest, PlainMergeCopiesEveryBlockAndGivesTheSameModel) {
+  ASSERT_EQ(Merge({A, B}, F("out.mox")), 0);
+  ASSERT_EQ(Merge({A, B}, F("ref.mox"), false), 0);
+  const auto out = HeavyBlocks(F("out.mox"));
+  // The inputs' blocks in input order, then one block written anew: the node sets.
+  EXPECT_TRUE(StartsWith(out, Join({a, b})));
+  EXPECT_EQ(out.size(), a.size() + b.size() + 1);
+  EXPECT_FALSE(StartsWith(HeavyBlocks(F("ref.mox")), a));
+  EXPECT_EQ(ModelText(F("out.mox")), ModelText(F("ref.mox")));
+  EXPECT_TRUE(Has(ModelText(F("out.mox")), "mesh 1"));
+  // moxinfo reads both alike; a further merge adopts the output's blocks in turn.
+  auto info = [&](const std::string& name) {
+    const auto run = Execute({"moxinfo", {F(name)}});
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out.substr(run.out.find('\n'));
+  };
+  EXPECT_EQ(info("out.mox"), info("ref.mox"));
+  ASSERT_EQ(Merge({F("out.mox"), A}, F("again.mox")), 0);
+  ASSERT_EQ(Merge({F("ref.mox"), A}, F("again-ref.mox"), false), 0);
+  EXPECT_EQ(ModelText(F("again.mox")), ModelText(F("again-ref.mox")));
+  EXPECT_TRUE(StartsWith(HeavyBlocks(F("again.mox")), Join({a, b, a})));
+  // One input named twice is two inputs, each with its own copies.
+  ASSERT_EQ(Merge({A, A}, F("twice.mox")), 0);
+  EXPECT_TRUE(StartsWith(HeavyBlocks(F("twice.mox")), Join({a, a})));
+  // The pread/pwrite copy gives the same blocks as the kernel's.
+  KivRkf::SetKernelCopy(false);
+  Merge({A, B}, F("buffered.mox"));
+  KivRkf::SetKernelCopy(true);
+  EXPECT_EQ(HeavyBlocks(F("buffered.mox")), out);
+}
+
+TEST_F(BlockAdoptionTest, ViewPointSavesAdoptToo) {
+  AppTest::Model views("views");
+  views.SetViews("home", {"g"}, 5);
+  views.Save(F("v.vpt"));
+  TempDir logs;
+  for (const Names& args : {Names{A, B, F("v.vpt"), F("out.mox")},
+                            Names{"--rewrite-blocks", A, B, F("v.vpt"), F("ref.mox")}}) {
+    const auto run = RunMoxMerge(logs, args);
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  // Adopted by the merge and again by the save that adds the view points.
+  EXPECT_TRUE(StartsWith(HeavyBlocks(F("out.mox")), Join({a, b})));
+  EXPECT_FALSE(StartsWith(HeavyBlocks(F("ref.mox")), a));
+  EXPECT_EQ(ModelText(F("out.mox")), ModelText(F("ref.mox")));
+  EXPECT_TRUE(Has(ModelText(F("out.mox")), "home"));
+  for (bool adopt : {true, false}) {
+    const std::string out = F(adopt ? "single.mox" : "single-ref.mox");
+    const auto [status, err] =
+        InProcess([&] { return MoxMerge::ImportViewPoints(A, {F("v.vpt")}, out, adopt); });
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_EQ(StartsWith(HeavyBlocks(out), a), adopt);
+  }
+  EXPECT_EQ(ModelText(F("single.mox")), ModelText(F("single-ref.mox")));
+}
+
+TEST_F(BlockAdoptionTest, BlocksWithTooManyBytesNoArrayTakesAreWrittenAnew) {
+  // 300000 members: the block of the last arrays ends with 1.2 MB of node set members (more
+  // than 1 MiB, and than an eighth of it), and a block of node set members alone follows.
+  WriteInput(F("c.mox"), 3.0f, 300000);
+  const auto c = HeavyBlocks(F("c.mox"), true);
+  ASSERT_EQ(c.size(), 4u);
+  ASSERT_EQ(Merge({F("c.mox"), A}, F("out.mox")), 0);
+  const auto out = HeavyBlocks(F("out.mox"));
+  EXPECT_TRUE(StartsWith(out, Join({{c[0], c[1]}, a})));
+  EXPECT_EQ(std::count(out.begin(), out.end(), c[2]), 0);
+  ASSERT_EQ(Merge({F("c.mox"), A}, F("ref.mox"), false), 0);
+  EXPECT_EQ(ModelText(F("out.mox")), ModelText(F("ref.mox")));
+}
+
+TEST_F(BlockAdoptionTest, OlderOrUncompressedInputsAreWrittenAnew) {
+  const auto values = Distinct(9.0f, 2000);
+  struct Row {
+    const char version[4];
+    bool zlib, adopted;
+  } rows[] = {
+      {"0.6", false, false}, {"0.6", true, false}, {"1.3", false, false}, {"1.3", true, true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.version) + (row.zlib ? " zlib" : ""));
+    Write06(
+        F("old.mox"), 2,
+        [&](RawMox& raw) {
+          raw.Ix().Put(KivMox::kHeavyData, values.data(), 8000);
+          if (row.zlib) raw.Ix().SetBlockFlags(KivMox::kHeavyData, KivRkf::kFlagZlib);
+          raw.Header(2, 1, 0, "Geometry", "0.6", raw.LightSize());
+          Geometry06(raw, 8000, 0);
+        },
+        row.version);
+    ASSERT_EQ(Merge({F("old.mox"), A}, F("out.mox")), 0);
+    const auto old = HeavyBlocks(F("old.mox"), true);
+    EXPECT_TRUE(StartsWith(HeavyBlocks(F("out.mox")), row.adopted ? Join({old, a}) : a));
+    ASSERT_EQ(Merge({F("old.mox"), A}, F("ref.mox"), false), 0);
+    EXPECT_EQ(ModelText(F("out.mox")), ModelText(F("ref.mox")));
+  }
+}
+
+TEST_F(BlockAdoptionTest, DamagedAdoptedBlocksFailTheMergeAndLeaveNoFile) {
+  const auto table = MoxInfo::ReadBlockTable(A);
+  const auto& first = *std::find_if(table.rows.begin(), table.rows.end(),
+                                    [](const auto& r) { return r.name == KivMox::kHeavyData; });
+  const Bytes valid = ReadFileBytes(A);
+  const auto rawLength = [&](std::int64_t change) {
+    return [=](Bytes& bytes) {
+      std::uint32_t length;
+      std::memcpy(&length, &bytes[first.offset], 4);
+      length = static_cast<std::uint32_t>(length + change);
+      std::memcpy(&bytes[first.offset], &length, 4);
+    };
+  };
+  const std::pair<const char*, std::function<void(Bytes&)>> damages[] = {
+      {"flipped byte in the zlib stream",
+       [&](Bytes& bytes) { bytes[first.offset + first.storedSize / 2] ^= 0x08; }},
+      {"raw length four bytes more", rawLength(4)},
+      {"raw length four bytes less: the last run ends beyond the block", rawLength(-4)},
+  };
+  TempDir out;
+  for (const auto& [what, damage] : damages) {
+    SCOPED_TRACE(what);
+    Bytes bytes = valid;
+    damage(bytes);
+    WriteFileBytes(F("damaged.mox"), bytes);
+    for (const Names& inputs : {Names{F("damaged.mox"), B}, Names{B, F("damaged.mox")}}) {
+      const auto [status, err] =
+          InProcess([&] { return MoxMerge::MergeFiles(inputs, out.File("m.mox")); });
+      EXPECT_EQ(status, 2);
+      EXPECT_TRUE(Has(err, "Exception \"")) << err;
+      EXPECT_EQ(DirectoryEntries(out.Path()), Names{});
+    }
+  }
+}
+
+}  // namespace

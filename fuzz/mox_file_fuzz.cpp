@@ -60,12 +60,14 @@ void ExerciseJson(const KivMox::Tree& tree) {
 enum class MergeOutcome { NotLoaded, Saved, Refused };
 
 // Merges the file alone as the plain merge merges its first input: loaded into a tree
-// whose root is a merge group, its values left in the file until the save. A refused
+// whose root is a merge group, its values left in the file until the save, which adopts
+// the heavy blocks it can (copied as stored and checked from the output). A refused
 // save leaves nothing behind; a saved merge loads again with every entry.
 MergeOutcome MergeAlone(FuzzScratch::Directory& dir, const std::string& input,
                         const std::string& output) {
   KivMox::Tree tree("MoxMerge", "2017 R1");
   tree.SetDeferredLoading(true);
+  tree.SetBlockAdoption(true);
   auto root = std::make_unique<KivMox::Group>();
   root->name = "Merge";
   root->mergeRoot = 1;

@@ -14,10 +14,8 @@ namespace KivRkf {
 
 namespace {
 const char* const kWrite = "KivRkf::Index::WriteBufferToFileStream";
+}  // namespace
 
-// Starts the disk writes of bytes just written instead of leaving them all to the fsync at
-// the end of a save: a large output then reaches the disk while later blocks are being
-// compressed. A hint only; the fsync reports what failed.
 void StartWriteBack(std::FILE* stream, std::uint64_t offset, std::uint32_t n) {
 #if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
   const int fd = fileno(stream);
@@ -29,7 +27,6 @@ void StartWriteBack(std::FILE* stream, std::uint64_t offset, std::uint32_t n) {
   (void)n;
 #endif
 }
-}  // namespace
 
 std::uint64_t WriteTurns::Take() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -23,6 +23,11 @@
 
 namespace KivRkf {
 
+// Starts the disk writes of bytes just written instead of leaving them all to the fsync at
+// the end of a save: a large output then reaches the disk while later blocks are being
+// compressed or copied. A hint only; the fsync reports what failed.
+void StartWriteBack(std::FILE* stream, std::uint64_t offset, std::uint32_t n);
+
 // The order in which blocks reach the file: every write takes a ticket, waits for the
 // writes of the tickets before it, and learns where the last of them ended.
 class WriteTurns {

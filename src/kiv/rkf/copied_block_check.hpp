@@ -20,7 +20,7 @@ namespace KivRkf {
 class CopiedBlockCheck {
  public:
   // The bytes a worker may hold at once (a block's stored and raw bytes) over all workers.
-  static constexpr std::uint64_t kMemoryBound = std::uint64_t{576} << 20;
+  static constexpr std::uint64_t kMemoryBound = std::uint64_t{608} << 20;
   // As many workers as there are cores, and as the memory bound allows for blocks of up to
   // largestBlock bytes (stored and raw together); at least one.
   static unsigned Workers(std::uint64_t largestBlock);

@@ -246,6 +246,7 @@ StreamWriter::Adopted StreamWriter::AdoptBlock(const std::string& name, int from
   KIV_CHECK(std::fflush(stream) == 0, WriteError, "Unable to write to file",
             "KivRkf::Block::Write");
   CopyRangeOrRaise(from, fromOffset, fileno(stream), adopted.offset, storedSize);
+  StartWriteBack(stream, adopted.offset, storedSize);
   KIV_LOG_INFO(method, "Buffer " + b + " written to stream.");
   return adopted;
 }

@@ -5,6 +5,7 @@
 
 #include "info/block_listing.hpp"
 #include "kiv/mox/nodesets.hpp"
+#include "kiv/mox/progress.hpp"
 #include "kiv/rkf/range_copy.hpp"
 #include "merge/merge_fixtures.hpp"
 #include "merge/merge_operations.hpp"
@@ -64,6 +65,16 @@ int Merge(const Names& inputs, const std::string& output, bool adopt = true) {
   return status;
 }
 
+// The heavy data written, as the save reports it to a progress display.
+struct WrittenSoFar : KivMox::ProgressListener {
+  WrittenSoFar() { KivMox::SetProgressListener(this); }
+  ~WrittenSoFar() override { KivMox::SetProgressListener(nullptr); }
+  void Reading(const std::string&) override {}
+  void Writing(std::uint64_t done, std::uint64_t total) override { calls.push_back({done, total}); }
+  void Finished() override {}
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+};
+
 class BlockAdoptionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,7 +91,15 @@ class BlockAdoptionTest : public ::testing::Test {
 };
 
 TEST_F(BlockAdoptionTest, PlainMergeCopiesEveryBlockAndGivesTheSameModel) {
-  ASSERT_EQ(Merge({A, B}, F("out.mox")), 0);
+  {
+    // Progress counts each adopted block's raw bytes, up to the total of the heavy data.
+    WrittenSoFar progress;
+    ASSERT_EQ(Merge({A, B}, F("out.mox")), 0);
+    ASSERT_GE(progress.calls.size(), a.size() + b.size());
+    EXPECT_EQ(progress.calls[0].first, 2 * 1200 + 2400u);  // two "conn" runs and a "stress"
+    EXPECT_EQ(progress.calls.back().first, progress.calls.back().second);
+    EXPECT_GT(progress.calls.back().second, 2 * 2 * (1200 + 2400 + 3600u));  // and node sets
+  }
   ASSERT_EQ(Merge({A, B}, F("ref.mox"), false), 0);
   const auto out = HeavyBlocks(F("out.mox"));
   // The inputs' blocks in input order, then one block written anew: the node sets.

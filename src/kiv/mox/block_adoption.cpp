@@ -77,6 +77,7 @@ void PlanInput(const InputArrays& input, const std::string& heavy, std::uint32_t
     plan.blocks.push_back({input.file, blocks[k], std::move(taken[k].runs), taken[k].runsEnd});
     plan.rawBytes += blocks[k].rawLength;
     plan.storedBytes += blocks[k].storedSize;
+    plan.runBytes += taken[k].bytes;
   }
 }
 

@@ -52,6 +52,7 @@ struct AdoptionPlan {
   std::vector<AdoptedBlock> blocks;
   std::uint64_t rawBytes = 0;
   std::uint64_t storedBytes = 0;
+  std::uint64_t runBytes = 0;  // of the arrays taken from them
 };
 
 // Chooses the blocks to adopt among those that the arrays of geometries (in tree order)

@@ -55,10 +55,11 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
   KivRkf::Index& index = file.GetIndex();
   AdoptionPlan plan;
   if (adoptBlocks) plan = PlanAdoption(geometries, kHeavyData, index.LimiterFor(kHeavyData).limit);
-  std::uint64_t total = plan.rawBytes;
+  // Adopted blocks count whole, the bytes no array takes included.
+  std::uint64_t total = plan.rawBytes - plan.runBytes;
   for (Geometry* geometry : geometries)
     for (const auto& array : geometry->arrays)
-      if (!array.linked && !array.adopted) total += array.data.byteSize;
+      if (!array.linked) total += array.data.byteSize;
   ProgressListener* progress = GetProgressListener();
   AdoptBlocks(plan, index, file.Stream(), kHeavyData, progress, total);
   for (bool connectivity : {true, false}) {

@@ -168,6 +168,19 @@ TEST_F(BlockAdoptionTest, BlocksWithTooManyBytesNoArrayTakesAreWrittenAnew) {
   EXPECT_EQ(ModelText(F("out.mox")), ModelText(F("ref.mox")));
 }
 
+TEST_F(BlockAdoptionTest, OnlyBlocksTheWriterCouldHaveMadeUnderTheLimitAreAdopted) {
+  // One block of 40 bytes: 12 of "conn", then the 28 of "stress".
+  AppTest::Model model("small");
+  model.AddGeometry(1, "g", {FloatArray("stress", Distinct(1.0f)), IntArray("conn", {1, 2, 3})});
+  model.Save(F("small.mox"));
+  const auto small = HeavyBlocks(F("small.mox"), true);
+  for (const char* limit : {"12", "13"}) {
+    EnvGuard guard("KORVANE_MAX_MOX_BLOCK_SIZE", limit);
+    ASSERT_EQ(Merge({F("small.mox"), F("small.mox")}, F("out.mox")), 0);
+    EXPECT_EQ(StartsWith(HeavyBlocks(F("out.mox")), Join({small, small})), limit[1] == '3');
+  }
+}
+
 TEST_F(BlockAdoptionTest, OlderOrUncompressedInputsAreWrittenAnew) {
   const auto values = Distinct(9.0f, 2000);
   struct Row {

@@ -1,6 +1,5 @@
 #include "kiv/rkf/copied_block_check.hpp"
 
-#include <libdeflate.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,12 +15,6 @@
 namespace KivRkf {
 
 namespace {
-constexpr std::uint32_t kLengthField = 4;
-
-struct FreeDecompressor {
-  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-};
-
 bool ReadAll(int fd, std::uint8_t* out, std::uint64_t size, std::uint64_t offset) {
   while (size > 0) {
     const ssize_t r = pread(fd, out, size, static_cast<off_t>(offset));
@@ -115,20 +108,20 @@ void CopiedBlockCheck::Work() {
 
 CopiedBlockCheck::Failure CopiedBlockCheck::Check(const Job& job, Buffer& stored,
                                                   Buffer& raw) const {
-  if (job.storedSize < kLengthField || job.runsEnd > job.rawLength) return Failure::Damage;
+  if (job.runsEnd > job.rawLength) return Failure::Damage;
   if (!stored.Reserve(job.storedSize) || !raw.Reserve(std::max<std::uint32_t>(job.rawLength, 1)))
     return Failure::NoMemory;
   if (!ReadAll(fd_, stored.bytes.get(), job.storedSize, job.offset)) return Failure::Damage;
-  const std::optional<std::uint32_t> framed = FramedLength(stored.bytes.get(), job.storedSize);
-  if (!framed || *framed != job.rawLength) return Failure::Damage;
-  std::unique_ptr<libdeflate_decompressor, FreeDecompressor> decompressor(
-      libdeflate_alloc_decompressor());
-  if (!decompressor) return Failure::NoMemory;
-  std::size_t produced = 0, consumed = 0;
-  const libdeflate_result r = libdeflate_zlib_decompress_ex(
-      decompressor.get(), stored.bytes.get() + kLengthField, job.storedSize - kLengthField,
-      raw.bytes.get(), job.rawLength, &consumed, &produced);
-  return r == LIBDEFLATE_SUCCESS && produced == job.rawLength ? Failure::None : Failure::Damage;
+  switch (
+      InflateFramingExactly(stored.bytes.get(), job.storedSize, job.rawLength, raw.bytes.get())) {
+    case InflateOutcome::Done:
+      return Failure::None;
+    case InflateOutcome::NoMemory:
+      return Failure::NoMemory;
+    case InflateOutcome::Damaged:
+      break;
+  }
+  return Failure::Damage;
 }
 
 }  // namespace KivRkf

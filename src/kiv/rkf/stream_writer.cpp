@@ -23,6 +23,18 @@ const char* const kPut = "KivRkf::Index::Put";
 std::string Num(std::uint64_t v) {
   return std::to_string(v);
 }
+
+// The records of block b reaching the file, as far as its write went; the record that it
+// was written follows once the write is done.
+void LogBlockWrite(std::uint64_t b, std::uint32_t rawLength, std::optional<std::uint32_t> stored,
+                   std::optional<std::uint64_t> offset, bool positionFailed) {
+  const char* method = "KivRkf::Index::WriteBufferToFileStream";
+  KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream.");
+  if (rawLength != 0) KIV_LOG_INFO(method, "Buffer length: " + Num(rawLength));
+  if (stored) KIV_LOG_INFO(method, "Buffer length after transformations: " + Num(*stored));
+  if (offset) KIV_LOG_INFO(method, "Writing buffer at position: " + Num(*offset));
+  if (positionFailed) KIV_LOG_INFO(method, "File positioning failed");
+}
 }  // namespace
 
 std::uint64_t StreamWriter::GetWritingBlockIndex(const std::string& name) {
@@ -191,12 +203,7 @@ void StreamWriter::FinishOldestWrite() {
   // as far as it went when it failed.
   job->Wait();
   const BackgroundWrite::Progress& reached = job->Reached();
-  KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream.");
-  if (rawLength != 0) KIV_LOG_INFO(method, "Buffer length: " + Num(rawLength));
-  if (reached.compressedSize)
-    KIV_LOG_INFO(method, "Buffer length after transformations: " + Num(*reached.compressedSize));
-  if (reached.offset) KIV_LOG_INFO(method, "Writing buffer at position: " + Num(*reached.offset));
-  if (reached.positionFailed) KIV_LOG_INFO(method, "File positioning failed");
+  LogBlockWrite(b, rawLength, reached.compressedSize, reached.offset, reached.positionFailed);
   BackgroundWrite::Done done = job->Finish();
   BlockInfo& info = table_.Blocks()[b];
   info.storedSize = done.storedSize;
@@ -237,17 +244,13 @@ StreamWriter::Adopted StreamWriter::AdoptBlock(const std::string& name, int from
   table_.Buffer(adopted.block).RecordOnly(storedSize);
   table_.ComputeAllOffsets();
   adopted.offset = info.offset;
-  const std::string b = Num(adopted.block);
-  KIV_LOG_INFO(method, "Writing buffer " + b + " to stream.");
-  KIV_LOG_INFO(method, "Buffer length: " + Num(rawLength));
-  KIV_LOG_INFO(method, "Buffer length after transformations: " + Num(storedSize));
-  KIV_LOG_INFO(method, "Writing buffer at position: " + Num(adopted.offset));
+  LogBlockWrite(adopted.block, rawLength, storedSize, adopted.offset, false);
   // The stream's own buffer goes to the file first: the copy writes past it.
   KIV_CHECK(std::fflush(stream) == 0, WriteError, "Unable to write to file",
             "KivRkf::Block::Write");
   CopyRangeOrRaise(from, fromOffset, fileno(stream), adopted.offset, storedSize);
   StartWriteBack(stream, adopted.offset, storedSize);
-  KIV_LOG_INFO(method, "Buffer " + b + " written to stream.");
+  KIV_LOG_INFO(method, "Buffer " + Num(adopted.block) + " written to stream.");
   return adopted;
 }
 

@@ -37,6 +37,20 @@ std::optional<std::uint32_t> FramedLength(const std::uint8_t* first4, std::uint6
   return length;
 }
 
+InflateOutcome InflateFramingExactly(const std::uint8_t* framing, std::uint64_t stored,
+                                     std::uint32_t length, std::uint8_t* out) {
+  const std::optional<std::uint32_t> framed = FramedLength(framing, stored);
+  if (!framed || *framed != length) return InflateOutcome::Damaged;
+  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+  if (!d) return InflateOutcome::NoMemory;
+  std::size_t produced = 0, consumed = 0;
+  const libdeflate_result r = libdeflate_zlib_decompress_ex(
+      d, framing + kLengthField, stored - kLengthField, out, length, &consumed, &produced);
+  libdeflate_free_decompressor(d);
+  return r == LIBDEFLATE_SUCCESS && produced == length ? InflateOutcome::Done
+                                                       : InflateOutcome::Damaged;
+}
+
 void BlockZlibCompressor::Free::operator()(libdeflate_compressor* c) const {
   libdeflate_free_compressor(c);
 }

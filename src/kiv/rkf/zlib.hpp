@@ -22,6 +22,13 @@ namespace KivRkf {
 // framing is too short or the length impossible).
 std::optional<std::uint32_t> FramedLength(const std::uint8_t* first4, std::uint64_t stored);
 
+// Inflates the compressed framing of stored bytes into out (room for length bytes): Done
+// when the framing declares length and its zlib stream, checksum included, inflates to
+// exactly that many bytes. Neither raises nor logs, for worker threads.
+enum class InflateOutcome { Done, NoMemory, Damaged };
+InflateOutcome InflateFramingExactly(const std::uint8_t* framing, std::uint64_t stored,
+                                     std::uint32_t length, std::uint8_t* out);
+
 class BlockTransformation {
  public:
   virtual void operator()(Block& block) = 0;

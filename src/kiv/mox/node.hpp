@@ -27,6 +27,9 @@ class Node {
   virtual void Reserved4() {}
 
   std::string name;
+  // The record version the node was read under (empty for a node made in memory); a save
+  // always writes GetVersion().
+  std::string storedVersion;
   std::uint8_t flagA = 0;
   std::uint8_t flagB = 0;
   std::uint32_t word = 0;

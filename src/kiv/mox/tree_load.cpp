@@ -126,7 +126,10 @@ void Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file, const s
     // a small file stand for any number of nodes).
     const std::uint64_t lightEnd = index.ReadingPosition(kLightData);
     if (lightEnd > lightStart) index.ClaimRange(kLightData, lightStart, lightEnd - lightStart);
-    if (payload) payload->name = name;
+    if (payload) {
+      payload->name = name;
+      payload->storedVersion = version;
+    }
     identifiers[id] = link[0];
     if (h == 0 && attach != 0) {
       SetCurrentId(attach);

@@ -1,9 +1,12 @@
 // The command line of moxinfo:
 //   moxinfo FILE [--blocks] [--json] [--help] [--version]
+//   moxinfo --check FILE [--strict] [--json]
 // Loads FILE (KivMox::Tree::Load into a new tree) and prints its listing as text
 // (listing_text.hpp) or, with --json, as one JSON document (listing_json.hpp); --blocks
 // adds the container's block table. Exit status: 0 listed, 1 usage error (usage on
 // stderr), 2 the file could not be read (the error text on stderr).
+// --check tests the whole file instead (file_check.hpp): 0 sound, 2 damaged (or, with
+// --strict, warned about), the report on stdout and its summary line also on stderr.
 #pragma once
 
 #include <optional>
@@ -15,6 +18,8 @@ namespace MoxInfo {
 struct InfoCommand {
   std::string path;
   bool blocks = false;
+  bool check = false;
+  bool strict = false;
   bool json = false;
   bool help = false;
   bool version = false;

@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "kiv/log/raise.hpp"
+#include "kiv/rkf/block.hpp"
+#include "kiv/rkf/encoding.hpp"
 #include "kiv/rkf/index.hpp"
 
 namespace KivMox {
@@ -46,22 +48,20 @@ void ReadNodeSetsLight(NodeSets& node, KivRkf::Index& index, const std::string& 
   if (KivRkf::Block* block = index.ReadingBlock(light)) block->Skip(payload);
 }
 
-void ReadNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy) {
-  // A node whose light record was skipped has no heavy record to read.
-  if (node.heavySize == 0) return;
-  index.SetReadingPosition(heavy, node.heavyPosition);
-  HeavyLists l;
-  index.Get(heavy, l.nameOffsets);
-  index.Get(heavy, l.names);
-  index.Get(heavy, l.memberOffsets);
-  index.Get(heavy, l.firsts);
-  index.Get(heavy, l.seconds);
-  const std::uint64_t end = index.ReadingPosition(heavy);
-  if (end > node.heavyPosition)
-    index.ClaimRange(heavy, node.heavyPosition, end - node.heavyPosition);
+namespace {
+
+template <class Source>
+void GetLists(Source get, HeavyLists& l) {
+  get(l.nameOffsets);
+  get(l.names);
+  get(l.memberOffsets);
+  get(l.firsts);
+  get(l.seconds);
+}
+
+void TakeSets(NodeSets& node, const HeavyLists& l) {
   CheckOffsets(l.nameOffsets, node.count, l.names.size());
   CheckOffsets(l.memberOffsets, node.count, std::min(l.firsts.size(), l.seconds.size()));
-
   std::vector<NodeSet> sets(node.count);
   for (std::uint32_t i = 0; i < node.count; ++i) {
     sets[i].name = l.names.substr(l.nameOffsets[i], l.nameOffsets[i + 1] - l.nameOffsets[i]);
@@ -69,6 +69,27 @@ void ReadNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& 
       sets[i].members.emplace_back(l.firsts[j], l.seconds[j]);
   }
   node.sets = std::move(sets);
+}
+
+}  // namespace
+
+void ReadNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy) {
+  // A node whose light record was skipped has no heavy record to read.
+  if (node.heavySize == 0) return;
+  index.SetReadingPosition(heavy, node.heavyPosition);
+  HeavyLists l;
+  GetLists([&](auto& v) { index.Get(heavy, v); }, l);
+  const std::uint64_t end = index.ReadingPosition(heavy);
+  if (end > node.heavyPosition)
+    index.ClaimRange(heavy, node.heavyPosition, end - node.heavyPosition);
+  TakeSets(node, l);
+}
+
+std::uint64_t ReadNodeSetsRecord(NodeSets& node, KivRkf::Block& record) {
+  HeavyLists l;
+  GetLists([&](auto& v) { record.Get(v); }, l);
+  TakeSets(node, l);
+  return record.Position();
 }
 
 void WriteNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy) {

@@ -21,6 +21,7 @@
 #include "kiv/mox/node.hpp"
 
 namespace KivRkf {
+class Block;
 class Index;
 }
 
@@ -49,6 +50,9 @@ void ReadNodeSetsLight(NodeSets& node, KivRkf::Index& index, const std::string& 
 // Replaces the sets with the count sets of the heavy record at heavyPosition; a node
 // without a heavy record (heavySize 0) is left as it is.
 void ReadNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy);
+// The same from a block holding the record's bytes from its start (a check that inflated
+// them itself); gives the number of bytes the record took.
+std::uint64_t ReadNodeSetsRecord(NodeSets& node, KivRkf::Block& record);
 // Appends the heavy record and records heavyPosition, heavySize and count in the node.
 void WriteNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy);
 void WriteNodeSetsLight(const NodeSets& node, KivRkf::Index& index, const std::string& light);

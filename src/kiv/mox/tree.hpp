@@ -71,6 +71,24 @@ class Tree : public KivAdt::Tree<Node*> {
   void SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks = false);
   void SaveTree(KivRkf::RkFile& file);
 
+  // ---- Checking a file ----
+  // Where the last read of the node tree stood: the header being read (from 0) of the count
+  // the section declares and, once that header was read, the node's identifier, name and
+  // type name; a check reports a read that failed there.
+  struct ReadPlace {
+    std::int64_t header = -1;
+    std::int32_t count = 0;
+    std::uint32_t id = 0;
+    std::string name, type;
+  };
+  const ReadPlace& LastReadPlace() const { return place_; }
+  // Reads the nodes of an open file (EnsureIndex done, wide as CheckSupport gave it) for a
+  // check of the whole file: no heavy data is read, neither array values nor node-set
+  // members, and the heavy positions stay recorded in the arrays and node sets, for the
+  // caller to read every heavy record itself in stored order.
+  void ReadNodesForCheck(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& path,
+                         bool wide, IdentifierMap& identifiers);
+
   // ---- Global information and view points ----
   std::vector<GlobalInfoRecord> globalInfo;  // the history, in file order
   GlobalInfoRecord currentInfo;              // the record the next save appends
@@ -92,6 +110,8 @@ class Tree : public KivAdt::Tree<Node*> {
 
   bool deferred_ = false;
   bool adoptBlocks_ = false;
+  bool heavyLeftToCaller_ = false;
+  ReadPlace place_;
   // Every file a load opened: a save never writes one of them in place.
   std::vector<FileIdentity> inputs_;
 };

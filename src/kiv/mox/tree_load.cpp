@@ -90,9 +90,12 @@ void Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file, const s
   KIV_CHECK(index.HasName(kMoxTree), FormatNotSupported, path + " is not a Mox file", kLoad);
   const std::uint64_t offset = attach != 0 ? NextId() - 1 : 0;
   std::int32_t count = 0;
+  place_ = ReadPlace{};
   index.Get(kMoxTree, count);
+  place_.count = count;
   std::set<std::uint32_t> read;
   for (std::int32_t h = 0; h < count; ++h) {
+    place_ = ReadPlace{h, count, 0, {}, {}};
     std::uint32_t link[6] = {};
     for (auto& v : link) index.Get(kMoxTree, v);
     KIV_CHECK(link[0] != 0 && link[0] + offset <= 0xFFFFFFFFull, OutOfBounds,
@@ -109,6 +112,9 @@ void Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file, const s
     index.Get(kMoxTree, name);
     index.Get(kMoxTree, type);
     index.Get(kMoxTree, version);
+    place_.id = link[0];
+    place_.name = name;
+    place_.type = type;
     std::uint64_t light = 0;
     if (wide) {
       index.Get(kMoxTree, light);
@@ -150,7 +156,18 @@ void Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file, const s
       SetEntryNode(entry, std::move(payload));
     }
   }
-  LoadHeavy(file, read);
+  place_ = ReadPlace{};
+  if (!heavyLeftToCaller_) LoadHeavy(file, read);
+}
+
+void Tree::ReadNodesForCheck(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& path,
+                             bool wide, IdentifierMap& identifiers) {
+  heavyLeftToCaller_ = true;
+  struct Restore {
+    bool& flag;
+    ~Restore() { flag = false; }
+  } restore{heavyLeftToCaller_};
+  ReadTreeSections(file, path, AttachIdentifier(), wide, identifiers);
 }
 
 void Tree::LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file,

@@ -4,6 +4,7 @@
 
 #include "kiv/log/raise.hpp"
 #include "kiv/rkf/rkfile.hpp"
+#include "kiv/util/exception.hpp"
 
 namespace KivRkf {
 
@@ -99,7 +100,7 @@ std::string RawFrame::Version() const {
   return std::string(reinterpret_cast<const char*>(bytes.data() + 8), n);
 }
 
-void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views) {
+void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failure) {
   KivRkf::Index& index = file.GetIndex();
   try {
     file.EnsureIndex();
@@ -119,14 +120,16 @@ void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views) {
       }
       views.groups.push_back(std::move(group));
     }
-  } catch (...) {
+  } catch (const std::exception& e) {
     views.groups.clear();
     views.present = false;
+    if (failure) *failure = "view points: " + Kiv::Util::DescriptionOf(e);
     return;
   }
   try {
     index.Get(kViewPoints, views.actions);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    if (failure) *failure = "actions: " + Kiv::Util::DescriptionOf(e);
   }
   views.present = true;
 }

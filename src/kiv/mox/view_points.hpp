@@ -76,8 +76,9 @@ struct ViewPoints {
 // Reads the section into views: the current view point is replaced, groups are appended,
 // actions read into the collection. Never fails: a failure while reading the current view
 // point or the groups drops every group and leaves present false; a failure while reading
-// the actions keeps the groups and sets present.
-void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views);
+// the actions keeps the groups and sets present. With failure given, the message of such a
+// failure is put there, after "view points: " or "actions: ".
+void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failure = nullptr);
 void WriteViewPoints(KivRkf::RkFile& file, const ViewPoints& views);
 
 }  // namespace KivMox

@@ -150,6 +150,9 @@ class Index {
   void ClaimRange(const std::string& name, std::uint64_t position, std::uint64_t size) {
     reader_.ClaimRange(name, position, size);
   }
+  const std::map<std::uint64_t, std::uint64_t>* ClaimedRanges(const std::string& name) const {
+    return reader_.ClaimedRanges(name);
+  }
   // The open file the reading side loads blocks from, and its length in bytes (every
   // size read from the table is checked against it).
   void SetStream(std::FILE* stream, std::uint64_t fileSize) { reader_.SetStream(stream, fileSize); }

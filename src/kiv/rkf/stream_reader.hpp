@@ -65,6 +65,11 @@ class StreamReader {
   // Fails with code 9 when some of bytes [position, position + size) of the stream were
   // read into another record before.
   void ClaimRange(const std::string& name, std::uint64_t position, std::uint64_t size);
+  // The ranges claimed in the stream so far, start -> end (null when none).
+  const std::map<std::uint64_t, std::uint64_t>* ClaimedRanges(const std::string& name) const {
+    auto it = claims_.find(name);
+    return it == claims_.end() ? nullptr : &it->second;
+  }
 
   void SetStream(std::FILE* stream, std::uint64_t fileSize) {
     stream_ = stream;

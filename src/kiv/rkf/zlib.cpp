@@ -51,6 +51,30 @@ InflateOutcome InflateFramingExactly(const std::uint8_t* framing, std::uint64_t 
                                                        : InflateOutcome::Damaged;
 }
 
+std::string DescribeFramingDamage(const std::uint8_t* framing, std::uint64_t stored,
+                                  std::uint8_t* out, bool* lengthLies) {
+  if (lengthLies) *lengthLies = false;
+  if (stored < kLengthField) return "the block is too short for its length field";
+  const std::optional<std::uint32_t> length = FramedLength(framing, stored);
+  if (!length)
+    return "the length field declares more bytes than " + std::to_string(stored) +
+           " stored bytes can inflate to";
+  const std::string declared = "the length field declares " + std::to_string(*length) + " bytes";
+  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+  if (!d) return "no memory to inflate the block";
+  std::size_t produced = 0;
+  const libdeflate_result r = libdeflate_zlib_decompress(
+      d, framing + kLengthField, stored - kLengthField, out, *length, &produced);
+  libdeflate_free_decompressor(d);
+  const bool shorter =
+      r == LIBDEFLATE_SHORT_OUTPUT || (r == LIBDEFLATE_SUCCESS && produced != *length);
+  if (lengthLies) *lengthLies = shorter || r == LIBDEFLATE_INSUFFICIENT_SPACE;
+  if (shorter) return declared + ", the zlib stream inflates to " + std::to_string(produced);
+  if (r == LIBDEFLATE_INSUFFICIENT_SPACE) return declared + ", the zlib stream inflates to more";
+  if (r == LIBDEFLATE_SUCCESS) return "the block inflates as declared";
+  return "the zlib stream is damaged (its data or its checksum)";
+}
+
 void BlockZlibCompressor::Free::operator()(libdeflate_compressor* c) const {
   libdeflate_free_compressor(c);
 }

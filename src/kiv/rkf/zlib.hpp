@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "kiv/rkf/block.hpp"
 #include "kiv/rkf/spare_buffers.hpp"
@@ -28,6 +29,12 @@ std::optional<std::uint32_t> FramedLength(const std::uint8_t* first4, std::uint6
 enum class InflateOutcome { Done, NoMemory, Damaged };
 InflateOutcome InflateFramingExactly(const std::uint8_t* framing, std::uint64_t stored,
                                      std::uint32_t length, std::uint8_t* out);
+// What is wrong with a framing that InflateFramingExactly found Damaged, as a sentence for a
+// report ("the length field declares 40 bytes, the zlib stream inflates to 36"); out has
+// room for the length the framing declares (scratch). lengthLies, when given, is set when
+// the zlib stream is sound but inflates to another length than the field declares.
+std::string DescribeFramingDamage(const std::uint8_t* framing, std::uint64_t stored,
+                                  std::uint8_t* out, bool* lengthLies = nullptr);
 
 class BlockTransformation {
  public:

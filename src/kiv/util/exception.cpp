@@ -5,8 +5,8 @@
 
 namespace Kiv::Util {
 
-Exception::Exception(ErrorCode code, const char* description, const char* file,
-                     std::uint32_t line, const char* method)
+Exception::Exception(ErrorCode code, const char* description, const char* file, std::uint32_t line,
+                     const char* method)
     : code_(code), record_(LogRecord::kError, file, line, method) {
   record_.Append(description ? description : "");
   std::time_t t = static_cast<std::time_t>(record_.time);
@@ -20,11 +20,16 @@ Exception::Exception(ErrorCode code, const char* description, const char* file,
                 "%11s : %lu \n"
                 "%11s : %s \n"
                 "%11s : %s \n",
-                ErrorCodeText(code), "Description", record_.message, "File", record_.file,
-                "Line", static_cast<unsigned long>(line), "Method", record_.method, "Time", when);
+                ErrorCodeText(code), "Description", record_.message, "File", record_.file, "Line",
+                static_cast<unsigned long>(line), "Method", record_.method, "Time", when);
 }
 
 Exception::Exception(ErrorCode code, const char* file, std::uint32_t line, const char* method)
     : Exception(code, ErrorCodeText(code), file, line, method) {}
+
+std::string DescriptionOf(const std::exception& e) {
+  if (const auto* own = dynamic_cast<const Exception*>(&e)) return own->GetDescription();
+  return e.what();
+}
 
 }  // namespace Kiv::Util

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <exception>
+#include <string>
 
 #include "kiv/util/error_code.hpp"
 #include "kiv/util/log_record.hpp"
@@ -30,5 +31,9 @@ class Exception : public std::exception {
   LogRecord record_;
   char text_[kTextSize];
 };
+
+// The one-line description of an exception for a report: the description of an Exception,
+// the what() text of any other.
+std::string DescriptionOf(const std::exception& e);
 
 }  // namespace Kiv::Util

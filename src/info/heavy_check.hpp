@@ -1,0 +1,25 @@
+// The "Heavy Data" of a file checked in one pass: its blocks inflated in stream order, each
+// once, and every record that lies in them (the stored run of each array, the member lists
+// of each node-set node) checked from those bytes as they go by, so that at most one block
+// and one record are held at a time.
+#pragma once
+
+#include <cstdint>
+
+namespace KivRkf {
+class Index;
+}
+namespace KivMox {
+class Tree;
+}
+
+namespace MoxInfo {
+
+struct CheckReport;
+
+// The tree was read with Tree::ReadNodesForCheck (heavy positions still recorded); fd is the
+// open file of fileSize bytes whose table index holds.
+void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox::Tree& tree,
+                    CheckReport& report);
+
+}  // namespace MoxInfo

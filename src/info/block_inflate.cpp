@@ -2,25 +2,35 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "kiv/rkf/block_table.hpp"
+#include "kiv/rkf/huge_pages.hpp"
 #include "kiv/rkf/zlib.hpp"
 
 namespace MoxInfo {
 
-std::uint8_t* BlockInflater::Room(std::unique_ptr<std::uint8_t[]>& buffer, std::uint64_t& capacity,
-                                  std::uint64_t size) {
-  if (size > capacity || !buffer) {
-    buffer.reset();
-    capacity = 0;
-    buffer.reset(new (std::nothrow) std::uint8_t[size ? size : 1]);
-    if (!buffer) return nullptr;
-    capacity = size;
+std::uint8_t* ScratchBuffer::Room(std::uint64_t size) {
+  if (size > capacity_ || !data_) {
+    // Growing by half at least: a run of ever larger arrays reallocates a few times only.
+    const std::uint64_t want = std::max(size, capacity_ + capacity_ / 2);
+    data_.reset();
+    capacity_ = want;
+    data_.reset(static_cast<std::uint8_t*>(std::malloc(want ? want : 1)));
+    if (!data_ && want > size) {
+      capacity_ = size;
+      data_.reset(static_cast<std::uint8_t*>(std::malloc(size ? size : 1)));
+    }
+    if (!data_) {
+      capacity_ = 0;
+      return nullptr;
+    }
+    KivRkf::AdviseHugePages(data_.get(), capacity_);
   }
-  return buffer.get();
+  return data_.get();
 }
 
 InflatedBlock BlockInflater::Inflate(const KivRkf::BlockInfo& block) {
@@ -31,7 +41,7 @@ InflatedBlock BlockInflater::Inflate(const KivRkf::BlockInfo& block) {
                   std::to_string(fileSize_) + " bytes)";
     return out;
   }
-  std::uint8_t* stored = Room(stored_, storedCapacity_, block.storedSize);
+  std::uint8_t* stored = stored_.Room(block.storedSize);
   if (!stored) {
     out.problem = "no memory to read its " + std::to_string(block.storedSize) + " stored bytes";
     return out;
@@ -55,7 +65,7 @@ InflatedBlock BlockInflater::Inflate(const KivRkf::BlockInfo& block) {
   }
   const std::optional<std::uint32_t> length = KivRkf::FramedLength(stored, block.storedSize);
   out.declared = length.value_or(0);
-  std::uint8_t* raw = Room(raw_, rawCapacity_, length.value_or(0));
+  std::uint8_t* raw = raw_.Room(length.value_or(0));
   if (!raw) {
     out.problem = "no memory to inflate it to " + std::to_string(*length) + " bytes";
     return out;

@@ -1,7 +1,10 @@
 #include "info/heavy_check.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <exception>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -14,7 +17,10 @@
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/rkf/block.hpp"
+#include "kiv/rkf/block_table.hpp"
+#include "kiv/rkf/copied_block_check.hpp"
 #include "kiv/rkf/index.hpp"
+#include "kiv/rkf/zlib.hpp"
 #include "kiv/util/exception.hpp"
 
 namespace MoxInfo {
@@ -79,8 +85,13 @@ class RecordChecker {
         return;
       }
       // Every run of bytes decodes; the values are decoded as a merge would.
-      if (scratch_.size() < n) scratch_.resize(n);
-      KivMox::DecodeComponents(bytes, scratch_.data(), n, r.array->data.componentCount);
+      std::uint8_t* values = scratch_.Room(n);
+      if (!values) {
+        report_.Problem(r.where, "no memory to decode its " + std::to_string(n) + " bytes");
+        return;
+      }
+      if (std::getenv("NODECODE") == nullptr)
+        KivMox::DecodeComponents(bytes, values, n, r.array->data.componentCount);
       return;
     }
     if (!r.sets) return;
@@ -101,7 +112,7 @@ class RecordChecker {
 
  private:
   CheckReport& report_;
-  std::vector<std::uint8_t> scratch_;
+  ScratchBuffer scratch_;
 };
 
 struct ScannedBlock {
@@ -140,6 +151,99 @@ void ReportUnreferenced(const std::vector<ScannedBlock>& blocks,
   }
 }
 
+// Takes the blocks of the section in stream order and checks each record as its last byte
+// goes by; a record that goes on into the next block is gathered meanwhile.
+class HeavyScan {
+ public:
+  HeavyScan(std::vector<HeavyRecord>& records, CheckReport& report)
+      : records_(records), report_(report), checker_(report) {}
+
+  void Take(std::size_t k, std::uint64_t block, const InflatedBlock& ib) {
+    ++report_.blocks;
+    const std::uint64_t blockEnd = position_ + (ib.problem.empty() ? ib.length : ib.declared);
+    if (!ib.problem.empty()) {
+      report_.Problem(BlockWhere(kHeavy, k, block), Damaged(ib, blockEnd));
+    } else if (!cut_) {
+      sound_.push_back({position_, ib.length, k, block});
+      TakeRecords(ib, blockEnd);
+    }
+    position_ = blockEnd;
+  }
+
+  void Finish() {
+    if (cut_) return;
+    for (HeavyRecord& r : records_)
+      if (!r.done && !r.where.empty())
+        report_.Problem(r.where, Range(r.position, r.End()) +
+                                     " lie beyond the end of the section (" +
+                                     std::to_string(position_) + " bytes)");
+    ReportUnreferenced(sound_, records_, report_);
+  }
+
+ private:
+  // What is wrong with a damaged block and what it costs its records.
+  std::string Damaged(const InflatedBlock& ib, std::uint64_t blockEnd) {
+    std::string what = ib.problem;
+    if (cut_) return what;
+    std::size_t lost = 0;
+    if (active_) ++lost, active_->done = true, active_ = nullptr;
+    for (; next_ < records_.size() && records_[next_].position < blockEnd; ++next_)
+      if (!records_[next_].done && !records_[next_].where.empty())
+        ++lost, records_[next_].done = true;
+    if (ib.lengthLies || ib.declared == 0) {
+      cut_ = true;
+      return what +
+             "; every later position of the section is shifted, so the section is cut short "
+             "here and its later records are not checked";
+    }
+    if (lost)
+      what += "; " + std::to_string(lost) + (lost == 1 ? " record" : " records") +
+              " in it cannot be read";
+    return what;
+  }
+
+  void TakeRecords(const InflatedBlock& ib, std::uint64_t blockEnd) {
+    if (active_) {
+      const std::uint64_t take = std::min<std::uint64_t>(active_->End() - position_, ib.length);
+      gathered_.insert(gathered_.end(), ib.raw, ib.raw + take);
+      if (active_->End() > blockEnd) return;
+      checker_.Check(*active_, gathered_.data());
+      active_ = nullptr;
+      gathered_ = {};
+    }
+    for (; !active_ && next_ < records_.size() && records_[next_].position < blockEnd; ++next_) {
+      HeavyRecord& r = records_[next_];
+      if (r.done) continue;
+      const std::uint64_t offset = r.position - position_;
+      if (r.End() <= blockEnd) {
+        checker_.Check(r, ib.raw + offset);
+      } else {
+        active_ = &r;
+        gathered_.assign(ib.raw + offset, ib.raw + ib.length);
+      }
+    }
+  }
+
+  std::vector<HeavyRecord>& records_;
+  CheckReport& report_;
+  RecordChecker checker_;
+  std::vector<ScannedBlock> sound_;
+  std::size_t next_ = 0;
+  HeavyRecord* active_ = nullptr;
+  std::vector<std::uint8_t> gathered_;
+  std::uint64_t position_ = 0;
+  bool cut_ = false;
+};
+
+// The bytes inflating the block holds at once: its stored bytes and the length it declares.
+std::uint64_t HeldBytes(int fd, const KivRkf::BlockInfo& block) {
+  std::uint8_t field[4] = {};
+  if ((block.flags & KivRkf::kFlagZlib) == 0 ||
+      pread(fd, field, 4, static_cast<off_t>(block.offset)) != 4)
+    return block.storedSize;
+  return block.storedSize + KivRkf::FramedLength(field, block.storedSize).value_or(0);
+}
+
 }  // namespace
 
 void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox::Tree& tree,
@@ -170,76 +274,24 @@ void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox
     return;
   }
 
-  BlockInflater inflater(fd, fileSize);
-  RecordChecker checker(report);
-  std::vector<ScannedBlock> sound;
-  std::size_t next = 0;
-  HeavyRecord* active = nullptr;  // a record that goes on into the next block
-  std::vector<std::uint8_t> gathered;
-  std::uint64_t position = 0;
-  bool cut = false;
   const std::vector<std::uint64_t>& blocks = index.Names().at(kHeavy).blocks;
-  for (std::size_t k = 0; k < blocks.size(); ++k) {
-    const InflatedBlock ib = inflater.Inflate(index.Blocks()[blocks[k]]);
-    ++report.blocks;
-    const std::uint64_t blockEnd = position + (ib.problem.empty() ? ib.length : ib.declared);
-    if (!ib.problem.empty()) {
-      std::string what = ib.problem;
-      if (!cut) {
-        std::size_t lost = 0;
-        if (active) ++lost, active->done = true, active = nullptr;
-        for (; next < records.size() && records[next].position < blockEnd; ++next)
-          if (!records[next].done && !records[next].where.empty())
-            ++lost, records[next].done = true;
-        if (ib.lengthLies || ib.declared == 0) {
-          what +=
-              "; every later position of the section is shifted, so the section is cut short "
-              "here and its later records are not checked";
-          cut = true;
-        } else if (lost) {
-          what += "; " + std::to_string(lost) + (lost == 1 ? " record" : " records") +
-                  " in it cannot be read";
-        }
-      }
-      report.Problem(BlockWhere(kHeavy, k, blocks[k]), what);
-      position = blockEnd;
-      continue;
-    }
-    if (cut) {
-      position = blockEnd;
-      continue;
-    }
-    sound.push_back({position, ib.length, k, blocks[k]});
-    if (active) {
-      const std::uint64_t take = std::min<std::uint64_t>(active->End() - position, ib.length);
-      gathered.insert(gathered.end(), ib.raw, ib.raw + take);
-      if (active->End() <= blockEnd) {
-        checker.Check(*active, gathered.data());
-        active = nullptr;
-        gathered = {};
-      }
-    }
-    for (; !active && next < records.size() && records[next].position < blockEnd; ++next) {
-      HeavyRecord& r = records[next];
-      if (r.done) continue;
-      const std::uint64_t offset = r.position - position;
-      if (r.End() <= blockEnd) {
-        checker.Check(r, ib.raw + offset);
-      } else {
-        active = &r;
-        gathered.assign(ib.raw + offset, ib.raw + ib.length);
-      }
-    }
-    position = blockEnd;
+  HeavyScan scan(records, report);
+  // Two blocks are inflated side by side when two workers' blocks fit the memory bound of a
+  // merge's block check; the records of each are checked in stream order all the same.
+  std::uint64_t largest = 0;
+  for (std::uint64_t b : blocks) largest = std::max(largest, HeldBytes(fd, index.Blocks()[b]));
+  const bool pairs = KivRkf::CopiedBlockCheck::Workers(largest) > 1;
+  BlockInflater first(fd, fileSize), second(fd, fileSize);
+  for (std::size_t k = 0; k < blocks.size(); k += pairs ? 2 : 1) {
+    std::future<InflatedBlock> ahead;
+    if (pairs && k + 1 < blocks.size())
+      ahead = std::async(std::launch::async, [&second, &index, &blocks, k] {
+        return second.Inflate(index.Blocks()[blocks[k + 1]]);
+      });
+    scan.Take(k, blocks[k], first.Inflate(index.Blocks()[blocks[k]]));
+    if (ahead.valid()) scan.Take(k + 1, blocks[k + 1], ahead.get());
   }
-  if (!cut) {
-    for (HeavyRecord& r : records)
-      if (!r.done && !r.where.empty())
-        report.Problem(r.where, Range(r.position, r.End()) +
-                                    " lie beyond the end of the section (" +
-                                    std::to_string(position) + " bytes)");
-    ReportUnreferenced(sound, records, report);
-  }
+  scan.Finish();
 }
 
 }  // namespace MoxInfo

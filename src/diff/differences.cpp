@@ -4,7 +4,7 @@
 namespace MoxDiff {
 
 std::uint64_t DiffResult::DifferenceCount() const {
-  std::uint64_t n = file.size() + history.size() + viewPoints.size();
+  std::uint64_t n = container.size() + history.size() + viewPoints.size();
   for (const NodeDiff& node : nodes) n += node.differences.size() + node.arrays.size();
   return n;
 }

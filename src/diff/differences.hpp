@@ -53,8 +53,8 @@ struct NodeDiff {
 struct DiffResult {
   std::string leftFile, rightFile;  // display texts
   std::uint32_t leftRoot = 1, rightRoot = 1;
-  std::vector<Difference> file;  // container versions (with --versions)
-  std::vector<NodeDiff> nodes;   // in walk order
+  std::vector<Difference> container;  // container versions (with --versions)
+  std::vector<NodeDiff> nodes;        // in walk order
   bool historyCompared = false, viewPointsCompared = false;
   std::vector<Difference> history, viewPoints;
   std::uint64_t nodePairs = 0, arrayPairs = 0, valuesCompared = 0;

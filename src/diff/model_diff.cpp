@@ -125,7 +125,7 @@ DiffResult DiffModels(const Side& left, const Side& right, const DiffOptions& op
   result.leftRoot = options.leftRoot;
   result.rightRoot = options.rightRoot;
   if (options.versions) {
-    Fields fields(options.tolerance, result.file);
+    Fields fields(options.tolerance, result.container);
     fields.Text("container version", left.tree.fileVersion, right.tree.fileVersion);
   }
   Comparison comparison(left, right, options);

@@ -73,7 +73,7 @@ json ReportJson(const DiffResult& result) {
   json doc = {{"left", {{"file", result.leftFile}, {"root", result.leftRoot}}},
               {"right", {{"file", result.rightFile}, {"root", result.rightRoot}}},
               {"equal", result.Equal()},
-              {"file", DifferencesJson(result.file)}};
+              {"container", DifferencesJson(result.container)}};
   doc["nodes"] = std::move(nodes);
   doc["history"] = result.historyCompared ? DifferencesJson(result.history) : json(nullptr);
   doc["viewPoints"] =

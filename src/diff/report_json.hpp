@@ -1,7 +1,7 @@
 // moxdiff --json: the comparison as one JSON document.
 //
 //   { "left": { "file", "root" }, "right": { "file", "root" }, "equal",
-//     "file": [ difference ],                      container versions (with --versions)
+//     "container": [ difference ],                 container versions (with --versions)
 //     "nodes": [ { "path", "leftId", "rightId", "name",
 //                  "differences": [ difference ],
 //                  "arrays": [ { "index", "name", "integers", "compared", "differing",

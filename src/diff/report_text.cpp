@@ -25,7 +25,7 @@ void PrintArray(const ArrayValueDiff& a, std::ostream& out) {
       << a.compared << " differ, largest difference " << StatisticText(a.largestAbsolute)
       << " (relative " << StatisticText(a.largestRelative) << ")\n";
   for (const ValuePlace& place : a.first)
-    out << "    index " << place.index << ": " << WordText(place.left, a.integers) << ' '
+    out << "    " << place.index << ": " << WordText(place.left, a.integers) << ' '
         << WordText(place.right, a.integers) << '\n';
 }
 
@@ -68,7 +68,7 @@ std::string SummaryLine(const DiffResult& result) {
 
 void PrintReport(const DiffResult& result, bool brief, std::ostream& out) {
   if (!brief) {
-    PrintSection("File", result.file, out);
+    PrintSection("Container", result.container, out);
     for (const NodeDiff& node : result.nodes) {
       out << "Node " << node.path << " (left " << IdText(node.leftId) << ", right "
           << IdText(node.rightId) << ") \"" << node.name << "\":\n";

@@ -1,12 +1,15 @@
-// moxdiff's human report: one heading line per node with differences, its differences one
-// a line below it, then the file, history and view point differences, then one summary:
+// moxdiff's human report: the container version difference (with --versions), one heading
+// line per node with differences and its differences one a line below it, the history and
+// view point differences, then one summary line (each section only when it has any):
 //
+//   Container:
+//     container version: "1.3" | "0.6"        (with --versions)
 //   Node /0/1 (left 4, right 9) "Mesh A":
 //     name: "Mesh A" | "Mesh B"
 //     array 1 "stress" attribute "Unit": "MPa" (text) | (none)
 //     array 1 "stress" values: 2 of 30 differ, largest difference 0.5 (relative 0.25)
-//       index 4: 2 2.5
-//       index 7: -1 -1.25
+//       4: 2 2.5
+//       7: -1 -1.25
 //   History:
 //     record count: 1 | 2
 //   Summary: 4 differences (9 node pairs, 4 array pairs, 51 values compared)

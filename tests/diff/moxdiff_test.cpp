@@ -86,10 +86,10 @@ TEST(MoxDiffRun, ChangesAreFoundWhereTheyAre) {
        {"--abs-tol", "0.1"},
        1,
        "Node /0 (left 2, right 2) \"Mesh\":\n  array 0 \"values\" values: 1 of 4 differ, "
-       "largest difference 0.5 (relative 0.14285714285714285)\n    index 2: 3 3.5\n"},
+       "largest difference 0.5 (relative 0.14285714285714285)\n    2: 3 3.5\n"},
       {"within --abs-tol", value(3.001f), {"--abs-tol", "0.01"}, 0, "Summary: equal"},
       {"within --rel-tol", value(3.001f), {"--rel-tol=0.001"}, 0, "Summary: equal"},
-      {"without a tolerance", value(3.001f), {}, 1, "    index 2: 3 3.001\n"},
+      {"without a tolerance", value(3.001f), {}, 1, "    2: 3 3.001\n"},
       {"an attribute",
        [](Model& m) {
          GeometryAt(m.tree, 2).arrays[1].attributes["Unit"] = KivMox::Attribute::MakeFloat(2);
@@ -107,7 +107,8 @@ TEST(MoxDiffRun, ChangesAreFoundWhereTheyAre) {
        [](Model& m) { ArrayOf(m, 2).linkIndex = 1; },
        {},
        1,
-       "  array 2 \"copy\" link: node /0 array 0 | node /0 array 1\n"},
+       "Node /0 (left 2, right 2) \"Mesh\":\n  array 2 \"copy\" link: node /0 array 0 | node /0 "
+       "array 1\n"},
       {"a node set member",
        [](Model& m) {
          KivMox::NodeAs<KivMox::NodeSets>(m.tree.GetNode(3))->sets[0].members[1] = {3, 5};

@@ -1,0 +1,237 @@
+// moxdiff's command line and main line (diff_command.hpp).
+#include "diff/diff_command.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <iostream>
+
+#include "diff/report_json.hpp"
+#include "diff/report_text.hpp"
+#include "info/display_text.hpp"
+#include "kiv/mox/tree.hpp"
+
+namespace MoxDiff {
+
+namespace {
+
+constexpr int kEqual = 0, kDiffer = 1, kTrouble = 2;
+
+bool ParseTolerance(const std::string& text, double& out) {
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, out);
+  return !text.empty() && result.ec == std::errc() && result.ptr == end && std::isfinite(out) &&
+         out >= 0;
+}
+
+bool ParseNodeId(const std::string& text, std::uint32_t& out) {
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, out);
+  return !text.empty() && result.ec == std::errc() && result.ptr == end && out != 0;
+}
+
+bool ParseIgnore(const std::string& text, DiffOptions& options) {
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    const std::string word = text.substr(start, comma - start);
+    if (word == "history")
+      options.ignoreHistory = true;
+    else if (word == "view-points")
+      options.ignoreViewPoints = true;
+    else
+      return false;
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
+}
+
+}  // namespace
+
+std::string DiffUsage() {
+  return "Usage: moxdiff A B [--left-node ID] [--right-node ID] [--abs-tol X] [--rel-tol Y]\n"
+         "               [--versions] [--ignore history,view-points] [--brief] [--json]\n"
+         "               [--help] [--version]\n"
+         "Compares two Mox files as models: node tree, node names and fields, group\n"
+         "transforms and attributes, materials, node sets, geometry arrays with their\n"
+         "values and links, save history and view points.\n"
+         "  --left-node ID   compare the subtree of A rooted at node ID (default: the root, 1)\n"
+         "  --right-node ID  compare the subtree of B rooted at node ID (default: the root, 1);\n"
+         "                   with a subtree on either side, history and view points are\n"
+         "                   not compared\n"
+         "  --abs-tol X      floating-point values a and b are equal when |a - b| <= X\n"
+         "  --rel-tol Y      ... or when |a - b| <= Y * max(|a|, |b|); with either option\n"
+         "                   NaN equals NaN and -0 equals +0; without, values compare bit\n"
+         "                   for bit\n"
+         "  --versions       also compare record versions and container versions\n"
+         "  --ignore LIST    do not compare history and/or view-points (comma list)\n"
+         "  --brief          print the summary line only\n"
+         "  --json           print the report as one JSON document\n"
+         "  --help           this text\n"
+         "  --version        the program's version\n"
+         "Nodes are matched by their path of child positions from the compared roots, such\n"
+         "as /0/2; arrays by their index in their geometry. Texts from the files are\n"
+         "printed with the tag separator byte 0x1E as <RS> and other control or malformed\n"
+         "bytes as \\xNN.\n"
+         "Exit status: 0 equal within the tolerances, 1 they differ, 2 trouble (usage\n"
+         "error, a file that cannot be read or is damaged).\n";
+}
+
+std::optional<DiffCommand> ParseDiffCommand(const std::vector<std::string>& args,
+                                            std::string& error) {
+  DiffCommand command;
+  std::vector<std::string> files;
+  bool absGiven = false, relGiven = false, ignoreGiven = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> value;
+    if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos)
+      value = arg.substr(eq + 1), arg = arg.substr(0, eq);
+    const auto take = [&]() -> std::optional<std::string> {
+      if (value) return value;
+      if (i + 1 < args.size()) return args[++i];
+      error = "Option " + arg + " needs a value";
+      return std::nullopt;
+    };
+    const bool valued = arg == "--left-node" || arg == "--right-node" || arg == "--abs-tol" ||
+                        arg == "--rel-tol" || arg == "--ignore";
+    if (value && !valued) {
+      error = "Option " + arg + " takes no value";
+      return std::nullopt;
+    }
+    if (valued) {
+      const auto text = take();
+      if (!text) return std::nullopt;
+      const auto bad = [&](const char* what) {
+        error = "Bad value for " + arg + ": \"" + MoxInfo::DisplayText(*text) + "\" (" + what + ")";
+        return std::nullopt;
+      };
+      const auto twice = [&] {
+        error = "Option " + arg + " given twice";
+        return std::nullopt;
+      };
+      if (arg == "--left-node" || arg == "--right-node") {
+        auto& node = arg == "--left-node" ? command.leftNode : command.rightNode;
+        if (node) return twice();
+        std::uint32_t id = 0;
+        if (!ParseNodeId(*text, id)) return bad("a node identifier from 1 to 4294967295");
+        node = id;
+      } else if (arg == "--ignore") {
+        if (ignoreGiven) return twice();
+        ignoreGiven = true;
+        if (!ParseIgnore(*text, command.options)) return bad("history and/or view-points");
+      } else {
+        bool& given = arg == "--abs-tol" ? absGiven : relGiven;
+        if (given) return twice();
+        given = true;
+        double& limit = arg == "--abs-tol" ? command.options.tolerance.absolute
+                                           : command.options.tolerance.relative;
+        if (!ParseTolerance(*text, limit)) return bad("a number of 0 or more");
+        command.options.tolerance.given = true;
+      }
+    } else if (arg == "--versions") {
+      command.options.versions = true;
+    } else if (arg == "--brief") {
+      command.brief = true;
+    } else if (arg == "--json") {
+      command.json = true;
+    } else if (arg == "--help") {
+      command.help = true;
+    } else if (arg == "--version") {
+      command.version = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      error = "Unknown option " + MoxInfo::DisplayText(arg);
+      return std::nullopt;
+    } else if (arg.empty()) {
+      error = "Empty file name";
+      return std::nullopt;
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (command.help || command.version) return command;
+  if (files.size() != 2) {
+    error = files.size() < 2 ? "Two files are needed" : "Unexpected argument " + files[2];
+    return std::nullopt;
+  }
+  if (command.brief && command.json) {
+    error = "--brief and --json do not go together";
+    return std::nullopt;
+  }
+  command.left = files[0], command.right = files[1];
+  command.options.subtree = command.leftNode || command.rightNode;
+  command.options.leftRoot = command.leftNode.value_or(1);
+  command.options.rightRoot = command.rightNode.value_or(1);
+  return command;
+}
+
+namespace {
+
+bool LoadSide(KivMox::Tree& tree, const std::string& path, const char* side) {
+  try {
+    KivMox::Tree::IdentifierMap identifiers;
+    tree.SetDeferredLoading(true);
+    tree.Load(path, identifiers);
+    return true;
+  } catch (const std::exception& e) {
+    std::cerr << "moxdiff: " << side << " file " << MoxInfo::DisplayText(path) << ": " << e.what()
+              << std::endl;
+    return false;
+  }
+}
+
+bool HasNode(const KivMox::Tree& tree, std::uint32_t id, const char* option,
+             const std::string& path) {
+  if (tree.Entries().count(id)) return true;
+  std::cerr << "moxdiff: " << option << " " << id << ": " << MoxInfo::DisplayText(path)
+            << " has no node with this identifier" << std::endl;
+  return false;
+}
+
+int Compare(const DiffCommand& command) {
+  KivMox::Tree left, right;
+  if (!LoadSide(left, command.left, "left") || !LoadSide(right, command.right, "right"))
+    return kTrouble;
+  const DiffOptions& options = command.options;
+  if (!HasNode(left, options.leftRoot, "--left-node", command.left) ||
+      !HasNode(right, options.rightRoot, "--right-node", command.right))
+    return kTrouble;
+  DiffResult result;
+  try {
+    result = DiffModels({left, command.left}, {right, command.right}, options);
+  } catch (const std::exception& e) {
+    std::cerr << "moxdiff: " << e.what() << std::endl;
+    return kTrouble;
+  }
+  if (command.json)
+    std::cout << ReportJson(result).dump(2, ' ', false,
+                                         nlohmann::ordered_json::error_handler_t::replace)
+              << std::endl;
+  else
+    PrintReport(result, command.brief, std::cout);
+  std::cout << std::flush;
+  return result.Equal() ? kEqual : kDiffer;
+}
+
+}  // namespace
+
+int RunMoxDiff(int argc, const char* const* argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  std::string error;
+  const auto command = ParseDiffCommand(args, error);
+  if (!command) {
+    std::cerr << "moxdiff: " << error << "\n" << DiffUsage() << std::flush;
+    return kTrouble;
+  }
+  if (command->help) {
+    std::cout << DiffUsage() << std::flush;
+    return kEqual;
+  }
+  if (command->version) {
+    std::cout << "moxdiff (MoxMerge 2017 R1)" << std::endl;
+    return kEqual;
+  }
+  return Compare(*command);
+}
+
+}  // namespace MoxDiff

@@ -1,0 +1,52 @@
+// The subtree of a loaded model that moxdiff compares, walked once from its root by
+// first-child and next-sibling links: every node with its walk parent and its position
+// among that parent's children. A node is found again by its path of child positions
+// from the root ("/" for the root itself, "/0/2" for the third child of its first child).
+//
+// The walk refuses a tree it cannot compare soundly: a link to an identifier without an
+// entry, a node reached twice (a cycle or a second parent) and a tree deeper than
+// kMaxCompareDepth levels raise DiffTrouble naming the side.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace KivMox {
+class Tree;
+class Node;
+}  // namespace KivMox
+
+namespace MoxDiff {
+
+inline constexpr std::size_t kMaxCompareDepth = 1024;
+inline constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+struct WalkNode {
+  std::uint32_t id = 0;
+  std::size_t parent = kNone;    // index of the walk parent; kNone at the root
+  std::uint32_t position = 0;    // among the parent's children
+  bool parentLinkAgrees = true;  // the entry's parent link names its walk parent
+  std::vector<std::size_t> children;
+};
+
+class WalkedTree {
+ public:
+  // side names the side and file for messages, e.g. "left file a.mox".
+  WalkedTree(const KivMox::Tree& tree, std::uint32_t root, const std::string& side);
+
+  const std::vector<WalkNode>& Nodes() const { return nodes_; }
+  const KivMox::Node* NodeAt(std::size_t index) const;
+  std::string PathOf(std::size_t index) const;
+  // The index of the node with that identifier when it lies in the subtree.
+  std::optional<std::size_t> IndexOf(std::uint32_t id) const;
+
+ private:
+  const KivMox::Tree& tree_;
+  std::vector<WalkNode> nodes_;  // in walk order, the root first
+  std::map<std::uint32_t, std::size_t> index_;
+};
+
+}  // namespace MoxDiff

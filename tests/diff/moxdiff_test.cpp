@@ -1,0 +1,259 @@
+// moxdiff run as a program: merged inputs found again in the merge, changes found where
+// they are, older record versions, bad input and the command line.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <functional>
+
+#include "kiv/mox/sections.hpp"
+#include "merge/merge_fixtures.hpp"
+
+namespace {
+
+using namespace AppTest;
+
+Outcome RunDiff(const Names& args) {
+  return Execute({"moxdiff", args});
+}
+
+// A root group with a geometry (floats, integers, a link to its own first array) and a
+// node sets node; change alters the model before it is saved.
+void SaveBase(const std::string& path, const std::function<void(Model&)>& change = {}) {
+  Model model("Base");
+  model.AddGeometry(1, "Mesh",
+                    {FloatArray("values", {1, 2, 3, 4}), IntArray("cells", {0, 1, 2}),
+                     LinkedArray("copy", 2, 0)});
+  auto sets = std::make_unique<KivMox::NodeSets>();
+  sets->name = "Sets", sets->sets = {{"fixed", {{1, 2}, {3, 4}}}}, sets->count = 1;
+  model.tree.SetCurrentId(1);
+  model.tree.AppendChildNode(std::move(sets));
+  if (change) change(model);
+  model.Save(path);
+}
+
+KivMox::GeometryArray& ArrayOf(Model& m, std::uint32_t index) {
+  return GeometryAt(m.tree, 2).arrays.at(index);
+}
+
+TEST(MoxDiffRun, EachInputOfAPlainMergeEqualsItsSubtree) {
+  TempDir dir, logs;
+  KivMox::Tree rich("Builder", "1.0");
+  BuildRichTree(rich);
+  rich.Save(dir.File("a.mox"));
+  SaveBase(dir.File("b.mox"));
+  ASSERT_EQ(Execute({"moxsample", {dir.File("c.mox"), "--seed", "5"}}).status, 0);
+  const Names inputs = {dir.File("a.mox"), dir.File("b.mox"), dir.File("c.mox")};
+  Names args = inputs;
+  args.push_back(dir.File("out.mox"));
+  ASSERT_EQ(RunMoxMerge(logs, args).status, 0);
+  const auto roots = Children(*LoadTree(dir.File("out.mox")), 1);
+  ASSERT_EQ(roots.size(), 3u);
+  for (std::size_t k = 0; k < 3; ++k) {
+    const std::string id = std::to_string(roots[k]);
+    Outcome run = RunDiff({dir.File("out.mox"), inputs[k], "--left-node", id});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Has(run.out, "Summary: equal (")) << run.out;
+    run = RunDiff({"--right-node", id, inputs[k], dir.File("out.mox"), "--brief"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    // The whole file equals itself, history and view points included.
+    EXPECT_EQ(RunDiff({inputs[k], inputs[k]}).status, 0);
+  }
+  // Another input's subtree is not equal; the merge adds a save to the history.
+  EXPECT_EQ(RunDiff({dir.File("out.mox"), inputs[1], "--left-node", "2"}).status, 1);
+  const Outcome whole = RunDiff({dir.File("out.mox"), inputs[0]});
+  EXPECT_EQ(whole.status, 1);
+  EXPECT_TRUE(Has(whole.out, "History:\n  record count: 3 | 2\n")) << whole.out;
+}
+
+TEST(MoxDiffRun, ChangesAreFoundWhereTheyAre) {
+  TempDir dir;
+  SaveBase(dir.File("base.mox"));
+  const auto value = [](float v) {
+    return [v](Model& m) {
+      float* values = reinterpret_cast<float*>(ArrayOf(m, 0).data.data.get());
+      values[2] = v;
+    };
+  };
+  struct Row {
+    const char* what;
+    std::function<void(Model&)> change;
+    Names options;
+    int status;
+    std::string shown;
+  } rows[] = {
+      {"beyond the tolerance",
+       value(3.5f),
+       {"--abs-tol", "0.1"},
+       1,
+       "Node /0 (left 2, right 2) \"Mesh\":\n  array 0 \"values\" values: 1 of 4 differ, "
+       "largest difference 0.5 (relative 0.14285714285714285)\n    2: 3 3.5\n"},
+      {"within --abs-tol", value(3.001f), {"--abs-tol", "0.01"}, 0, "Summary: equal"},
+      {"within --rel-tol", value(3.001f), {"--rel-tol=0.001"}, 0, "Summary: equal"},
+      {"without a tolerance", value(3.001f), {}, 1, "    2: 3 3.001\n"},
+      {"an attribute",
+       [](Model& m) {
+         GeometryAt(m.tree, 2).arrays[1].attributes["Unit"] = KivMox::Attribute::MakeFloat(2);
+       },
+       {},
+       1,
+       "Node /0 (left 2, right 2) \"Mesh\":\n  array 1 \"cells\" attribute \"Unit\": "
+       "(none) | 2 (float)\n"},
+      {"a name",
+       [](Model& m) { m.tree.GetNode(3)->name = "Groups"; },
+       {},
+       1,
+       "Node /1 (left 3, right 3) \"Sets\":\n  name: \"Sets\" | \"Groups\"\n"},
+      {"a link",
+       [](Model& m) { ArrayOf(m, 2).linkIndex = 1; },
+       {},
+       1,
+       "Node /0 (left 2, right 2) \"Mesh\":\n  array 2 \"copy\" link: node /0 array 0 | node /0 "
+       "array 1\n"},
+      {"a node set member",
+       [](Model& m) {
+         KivMox::NodeAs<KivMox::NodeSets>(m.tree.GetNode(3))->sets[0].members[1] = {3, 5};
+       },
+       {},
+       1,
+       "Node /1 (left 3, right 3) \"Sets\":\n  set 0 \"fixed\" member 1: (3, 4) | (3, 5)\n"},
+  };
+  for (const Row& row : rows) {
+    SaveBase(dir.File("changed.mox"), row.change);
+    // Saves a second apart differ in their history.
+    Names args = {dir.File("base.mox"), dir.File("changed.mox"), "--ignore", "history"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    const Outcome run = RunDiff(args);
+    EXPECT_EQ(run.status, row.status) << row.what << "\n" << run.out << run.err;
+    EXPECT_TRUE(Has(run.out, row.shown)) << row.what << "\n" << run.out;
+    if (row.status == 1) {
+      EXPECT_TRUE(Has(run.out, "Summary: 1 difference (")) << row.what << "\n" << run.out;
+      // The same difference in the JSON report.
+      args.push_back("--json");
+      const auto doc = nlohmann::json::parse(RunDiff(args).out);
+      EXPECT_FALSE(doc.at("equal").get<bool>()) << row.what;
+      EXPECT_EQ(doc.at("summary").at("differences"), 1) << row.what;
+      ASSERT_EQ(doc.at("nodes").size(), 1u) << row.what;
+    }
+  }
+  // The value statistics as JSON.
+  SaveBase(dir.File("changed.mox"), value(3.5f));
+  const auto doc =
+      nlohmann::json::parse(RunDiff({dir.File("base.mox"), dir.File("changed.mox"), "--json"}).out);
+  const auto& array = doc.at("nodes").at(0).at("arrays").at(0);
+  EXPECT_EQ(doc.at("nodes").at(0).at("path"), "/0");
+  EXPECT_EQ(array.at("differing"), 1);
+  EXPECT_EQ(array.at("largestAbsolute"), 0.5);
+  EXPECT_EQ(array.at("first").at(0), nlohmann::json({{"index", 2}, {"left", 3}, {"right", 3.5}}));
+}
+
+// A "0.6" container: a group root (record "0.1"), a group of record "0.2" holding its
+// transform, and a geometry of record "0.6" with float values; with loop, the geometry's
+// next sibling is the group before it.
+void WriteOld(const std::string& path, float seed, bool loop = false) {
+  RawMox raw(path);
+  const auto header = [&](u32 id, u32 next, u32 child, const char* type, const char* version) {
+    for (u32 v : {id, id == 1 ? 0u : 1u, 0u, next, child, child ? 3u : 0u})
+      raw.Put(KivMox::kMoxTree, v);
+    raw.Put(KivMox::kMoxTree, std::string("node ") + char('0' + id), std::string(type),
+            std::string(version), raw.LightSize());
+  };
+  const auto values = Distinct(seed, 50);
+  raw.Ix().Put(KivMox::kHeavyData, values.data(), 200);
+  raw.Put(KivMox::kMoxTree, std::int32_t{3});
+  header(1, 0, 2, "Group", "0.1");
+  header(2, 3, 0, "Group", "0.2");
+  for (float v : {seed, 2.0f, 3.0f, 0.0f, 0.0f, 1.0f, 0.0f, 1.0f, 1.0f, seed})
+    raw.Put(KivMox::kLightData, v);
+  header(3, loop ? 2 : 0, 0, "Geometry", "0.6");
+  Geometry06(raw, 200, 0);
+  raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
+  raw.file_.CloseFile();
+}
+
+TEST(MoxDiffRun, AMergeOfOlderFilesDiffersOnlyInRecordVersions) {
+  TempDir dir, logs;
+  WriteOld(dir.File("old1.mox"), 1.0f);
+  WriteOld(dir.File("old2.mox"), 2.0f);
+  ASSERT_EQ(
+      RunMoxMerge(logs, {dir.File("old1.mox"), dir.File("old2.mox"), dir.File("out.mox")}).status,
+      0);
+  const auto roots = Children(*LoadTree(dir.File("out.mox")), 1);
+  ASSERT_EQ(roots.size(), 2u);
+  for (int k = 0; k < 2; ++k) {
+    const Names args = {dir.File("out.mox"), dir.File(k ? "old2.mox" : "old1.mox"), "--left-node",
+                        std::to_string(roots[k])};
+    Outcome run = RunDiff(args);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Has(run.out, "1 array pairs, 50 values compared")) << run.out;
+    Names versions = args;
+    versions.push_back("--versions");
+    run = RunDiff(versions);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_TRUE(Has(run.out, "container version: \"1.3\" | \"0.6\"")) << run.out;
+    EXPECT_TRUE(Has(run.out, "record version: \"0.7\" | \"0.6\"")) << run.out;
+    EXPECT_TRUE(Has(run.out, "record version: \"0.4\" | \"0.2\"")) << run.out;
+  }
+}
+
+TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
+  TempDir dir;
+  SaveBase(dir.File("good.mox"));
+  Bytes bytes = ReadFileBytes(dir.File("good.mox"));
+  bytes.resize(bytes.size() / 2);
+  WriteFileBytes(dir.File("damaged.mox"), bytes);
+  const std::string good = dir.File("good.mox"), bad = dir.File("damaged.mox");
+  WriteOld(dir.File("loop.mox"), 1.0f, true);
+  struct Row {
+    Names args;
+    std::string error;
+    bool usage;
+  } rows[] = {
+      {{dir.File("missing.mox"), good},
+       "moxdiff: left file " + dir.File("missing.mox") + ": ",
+       false},
+      {{good, bad}, "moxdiff: right file " + bad + ": ", false},
+      {{dir.File("loop.mox"), good},
+       "moxdiff: left file " + dir.File("loop.mox") +
+           ": the node tree is damaged: node 2 is reached twice (from node 3)\n",
+       false},
+      {{good, good, "--left-node", "99"}, "moxdiff: --left-node 99: ", false},
+      {{good, good, "--right-node", "4"}, "moxdiff: --right-node 4: ", false},
+      {{}, "moxdiff: Two files are needed\n", true},
+      {{good}, "moxdiff: Two files are needed\n", true},
+      {{good, good, good}, "moxdiff: Unexpected argument ", true},
+      {{good, good, "--colour"}, "moxdiff: Unknown option --colour\n", true},
+      {{good, good, "--abs-tol", "-1"}, "Bad value for --abs-tol: \"-1\"", true},
+      {{good, good, "--rel-tol", "1e"}, "Bad value for --rel-tol: \"1e\"", true},
+      {{good, good, "--rel-tol", "nan"}, "Bad value for --rel-tol: \"nan\"", true},
+      {{good, good, "--abs-tol"}, "moxdiff: Option --abs-tol needs a value\n", true},
+      {{good, good, "--abs-tol=1", "--abs-tol=2"}, "Option --abs-tol given twice", true},
+      {{good, good, "--left-node", "0"}, "Bad value for --left-node: \"0\"", true},
+      {{good, good, "--left-node", "4294967296"}, "Bad value for --left-node", true},
+      {{good, good, "--ignore", "history,colours"}, "Bad value for --ignore", true},
+      {{good, good, "--brief=yes"}, "Option --brief takes no value", true},
+      {{good, good, "--brief", "--json"}, "--brief and --json do not go together", true},
+  };
+  for (const Row& row : rows) {
+    const Outcome run = RunDiff(row.args);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Has(run.err, row.error)) << run.err;
+    EXPECT_EQ(Has(run.err, "\nUsage: moxdiff A B "), row.usage) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST(MoxDiffRun, HelpAndVersion) {
+  const Outcome help = RunDiff({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: moxdiff A B ", 0), 0u);
+  // The exit statuses close the text.
+  const std::string tail = help.out.substr(help.out.rfind("\nExit status: "));
+  EXPECT_TRUE(Has(tail, "0 equal") && Has(tail, "1 they differ") && Has(tail, "2 trouble"))
+      << help.out;
+  EXPECT_LE(Count(tail, "\n"), 3u) << help.out;
+  const Outcome version = RunDiff({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "moxdiff (MoxMerge 2017 R1)\n");
+}
+
+}  // namespace

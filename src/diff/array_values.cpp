@@ -5,10 +5,14 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <future>
 
+#include "info/block_inflate.hpp"
 #include "info/display_text.hpp"
+#include "kiv/log/raise.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/geometry.hpp"
+#include "kiv/util/exception.hpp"
 
 namespace MoxDiff {
 
@@ -19,37 +23,34 @@ double ValueOf(std::uint32_t word, bool integers) {
   return FloatOf(word);
 }
 
-// The values of one array as loaded: read through its loader into the vector of its
-// kind, or left where a load put them at once.
+// The values of one array as loaded: decoded through its loader into a buffer kept from
+// array to array, or left where a load put them at once.
 struct Values {
-  std::vector<float> floats;
-  std::vector<std::int32_t> integers;
+  MoxInfo::ScratchBuffer buffer;
   const std::uint8_t* bytes = nullptr;
   std::uint64_t count = 0;
 
   void Read(const KivMox::GeometryArray& array, const std::string& side) {
-    Release();
+    bytes = nullptr, count = 0;
     try {
       const KivMox::NumericArray& data = array.data;
-      if (data.loader && array.IsConnectivity()) {
-        data.loader->LoadTo(integers);
-        bytes = reinterpret_cast<const std::uint8_t*>(integers.data()), count = integers.size();
-      } else if (data.loader) {
-        data.loader->LoadTo(floats);
-        bytes = reinterpret_cast<const std::uint8_t*>(floats.data()), count = floats.size();
+      if (data.loader) {
+        KivMox::DataLoader& loader = *data.loader;
+        loader.CheckValueKind(array.IsConnectivity());
+        if (loader.byteSize < 4) return;
+        KIV_CHECK(loader.byteSize % 4 == 0, ReadError, "The byte size is not a multiple of 4",
+                  "MoxDiff::CompareArrayValues");
+        std::uint8_t* out = buffer.Room(loader.byteSize);
+        KIV_CHECK(out != nullptr, MemoryAllocation, nullptr, "MoxDiff::CompareArrayValues");
+        loader.CopyDecoded(out);
+        bytes = out, count = loader.byteSize / 4;
       } else if (data.HasBytes()) {
         bytes = data.Bytes(), count = data.byteSize / 4;
       }
     } catch (const std::exception& e) {
       throw DiffTrouble(side + ": the values of array " + MoxInfo::Quoted(array.name) +
-                        " cannot be read: " + e.what());
+                        " cannot be read: " + Kiv::Util::DescriptionOf(e));
     }
-  }
-  // Frees the values of the previous array before the next one is read.
-  void Release() {
-    std::vector<float>().swap(floats);
-    std::vector<std::int32_t>().swap(integers);
-    bytes = nullptr, count = 0;
   }
 };
 
@@ -72,6 +73,8 @@ ArrayValueDiff CompareValues(const std::uint8_t* left, const std::uint8_t* right
   ArrayValueDiff result;
   result.integers = integers;
   result.compared = n;
+  // Equal bits are equal values under every rule: most pairs end here.
+  if (std::memcmp(left, right, n * 4) == 0) return result;
   for (std::uint64_t i = 0; i < n; ++i) {
     const std::uint32_t l = WordAt(left, i), r = WordAt(right, i);
     const bool equal = integers ? l == r : FloatsEqual(FloatOf(l), FloatOf(r), tolerance);
@@ -92,10 +95,12 @@ void CompareArrayValues(std::vector<ArrayPair>& pairs, const Tolerance& toleranc
   std::stable_sort(pairs.begin(), pairs.end(), [](const ArrayPair& a, const ArrayPair& b) {
     return StoragePosition(a) < StoragePosition(b);
   });
-  Values left, right;
+  Values left, right;  // their buffers live until the last pair is done
   for (const ArrayPair& pair : pairs) {
-    left.Read(*pair.left, leftSide);
+    // The two files are read side by side: each has its own index and open file.
+    auto leftRead = std::async(std::launch::async, [&] { left.Read(*pair.left, leftSide); });
     right.Read(*pair.right, rightSide);
+    leftRead.get();
     const std::uint64_t n = std::min(left.count, right.count);
     if (n == 0) continue;
     ArrayValueDiff diff =
@@ -106,9 +111,6 @@ void CompareArrayValues(std::vector<ArrayPair>& pairs, const Tolerance& toleranc
     diff.name = MoxInfo::DisplayText(pair.left->name);
     found(pair, std::move(diff));
   }
-  // Nothing of the last pair is kept.
-  left.Release();
-  right.Release();
 }
 
 }  // namespace MoxDiff

@@ -24,13 +24,22 @@ bench: deps
 	cmake --build build-bench -j$(JOBS)
 	bench/run.sh build-bench
 
-# Two sample models, merged, and the result listed.
+# Two sample models, merged, the result listed and checked, and each input compared with
+# its subtree of the result.
 demo: build
 	@mkdir -p demo
 	build/bin/moxsample demo/first.mox --parts 3 --heavy-mib 2 --seed 1 --view-points 2
 	build/bin/moxsample demo/second.mox --parts 2 --heavy-mib 1 --seed 2
 	TESSARA_TEMP_PATH=$(CURDIR)/demo build/bin/moxmerge demo/first.mox demo/second.mox demo/merged.mox
 	build/bin/moxinfo demo/merged.mox
+	build/bin/moxinfo --check demo/merged.mox
+	@# Each input's root is a child of the merge's root, in input order ("  [id] ..." lines).
+	@set -- $$(build/bin/moxinfo demo/merged.mox | sed -n 's/^  \[\([0-9]*\)\].*/\1/p'); \
+	for input in demo/first.mox demo/second.mox; do \
+	  echo "build/bin/moxdiff demo/merged.mox $$input --left-node $$1"; \
+	  build/bin/moxdiff demo/merged.mox $$input --left-node $$1 || exit 1; \
+	  shift; \
+	done
 
 install: build
 	cmake --install build --prefix $(PREFIX)

@@ -9,7 +9,9 @@
 #include "diff/report_json.hpp"
 #include "diff/report_text.hpp"
 #include "info/display_text.hpp"
+#include "info/file_check.hpp"
 #include "kiv/mox/tree.hpp"
+#include "kiv/util/exception.hpp"
 
 namespace MoxDiff {
 
@@ -174,8 +176,14 @@ bool LoadSide(KivMox::Tree& tree, const std::string& path, const char* side) {
     tree.Load(path, identifiers);
     return true;
   } catch (const std::exception& e) {
-    std::cerr << "moxdiff: " << side << " file " << MoxInfo::DisplayText(path) << ": " << e.what()
-              << std::endl;
+    // Where the damage lies, as the check of the whole file finds it first.
+    const MoxInfo::CheckReport check = MoxInfo::CheckFile(path);
+    std::cerr << "moxdiff: " << side << " file " << MoxInfo::DisplayText(path) << ": "
+              << Kiv::Util::DescriptionOf(e);
+    if (!check.problems.empty())
+      std::cerr << " (" << check.problems.front().where << ": " << check.problems.front().what
+                << ")";
+    std::cerr << std::endl;
     return false;
   }
 }

@@ -51,7 +51,8 @@ void ReadHistory(KivRkf::RkFile& file, CheckReport& report) {
     KivMox::SetLegacyWriterFlag(KivMox::IsLegacyWriter(history.back().applicationVersion));
 }
 
-void ReadNodes(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& path, bool wide,
+// False when the tree is cut short: links to the nodes not read are no news then.
+bool ReadNodes(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& path, bool wide,
                KivMox::Tree& tree, CheckReport& report) {
   KivMox::Tree::IdentifierMap identifiers;
   try {
@@ -65,8 +66,11 @@ void ReadNodes(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& p
       where += " header " + std::to_string(at.header + 1) + " of " + std::to_string(at.count);
     report.Problem(where, "the node tree is cut short here (" + std::to_string(identifiers.size()) +
                               " nodes read): " + Kiv::Util::DescriptionOf(e));
+    report.nodes = identifiers.size();
+    return false;
   }
   report.nodes = identifiers.size();
+  return true;
 }
 
 void ReadViews(KivRkf::RkFile& file, const std::string& version, KivMox::Tree& tree,
@@ -152,10 +156,10 @@ CheckReport CheckFile(const std::string& path) {
   CheckOtherBlocks(index, fd, fileSize, report);
   ReadHistory(*file, report);
   KivMox::Tree tree;
-  ReadNodes(file, path, wide, tree, report);
+  const bool whole = ReadNodes(file, path, wide, tree, report);
   ReadViews(*file, version, tree, report);
   CheckHeavyData(index, fd, fileSize, tree, report);
-  CheckLinks(tree, path, report);
+  if (whole) CheckLinks(tree, path, report);
   return report;
 }
 

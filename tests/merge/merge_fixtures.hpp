@@ -123,8 +123,8 @@ class RawMox {
     (Ix().Put(section, values), ...);
   }
   void Header(u32 id, u32 parent, u32 next, const std::string& type, const std::string& version,
-              u32 light) {
-    for (u32 v : {id, parent, 0u, next, 0u, 0u}) Put(KivMox::kMoxTree, v);
+              u32 light, u32 firstChild = 0, u32 lastChild = 0) {
+    for (u32 v : {id, parent, 0u, next, firstChild, lastChild}) Put(KivMox::kMoxTree, v);
     Put(KivMox::kMoxTree, "node " + std::to_string(id), type, version);
     wide_ ? Put(KivMox::kMoxTree, std::uint64_t{light}) : Put(KivMox::kMoxTree, light);
   }

@@ -1,0 +1,241 @@
+// moxinfo --check: damage built in memory into files the program saved or into raw
+// containers, each reported with where it lies; several faults all reported; warnings
+// apart from problems; the exit statuses and the JSON document.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "../merge/merge_fixtures.hpp"
+#include "info/block_listing.hpp"
+#include "info/file_check.hpp"
+
+using namespace AppTest;
+
+namespace {
+
+std::string Lines(const MoxInfo::CheckReport& report) {
+  std::ostringstream out;
+  MoxInfo::PrintCheckReport(report, false, out);
+  return out.str();
+}
+
+// The rich test model saved by the program; Damage rewrites its bytes.
+struct SavedModel {
+  TempDir dir;
+  std::string path = dir.File("model.mox");
+  SavedModel() {
+    KivMox::Tree tree;
+    BuildRichTree(tree);
+    tree.Save(path);
+  }
+  // The file offset of the first stored byte of the stream's first block.
+  std::uint64_t Offset(const std::string& name) const {
+    for (const auto& row : MoxInfo::ReadBlockTable(path).rows)
+      if (row.name == name) return row.offset;
+    throw std::runtime_error("no block " + name);
+  }
+  MoxInfo::CheckReport Damage(const std::function<void(Bytes&)>& damage) {
+    Bytes bytes = ReadFileBytes(path);
+    damage(bytes);
+    WriteFileBytes(dir.File("damaged.mox"), bytes);
+    return MoxInfo::CheckFile(dir.File("damaged.mox"));
+  }
+};
+
+void AddToLength(Bytes& b, std::uint64_t at, std::int32_t delta) {
+  std::uint32_t v = 0;
+  std::memcpy(&v, &b[at], 4);
+  v += static_cast<std::uint32_t>(delta);
+  std::memcpy(&b[at], &v, 4);
+}
+
+TEST(FileCheck, SavedModelIsSound) {
+  SavedModel model;
+  const MoxInfo::CheckReport report = MoxInfo::CheckFile(model.path);
+  EXPECT_TRUE(report.problems.empty() && report.warnings.empty()) << Lines(report);
+  EXPECT_EQ(report.arrays, 4u);
+  EXPECT_EQ(report.nodeSetRecords, 1u);
+  EXPECT_TRUE(Has(report.Summary(true), ": sound; checked ")) << report.Summary(true);
+}
+
+TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
+  SavedModel model;
+  const std::uint64_t heavy = model.Offset("Heavy Data"), light = model.Offset("Light Data"),
+                      attributes = model.Offset("Attributes");
+  const std::string zlib = "the zlib stream is damaged";
+  const std::string cut = "cut short here";
+  // Damage, then every (where, what) that must be among the problems, and their number.
+  const std::tuple<const char*, std::function<void(Bytes&)>,
+                   std::vector<std::pair<std::string, std::string>>, std::size_t>
+      cases[] = {
+          {"two damaged blocks",
+           [&](Bytes& b) { b[heavy + 12] ^= 0x55, b[attributes + 12] ^= 0x55; },
+           {{"section \"Attributes\" block 0 (block ", zlib},
+            {"section \"Heavy Data\" block 0", zlib},
+            {"node 1 \"Model\" (\"Group\")", "the node tree is cut short here"}},
+           3},
+          {"heavy length field lies",
+           [&](Bytes& b) { AddToLength(b, heavy, 4); },
+           {{"section \"Heavy Data\" block 0", "the length field declares"},
+            {"section \"Heavy Data\" block 0", cut}},
+           1},
+          {"light length field lies, heavy block damaged",
+           [&](Bytes& b) { AddToLength(b, light, -2), b[heavy + 12] ^= 0x55; },
+           {{"section \"Light Data\" block 0", "the zlib stream inflates to more"},
+            {"section \"Heavy Data\" block 0", zlib},
+            {"node 1 \"Model\"", "Unable to decompress block"}},
+           3},
+      };
+  for (const auto& [name, damage, expected, count] : cases) {
+    const MoxInfo::CheckReport report = model.Damage(damage);
+    const std::string lines = Lines(report);
+    EXPECT_EQ(report.problems.size(), count) << name << "\n" << lines;
+    for (const auto& [where, what] : expected)
+      EXPECT_TRUE(std::any_of(
+          report.problems.begin(), report.problems.end(),
+          [&](const MoxInfo::Finding& f) { return Has(f.where, where) && Has(f.what, what); }))
+          << name << ": no problem at " << where << ": " << what << "\n"
+          << lines;
+    EXPECT_FALSE(report.Sound(false)) << name;
+  }
+}
+
+// Raw containers with records that no sound writer produces.
+MoxInfo::CheckReport CheckRaw(const TempDir& dir, std::int32_t count,
+                              const std::function<void(RawMox&)>& body, const Bytes& heavy) {
+  const std::string path = dir.File("raw.mox");
+  {
+    RawMox raw(path, "1.3");
+    raw.Put(KivMox::kMoxTree, count);
+    raw.Header(1, 0, 0, "", "", 0, count > 1 ? 2 : 0, count > 1 ? count : 0);
+    body(raw);
+    if (!heavy.empty())
+      raw.Ix().Put(KivMox::kHeavyData, heavy.data(), static_cast<u32>(heavy.size()));
+    raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
+    raw.file_.CloseFile();
+  }
+  return MoxInfo::CheckFile(path);
+}
+
+TEST(FileCheck, RecordsAndRunsFromRawContainers) {
+  TempDir dir;
+  const auto geometry = [](u32 size, u32 position) {
+    return [=](RawMox& raw) {
+      raw.Header(2, 1, 0, "Geometry", "0.6", raw.LightSize());
+      Geometry06(raw, size, position);
+    };
+  };
+  const auto twoGeometries = [](RawMox& raw) {
+    raw.Header(2, 1, 3, "Geometry", "0.6", raw.LightSize());
+    Geometry06(raw, 8, 0);
+    raw.Header(3, 1, 0, "Geometry", "0.6", raw.LightSize());
+    Geometry06(raw, 8, 4);
+  };
+  const Bytes sixteen(16, 7);
+  // Nodes, body, heavy bytes; then the problem and warning lines expected (in part) in order.
+  const std::tuple<const char*, std::int32_t, std::function<void(RawMox&)>, Bytes,
+                   std::vector<std::string>, std::vector<std::string>>
+      cases[] = {
+          {"sound", 2, geometry(16, 0), sixteen, {}, {}},
+          {"headers cut short",
+           3,
+           geometry(16, 0),
+           sixteen,
+           {"section \"Mox Tree\" header 3 of 3: the node tree is cut short here (2 nodes read)"},
+           {}},
+          {"group record cut short",
+           2,
+           [](RawMox& raw) {
+             raw.Header(2, 1, 0, "Group", "0.4", raw.LightSize());
+             raw.Put(KivMox::kLightData, u32{1}, u32{2});
+           },
+           {},
+           {"node 2 \"node 2\" (\"Group\"): the node tree is cut short here (1 nodes read)"},
+           {}},
+          {"run beyond the section",
+           2,
+           geometry(16, 8),
+           sixteen,
+           {"node 2 \"node 2\" array 0 \"values\": bytes 8 to 24 lie beyond the end of the "
+            "section (16 bytes)"},
+           {"8 of its 16 bytes belong to no record"}},
+          {"byte size not a multiple of 4",
+           2,
+           geometry(6, 0),
+           sixteen,
+           {"array 0 \"values\": its byte size 6 is not a multiple of 4"},
+           {"block 0 (block 3 of the file): 10 of its 16 bytes belong to no record"}},
+          {"runs that share bytes",
+           3,
+           twoGeometries,
+           sixteen,
+           {"node 3 \"node 3\" array 0 \"values\": bytes 4 to 12 of the section are also those "
+            "of node 2"},
+           {"4 of its 16 bytes belong to no record"}},
+          {"dangling array link",
+           2,
+           [](RawMox& raw) {
+             raw.Header(2, 1, 0, "Geometry", "0.7", raw.LightSize());
+             raw.Put(KivMox::kLightData, u32{1}, std::string("copy"), u32{1}, u8{1}, u32{9}, u32{0},
+                     u8{0});
+             for (int i = 0; i < 6; ++i) raw.Put(KivMox::kAttributes, u32{0});
+           },
+           {},
+           {},
+           {"array 0 \"copy\": links to array 0 of node 9, which does not exist"}},
+          {"dangling sibling link",
+           2,
+           [](RawMox& raw) { raw.Header(2, 1, 7, "", "", 0); },
+           {},
+           {},
+           {"node 2 \"\": its next sibling link names node 7, which does not exist"}},
+      };
+  for (const auto& [name, count, body, heavy, problems, warnings] : cases) {
+    const MoxInfo::CheckReport report = CheckRaw(dir, count, body, heavy);
+    const std::string lines = Lines(report);
+    ASSERT_EQ(report.problems.size(), problems.size()) << name << "\n" << lines;
+    ASSERT_EQ(report.warnings.size(), warnings.size()) << name << "\n" << lines;
+    for (std::size_t i = 0; i < problems.size(); ++i)
+      EXPECT_TRUE(Has(report.problems[i].where + ": " + report.problems[i].what, problems[i]))
+          << name << "\n"
+          << lines;
+    for (std::size_t i = 0; i < warnings.size(); ++i)
+      EXPECT_TRUE(Has(report.warnings[i].where + ": " + report.warnings[i].what, warnings[i]))
+          << name << "\n"
+          << lines;
+    EXPECT_EQ(report.Sound(false), problems.empty()) << name;
+    EXPECT_EQ(report.Sound(true), problems.empty() && warnings.empty()) << name;
+  }
+}
+
+TEST(FileCheck, ExitStatusesAndJson) {
+  SavedModel model;
+  Bytes bytes = ReadFileBytes(model.path);
+  bytes[model.Offset("Heavy Data") + 12] ^= 0x55;
+  WriteFileBytes(model.dir.File("damaged.mox"), bytes);
+  const std::string damaged = model.dir.File("damaged.mox");
+  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+      {{"--check", model.path}, 0, ": sound; checked "},
+      {{"--check", damaged}, 2, "problem: section \"Heavy Data\" block 0"},
+      {{"--check", model.dir.File("missing.mox")}, 2, "problem: container: "},
+      {{"--check", "--blocks", model.path}, 1, ""},
+      {{"--strict", model.path}, 1, ""},
+  };
+  for (const auto& [args, status, out] : cases) {
+    const Outcome run = Execute({"moxinfo", args});
+    EXPECT_EQ(run.status, status) << args.back() << run.err;
+    EXPECT_TRUE(Has(run.out, out)) << run.out;
+    if (status == 2) {
+      EXPECT_TRUE(Has(run.err, ": damaged; checked ")) << run.err;
+    }
+  }
+  const Outcome json = Execute({"moxinfo", {"--check", damaged, "--json"}});
+  ASSERT_EQ(json.status, 2);
+  const nlohmann::ordered_json doc = nlohmann::ordered_json::parse(json.out);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : doc.items()) keys.push_back(key);
+  EXPECT_EQ(keys, (Names{"file", "sound", "problems", "warnings", "summary"}));
+  EXPECT_EQ(doc["sound"], false);
+  EXPECT_EQ(doc["problems"][0]["where"], "section \"Heavy Data\" block 0 (block 0 of the file)");
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <variant>
@@ -153,6 +154,11 @@ CheckReport CheckFile(const std::string& path) {
   fstat(fd, &st);
   const auto fileSize = static_cast<std::uint64_t>(st.st_size);
 
+  std::uint64_t end = index.HeaderSize();
+  for (const KivRkf::BlockInfo& b : index.Blocks()) end = std::max(end, b.offset + b.storedSize);
+  if (end < fileSize)
+    report.Warning("container", "the file goes on " + std::to_string(fileSize - end) +
+                                    " bytes after the end of its last block");
   CheckOtherBlocks(index, fd, fileSize, report);
   ReadHistory(*file, report);
   KivMox::Tree tree;

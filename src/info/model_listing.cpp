@@ -112,7 +112,7 @@ class Walker {
  private:
   void Problem(std::uint32_t from, const char* link, std::uint32_t to, const char* problem,
                int depth) {
-    lines_.emplace_back(std::in_place_type<LinkProblem>, from, link, to, problem, depth);
+    lines_.emplace_back(LinkProblem{from, link, to, problem, depth});
   }
 
   const KivMox::Tree& tree_;

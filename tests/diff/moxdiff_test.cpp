@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "info/block_listing.hpp"
 #include "kiv/mox/sections.hpp"
 #include "merge/merge_fixtures.hpp"
 
@@ -203,6 +204,10 @@ TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
   WriteFileBytes(dir.File("damaged.mox"), bytes);
   const std::string good = dir.File("good.mox"), bad = dir.File("damaged.mox");
   WriteOld(dir.File("loop.mox"), 1.0f, true);
+  Bytes flipped = ReadFileBytes(good);
+  for (const auto& block : MoxInfo::ReadBlockTable(good).rows)
+    if (block.name == KivMox::kHeavyData) flipped.at(block.offset + 12) ^= 0x55;
+  WriteFileBytes(dir.File("flipped.mox"), flipped);
   struct Row {
     Names args;
     std::string error;
@@ -212,6 +217,11 @@ TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
        "moxdiff: left file " + dir.File("missing.mox") + ": ",
        false},
       {{good, bad}, "moxdiff: right file " + bad + ": ", false},
+      {{good, dir.File("flipped.mox")},
+       "moxdiff: right file " + dir.File("flipped.mox") +
+           ": Unable to decompress block (section \"Heavy Data\" block 0 (block 0 of the file): "
+           "the zlib stream is damaged",
+       false},
       {{dir.File("loop.mox"), good},
        "moxdiff: left file " + dir.File("loop.mox") +
            ": the node tree is damaged: node 2 is reached twice (from node 3)\n",

@@ -55,6 +55,10 @@ TEST(FileCheck, SavedModelIsSound) {
   EXPECT_EQ(report.arrays, 4u);
   EXPECT_EQ(report.nodeSetRecords, 1u);
   EXPECT_TRUE(Has(report.Summary(true), ": sound; checked ")) << report.Summary(true);
+  const MoxInfo::CheckReport longer = model.Damage([](Bytes& b) { b.resize(b.size() + 5); });
+  ASSERT_EQ(longer.warnings.size(), 1u) << Lines(longer);
+  EXPECT_EQ(longer.warnings[0].what, "the file goes on 5 bytes after the end of its last block");
+  EXPECT_TRUE(longer.problems.empty() && longer.Sound(false) && !longer.Sound(true));
 }
 
 TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {

@@ -252,6 +252,24 @@ TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
   }
 }
 
+TEST(MoxDiffRun, IgnoreLeavesOutViewPoints) {
+  TempDir dir;
+  for (const char* k : {"2", "3"})
+    ASSERT_EQ(Execute({"moxsample",
+                       {dir.File(std::string(k) + ".mox"), "--seed", "5", "--heavy-mib", "0.05",
+                        "--view-points", k}})
+                  .status,
+              0);
+  const Names files = {dir.File("2.mox"), dir.File("3.mox")};
+  // The two differ in their view points, and in their save times when a second apart.
+  const std::pair<const char*, int> cases[] = {
+      {"history", 1}, {"history,view-points", 0}, {"view-points,history", 0}};
+  for (const auto& [ignore, status] : cases) {
+    const Outcome run = RunDiff({files[0], files[1], "--brief", "--ignore", ignore});
+    EXPECT_EQ(run.status, status) << ignore << "\n" << run.out << run.err;
+  }
+}
+
 TEST(MoxDiffRun, HelpAndVersion) {
   const Outcome help = RunDiff({"--help"});
   EXPECT_EQ(help.status, 0);

@@ -77,6 +77,11 @@ TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
             {"section \"Heavy Data\" block 0", zlib},
             {"node 1 \"Model\" (\"Group\")", "the node tree is cut short here"}},
            3},
+          {"heavy block damaged",
+           [&](Bytes& b) { b[heavy + 12] ^= 0x55; },
+           {{"section \"Heavy Data\" block 0", zlib + " (its data or its checksum); 5 records "
+                                                      "in it cannot be read"}},
+           1},
           {"heavy length field lies",
            [&](Bytes& b) { AddToLength(b, heavy, 4); },
            {{"section \"Heavy Data\" block 0", "the length field declares"},

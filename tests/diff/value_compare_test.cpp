@@ -75,6 +75,12 @@ TEST(CompareValues, CountsDifferencesAndShowsTheFirstFive) {
   right[0] = FloatOf(0x7FC00000u);
   EXPECT_TRUE(
       std::isinf(MoxDiff::CompareValues(bytes(left), bytes(right), 1, false, {}).largestAbsolute));
+  // Without a tolerance -0 and +0 differ in their bits, by nothing in value.
+  const std::vector<float> zero = {0.0f}, minusZero = {-0.0f};
+  diff = MoxDiff::CompareValues(bytes(zero), bytes(minusZero), 1, false, {});
+  EXPECT_EQ(diff.differing, 1u);
+  EXPECT_EQ(diff.largestAbsolute, 0.0);
+  EXPECT_EQ(diff.largestRelative, 0.0);
   const std::int32_t a[] = {5, -7}, b[] = {5, 9};
   diff = MoxDiff::CompareValues(reinterpret_cast<const std::uint8_t*>(a),
                                 reinterpret_cast<const std::uint8_t*>(b), 2, true, {1e9, 1, true});

@@ -145,6 +145,24 @@ TEST(FileCheck, RecordsAndRunsFromRawContainers) {
                    std::vector<std::string>, std::vector<std::string>>
       cases[] = {
           {"sound", 2, geometry(16, 0), sixteen, {}, {}},
+          {"older record read at once",
+           2,
+           [](RawMox& raw) {
+             raw.Header(2, 1, 0, "Geometry", "0.5", raw.LightSize());
+             Geometry06(raw, 16, 0);
+           },
+           sixteen,
+           {},
+           {}},
+          {"an empty block at the end of the file",
+           2,
+           [&](RawMox& raw) {
+             geometry(16, 0)(raw);
+             raw.Ix().CreateBlock("Notes");
+           },
+           sixteen,
+           {},
+           {}},
           {"headers cut short",
            3,
            geometry(16, 0),

@@ -154,15 +154,6 @@ TEST(FileCheck, RecordsAndRunsFromRawContainers) {
            sixteen,
            {},
            {}},
-          {"an empty block at the end of the file",
-           2,
-           [&](RawMox& raw) {
-             geometry(16, 0)(raw);
-             raw.Ix().CreateBlock("Notes");
-           },
-           sixteen,
-           {},
-           {}},
           {"headers cut short",
            3,
            geometry(16, 0),

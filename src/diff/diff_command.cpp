@@ -51,9 +51,7 @@ bool ParseIgnore(const std::string& text, DiffOptions& options) {
 }  // namespace
 
 std::string DiffUsage() {
-  return "Usage: moxdiff A B [--left-node ID] [--right-node ID] [--abs-tol X] [--rel-tol Y]\n"
-         "               [--versions] [--ignore history,view-points] [--brief] [--json]\n"
-         "               [--help] [--version]\n"
+  return "Usage: moxdiff A B [OPTION]...\n"
          "Compares two Mox files as models: node tree, node names and fields, group\n"
          "transforms and attributes, materials, node sets, geometry arrays with their\n"
          "values and links, save history and view points.\n"
@@ -63,8 +61,8 @@ std::string DiffUsage() {
          "                   not compared\n"
          "  --abs-tol X      floating-point values a and b are equal when |a - b| <= X\n"
          "  --rel-tol Y      ... or when |a - b| <= Y * max(|a|, |b|); with either option\n"
-         "                   NaN equals NaN and -0 equals +0; without, values compare bit\n"
-         "                   for bit\n"
+         "                   NaN equals NaN, an infinity only the same infinity, and -0\n"
+         "                   equals +0; without, values compare bit for bit\n"
          "  --versions       also compare record versions and container versions\n"
          "  --ignore LIST    do not compare history and/or view-points (comma list)\n"
          "  --brief          print the summary line only\n"

@@ -15,7 +15,7 @@ namespace MoxInfo {
 
 std::string InfoUsage() {
   return "Usage: moxinfo FILE [--blocks] [--json] [--help] [--version]\n"
-         "       moxinfo --check FILE [--strict] [--json]\n"
+         "  or:  moxinfo --check FILE [--strict] [--json]\n"
          "Lists the content of a Mox file: container version, node tree, geometry arrays,\n"
          "node sets, save history and view points.\n"
          "  --blocks   also list the block table (number, serial, stored size, flags,\n"

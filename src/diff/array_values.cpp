@@ -10,6 +10,7 @@
 #include "info/block_inflate.hpp"
 #include "info/display_text.hpp"
 #include "kiv/log/raise.hpp"
+#include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/util/exception.hpp"
@@ -23,15 +24,18 @@ double ValueOf(std::uint32_t word, bool integers) {
   return FloatOf(word);
 }
 
-// The values of one array as loaded: decoded through its loader into a buffer kept from
-// array to array, or left where a load put them at once.
+// The values of one array: its run as stored, read in place through its loader, or the
+// values a load put in memory at once. Stored runs are decoded only when their bytes differ,
+// into a buffer kept from array to array.
 struct Values {
   MoxInfo::ScratchBuffer buffer;
-  const std::uint8_t* bytes = nullptr;
+  const std::uint8_t* stored = nullptr;
+  std::uint8_t components = 0;  // of the stored run
+  const std::uint8_t* decoded = nullptr;
   std::uint64_t count = 0;
 
   void Read(const KivMox::GeometryArray& array, const std::string& side) {
-    bytes = nullptr, count = 0;
+    stored = decoded = nullptr, count = 0;
     try {
       const KivMox::NumericArray& data = array.data;
       if (data.loader) {
@@ -40,19 +44,35 @@ struct Values {
         if (loader.byteSize < 4) return;
         KIV_CHECK(loader.byteSize % 4 == 0, ReadError, "The byte size is not a multiple of 4",
                   "MoxDiff::CompareArrayValues");
-        std::uint8_t* out = buffer.Room(loader.byteSize);
-        KIV_CHECK(out != nullptr, MemoryAllocation, nullptr, "MoxDiff::CompareArrayValues");
-        loader.CopyDecoded(out);
-        bytes = out, count = loader.byteSize / 4;
+        stored = loader.TakeRun();
+        components = loader.StoredComponents();
+        count = loader.byteSize / 4;
       } else if (data.HasBytes()) {
-        bytes = data.Bytes(), count = data.byteSize / 4;
+        decoded = data.Bytes(), count = data.byteSize / 4;
       }
     } catch (const std::exception& e) {
       throw DiffTrouble(side + ": the values of array " + MoxInfo::Quoted(array.name) +
                         " cannot be read: " + Kiv::Util::DescriptionOf(e));
     }
   }
+
+  const std::uint8_t* Decoded(const std::string& side) {
+    if (decoded || !stored) return decoded;
+    std::uint8_t* out = buffer.Room(count * 4);
+    if (!out)
+      throw DiffTrouble(side + ": no memory to decode " + std::to_string(count) + " values");
+    KivMox::DecodeComponents(stored, out, count * 4, components);
+    return decoded = out;
+  }
 };
+
+// Runs stored alike (the same count and component count) hold equal values exactly when
+// their bytes are equal.
+bool StoredAlike(const Values& left, const Values& right) {
+  return left.stored && right.stored && left.count == right.count &&
+         left.components == right.components &&
+         std::memcmp(left.stored, right.stored, left.count * 4) == 0;
+}
 
 std::uint32_t WordAt(const std::uint8_t* bytes, std::uint64_t i) {
   std::uint32_t word = 0;
@@ -103,9 +123,10 @@ void CompareArrayValues(std::vector<ArrayPair>& pairs, const Tolerance& toleranc
     leftRead.get();
     const std::uint64_t n = std::min(left.count, right.count);
     if (n == 0) continue;
-    ArrayValueDiff diff =
-        CompareValues(left.bytes, right.bytes, n, pair.left->IsConnectivity(), tolerance);
     valuesCompared += n;
+    if (StoredAlike(left, right)) continue;
+    ArrayValueDiff diff = CompareValues(left.Decoded(leftSide), right.Decoded(rightSide), n,
+                                        pair.left->IsConnectivity(), tolerance);
     if (diff.differing == 0) continue;
     diff.index = pair.index;
     diff.name = MoxInfo::DisplayText(pair.left->name);

@@ -72,25 +72,22 @@ std::vector<HeavyRecord> GatherRecords(KivMox::Tree& tree, KivRkf::Index& index,
   return records;
 }
 
+// Checks records from their bytes. The runs of arrays are decoded as a merge would decode
+// them (every run of bytes decodes); those of one block are decoded on two threads, each
+// with a buffer of its own, when Decode is called.
 class RecordChecker {
  public:
   explicit RecordChecker(CheckReport& report) : report_(report) {}
 
+  // bytes stay valid until Decode.
   void Check(HeavyRecord& r, const std::uint8_t* bytes) {
     r.done = true;
     if (r.array) {
       const std::uint64_t n = r.size;
-      if (n >= 4 && n % 4 != 0) {
+      if (n >= 4 && n % 4 != 0)
         report_.Problem(r.where, "its byte size " + std::to_string(n) + " is not a multiple of 4");
-        return;
-      }
-      // Every run of bytes decodes; the values are decoded as a merge would.
-      std::uint8_t* values = scratch_.Room(n);
-      if (!values) {
-        report_.Problem(r.where, "no memory to decode its " + std::to_string(n) + " bytes");
-        return;
-      }
-      KivMox::DecodeComponents(bytes, values, n, r.array->data.componentCount);
+      else
+        runs_.push_back({&r, bytes});
       return;
     }
     if (!r.sets) return;
@@ -109,9 +106,49 @@ class RecordChecker {
     }
   }
 
+  // Decodes the runs checked since the last call: every other run (by size) on a second
+  // thread.
+  void Decode() {
+    std::sort(runs_.begin(), runs_.end(),
+              [](const Run& a, const Run& b) { return a.record->size > b.record->size; });
+    std::vector<Run> first, second;
+    std::uint64_t firstBytes = 0, secondBytes = 0;
+    for (const Run& run : runs_) {
+      const bool toFirst = firstBytes <= secondBytes;
+      (toFirst ? first : second).push_back(run);
+      (toFirst ? firstBytes : secondBytes) += run.record->size;
+    }
+    runs_.clear();
+    std::future<const HeavyRecord*> other;
+    if (!second.empty())
+      other = std::async(std::launch::async, [&] { return DecodeAll(second, otherScratch_); });
+    const HeavyRecord* failed = DecodeAll(first, scratch_);
+    const HeavyRecord* otherFailed = other.valid() ? other.get() : nullptr;
+    for (const HeavyRecord* r : {failed, otherFailed})
+      if (r)
+        report_.Problem(r->where, "no memory to decode its " + std::to_string(r->size) + " bytes");
+  }
+
  private:
+  struct Run {
+    HeavyRecord* record;
+    const std::uint8_t* bytes;
+  };
+
+  // The record that could not get memory to be decoded, if any.
+  static const HeavyRecord* DecodeAll(const std::vector<Run>& runs, ScratchBuffer& scratch) {
+    for (const Run& run : runs) {
+      std::uint8_t* values = scratch.Room(run.record->size);
+      if (!values) return run.record;
+      KivMox::DecodeComponents(run.bytes, values, run.record->size,
+                               run.record->array->data.componentCount);
+    }
+    return nullptr;
+  }
+
   CheckReport& report_;
-  ScratchBuffer scratch_;
+  std::vector<Run> runs_;
+  ScratchBuffer scratch_, otherScratch_;
 };
 
 struct ScannedBlock {
@@ -207,6 +244,7 @@ class HeavyScan {
       gathered_.insert(gathered_.end(), ib.raw, ib.raw + take);
       if (active_->End() > blockEnd) return;
       checker_.Check(*active_, gathered_.data());
+      checker_.Decode();
       active_ = nullptr;
       gathered_ = {};
     }
@@ -221,6 +259,7 @@ class HeavyScan {
         gathered_.assign(ib.raw + offset, ib.raw + ib.length);
       }
     }
+    checker_.Decode();
   }
 
   std::vector<HeavyRecord>& records_;

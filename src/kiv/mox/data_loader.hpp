@@ -44,6 +44,9 @@ class DataLoader {
   }
   // The component count of the stored run: 0 when it is not encoded.
   std::uint8_t StoredComponents() const { return encoded ? componentCount : 0; }
+  // The byteSize bytes of the run as they are stored, in place in the block that holds
+  // them (valid until the source reads that section again; null for byte size 0).
+  const std::uint8_t* TakeRun();
   // Copies the byteSize stored bytes to out as they are stored.
   void CopyStored(std::uint8_t* out);
   // Copies the byteSize stored bytes to out, decoded.
@@ -52,7 +55,6 @@ class DataLoader {
  private:
   template <class T>
   void LoadValues(std::vector<T>& out);
-  const std::uint8_t* TakeRun();
 };
 
 }  // namespace KivMox

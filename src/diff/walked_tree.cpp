@@ -14,7 +14,7 @@ WalkedTree::WalkedTree(const KivMox::Tree& tree, std::uint32_t root, const std::
     throw DiffTrouble(side + ": the node tree is damaged: " + what);
   };
   const auto& entries = tree.Entries();
-  nodes_.push_back({root, kNone, 0, true, {}});
+  nodes_.push_back({root, kNone, 0, true, {}, {}});
   index_[root] = 0;
   // Depth of each node, kept only for the nodes on the stack.
   std::vector<std::pair<std::size_t, std::size_t>> stack = {{0, 0}};
@@ -23,25 +23,29 @@ WalkedTree::WalkedTree(const KivMox::Tree& tree, std::uint32_t root, const std::
     stack.pop_back();
     const std::uint32_t id = nodes_[at].id;
     std::uint32_t child = entries.at(id).firstChildId;
-    std::uint32_t from = id;
     std::vector<std::size_t> children;
     while (child != 0) {
       const auto it = entries.find(child);
-      if (it == entries.end())
-        fail("node " + std::to_string(from) + " links to node " + std::to_string(child) +
-             ", which does not exist");
-      if (index_.count(child))
-        fail("node " + std::to_string(child) + " is reached twice (from node " +
-             std::to_string(from) + ")");
+      if (it == entries.end()) {
+        nodes_[at].listEnd = "a link to a node that does not exist";
+        break;
+      }
+      if (index_.count(child)) {
+        nodes_[at].listEnd = "a link to a node reached before";
+        break;
+      }
       if (depth + 1 > kMaxCompareDepth)
         fail("deeper than " + std::to_string(kMaxCompareDepth) + " levels at node " +
              std::to_string(child));
       const std::size_t index = nodes_.size();
-      nodes_.push_back(
-          {child, at, static_cast<std::uint32_t>(children.size()), it->second.parentId == id, {}});
+      nodes_.push_back({child,
+                        at,
+                        static_cast<std::uint32_t>(children.size()),
+                        it->second.parentId == id,
+                        {},
+                        {}});
       index_[child] = index;
       children.push_back(index);
-      from = child;
       child = it->second.nextSiblingId;
     }
     // Later children first, so that the walk takes the first child next.

@@ -3,9 +3,10 @@
 // among that parent's children. A node is found again by its path of child positions
 // from the root ("/" for the root itself, "/0/2" for the third child of its first child).
 //
-// The walk refuses a tree it cannot compare soundly: a link to an identifier without an
-// entry, a node reached twice (a cycle or a second parent) and a tree deeper than
-// kMaxCompareDepth levels raise DiffTrouble naming the side.
+// A child list ends at a link to an identifier without an entry or to a node the walk
+// reached before (a cycle or a second parent); the node records how its list ended, and the
+// comparison compares that. A tree deeper than kMaxCompareDepth levels raises DiffTrouble
+// naming the side.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,9 @@ struct WalkNode {
   std::uint32_t position = 0;    // among the parent's children
   bool parentLinkAgrees = true;  // the entry's parent link names its walk parent
   std::vector<std::size_t> children;
+  // Empty when the child list ends with a zero link; else what the link that ends it leads to
+  // (a node that does not exist, or one the walk reached before), which is not followed.
+  std::string listEnd;
 };
 
 class WalkedTree {

@@ -31,8 +31,10 @@ void CheckOtherBlocks(KivRkf::Index& index, int fd, std::uint64_t fileSize, Chec
         KivRkf::IsSpecialName(name, KivRkf::kIndexBlockName))
       continue;
     for (std::size_t k = 0; k < stream.blocks.size(); ++k) {
-      const InflatedBlock ib = inflater.Inflate(index.Blocks()[stream.blocks[k]]);
       ++report.blocks;
+      // Inflated whole by a reader already.
+      if (index.Blocks()[stream.blocks[k]].inflated) continue;
+      const InflatedBlock ib = inflater.Inflate(index.Blocks()[stream.blocks[k]]);
       if (!ib.problem.empty()) report.Problem(BlockWhere(name, k, stream.blocks[k]), ib.problem);
     }
   }
@@ -159,11 +161,11 @@ CheckReport CheckFile(const std::string& path) {
   if (end < fileSize)
     report.Warning("container", "the file goes on " + std::to_string(fileSize - end) +
                                     " bytes after the end of its last block");
-  CheckOtherBlocks(index, fd, fileSize, report);
   ReadHistory(*file, report);
   KivMox::Tree tree;
   const bool whole = ReadNodes(file, path, wide, tree, report);
   ReadViews(*file, version, tree, report);
+  CheckOtherBlocks(index, fd, fileSize, report);
   CheckHeavyData(index, fd, fileSize, tree, report);
   if (whole) CheckLinks(tree, path, report);
   return report;

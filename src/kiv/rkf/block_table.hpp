@@ -46,6 +46,9 @@ struct BlockInfo {
   // The size the block stands for came from its length field and was not yet checked by
   // inflating it.
   bool sizeUnchecked = false;
+  // The block was loaded whole at least once: its stored bytes read and, when compressed,
+  // inflated to exactly the length they declare.
+  bool inflated = false;
   std::uint32_t frozenLength = 0;
 };
 

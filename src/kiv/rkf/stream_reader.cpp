@@ -114,6 +114,7 @@ void StreamReader::LoadBlock(std::uint64_t b, std::FILE* stream) {
             "KivRkf::Index::LoadBlock");
   info.loaded = true;
   info.sizeUnchecked = false;
+  info.inflated = true;
   buffer.SetPosition(std::uint32_t{0});
 }
 

@@ -10,95 +10,28 @@
 // Goals, printed with "met" or "MISSED": the check takes at most 1.3 times its floor, the
 // comparison at most 1.5 times its floor. Files stay in the page cache (each run is done once
 // untimed first).
-#include <fcntl.h>
-#include <libdeflate.h>
-#include <malloc.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "kiv/rkf/rkfile.hpp"
+#include "bench_support.hpp"
 
 namespace {
 
+using namespace BenchSupport;
+
 std::string gBinDir;
-std::string gScratch;
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "check benchmark: %s\n", what.c_str());
-  if (!gScratch.empty()) std::filesystem::remove_all(gScratch);
-  std::exit(1);
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-struct RunStats {
-  double wall = 0;
-  long peakKiB = 0;
-  int status = -1;
-};
-
-RunStats Run(const std::vector<std::string>& args) {
-  malloc_trim(0);
-  RunStats stats;
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    setenv("TESSARA_TEMP_PATH", "/nonexistent-log-dir", 1);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  stats.wall = Seconds(start);
-  stats.peakKiB = usage.ru_maxrss;
-  stats.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return stats;
-}
-
-// Seconds libdeflate takes to inflate every zlib block of the file, on this thread.
-double InflateSeconds(const std::string& path) {
-  KivRkf::RkFile file;
-  file.OpenFile(path, "rb");
-  file.ReadIndex();
-  std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(
-      libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
-  double total = 0;
-  for (const auto& b : file.GetIndex().Blocks()) {
-    if (!(b.flags & KivRkf::kFlagZlib) || b.storedSize < 4) continue;
-    std::vector<std::uint8_t> stored(b.storedSize);
-    if (pread(fileno(file.Stream()), stored.data(), stored.size(), static_cast<off_t>(b.offset)) !=
-        static_cast<ssize_t>(stored.size()))
-      Fail("cannot read a block of " + path);
-    std::uint32_t length = 0;
-    std::memcpy(&length, stored.data(), 4);
-    std::vector<std::uint8_t> raw(length);
-    std::size_t produced = 0;
-    const auto t0 = std::chrono::steady_clock::now();
-    const libdeflate_result r = libdeflate_zlib_decompress(
-        d.get(), stored.data() + 4, stored.size() - 4, raw.data(), raw.size(), &produced);
-    total += Seconds(t0);
-    if (r != LIBDEFLATE_SUCCESS || produced != length) Fail("a block of " + path + " is damaged");
-  }
-  return total;
+// Seconds libdeflate takes to inflate every zlib block of the files, on this thread.
+double InflateSeconds(const std::vector<std::string>& paths) {
+  Floor floor;
+  for (const auto& path : paths) MeasureFile(path, true, false, floor);
+  return floor.inflate;
 }
 
 void Measure(const std::string& what, const std::vector<std::string>& args, int expectStatus,
@@ -110,8 +43,7 @@ void Measure(const std::string& what, const std::vector<std::string>& args, int 
     if (r.status != expectStatus) Fail("unexpected status from " + what);
     if (i == 0 || r.wall < best.wall) best = r;
   }
-  double floor = 0;
-  for (const auto& path : reads) floor += InflateSeconds(path);
+  const double floor = InflateSeconds(reads);
   const double ratio = best.wall / floor;
   std::printf("%-40s wall %6.2f s  peak %7.1f MiB  floor %6.2f s  ratio %.2f (goal %.1f: %s)\n",
               what.c_str(), best.wall, best.peakKiB / 1024.0, floor, ratio, goal,
@@ -122,6 +54,7 @@ void Measure(const std::string& what, const std::vector<std::string>& args, int 
 }  // namespace
 
 int main(int argc, char** argv) {
+  gBenchName = "check benchmark";
   gBinDir = std::filesystem::canonical("/proc/self/exe").parent_path().string();
   int mib = 512;
   if (const char* env = std::getenv("MOX_CHECK_BENCH_MIB")) mib = std::atoi(env);
@@ -133,7 +66,7 @@ int main(int argc, char** argv) {
   const std::string dir = keep.empty() ? std::filesystem::temp_directory_path().string() +
                                              "/check_bench." + std::to_string(getpid())
                                        : keep;
-  if (keep.empty()) gScratch = dir;
+  if (keep.empty()) gScratchDir = dir;
   std::filesystem::create_directories(dir);
   const std::string model = dir + "/model.mox", copy = dir + "/copy.mox",
                     other = dir + "/other.mox", merged = dir + "/merged.mox";

@@ -1,37 +1,12 @@
 #include "info/block_inflate.hpp"
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "kiv/rkf/block_table.hpp"
-#include "kiv/rkf/huge_pages.hpp"
 #include "kiv/rkf/zlib.hpp"
 
 namespace MoxInfo {
-
-std::uint8_t* ScratchBuffer::Room(std::uint64_t size) {
-  if (size > capacity_ || !data_) {
-    // Growing by half at least: a run of ever larger arrays reallocates a few times only.
-    const std::uint64_t want = std::max(size, capacity_ + capacity_ / 2);
-    data_.reset();
-    capacity_ = want;
-    data_.reset(static_cast<std::uint8_t*>(std::malloc(want ? want : 1)));
-    if (!data_ && want > size) {
-      capacity_ = size;
-      data_.reset(static_cast<std::uint8_t*>(std::malloc(size ? size : 1)));
-    }
-    if (!data_) {
-      capacity_ = 0;
-      return nullptr;
-    }
-    KivRkf::AdviseHugePages(data_.get(), capacity_);
-  }
-  return data_.get();
-}
 
 InflatedBlock BlockInflater::Inflate(const KivRkf::BlockInfo& block) {
   InflatedBlock out;
@@ -46,17 +21,11 @@ InflatedBlock BlockInflater::Inflate(const KivRkf::BlockInfo& block) {
     out.problem = "no memory to read its " + std::to_string(block.storedSize) + " stored bytes";
     return out;
   }
-  std::uint64_t done = 0;
-  while (done < block.storedSize) {
-    const ssize_t n =
-        pread(fd_, stored + done, block.storedSize - done, static_cast<off_t>(block.offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      out.problem = std::string("its stored bytes cannot be read: ") +
-                    (n < 0 ? std::strerror(errno) : "the file ends early");
-      return out;
-    }
-    done += static_cast<std::uint64_t>(n);
+  errno = 0;
+  if (!KivRkf::ReadAt(fd_, stored, block.storedSize, block.offset)) {
+    out.problem = std::string("its stored bytes cannot be read: ") +
+                  (errno != 0 ? std::strerror(errno) : "the file ends early");
+    return out;
   }
   if ((block.flags & KivRkf::kFlagZlib) == 0) {
     out.raw = stored;

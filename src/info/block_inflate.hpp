@@ -3,10 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "kiv/rkf/block.hpp"
+#include "kiv/rkf/read_buffer.hpp"
 
 namespace KivRkf {
 struct BlockInfo;
@@ -27,19 +26,6 @@ struct InflatedBlock {
   std::uint32_t declared = 0;
 };
 
-// A buffer that grows as asked and is kept for the next use; large ones get huge pages
-// (a 200 MiB block filled into fresh small pages spends more time in page faults than in
-// inflating).
-class ScratchBuffer {
- public:
-  // Room for size bytes (content undefined), or null when memory runs out.
-  std::uint8_t* Room(std::uint64_t size);
-
- private:
-  KivRkf::MallocBuffer data_;
-  std::uint64_t capacity_ = 0;
-};
-
 class BlockInflater {
  public:
   // Reads from the open descriptor of a file of fileSize bytes.
@@ -51,7 +37,7 @@ class BlockInflater {
  private:
   int fd_;
   std::uint64_t fileSize_;
-  ScratchBuffer stored_, raw_;
+  KivRkf::GrowingBuffer stored_, raw_;
 };
 
 }  // namespace MoxInfo

@@ -20,6 +20,7 @@
 #include "kiv/rkf/block_table.hpp"
 #include "kiv/rkf/copied_block_check.hpp"
 #include "kiv/rkf/index.hpp"
+#include "kiv/rkf/read_buffer.hpp"
 #include "kiv/rkf/zlib.hpp"
 #include "kiv/util/exception.hpp"
 
@@ -136,7 +137,8 @@ class RecordChecker {
   };
 
   // The record that could not get memory to be decoded, if any.
-  static const HeavyRecord* DecodeAll(const std::vector<Run>& runs, ScratchBuffer& scratch) {
+  static const HeavyRecord* DecodeAll(const std::vector<Run>& runs,
+                                      KivRkf::GrowingBuffer& scratch) {
     for (const Run& run : runs) {
       std::uint8_t* values = scratch.Room(run.record->size);
       if (!values) return run.record;
@@ -148,7 +150,7 @@ class RecordChecker {
 
   CheckReport& report_;
   std::vector<Run> runs_;
-  ScratchBuffer scratch_, otherScratch_;
+  KivRkf::GrowingBuffer scratch_, otherScratch_;
 };
 
 struct ScannedBlock {

@@ -1,48 +1,18 @@
 #include "kiv/rkf/copied_block_check.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <new>
 #include <system_error>
 
 #include "kiv/log/raise.hpp"
-#include "kiv/rkf/huge_pages.hpp"
 #include "kiv/rkf/zlib.hpp"
 #include "kiv/util/interrupts.hpp"
 
 namespace KivRkf {
 
-namespace {
-bool ReadAll(int fd, std::uint8_t* out, std::uint64_t size, std::uint64_t offset) {
-  while (size > 0) {
-    const ssize_t r = pread(fd, out, size, static_cast<off_t>(offset));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    out += r;
-    size -= std::uint64_t(r);
-    offset += std::uint64_t(r);
-  }
-  return true;
-}
-}  // namespace
-
 unsigned CopiedBlockCheck::Workers(std::uint64_t largestBlock) {
   const std::uint64_t cores = std::max(1u, std::thread::hardware_concurrency());
   const std::uint64_t byMemory = largestBlock == 0 ? cores : kMemoryBound / largestBlock;
   return static_cast<unsigned>(std::max<std::uint64_t>(1, std::min(cores, byMemory)));
-}
-
-bool CopiedBlockCheck::Buffer::Reserve(std::uint64_t size) {
-  if (size <= capacity) return true;
-  bytes.reset();
-  capacity = 0;
-  bytes.reset(new (std::nothrow) std::uint8_t[size]);
-  if (!bytes) return false;
-  AdviseHugePages(bytes.get(), size);
-  capacity = size;
-  return true;
 }
 
 CopiedBlockCheck::CopiedBlockCheck(int fd, unsigned workers) : fd_(fd) {
@@ -85,7 +55,7 @@ void CopiedBlockCheck::Finish() {
 }
 
 void CopiedBlockCheck::Work() {
-  Buffer stored, raw;
+  GrowingBuffer stored, raw;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
@@ -106,14 +76,14 @@ void CopiedBlockCheck::Work() {
   }
 }
 
-CopiedBlockCheck::Failure CopiedBlockCheck::Check(const Job& job, Buffer& stored,
-                                                  Buffer& raw) const {
+CopiedBlockCheck::Failure CopiedBlockCheck::Check(const Job& job, GrowingBuffer& stored,
+                                                  GrowingBuffer& raw) const {
   if (job.runsEnd > job.rawLength) return Failure::Damage;
-  if (!stored.Reserve(job.storedSize) || !raw.Reserve(std::max<std::uint32_t>(job.rawLength, 1)))
-    return Failure::NoMemory;
-  if (!ReadAll(fd_, stored.bytes.get(), job.storedSize, job.offset)) return Failure::Damage;
-  switch (
-      InflateFramingExactly(stored.bytes.get(), job.storedSize, job.rawLength, raw.bytes.get())) {
+  std::uint8_t* storedBytes = stored.Room(job.storedSize);
+  std::uint8_t* rawBytes = raw.Room(job.rawLength);
+  if (!storedBytes || !rawBytes) return Failure::NoMemory;
+  if (!ReadAt(fd_, storedBytes, job.storedSize, job.offset)) return Failure::Damage;
+  switch (InflateFramingExactly(storedBytes, job.storedSize, job.rawLength, rawBytes)) {
     case InflateOutcome::Done:
       return Failure::None;
     case InflateOutcome::NoMemory:

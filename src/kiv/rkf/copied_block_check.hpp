@@ -10,10 +10,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "kiv/rkf/read_buffer.hpp"
 
 namespace KivRkf {
 
@@ -47,14 +48,8 @@ class CopiedBlockCheck {
     std::uint64_t runsEnd = 0;
   };
   enum class Failure { None, Damage, NoMemory };
-  // A worker's buffer, grown as blocks need and never shrunk.
-  struct Buffer {
-    std::unique_ptr<std::uint8_t[]> bytes;
-    std::uint64_t capacity = 0;
-    bool Reserve(std::uint64_t size);
-  };
   void Work();
-  Failure Check(const Job& job, Buffer& stored, Buffer& raw) const;
+  Failure Check(const Job& job, GrowingBuffer& stored, GrowingBuffer& raw) const;
 
   int fd_;
   std::mutex mutex_;

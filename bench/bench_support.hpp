@@ -1,0 +1,148 @@
+// What the benchmark programs share: running a built program with its time, CPU time and
+// peak memory, giving up with a message, and the floor of libdeflate's own work on the blocks
+// of a container.
+#pragma once
+
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "kiv/rkf/rkfile.hpp"
+
+namespace BenchSupport {
+
+// The name messages start with, and a directory removed when the benchmark gives up (empty
+// when the user asked to keep it).
+inline std::string gBenchName = "benchmark";
+inline std::string gScratchDir;
+
+[[noreturn]] inline void Fail(const std::string& what) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\n", gBenchName.c_str(), what.c_str());
+  if (!gScratchDir.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(gScratchDir, ignored);
+  }
+  std::exit(1);
+}
+
+inline double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+struct RunStats {
+  double wall = 0;
+  double cpu = 0;
+  long peakKiB = 0;
+  int status = -1;
+};
+
+// Runs a program (a bare name is looked up in PATH) with its output discarded.
+inline RunStats Run(const std::vector<std::string>& args) {
+  // The child starts as a copy of this process and its peak memory counts that copy: give
+  // freed heap back first so that the peak is the program's own.
+  malloc_trim(0);
+  RunStats stats;
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    setenv("TESSARA_TEMP_PATH", "/nonexistent-log-dir", 1);
+    dup2(devnull, 2);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  stats.wall = Seconds(start);
+  stats.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+              usage.ru_stime.tv_usec / 1e6;
+  stats.peakKiB = usage.ru_maxrss;
+  stats.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return stats;
+}
+
+inline std::string Joined(const std::vector<std::string>& args) {
+  std::string text;
+  for (const auto& a : args) text += (text.empty() ? "" : " ") + a;
+  return text;
+}
+
+inline RunStats RunOrFail(const std::vector<std::string>& args) {
+  RunStats r = Run(args);
+  if (r.status != 0) Fail("status " + std::to_string(r.status) + " from " + Joined(args));
+  return r;
+}
+
+struct Floor {
+  double inflate = 0;
+  double deflate = 0;
+  std::uint64_t inBytes = 0;
+  std::uint64_t outBytes = 0;
+};
+
+// Reads every zlib block of a container (only those named onlyName, when given); times its
+// decompression, and (for outputs) the compression of the decompressed bytes at level 6.
+inline void MeasureFile(const std::string& path, bool inflate, bool deflate, Floor& floor,
+                        const char* onlyName = nullptr) {
+  KivRkf::RkFile file;
+  file.OpenFile(path, "rb");
+  file.ReadIndex();
+  auto& index = file.GetIndex();
+  std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(
+      libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+  std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> c(
+      libdeflate_alloc_compressor(6), libdeflate_free_compressor);
+  for (const auto& b : index.Blocks()) {
+    if (!(b.flags & KivRkf::kFlagZlib) || b.storedSize < 4) continue;
+    if (onlyName != nullptr && b.name != onlyName) continue;
+    std::vector<std::uint8_t> stored(b.storedSize);
+    fseeko(file.Stream(), static_cast<off_t>(b.offset), SEEK_SET);
+    if (std::fread(stored.data(), 1, stored.size(), file.Stream()) != stored.size())
+      Fail("cannot read block \"" + b.name + "\" of " + path);
+    std::uint32_t length = 0;
+    std::memcpy(&length, stored.data(), 4);
+    std::vector<std::uint8_t> raw(length);
+    std::size_t produced = 0;
+    auto t0 = std::chrono::steady_clock::now();
+    libdeflate_result result = libdeflate_zlib_decompress(
+        d.get(), stored.data() + 4, stored.size() - 4, raw.data(), raw.size(), &produced);
+    double seconds = Seconds(t0);
+    // A block that does not inflate would make the floor look cheaper than it is.
+    if (result != LIBDEFLATE_SUCCESS || produced != length)
+      Fail("block \"" + b.name + "\" of " + path + " does not inflate");
+    if (inflate) {
+      floor.inflate += seconds;
+      floor.inBytes += length;
+    }
+    if (deflate) {
+      std::vector<std::uint8_t> out(libdeflate_zlib_compress_bound(c.get(), produced));
+      auto t2 = std::chrono::steady_clock::now();
+      libdeflate_zlib_compress(c.get(), raw.data(), produced, out.data(), out.size());
+      floor.deflate += Seconds(t2);
+      floor.outBytes += produced;
+    }
+  }
+}
+
+}  // namespace BenchSupport

@@ -5,8 +5,9 @@
 //   bit 3     the reader runs with that version as the current container version (as a
 //             full load does), instead of "1.3" (as LoadViewPoints alone does)
 // The container is written with the library; KivMox::Tree::LoadViewPoints reads it into a
-// tree that already holds one view point group and one action. The reader never throws:
-// it either drops every group (present false) or keeps the group before those it read.
+// tree that already holds one view point group and one action. A damaged section is
+// refused with the system's exception and changes nothing; otherwise the groups read are
+// appended after the one present.
 // The tree is then saved and loaded again, and must come back with the same view points.
 #include <cstdint>
 #include <cstdio>
@@ -87,6 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Prepare(tree);
   const KivMox::ViewPointGroup kept = tree.views.groups.front();
   const KivMox::BasicAction* firstAction = tree.views.actions.actions.front().get();
+  const std::string before = ViewsText(tree);
+  bool refused = false;
   try {
     if (selector & 8) {
       KivRkf::ScopedContainerVersion scoped(version);
@@ -94,23 +97,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
       tree.LoadViewPoints(vpt);
     }
+  } catch (const Kiv::Util::Exception&) {
+    refused = true;
   } catch (...) {
-    Require(false, "LoadViewPoints threw");
+    Require(false, "LoadViewPoints threw something other than the system's exception");
   }
   Require(KivRkf::CurrentContainerVersion() == "1.3", "the current container version is restored");
+  if (refused)
+    Require(ViewsText(tree) == before, "a refused file leaves the view points as they were");
   if (std::strcmp(version, "0.1") == 0)
-    Require(tree.views.present && tree.views.groups.size() == 1 &&
+    Require(!refused && tree.views.present && tree.views.groups.size() == 1 &&
                 tree.views.actions.actions.size() == 1,
             "a file of version 0.1 changes nothing");
-  if (tree.views.present) {
-    Require(!tree.views.groups.empty() && tree.views.groups.front() == kept,
-            "the groups read are appended after those present");
-    Require(!tree.views.actions.actions.empty() &&
-                tree.views.actions.actions.front().get() == firstAction,
-            "the actions read are appended after those present");
-  } else {
-    Require(tree.views.groups.empty(), "a damaged section drops every group");
-  }
+  Require(tree.views.present && !tree.views.groups.empty() && tree.views.groups.front() == kept,
+          "the groups read are appended after those present");
+  Require(!tree.views.actions.actions.empty() &&
+              tree.views.actions.actions.front().get() == firstAction,
+          "the actions read are appended after those present");
   for (const auto& action : tree.views.actions.actions)
     Require(action != nullptr, "no null action");
 

@@ -7,32 +7,29 @@
 
 #include "kiv/log/log_manager.hpp"
 #include "kiv/mox/safe_output.hpp"
+#include "kiv/mox/view_point_file.hpp"
 #include "kiv/rkf/open_file_pool.hpp"
 #include "merge/arrange_files.hpp"
 #include "merge/command_line.hpp"
-#include "merge/file_copy.hpp"
 #include "merge/merge_operations.hpp"
+#include "merge/merged_copy.hpp"
 #include "merge/terminal_progress.hpp"
 
 namespace MoxMerge {
 
 namespace {
 
-// After a merge with view point files, the merged output is copied to "<output>.temp"
-// and read back from there. A stale copy of an earlier run is removed first, so that a
-// failed copy can never import old data.
-int ImportAfterMerge(const std::string& output, const std::vector<std::string>& viewPoints,
-                     bool adoptBlocks) {
-  const std::string temp = output + ".temp";
-  if (unlink(temp.c_str()) != 0 && errno != ENOENT) {
-    std::cerr << "Unable to replace \"" << temp << "\"" << std::endl;
-    return kExitFailure;
+// Every view point file is read before the merge starts: they are small, and a damaged one
+// then fails the run before any output is written.
+bool ReadViewPointFiles(const std::vector<std::string>& paths,
+                        std::vector<KivMox::ViewPointFile>& files) {
+  try {
+    for (const auto& path : paths) files.push_back(KivMox::ReadViewPointFile(path));
+    return true;
+  } catch (const std::exception& e) {
+    ReportFailure(e);
+    return false;
   }
-  if (!CopyFile(output, temp)) {
-    std::cerr << "Unable to copy \"" << output << "\" to \"" << temp << "\"" << std::endl;
-    return kExitFailure;
-  }
-  return ImportViewPoints(temp, viewPoints, output, adoptBlocks);
 }
 
 }  // namespace
@@ -63,27 +60,28 @@ int RunMoxMerge(int argc, const char* const* argv) {
     std::cerr << "No Mox files found. " << std::endl;
     return kExitNoMoxInput;
   }
+  // With view point files, a merge is saved as the merged copy and read back from there.
+  const bool mergedCopy = split.moxInputs.size() >= 2 && !split.viewPointInputs.empty();
   try {
-    // With view point files, a merged output is copied and read back.
-    KivMox::SafeOutput::CheckTarget(cl.outputPath,
-                                    split.moxInputs.size() >= 2 && !split.viewPointInputs.empty());
+    KivMox::SafeOutput::CheckTarget(cl.outputPath, mergedCopy);
+    if (mergedCopy) CheckMergedCopy(cl.outputPath, inputs);
   } catch (const std::exception& e) {
     return ReportFailure(e);
   }
+  std::vector<KivMox::ViewPointFile> viewPoints;
+  if (!ReadViewPointFiles(split.viewPointInputs, viewPoints)) return kExitFailure;
+  const std::string merged = mergedCopy ? MergedCopyPath(cl.outputPath) : cl.outputPath;
   int result = kExitSuccess;
   if (split.moxInputs.size() >= 2) {
-    result = cl.mergeAsInstances ? MergeAsInstances(split.moxInputs, cl.outputPath, cl.suffix,
-                                                    cl.autoRename, cl.matchPartNames)
-                                 : MergeFiles(split.moxInputs, cl.outputPath, !cl.rewriteBlocks);
+    result = cl.mergeAsInstances
+                 ? MergeAsInstances(split.moxInputs, merged, cl.suffix, cl.autoRename,
+                                    cl.matchPartNames, mergedCopy)
+                 : MergeFiles(split.moxInputs, merged, !cl.rewriteBlocks, mergedCopy);
   }
-  if (split.viewPointInputs.empty()) return result;
-  if (split.moxInputs.size() >= 2) {
-    // A failed merge leaves no new output to add view points to.
-    if (result != kExitSuccess) return result;
-    return ImportAfterMerge(cl.outputPath, split.viewPointInputs, !cl.rewriteBlocks);
-  }
-  return ImportViewPoints(split.moxInputs.front(), split.viewPointInputs, cl.outputPath,
-                          !cl.rewriteBlocks);
+  // A failed merge leaves nothing to add view points to, and the output as it was.
+  if (split.viewPointInputs.empty() || result != kExitSuccess) return result;
+  return ImportViewPoints(mergedCopy ? merged : split.moxInputs.front(), std::move(viewPoints),
+                          cl.outputPath, !cl.rewriteBlocks);
 }
 
 }  // namespace MoxMerge

@@ -1,6 +1,7 @@
 // The view point import: one Mox file is loaded, the "View Points" section of every view
-// point file is read into it (groups appended in order, the current view point and the
-// actions taken from each), and the result is saved under the output path.
+// point file is added to it (groups appended in order, the current view point and the
+// actions taken from each), and the result is saved under the output path. View point files
+// are read whole first: a damaged one fails the import before anything is written.
 #include <iostream>
 #include <map>
 
@@ -12,13 +13,24 @@ namespace MoxMerge {
 
 int ImportViewPoints(const std::string& start, const std::vector<std::string>& viewPointFiles,
                      const std::string& output, bool adoptBlocks) {
+  std::vector<KivMox::ViewPointFile> viewPoints;
+  try {
+    for (const auto& path : viewPointFiles) viewPoints.push_back(KivMox::ReadViewPointFile(path));
+  } catch (const std::exception& e) {
+    return ReportFailure(e);
+  }
+  return ImportViewPoints(start, std::move(viewPoints), output, adoptBlocks);
+}
+
+int ImportViewPoints(const std::string& start, std::vector<KivMox::ViewPointFile> viewPoints,
+                     const std::string& output, bool adoptBlocks) {
   try {
     KivMox::Tree tree;
     tree.SetDeferredLoading(true);
     tree.SetBlockAdoption(adoptBlocks);
     std::map<std::uint32_t, std::uint32_t> identifiers;
     tree.Load(start, identifiers);
-    for (const auto& path : viewPointFiles) tree.LoadViewPoints(path);
+    for (auto& file : viewPoints) tree.AddViewPoints(std::move(file));
     tree.Save(output);
     if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;

@@ -12,7 +12,7 @@
 namespace MoxMerge {
 
 int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& output, bool suffix,
-                     bool autoRename, bool matchPartNames) {
+                     bool autoRename, bool matchPartNames, bool replaceLink) {
   try {
     KivMox::Tree base;
     base.SetDeferredLoading(true);
@@ -38,7 +38,7 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
       }
       LinkInstances(base, instances);
     }
-    base.Save(output);
+    base.Save(output, replaceLink);
     if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {

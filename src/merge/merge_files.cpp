@@ -13,8 +13,8 @@
 
 namespace MoxMerge {
 
-int MergeFiles(const std::vector<std::string>& inputs, const std::string& output,
-               bool adoptBlocks) {
+int MergeFiles(const std::vector<std::string>& inputs, const std::string& output, bool adoptBlocks,
+               bool replaceLink) {
   try {
     KivMox::Tree tree("MoxMerge", "2017 R1");
     tree.SetDeferredLoading(true);
@@ -30,7 +30,7 @@ int MergeFiles(const std::vector<std::string>& inputs, const std::string& output
       else
         tree.LoadNodes(inputs[i], identifiers);
     }
-    tree.Save(output);
+    tree.Save(output, replaceLink);
     if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {

@@ -6,22 +6,29 @@
 #include <string>
 #include <vector>
 
+#include "kiv/mox/view_point_file.hpp"
+
 namespace MoxMerge {
 
 // Hangs the complete tree of every input, in order, under a new root group "Merge".
 // adoptBlocks: heavy blocks of the inputs go to the output as they are stored where they
 // can (KivMox::Tree::SetBlockAdoption); otherwise every block is written anew.
+// replaceLink: a symbolic link at the output path is replaced, not written through (the
+// merged copy "<output>.temp" of a run with view point files).
 int MergeFiles(const std::vector<std::string>& inputs, const std::string& output,
-               bool adoptBlocks = true);
+               bool adoptBlocks = true, bool replaceLink = false);
 
 // Appends the geometry arrays of every further input, tagged with its position, to the
-// matching geometry nodes of the first input.
+// matching geometry nodes of the first input (replaceLink as for MergeFiles).
 int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& output, bool suffix,
-                     bool autoRename, bool matchPartNames);
+                     bool autoRename, bool matchPartNames, bool replaceLink = false);
 
 // Loads start, adds the view points of every view point file, and saves under output
 // (adoptBlocks as for MergeFiles).
 int ImportViewPoints(const std::string& start, const std::vector<std::string>& viewPointFiles,
+                     const std::string& output, bool adoptBlocks = true);
+// The same with the view point files read before (KivMox::ReadViewPointFile).
+int ImportViewPoints(const std::string& start, std::vector<KivMox::ViewPointFile> viewPoints,
                      const std::string& output, bool adoptBlocks = true);
 
 }  // namespace MoxMerge

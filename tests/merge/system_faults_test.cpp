@@ -111,6 +111,43 @@ TEST(Interrupt, ASignalRemovesTheTemporaryFileAndEndsTheMergeUnlessIgnored) {
   }
 }
 
+// With view point files the merge is saved as "<output>.temp" and then read back and saved
+// again with the view points: a signal in the second save leaves the output as it was and
+// no hidden file (the merged copy may stay).
+TEST(Interrupt, ASignalInTheSaveThatAddsViewPointsLeavesTheOutput) {
+  TempDir dir, logs;
+  std::vector<float> values(6u << 20);
+  std::uint32_t x = 777;
+  for (float& v : values) v = static_cast<float>((x = x * 1664525u + 1013904223u) >> 8);
+  Model model("big");
+  model.AddGeometry(1, "part", {FloatArray("noise", values)});
+  model.Save(dir.File("big.mox"));
+  Model views("views");
+  views.SetViews("now", {"V1"}, 5);
+  views.Save(dir.File("v.vpt"));
+  const std::string output = dir.File("out/out.mox");
+  std::filesystem::create_directory(dir.File("out"));
+  const Bytes old = {'o', 'l', 'd'};
+  WriteFileBytes(output, old);
+  Process merge(
+      {"moxmerge",
+       {"--rewrite-blocks", dir.File("big.mox"), dir.File("big.mox"), dir.File("v.vpt"), output},
+       {"TESSARA_TEMP_PATH=" + logs.Path()}});
+  bool second = false;
+  for (int i = 0; i < 120000 && !second && !merge.Ended(); ++i) {
+    for (const auto& name : DirectoryEntries(dir.File("out")))
+      second = second || name.rfind(".out.mox.moxsave-", 0) == 0;
+    if (!second) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(second) << "the run ended before its second save could be interrupted";
+  kill(merge.Pid(), SIGINT);
+  const Outcome run = merge.Wait();
+  EXPECT_EQ(std::pair(run.signal, run.status), std::pair(SIGINT, -1));
+  EXPECT_EQ(DirectoryEntries(dir.File("out")), (Names{"out.mox", "out.mox.temp"}));
+  EXPECT_EQ(ReadFileBytes(output), old);
+  EXPECT_EQ(ChildNames(*LoadTree(output + ".temp"), 1), (Names{"big", "big"}));
+}
+
 // Under a limit of 24 open files (8 left for inputs) the inputs are closed and opened
 // again as the writer needs them; the output is the one written without the limit.
 TEST(OpenFileLimit, FortyInputsMergeAsWithoutTheLimit) {

@@ -36,13 +36,6 @@ void RemovePendingAndRaise(int signal) {
   raise(signal);
 }
 
-std::string DirectoryOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // Follows symbolic links from path to the file they finally name (which need not exist).
 std::string FollowLinks(std::string path) {
   for (int hops = 0; hops < 40; ++hops) {
@@ -74,6 +67,29 @@ mode_t NewFileMode() {
 
 }  // namespace
 
+std::string DirectoryOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::size_t NameLimit(const std::string& directory) {
+  const long limit = pathconf(directory.c_str(), _PC_NAME_MAX);
+  return limit > 0 ? static_cast<std::size_t>(limit) : 255;
+}
+
+std::string TemporaryName(const std::string& name, std::size_t limit) {
+  static const std::string kSuffix = ".moxsave-XXXXXX";
+  std::size_t keep = name.size();
+  if (1 + keep + kSuffix.size() > limit) {
+    keep = limit > 1 + kSuffix.size() ? limit - 1 - kSuffix.size() : 0;
+    // Not inside a UTF-8 sequence: continuation bytes are 10xxxxxx.
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  }
+  return "." + name.substr(0, keep) + kSuffix;
+}
+
 void InstallInterruptCleanup() {
   for (int signal : Kiv::Util::kInterruptSignals) {
     struct sigaction old {};
@@ -99,11 +115,13 @@ void SafeOutput::CheckTarget(const std::string& path, bool readBack) {
       kSave);
 }
 
-SafeOutput::SafeOutput(const std::string& path, const std::vector<FileIdentity>& inputs)
-    : path_(path), target_(FollowLinks(path)) {
-  CheckTarget(path, false);
+SafeOutput::SafeOutput(const std::string& path, const std::vector<FileIdentity>& inputs,
+                       bool followLinks)
+    : path_(path), target_(followLinks ? FollowLinks(path) : path) {
+  if (followLinks) CheckTarget(path, false);
   struct stat st;
-  const bool exists = stat(target_.c_str(), &st) == 0;
+  const bool exists = (followLinks ? stat(target_.c_str(), &st) : lstat(target_.c_str(), &st)) == 0;
+  replacesLink_ = exists && S_ISLNK(st.st_mode);
   if (exists && IsDevice(st)) {
     mode_ = Mode::Device;
     fd_ = open(target_.c_str(), O_WRONLY | O_CLOEXEC);
@@ -112,7 +130,8 @@ SafeOutput::SafeOutput(const std::string& path, const std::vector<FileIdentity>&
   }
   std::string name =
       target_.substr(target_.rfind('/') == std::string::npos ? 0 : target_.rfind('/') + 1);
-  std::string pattern = DirectoryOf(target_) + "/." + name + ".moxsave-XXXXXX";
+  const std::string directory = DirectoryOf(target_);
+  std::string pattern = directory + "/" + TemporaryName(name, NameLimit(directory));
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   {
@@ -158,8 +177,8 @@ void SafeOutput::Finish(std::FILE* stream) {
   if (written && mode_ == Mode::Replace) {
     // A replaced file keeps its mode; a new one gets the usual mode under the umask.
     struct stat st;
-    written = fchmod(fileno(stream),
-                     stat(target_.c_str(), &st) == 0 ? st.st_mode & 07777 : NewFileMode()) == 0;
+    const bool replaced = !replacesLink_ && stat(target_.c_str(), &st) == 0;
+    written = fchmod(fileno(stream), replaced ? st.st_mode & 07777 : NewFileMode()) == 0;
   }
   KIV_CHECK(written, WriteError, "Unable to write to file", kSave);
 }

@@ -39,8 +39,9 @@ class SafeOutput {
   static void CheckTarget(const std::string& path, bool readBack);
 
   // Prepares the output; inputs are the files the tree still reads from, which are never
-  // written in place.
-  SafeOutput(const std::string& path, const std::vector<FileIdentity>& inputs = {});
+  // written in place. Without followLinks, a symbolic link at path is itself replaced.
+  SafeOutput(const std::string& path, const std::vector<FileIdentity>& inputs = {},
+             bool followLinks = true);
   ~SafeOutput();  // removes the temporary file unless Commit succeeded
   SafeOutput(const SafeOutput&) = delete;
   SafeOutput& operator=(const SafeOutput&) = delete;
@@ -63,7 +64,16 @@ class SafeOutput {
   int fd_ = -1;
   Mode mode_ = Mode::Replace;
   bool committed_ = false;
+  bool replacesLink_ = false;
 };
+
+// The longest file name that the directory takes (_PC_NAME_MAX; 255 where it cannot tell).
+std::size_t NameLimit(const std::string& directory);
+// The directory part of a path ("." for a bare name).
+std::string DirectoryOf(const std::string& path);
+// The hidden name "." + name + ".moxsave-XXXXXX" of a save's temporary file, with the copy
+// of name cut (at a character boundary) so that the whole fits within limit bytes.
+std::string TemporaryName(const std::string& name, std::size_t limit);
 
 // Removes the temporary file of a save under way when SIGINT, SIGTERM or SIGHUP ends the
 // process, which then ends by the signal as it would have. Signals that were ignored when

@@ -14,6 +14,7 @@
 #include "kiv/mox/global_info.hpp"
 #include "kiv/mox/node.hpp"
 #include "kiv/mox/safe_output.hpp"
+#include "kiv/mox/view_point_file.hpp"
 #include "kiv/mox/view_points.hpp"
 
 namespace KivRkf {
@@ -54,8 +55,11 @@ class Tree : public KivAdt::Tree<Node*> {
   void Load(const std::string& path, IdentifierMap& identifiers);
   // Reads only the nodes and their data of a further file.
   void LoadNodes(const std::string& path, IdentifierMap& identifiers);
-  // Reads only the "View Points" section of a file.
+  // Reads only the "View Points" section of a view point file (view_point_file.hpp): raises
+  // when the file or its section is damaged, and then leaves the tree as it was.
   void LoadViewPoints(const std::string& path);
+  // Adds the view points of a view point file read before.
+  void AddViewPoints(ViewPointFile&& file);
   // Gives every linked geometry array the data of the array it links to.
   void UpdateLinkedBuffers();
   // With deferred loading on, geometry values are not read by a load: the arrays keep
@@ -65,8 +69,9 @@ class Tree : public KivAdt::Tree<Node*> {
   // With block adoption on, a save copies whole heavy blocks of the files the values are
   // loaded from where it can, instead of writing array by array (block_adoption.hpp).
   void SetBlockAdoption(bool adopt) { adoptBlocks_ = adopt; }
-  // Writes the tree as a new Mox file; the output path never holds a partial file.
-  void Save(const std::string& path);
+  // Writes the tree as a new Mox file; the output path never holds a partial file. With
+  // replaceLink, a symbolic link at path is replaced instead of the file it points to.
+  void Save(const std::string& path, bool replaceLink = false);
   // The heavy data; blocks are adopted only when asked and the file can be read back.
   void SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks = false);
   void SaveTree(KivRkf::RkFile& file);

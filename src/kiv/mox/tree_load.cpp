@@ -70,10 +70,13 @@ void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers) {
 }
 
 void Tree::LoadViewPoints(const std::string& path) {
-  KivRkf::RkFile file;
-  OpenForReading(file, path, "KivMox::Tree::LoadViewPoints");
-  if (file.ReadVersion() != "0.1") ReadViewPoints(file, views);
-  file.CloseFile();
+  AddViewPoints(ReadViewPointFile(path));
+}
+
+void Tree::AddViewPoints(ViewPointFile&& file) {
+  // A save never writes a file it read in place, view point files included.
+  inputs_.push_back(file.identity);
+  AppendViewPoints(views, std::move(file.views));
 }
 
 std::uint32_t Tree::AttachIdentifier() {

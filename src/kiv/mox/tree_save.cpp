@@ -18,8 +18,8 @@
 
 namespace KivMox {
 
-void Tree::Save(const std::string& path) {
-  SafeOutput output(path, inputs_);
+void Tree::Save(const std::string& path, bool replaceLink) {
+  SafeOutput output(path, inputs_, !replaceLink);
   try {
     KivRkf::RkFile file;
     file.AttachStream(output.TakeStream());

@@ -116,6 +116,19 @@ void StreamWriter::FlushFrozen(std::FILE* stream) {
   KIV_LOG_INFO(method, "Frozen blocks flushed. ");
 }
 
+bool StreamWriter::AllBlocksFrozen() {
+  const auto& blocks = table_.Blocks();
+  // Blocks never thaw, so the blocks before firstUnfrozen_ need no second look (unless the
+  // table was read anew). Blocks still in the empty pool come after every block in use.
+  if (firstUnfrozen_ > blocks.size()) firstUnfrozen_ = 0;
+  while (firstUnfrozen_ < blocks.size() &&
+         (blocks[firstUnfrozen_].frozen ||
+          IsSpecialName(blocks[firstUnfrozen_].name, kIndexBlockName)))
+    ++firstUnfrozen_;
+  return firstUnfrozen_ == blocks.size() ||
+         IsSpecialName(blocks[firstUnfrozen_].name, kEmptyBlockName);
+}
+
 void StreamWriter::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
                               std::optional<std::uint32_t> packedFrom) {
   const char* method = "KivRkf::Index::WriteBufferToFileStream";
@@ -232,6 +245,9 @@ StreamWriter::Adopted StreamWriter::AdoptBlock(const std::string& name, int from
   const BlockSizeLimiter& limiter = table_.LimiterFor(name);
   KIV_CHECK(limiter.blocks.empty() || table_.Blocks()[limiter.blocks.back()].frozen, MisMatch,
             nullptr, method);
+  // The copy goes to the end of the file: every block before it must be written already,
+  // as for blocks flushed early.
+  KIV_CHECK(AllBlocksFrozen(), NotImplemented, nullptr, "KivRkf::Index::FlushFrozen");
   Adopted adopted;
   adopted.position = table_.GetSize(name);
   adopted.block = table_.AddBlock(name);

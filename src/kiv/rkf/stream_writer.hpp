@@ -41,7 +41,8 @@ class StreamWriter {
   void WriteAllBuffersToFileStream(std::FILE* stream);
   // A compressed block of another file, copied to the end of the stream as it is stored
   // (range_copy.hpp): its record is that of a streaming zlib block written and frozen at
-  // rawLength. The stream's last block must be frozen (or the stream new).
+  // rawLength. The stream's last block must be frozen (or the stream new), and so must every
+  // other block but the index blocks: the copy lands at the end of the file.
   struct Adopted {
     std::uint64_t block = 0;
     std::uint64_t offset = 0;    // where its bytes lie in the file
@@ -61,6 +62,8 @@ class StreamWriter {
   // Compresses, on this thread, the zlib blocks from first on while a block is still
   // being written on the second one; gives the raw length of each block compressed.
   std::vector<std::optional<std::uint32_t>> PackAhead(std::uint64_t first);
+  // Whether every block in use but the index blocks is frozen (written or adopted).
+  bool AllBlocksFrozen();
 
   BlockTable& table_;
   // The blocks being written in the background, oldest first, and the order in which they
@@ -74,6 +77,8 @@ class StreamWriter {
   std::deque<PendingWrite> pending_;
   // Buffers of the last block written, reused by the next one (spare_buffers.hpp).
   SpareBuffers spares_;
+  // No block below it is unfrozen (AllBlocksFrozen).
+  std::size_t firstUnfrozen_ = 0;
 };
 
 }  // namespace KivRkf

@@ -256,6 +256,27 @@ TEST_F(TreeFile, SavesIntoAMissingDirectoryFailAndThroughALinkReplaceTheTarget) 
   EXPECT_EQ(Listing(dir.Path()), (Names{"link.mox", "real"}));
 }
 
+// With replaceLink the link itself gives way to the new file, and the file it pointed to
+// stays. The hidden name of the temporary file fits any name limit, cut at a character.
+TEST_F(TreeFile, ALinkReplacedAndHiddenNamesThatFit) {
+  TestSupport::WriteFileBytes(F("victim"), kOld);
+  std::filesystem::create_symlink("victim", F("link.mox"));
+  rich.Save(F("link.mox"), true);
+  EXPECT_FALSE(std::filesystem::is_symlink(F("link.mox")));
+  EXPECT_EQ(TestSupport::ReadFileBytes(F("victim")), kOld);
+  EXPECT_EQ(Load(F("link.mox"))->GetNode(1)->name, "Model");
+  const std::string accented = std::string(238, 'n') + "\xC3\xA9x";  // 241 bytes
+  const std::tuple<std::string, std::size_t, std::string> rows[] = {
+      {"a.mox", 255, ".a.mox.moxsave-XXXXXX"},
+      {std::string(239, 'n'), 255, "." + std::string(239, 'n') + ".moxsave-XXXXXX"},
+      {std::string(255, 'n'), 255, "." + std::string(239, 'n') + ".moxsave-XXXXXX"},
+      {accented, 255, "." + std::string(238, 'n') + ".moxsave-XXXXXX"},
+      {accented, 256, "." + std::string(238, 'n') + "\xC3\xA9.moxsave-XXXXXX"},
+      {"a.mox", 14, "..moxsave-XXXXXX"}};
+  for (const auto& [name, limit, expected] : rows)
+    EXPECT_EQ(TemporaryName(name, limit), expected) << name.size() << " " << limit;
+}
+
 // After a save given up, an interrupt must not remove a file by the freed temporary name
 // (its heap block is reused for another name before the signal).
 TEST_F(TreeFile, NoTemporaryIsPendingOnceTheOutputIsDestroyed) {

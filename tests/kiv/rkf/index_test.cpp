@@ -96,6 +96,38 @@ TEST(IndexWrite, StreamLimitsFlagsAndEarlyWrites) {
   out.Close();
 }
 
+// An adopted block is copied to the end of the file: refused while any stream, its own or
+// another, still holds a block that is not written; taken once every block is.
+TEST(IndexWrite, AdoptionWaitsForEveryEarlierBlock) {
+  const Bytes framed = Zlib(Filled(300));
+  const MemFile source(framed);
+  const auto stored = static_cast<std::uint32_t>(framed.size());
+  for (const char* open : {"Heavy Data", "Light Data"}) {
+    SCOPED_TRACE(open);
+    Output out;
+    Index index;
+    index.Put(open, std::uint32_t{7});  // not written yet
+    index.SetBlockFlags(open, kFlagStreaming | kFlagZlib);
+    const auto adopt = [&] {
+      return index.AdoptBlock("Heavy Data", source.fd, 0, stored, 300, out.stream).block;
+    };
+    const auto heavyBlocks = [&] {
+      return index.HasName("Heavy Data") ? index.Names().at("Heavy Data").blocks.size() : 0;
+    };
+    const std::size_t before = heavyBlocks();
+    const bool own = std::string(open) == "Heavy Data";
+    EXPECT_EQ(Failure([&] { adopt(); }), own ? "14 Mis-match Error" : "13 Not Implemented");
+    EXPECT_EQ(heavyBlocks(), before);
+    index.WriteBufferToFileStream(0, out.stream);
+    std::uint64_t adopted = 0;
+    EXPECT_NO_THROW(adopted = adopt());
+    EXPECT_EQ(std::pair(adopted, heavyBlocks()), std::pair(std::uint64_t{1}, before + 1));
+    EXPECT_TRUE(index.Blocks()[1].frozen);
+    index.DropPendingWrite();
+    out.Close();
+  }
+}
+
 // 501 blocks of 16 bytes: index blocks 19, 219, 419. Written early (the blocks left packed
 // while the last full one is written) or not, the file is the same.
 TEST(IndexRead, StreamOverThreeIndexBlocks) {

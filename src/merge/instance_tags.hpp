@@ -32,12 +32,25 @@ void TagPlain(KivMox::Tree& tree, std::size_t position, bool suffix, InstanceMap
 void TagAutoRename(KivMox::Tree& tree, std::size_t position, bool suffix, InstanceMap& instances);
 void LinkInstances(KivMox::Tree& base, const InstanceMap& instances);
 
+// The two inputs of a join as the command line names them, for the line that tells why
+// a join fails.
+struct JoinInputs {
+  std::string base;     // the first input
+  std::string further;  // the input being joined
+};
+
+// Both joins fail when B's geometry finds no node at its target in A, or a node of another
+// kind while the join would take arrays from it: a line on stderr names both inputs and
+// both nodes, then the join raises what GetReqNode raises for a missing identifier. A
+// geometry that gives nothing is passed over when its target is of another kind.
+
 // Appends every array of B's geometry to the geometry of equal identifier in A; a linked
 // array is shifted by the array count its target geometry had before this join.
-void JoinPlain(KivMox::Tree& base, KivMox::Tree& further);
+void JoinPlain(KivMox::Tree& base, KivMox::Tree& further, const JoinInputs& inputs);
 // Appends the tagged arrays of B's geometry to the matching geometry of A (by identifier,
 // or by name with matchPartNames). Links into arrays appended in the same join follow
 // them; other links are dropped and the array keeps the data it shares.
-void JoinAutoRename(KivMox::Tree& base, KivMox::Tree& further, bool matchPartNames);
+void JoinAutoRename(KivMox::Tree& base, KivMox::Tree& further, bool matchPartNames,
+                    const JoinInputs& inputs);
 
 }  // namespace MoxMerge

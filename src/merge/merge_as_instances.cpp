@@ -29,12 +29,13 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
       further.SetDeferredLoading(true);
       std::map<std::uint32_t, std::uint32_t> furtherIdentifiers;
       further.Load(inputs[k - 1], furtherIdentifiers);
+      const JoinInputs names{inputs.front(), inputs[k - 1]};
       if (autoRename) {
         TagAutoRename(further, k, suffix, instances);
-        JoinAutoRename(base, further, matchPartNames);
+        JoinAutoRename(base, further, matchPartNames, names);
       } else {
         TagPlain(further, k, suffix, instances);
-        JoinPlain(base, further);
+        JoinPlain(base, further, names);
       }
       LinkInstances(base, instances);
     }

@@ -52,6 +52,11 @@ ProgressScope::~ProgressScope() {
   KivMox::SetProgressListener(nullptr);
 }
 
+void ReportCause(const std::string& line) {
+  if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
+  std::cerr << line << std::endl;
+}
+
 int ReportFailure(const std::exception& failure) {
   if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
   std::cerr << failure.what() << std::endl;

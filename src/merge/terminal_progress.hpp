@@ -38,6 +38,10 @@ class ProgressScope {
   std::unique_ptr<TerminalProgress> progress_;
 };
 
+// Clears the progress line and prints line and a line end on stderr: a line of our own
+// that tells what caused the failure reported next.
+void ReportCause(const std::string& line);
+
 // Clears the progress line, prints the failure's text and a line end on stderr, and
 // returns the failure status 2.
 int ReportFailure(const std::exception& failure);

@@ -50,14 +50,19 @@ class Tree {
   // The entry of id; code 5 when there is none.
   Entry& GetReqNode(std::uint32_t id) {
     auto it = entries_.find(id);
-    if (it == entries_.end()) Fail("GetReqNode");
+    if (it == entries_.end()) FailReqNode();
     return it->second;
   }
   const Entry& GetReqNode(std::uint32_t id) const {
     auto it = entries_.find(id);
-    if (it == entries_.end()) Fail("GetReqNode");
+    if (it == entries_.end()) FailReqNode();
     return it->second;
   }
+
+  // Raises what GetReqNode raises for an identifier without an entry (code, description,
+  // method, source and log record alike): for a caller that cannot use the entry it found
+  // and fails as if there were none.
+  [[noreturn]] void FailReqNode() const { Fail("GetReqNode"); }
 
   // The entry of currentId; code 5 when there is none.
   Entry& GetCurrentNode() {

@@ -7,7 +7,7 @@
 #include <exception>
 #include <future>
 
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 #include "kiv/log/raise.hpp"
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
@@ -51,7 +51,7 @@ struct Values {
         decoded = data.Bytes(), count = data.byteSize / 4;
       }
     } catch (const std::exception& e) {
-      throw DiffTrouble(side + ": the values of array " + MoxInfo::Quoted(array.name) +
+      throw DiffTrouble(side + ": the values of array " + Kiv::Util::Quoted(array.name) +
                         " cannot be read: " + Kiv::Util::DescriptionOf(e));
     }
   }
@@ -129,7 +129,7 @@ void CompareArrayValues(std::vector<ArrayPair>& pairs, const Tolerance& toleranc
                                         pair.left->IsConnectivity(), tolerance);
     if (diff.differing == 0) continue;
     diff.index = pair.index;
-    diff.name = MoxInfo::DisplayText(pair.left->name);
+    diff.name = Kiv::Util::DisplayText(pair.left->name);
     found(pair, std::move(diff));
   }
 }

@@ -8,7 +8,7 @@
 
 #include "diff/report_json.hpp"
 #include "diff/report_text.hpp"
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 #include "info/file_check.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/util/exception.hpp"
@@ -103,7 +103,7 @@ std::optional<DiffCommand> ParseDiffCommand(const std::vector<std::string>& args
       const auto text = take();
       if (!text) return std::nullopt;
       const auto bad = [&](const char* what) {
-        error = "Bad value for " + arg + ": \"" + MoxInfo::DisplayText(*text) + "\" (" + what + ")";
+        error = "Bad value for " + arg + ": \"" + Kiv::Util::DisplayText(*text) + "\" (" + what + ")";
         return std::nullopt;
       };
       const auto twice = [&] {
@@ -140,7 +140,7 @@ std::optional<DiffCommand> ParseDiffCommand(const std::vector<std::string>& args
     } else if (arg == "--version") {
       command.version = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      error = "Unknown option " + MoxInfo::DisplayText(arg);
+      error = "Unknown option " + Kiv::Util::DisplayText(arg);
       return std::nullopt;
     } else if (arg.empty()) {
       error = "Empty file name";
@@ -176,7 +176,7 @@ bool LoadSide(KivMox::Tree& tree, const std::string& path, const char* side) {
   } catch (const std::exception& e) {
     // Where the damage lies, as the check of the whole file finds it first.
     const MoxInfo::CheckReport check = MoxInfo::CheckFile(path);
-    std::cerr << "moxdiff: " << side << " file " << MoxInfo::DisplayText(path) << ": "
+    std::cerr << "moxdiff: " << side << " file " << Kiv::Util::DisplayText(path) << ": "
               << Kiv::Util::DescriptionOf(e);
     if (!check.problems.empty())
       std::cerr << " (" << check.problems.front().where << ": " << check.problems.front().what
@@ -189,7 +189,7 @@ bool LoadSide(KivMox::Tree& tree, const std::string& path, const char* side) {
 bool HasNode(const KivMox::Tree& tree, std::uint32_t id, const char* option,
              const std::string& path) {
   if (tree.Entries().count(id)) return true;
-  std::cerr << "moxdiff: " << option << " " << id << ": " << MoxInfo::DisplayText(path)
+  std::cerr << "moxdiff: " << option << " " << id << ": " << Kiv::Util::DisplayText(path)
             << " has no node with this identifier" << std::endl;
   return false;
 }

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 
 namespace MoxDiff {
 
@@ -36,7 +36,7 @@ std::string AttributeText(const KivMox::Attribute& a) {
     case KivMox::AttributeType::Float32:
       return FloatText(a.float32) + " (float)";
     case KivMox::AttributeType::Text:
-      return MoxInfo::Quoted(AttributeTextOf(a)) + " (text)";
+      return Kiv::Util::Quoted(AttributeTextOf(a)) + " (text)";
     case KivMox::AttributeType::Value64:
       return std::to_string(a.value64) + " (value64)";
   }
@@ -48,7 +48,7 @@ void Fields::Add(const std::string& field, std::string left, std::string right) 
 }
 
 void Fields::Text(const std::string& field, const std::string& left, const std::string& right) {
-  if (left != right) Add(field, MoxInfo::Quoted(left), MoxInfo::Quoted(right));
+  if (left != right) Add(field, Kiv::Util::Quoted(left), Kiv::Util::Quoted(right));
 }
 
 void Fields::Float(const std::string& field, float left, float right) {
@@ -77,14 +77,14 @@ void Fields::Attributes(const std::string& prefix, const KivMox::AttributeMap& l
   auto r = right.begin();
   while (l != left.end() || r != right.end()) {
     if (r == right.end() || (l != left.end() && l->first < r->first)) {
-      Add(prefix + "attribute " + MoxInfo::Quoted(l->first), AttributeText(l->second), "(none)");
+      Add(prefix + "attribute " + Kiv::Util::Quoted(l->first), AttributeText(l->second), "(none)");
       ++l;
     } else if (l == left.end() || r->first < l->first) {
-      Add(prefix + "attribute " + MoxInfo::Quoted(r->first), "(none)", AttributeText(r->second));
+      Add(prefix + "attribute " + Kiv::Util::Quoted(r->first), "(none)", AttributeText(r->second));
       ++r;
     } else {
       if (!AttributesEqual(l->second, r->second))
-        Add(prefix + "attribute " + MoxInfo::Quoted(l->first), AttributeText(l->second),
+        Add(prefix + "attribute " + Kiv::Util::Quoted(l->first), AttributeText(l->second),
             AttributeText(r->second));
       ++l, ++r;
     }

@@ -9,7 +9,7 @@
 #include "diff/node_compare.hpp"
 #include "diff/view_compare.hpp"
 #include "diff/walked_tree.hpp"
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 #include "kiv/mox/node.hpp"
 #include "kiv/mox/tree.hpp"
 
@@ -41,7 +41,7 @@ std::vector<NodePair> PairNodes(const WalkedTree& left, const WalkedTree& right)
 }
 
 std::string SideText(const char* side, const std::string& file) {
-  return std::string(side) + " file " + MoxInfo::DisplayText(file);
+  return std::string(side) + " file " + Kiv::Util::DisplayText(file);
 }
 
 class Comparison {
@@ -62,7 +62,7 @@ class Comparison {
       const NodePair& pair = pairs_[p];
       if (pair.left == kNone || pair.right == kNone) {
         const auto* node = pair.left != kNone ? left_.NodeAt(pair.left) : right_.NodeAt(pair.right);
-        const std::string text = TypeText(node) + (node ? " " + MoxInfo::Quoted(node->name) : "");
+        const std::string text = TypeText(node) + (node ? " " + Kiv::Util::Quoted(node->name) : "");
         fields.Add("node", pair.left != kNone ? text : "(none)",
                    pair.right != kNone ? text : "(none)");
       } else {
@@ -109,7 +109,7 @@ class Comparison {
     const KivMox::Node* named =
         pair.left != kNone ? left_.NodeAt(pair.left) : right_.NodeAt(pair.right);
     if (!named && pair.right != kNone) named = right_.NodeAt(pair.right);
-    if (named) node.name = MoxInfo::DisplayText(named->name);
+    if (named) node.name = Kiv::Util::DisplayText(named->name);
     return node;
   }
 
@@ -125,8 +125,8 @@ class Comparison {
 
 DiffResult DiffModels(const Side& left, const Side& right, const DiffOptions& options) {
   DiffResult result;
-  result.leftFile = MoxInfo::DisplayText(left.file);
-  result.rightFile = MoxInfo::DisplayText(right.file);
+  result.leftFile = Kiv::Util::DisplayText(left.file);
+  result.rightFile = Kiv::Util::DisplayText(right.file);
   result.leftRoot = options.leftRoot;
   result.rightRoot = options.rightRoot;
   if (options.versions) {

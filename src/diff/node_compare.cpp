@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/nodesets.hpp"
@@ -89,7 +89,7 @@ void CompareGeometries(const KivMox::Geometry& l, const KivMox::Geometry& r,
   const std::size_t n = std::min(l.arrays.size(), r.arrays.size());
   for (std::size_t i = 0; i < n; ++i) {
     const std::string prefix =
-        "array " + std::to_string(i) + " " + MoxInfo::Quoted(l.arrays[i].name) + " ";
+        "array " + std::to_string(i) + " " + Kiv::Util::Quoted(l.arrays[i].name) + " ";
     bool values = false;
     CompareArrays(l.arrays[i], r.arrays[i], prefix, context, f, values);
     if (values)
@@ -107,7 +107,7 @@ void CompareNodeSets(const KivMox::NodeSets& l, const KivMox::NodeSets& r, Field
   for (std::size_t i = 0; i < n; ++i) {
     const KivMox::NodeSet& a = l.sets[i];
     const KivMox::NodeSet& b = r.sets[i];
-    const std::string prefix = "set " + std::to_string(i) + " " + MoxInfo::Quoted(a.name) + " ";
+    const std::string prefix = "set " + std::to_string(i) + " " + Kiv::Util::Quoted(a.name) + " ";
     f.Text(prefix + "name", a.name, b.name);
     f.Integer(prefix + "member count", a.members.size(), b.members.size());
     const std::size_t m = std::min(a.members.size(), b.members.size());
@@ -127,7 +127,7 @@ void CompareNodeSets(const KivMox::NodeSets& l, const KivMox::NodeSets& r, Field
 }  // namespace
 
 std::string TypeText(const KivMox::Node* node) {
-  return node ? MoxInfo::DisplayText(node->GetTypeName()) : "(no node)";
+  return node ? Kiv::Util::DisplayText(node->GetTypeName()) : "(no node)";
 }
 
 void CompareNodes(const KivMox::Node* left, const KivMox::Node* right,

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "diff/fields.hpp"
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 
 namespace MoxDiff {
 

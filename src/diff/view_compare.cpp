@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 
 namespace MoxDiff {
 
@@ -42,7 +42,7 @@ std::string ListText(const std::vector<std::uint32_t>& values) {
 
 std::string EntryText(const KivMox::ActionEntry& e) {
   const auto& s = e.state;
-  return MoxInfo::Quoted(e.first) + " " + MoxInfo::Quoted(e.second) + " bytes (" +
+  return Kiv::Util::Quoted(e.first) + " " + Kiv::Util::Quoted(e.second) + " bytes (" +
          std::to_string(e.bytes[0]) + ", " + std::to_string(e.bytes[1]) + ", " +
          std::to_string(e.bytes[2]) + ") values " + ListText(e.values) + " state " +
          std::to_string(s.third) + "/" + std::to_string(s.fourth) + "/" + std::to_string(s.fifth);

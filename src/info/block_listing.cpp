@@ -5,11 +5,13 @@
 
 #include <cstdio>
 
-#include "info/display_text.hpp"
 #include "kiv/log/raise.hpp"
 #include "kiv/rkf/rkfile.hpp"
+#include "kiv/util/display_text.hpp"
 
 namespace MoxInfo {
+
+using Kiv::Util::DisplayText;
 
 BlockTable ReadBlockTable(const std::string& path) {
   const char* method = "MoxApp::ReadBlockTable";

@@ -1,8 +1,10 @@
 #include "info/check_report.hpp"
 
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 
 namespace MoxInfo {
+
+using Kiv::Util::Quoted;
 
 namespace {
 

@@ -8,7 +8,6 @@
 #include <variant>
 
 #include "info/block_inflate.hpp"
-#include "info/display_text.hpp"
 #include "info/heavy_check.hpp"
 #include "info/model_listing.hpp"
 #include "kiv/log/raise.hpp"
@@ -18,9 +17,12 @@
 #include "kiv/mox/tree.hpp"
 #include "kiv/mox/view_points.hpp"
 #include "kiv/rkf/rkfile.hpp"
+#include "kiv/util/display_text.hpp"
 #include "kiv/util/exception.hpp"
 
 namespace MoxInfo {
+
+using Kiv::Util::Quoted;
 
 namespace {
 

@@ -10,7 +10,6 @@
 
 #include "info/block_inflate.hpp"
 #include "info/check_report.hpp"
-#include "info/display_text.hpp"
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/nodesets.hpp"
@@ -22,9 +21,12 @@
 #include "kiv/rkf/index.hpp"
 #include "kiv/rkf/read_buffer.hpp"
 #include "kiv/rkf/zlib.hpp"
+#include "kiv/util/display_text.hpp"
 #include "kiv/util/exception.hpp"
 
 namespace MoxInfo {
+
+using Kiv::Util::Quoted;
 
 namespace {
 

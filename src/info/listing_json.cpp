@@ -3,9 +3,11 @@
 
 #include <cmath>
 
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 
 namespace MoxInfo {
+
+using Kiv::Util::DisplayText;
 
 namespace {
 

@@ -5,9 +5,12 @@
 #include <iomanip>
 #include <string>
 
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 
 namespace MoxInfo {
+
+using Kiv::Util::DisplayText;
+using Kiv::Util::Quoted;
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <set>
 #include <utility>
 
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/tree.hpp"
 #include "merge/terminal_progress.hpp"
@@ -41,8 +41,8 @@ struct JoinBase {
 std::string BaseNodeText(const KivMox::Node* node, std::uint32_t target) {
   const std::string id = std::to_string(target);
   if (!node) return "its entry " + id + " holds no node";
-  return "its node " + id + " is " + MoxInfo::DisplayText(node->GetTypeName()) + " " +
-         MoxInfo::Quoted(node->name);
+  return "its node " + id + " is " + Kiv::Util::DisplayText(node->GetTypeName()) + " " +
+         Kiv::Util::Quoted(node->name);
 }
 
 // Why the later geometry finds no geometry at target in the base, e.g.
@@ -51,11 +51,11 @@ std::string BaseNodeText(const KivMox::Node* node, std::uint32_t target) {
 std::string NoTargetLine(const JoinBase& base, const GeometryNode& later, std::uint32_t target) {
   const auto& entries = base.tree.Entries();
   const auto found = entries.find(target);
-  std::string line = MoxInfo::DisplayText(base.inputs.further) + ": geometry node " +
-                     std::to_string(later.first) + " " + MoxInfo::Quoted(later.second->name) +
+  std::string line = Kiv::Util::DisplayText(base.inputs.further) + ": geometry node " +
+                     std::to_string(later.first) + " " + Kiv::Util::Quoted(later.second->name) +
                      (found == entries.end() ? " has no node" : " has no geometry") +
                      " at identifier " + std::to_string(target) + " in the base " +
-                     MoxInfo::DisplayText(base.inputs.base);
+                     Kiv::Util::DisplayText(base.inputs.base);
   if (found != entries.end()) line += ": " + BaseNodeText(found->second.data, target);
   return line + (base.byName ? " (no geometry of the base bears its name, so it joins by "
                                "identifier; the trees must match node for node)"

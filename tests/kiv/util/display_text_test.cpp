@@ -1,6 +1,6 @@
 // Escaping of stored texts for printing: nothing that a terminal would interpret gets
 // through, well-formed UTF-8 text stays readable, and the result is always UTF-8.
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -28,10 +28,10 @@ TEST(DisplayText, EscapesWhatATerminalWouldInterpretAndKeepsText) {
       {"\xC2\xA0", "\xC2\xA0"},                      // no-break space stays
   };
   // clang-format on
-  for (const auto& [text, shown] : cases) EXPECT_EQ(MoxInfo::DisplayText(text), shown) << shown;
-  EXPECT_EQ(MoxInfo::Quoted("a\"b"), "\"a\\\"b\"");
+  for (const auto& [text, shown] : cases) EXPECT_EQ(Kiv::Util::DisplayText(text), shown) << shown;
+  EXPECT_EQ(Kiv::Util::Quoted("a\"b"), "\"a\\\"b\"");
   for (int b = 0; b < 256; ++b)
-    for (char c : MoxInfo::DisplayText(std::string(1, static_cast<char>(b))))
+    for (char c : Kiv::Util::DisplayText(std::string(1, static_cast<char>(b))))
       EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "byte " << b;
 }
 

@@ -8,10 +8,10 @@
 
 #include <string>
 
-namespace MoxInfo {
+namespace Kiv::Util {
 
 std::string DisplayText(const std::string& raw);
 // DisplayText in double quotes.
 std::string Quoted(const std::string& raw);
 
-}  // namespace MoxInfo
+}  // namespace Kiv::Util

@@ -1,10 +1,10 @@
 // Escaping of stored texts for printing (display_text.hpp).
-#include "info/display_text.hpp"
+#include "kiv/util/display_text.hpp"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace MoxInfo {
+namespace Kiv::Util {
 
 namespace {
 
@@ -82,4 +82,4 @@ std::string Quoted(const std::string& raw) {
   return '"' + DisplayText(raw) + '"';
 }
 
-}  // namespace MoxInfo
+}  // namespace Kiv::Util

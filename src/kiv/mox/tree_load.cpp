@@ -72,7 +72,16 @@ void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers) {
 void Tree::LoadViewPoints(const std::string& path) {
   KivRkf::RkFile file;
   OpenForReading(file, path, "KivMox::Tree::LoadViewPoints");
-  if (file.ReadVersion() != "0.1") ReadViewPoints(file, views);
+  if (file.ReadVersion() != "0.1") {
+    // A file cut short is refused like every other input; other damage to its table only
+    // costs the view points, which ReadViewPoints drops.
+    try {
+      file.EnsureIndex();
+    } catch (const std::exception&) {
+      if (file.GetIndex().Cut()) throw;
+    }
+    ReadViewPoints(file, views);
+  }
   file.CloseFile();
 }
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_scratch.hpp"
 #include "info/block_listing.hpp"
 #include "info/listing_text.hpp"
-#include "fuzz_scratch.hpp"
 #include "kiv/rkf/rkfile.hpp"
 #include "kiv/util/exception.hpp"
 
@@ -39,6 +39,7 @@ void CheckTable(const KivRkf::Index& index, std::uint64_t fileSize) {
     Require(info.offset == offset, "each block starts where the one before it ends");
     offset += info.storedSize;
   }
+  Require(offset <= fileSize, "the blocks of a table that reads lie in the file");
   std::uint64_t listed = 0;
   for (const auto& [name, limiter] : index.Names()) listed += limiter.blocks.size();
   Require(listed == blocks.size(), "every block belongs to exactly one name");

@@ -14,6 +14,7 @@ InflatedBlock BlockInflater::Inflate(const KivRkf::BlockInfo& block) {
     out.problem = "its " + std::to_string(block.storedSize) + " stored bytes at offset " +
                   std::to_string(block.offset) + " run past the end of the file (" +
                   std::to_string(fileSize_) + " bytes)";
+    out.pastEnd = true;
     return out;
   }
   std::uint8_t* stored = stored_.Room(block.storedSize);

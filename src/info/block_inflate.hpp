@@ -18,6 +18,8 @@ struct InflatedBlock {
   std::string problem;
   // The damage is a length field that lies: every later position of the stream is shifted.
   bool lengthLies = false;
+  // The file ends before the block does: its bytes were not read.
+  bool pastEnd = false;
   // The block's bytes as its streams read them (valid until the next Inflate).
   const std::uint8_t* raw = nullptr;
   std::uint32_t length = 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <variant>
 
 #include "info/block_inflate.hpp"
@@ -147,7 +148,8 @@ CheckReport CheckFile(const std::string& path) {
               "MoxInfo::CheckFile");
     version = file->ReadVersion();
     file->CheckSupport(version, wide);
-    file->EnsureIndex();
+    // A cut file is read as far as it goes: the blocks past its end are reported, not read.
+    file->ReadIndex(KivRkf::OnCut::Keep);
   } catch (const std::exception& e) {
     report.Problem("container", Kiv::Util::DescriptionOf(e));
     return report;
@@ -157,6 +159,10 @@ CheckReport CheckFile(const std::string& path) {
   struct stat st {};
   fstat(fd, &st);
   const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+  if (const std::optional<KivRkf::FileCut>& cut = index.Cut())
+    report.Problem("container", "the file is cut short: " + cut->Describe() + "; block " +
+                                    std::to_string(cut->firstBlockPast) +
+                                    " is the first that runs past its end");
 
   std::uint64_t end = index.HeaderSize();
   for (const KivRkf::BlockInfo& b : index.Blocks()) end = std::max(end, b.offset + b.storedSize);

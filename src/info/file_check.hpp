@@ -2,7 +2,9 @@
 // problem and warning it finds (check_report.hpp) instead of stopping at the first.
 //
 //   1. the container: magic, version, primary index and the chain of index blocks; a file
-//      whose table cannot be read is reported as that one problem;
+//      whose table cannot be read is reported as that one problem; a file shorter than its
+//      table says is one problem too, and the steps below go on with the blocks inside it
+//      (those past its end are reported, not read);
 //   2. the save history, the node tree (every header and record) and the view points, each
 //      read by the program's own readers; a failure cuts its section short there and is
 //      reported with the node or record it stood at;

@@ -230,6 +230,10 @@ class HeavyScan {
     for (; next_ < records_.size() && records_[next_].position < blockEnd; ++next_)
       if (!records_[next_].done && !records_[next_].where.empty())
         ++lost, records_[next_].done = true;
+    if (ib.pastEnd) {
+      cut_ = true;
+      return what + "; the section is cut short here and its later records are not checked";
+    }
     if (ib.lengthLies || ib.declared == 0) {
       cut_ = true;
       return what +

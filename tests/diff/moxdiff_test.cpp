@@ -202,7 +202,10 @@ TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
   Bytes bytes = ReadFileBytes(dir.File("good.mox"));
   bytes.resize(bytes.size() / 2);
   WriteFileBytes(dir.File("damaged.mox"), bytes);
-  const std::string good = dir.File("good.mox"), bad = dir.File("damaged.mox");
+  const std::string good = dir.File("good.mox"), bad = dir.File("damaged.mox"),
+                    cut = dir.File("cut.mox");
+  const Bytes whole = ReadFileBytes(good);
+  WriteFileBytes(cut, Bytes(whole.begin(), whole.end() - 1));  // inside its last block
   Bytes flipped = ReadFileBytes(good);
   for (const auto& block : MoxInfo::ReadBlockTable(good).rows)
     if (block.name == KivMox::kHeavyData) flipped.at(block.offset + 12) ^= 0x55;
@@ -216,6 +219,11 @@ TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
        "moxdiff: left file " + dir.File("missing.mox") + ": ",
        false},
       {{good, bad}, "moxdiff: right file " + bad + ": ", false},
+      {{cut, good},
+       "moxdiff: left file " + cut + ": \"" + cut + "\" is cut short: its block table ends at " +
+           "byte " + std::to_string(whole.size()) + ", the file has " +
+           std::to_string(whole.size() - 1) + " bytes (container: the file is cut short: ",
+       false},
       {{good, dir.File("flipped.mox")},
        "moxdiff: right file " + dir.File("flipped.mox") +
            ": Unable to decompress block (section \"Heavy Data\" block 0 (block 0 of the file): "

@@ -93,6 +93,12 @@ TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
             {"section \"Heavy Data\" block 0", zlib},
             {"node 1 \"Model\"", "Unable to decompress block"}},
            3},
+          {"cut inside the heavy data",
+           [&](Bytes& b) { b.resize(heavy + 20); },
+           {{"container", "the file is cut short"},
+            {"section \"Heavy Data\" block 0",
+             "bytes); the section is cut short here and its later records are not checked"}},
+           11},
       };
   for (const auto& [name, damage, expected, count] : cases) {
     const MoxInfo::CheckReport report = model.Damage(damage);
@@ -106,6 +112,31 @@ TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
           << lines;
     EXPECT_FALSE(report.Sound(false)) << name;
   }
+}
+
+// A file cut inside its last block: the cut is one problem with both lengths; the blocks
+// inside the file are still checked, the one past its end is reported, not read.
+TEST(FileCheck, CutFileReportedWithWhatLiesInsideIt) {
+  SavedModel model;
+  const MoxInfo::CheckReport sound = MoxInfo::CheckFile(model.path);
+  const auto rows = MoxInfo::ReadBlockTable(model.path).rows;
+  const auto last = std::find_if(rows.rbegin(), rows.rend(),
+                                 [](const MoxInfo::BlockRow& row) { return row.storedSize != 0; });
+  const std::uint64_t size = ReadFileBytes(model.path).size(), at = last->offset + 3;
+  const MoxInfo::CheckReport report = model.Damage([&](Bytes& b) { b.resize(at); });
+  ASSERT_FALSE(report.problems.empty());
+  EXPECT_EQ(report.problems[0].where, "container");
+  EXPECT_EQ(report.problems[0].what,
+            "the file is cut short: its block table ends at byte " + std::to_string(size) +
+                ", the file has " + std::to_string(at) + " bytes; block " +
+                std::to_string(last->number) + " is the first that runs past its end");
+  EXPECT_TRUE(
+      std::any_of(report.problems.begin(), report.problems.end(),
+                  [](const MoxInfo::Finding& f) { return Has(f.what, "run past the end"); }))
+      << Lines(report);
+  EXPECT_EQ(std::make_tuple(report.nodes, report.arrays, report.nodeSetRecords),
+            std::make_tuple(sound.nodes, sound.arrays, sound.nodeSetRecords));
+  EXPECT_FALSE(report.Sound(false));
 }
 
 // Raw containers with records that no sound writer produces.
@@ -230,11 +261,17 @@ TEST(FileCheck, ExitStatusesAndJson) {
   Bytes bytes = ReadFileBytes(model.path);
   bytes[model.Offset("Heavy Data") + 12] ^= 0x55;
   WriteFileBytes(model.dir.File("damaged.mox"), bytes);
-  const std::string damaged = model.dir.File("damaged.mox");
+  const std::string damaged = model.dir.File("damaged.mox"), cut = model.dir.File("cut.mox");
+  WriteFileBytes(cut, Bytes(bytes.begin(), bytes.end() - 1));
+  const std::string cutShort =
+      "problem: container: the file is cut short: its block table ends at byte " +
+      std::to_string(bytes.size()) + ", the file has " + std::to_string(bytes.size() - 1) +
+      " bytes";
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
       {{"--check", model.path}, 0, ": sound; checked "},
       {{"--check", damaged}, 2, "problem: section \"Heavy Data\" block 0"},
       {{"--check", model.dir.File("missing.mox")}, 2, "problem: container: "},
+      {{"--check", cut}, 2, cutShort},
       {{"--check", "--blocks", model.path}, 1, ""},
       {{"--strict", model.path}, 1, ""},
   };

@@ -36,18 +36,17 @@ bool ReadBy(const std::string& name, bool nodesOnly) {
 std::vector<Damage> DamagesOf(const Bytes& valid, const MoxInfo::BlockTable& table) {
   std::vector<Damage> damages;
   std::set<std::pair<bool, std::uint64_t>> done;
-  // Must fail: a changed byte in the magic or a read zlib stream (past the length); a cut
-  // in the header, the primary index or a read block.
+  // Must fail: a changed byte in the magic or a read zlib stream (past the length); any cut
+  // (the file ends before its last block, whichever section that is).
   const auto add = [&](bool cut, std::uint64_t at) {
     if (at >= valid.size() || !done.insert({cut, at}).second) return;
     Damage d{(cut ? "cut at " : "changed byte ") + std::to_string(at), valid, {}};
     cut ? d.bytes.resize(at) : void(d.bytes[at] ^= 0xFF);
     for (bool nodes : {false, true}) {
-      d.mustFail[nodes] = at < (cut ? table.primaryOffset + table.primaryLength : 8);
+      d.mustFail[nodes] = cut || at < 8;
       for (const auto& row : table.rows)
-        d.mustFail[nodes] |=
-            ReadBy(row.name, nodes) && at < row.offset + row.storedSize &&
-            (cut ? row.storedSize != 0 : at >= row.offset + 4 && (row.flags & KivRkf::kFlagZlib));
+        d.mustFail[nodes] |= ReadBy(row.name, nodes) && at < row.offset + row.storedSize &&
+                             at >= row.offset + 4 && (row.flags & KivRkf::kFlagZlib);
     }
     damages.push_back(std::move(d));
   };
@@ -110,6 +109,40 @@ TEST(DamageTest, CompressedFileDamagedAnywhere) {
     }
   }
   EXPECT_GT(failed, 100u);
+}
+
+// A later input cut inside one of its last three non-empty blocks (the history and the view
+// points among them, which the plain merge does not read from it) or a cut view point file
+// is refused when it is opened: status 2, the file and both lengths named, no output.
+TEST(DamageTest, CutLaterInputIsRefused) {
+  TempDir files, logs;
+  const std::string first = files.File("first.mox"), cut = files.File("cut.mox"),
+                    views = files.File("cut.vpt"), output = files.File("merged.mox");
+  for (const auto& [path, seed] : {std::pair{first, "1"}, {cut, "2"}})
+    ASSERT_EQ(Execute({"moxsample",
+                       {path, "--parts", "1", "--heavy-mib", "0.01", "--seed", seed,
+                        "--view-points", "1"}})
+                  .status,
+              0);
+  const Bytes whole = ReadFileBytes(cut);
+  std::vector<std::uint64_t> cuts;  // inside the last three non-empty blocks in file order
+  for (const auto& row : MoxInfo::ReadBlockTable(cut).rows)
+    if (row.storedSize != 0) cuts.push_back(row.offset + row.storedSize / 2);
+  ASSERT_GE(cuts.size(), 3u);
+  cuts.erase(cuts.begin(), cuts.end() - 3);
+  for (const std::uint64_t at : cuts) {
+    for (const std::string& path : {cut, views})
+      WriteFileBytes(path, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(at)));
+    for (const std::string& input : {cut, views}) {
+      const Outcome run = RunMoxMerge(logs, {first, input, output});
+      SCOPED_TRACE(input + " cut at " + std::to_string(at) + "\n" + run.err);
+      EXPECT_EQ(run.status, 2);
+      EXPECT_TRUE(Has(run.err, "\"" + input + "\" is cut short: its block table ends at byte " +
+                                   std::to_string(whole.size()) + ", the file has " +
+                                   std::to_string(at) + " bytes"));
+      EXPECT_EQ(DirectoryEntries(files.Path()), (Names{"cut.mox", "cut.vpt", "first.mox"}));
+    }
+  }
 }
 
 // A "0.3" array record of bytes at heavy position.

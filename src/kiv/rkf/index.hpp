@@ -92,10 +92,12 @@ class Index {
   }
 
   // ---- Reading side ----
-  // The stream stands just after the primary index's length field.
+  // The stream stands just after the primary index's length field. A table whose blocks
+  // run past the end of the file is kept as far as it reads, with the cut in Cut().
   void ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t length) {
     reader_.ReadIndexBufferFromFileStream(stream, length);
   }
+  const std::optional<FileCut>& Cut() const { return reader_.Cut(); }
   void LoadBlock(std::uint64_t b, std::FILE* stream) { reader_.LoadBlock(b, stream); }
   void RecordPassedOver(std::uint64_t b, std::FILE* stream) { reader_.RecordPassedOver(b, stream); }
   // Inflates (and frees again) every block whose size was taken from its length field

@@ -180,7 +180,7 @@ void RkFile::CheckSupport(const std::string& version, bool& wide) {
             "KivRkf::RkFile::CheckSupport");
 }
 
-void RkFile::ReadIndex() {
+void RkFile::ReadIndex(OnCut onCut) {
   KIV_LOG_INFO("KivRkf::RkFile::ReadIndex", "Reading index positions ... ");
   KIV_CHECK(stream_, ReadError, "Unable to read from file", "KivRkf::RkFile::ReadIndex");
   std::fseek(stream_, kIndexLengthOffset, SEEK_SET);
@@ -189,6 +189,10 @@ void RkFile::ReadIndex() {
   std::uint32_t length = 0;
   field.Get(length);
   index_.ReadIndexBufferFromFileStream(stream_, length);
+  const std::optional<FileCut>& cut = index_.Cut();
+  KIV_CHECK(!cut || onCut == OnCut::Keep, ReadError,
+            "\"" + readPath_ + "\" is cut short: " + (cut ? cut->Describe() : std::string()),
+            "KivRkf::RkFile::ReadIndex");
   KIV_LOG_INFO("KivRkf::RkFile::ReadIndex", "Index read. ");
 }
 

@@ -22,6 +22,12 @@ inline constexpr const char* kWrittenVersion = "1.3";
 // convert gives 0.
 int VersionNumber(const std::string& text);
 
+// What ReadIndex does with a file that ends before the blocks its table describes.
+enum class OnCut {
+  Refuse,  // raise code 9 naming the file and both lengths
+  Keep,    // keep the table as read; GetIndex().Cut() tells where the file ends
+};
+
 class RkFile {
  public:
   RkFile() = default;
@@ -44,7 +50,9 @@ class RkFile {
   std::string ReadVersion();
   // Raises code 2 for versions above 1.3; wide is set for versions above 0.6.
   void CheckSupport(const std::string& version, bool& wide);
-  void ReadIndex();
+  // Reads the block table; a cut file is refused (or kept, see OnCut) before any block of
+  // it is read. Bytes after the last block are allowed.
+  void ReadIndex(OnCut onCut = OnCut::Refuse);
   // Reads the table when it is still empty.
   void EnsureIndex();
   void SetBlockFlags(const std::string& name, std::uint8_t flags) {

@@ -36,13 +36,21 @@ std::uint64_t FileSize(std::FILE* stream) {
   if (!stream || fstat(fileno(stream), &st) != 0) return 0;
   return static_cast<std::uint64_t>(st.st_size);
 }
+
+bool InFile(std::uint64_t offset, std::uint64_t size, std::uint64_t fileSize) {
+  return offset <= fileSize && size <= fileSize - offset;
+}
 }  // namespace
+
+std::string FileCut::Describe() const {
+  return "its block table ends at byte " + std::to_string(tableEnd) +
+         (endKnown ? "" : " or later") + ", the file has " + std::to_string(fileSize) + " bytes";
+}
 
 void StreamReader::CheckFileRange(std::FILE* stream, std::uint64_t offset,
                                   std::uint64_t size) const {
-  std::uint64_t fileSize = FileSize(stream ? stream : stream_);
-  KIV_CHECK(offset <= fileSize && size <= fileSize - offset, ReadError, "Unable to read from file",
-            "KivRkf::Block::Read");
+  KIV_CHECK(InFile(offset, size, FileSize(stream ? stream : stream_)), ReadError,
+            "Unable to read from file", "KivRkf::Block::Read");
 }
 
 void StreamReader::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t length) {
@@ -57,17 +65,24 @@ void StreamReader::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_
   table_.SetIndexBufferSize(length);
   primary.SetPosition(std::uint32_t{0});
   table_.Clear();
+  cut_.reset();
   // A table never describes more blocks than the file has bytes.
-  const std::uint64_t maxBlocks = FileSize(stream) + kPrimaryBlocks;
+  const std::uint64_t fileSize = FileSize(stream);
+  const std::uint64_t maxBlocks = fileSize + kPrimaryBlocks;
   table_.DecodeIndexContent(primary, maxBlocks);
   std::vector<bool> chainRead;
+  bool endKnown = true;
   while (!table_.Blocks().empty() && IsSpecialName(table_.Blocks().back().name, kIndexBlockName)) {
     std::uint64_t b = table_.Blocks().size() - 1;
     if (chainRead.size() <= b) chainRead.resize(b + 1, false);
     if (chainRead[b]) break;
     chainRead[b] = true;
     const BlockInfo& info = table_.Blocks()[b];
-    CheckFileRange(stream, info.offset, info.storedSize);
+    // The file ends before this index block: the table is known up to here.
+    if (!InFile(info.offset, info.storedSize, fileSize)) {
+      endKnown = false;
+      break;
+    }
     KIV_CHECK(fseeko(stream, static_cast<off_t>(info.offset), SEEK_SET) == 0, ReadError,
               "Unable to read from file", kReadTable);
     Block chained;
@@ -81,6 +96,7 @@ void StreamReader::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_
     table_.DecodeIndexContent(chained, maxBlocks);
   }
   table_.IndexStreams();
+  cut_ = FindCut(fileSize, endKnown);
   claims_.clear();
   loadBudget_ = 0;
   for (const BlockInfo& info : table_.Blocks()) {
@@ -88,6 +104,19 @@ void StreamReader::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_
     loadBudget_ = loadBudget_ > ~std::uint64_t{0} - cost ? ~std::uint64_t{0} : loadBudget_ + cost;
   }
   KIV_LOG_INFO(kReadTable, "Index block read. ");
+}
+
+std::optional<FileCut> StreamReader::FindCut(std::uint64_t fileSize, bool endKnown) const {
+  const std::vector<BlockInfo>& blocks = table_.Blocks();
+  // Offsets add up from the end of the primary index, so the last block ends last.
+  const std::uint64_t end = blocks.empty() ? table_.HeaderSize() + table_.IndexBufferSize()
+                                           : blocks.back().offset + blocks.back().storedSize;
+  if (end <= fileSize) return std::nullopt;
+  std::uint64_t first = 0;
+  while (first + 1 < blocks.size() &&
+         InFile(blocks[first].offset, blocks[first].storedSize, fileSize))
+    ++first;
+  return FileCut{fileSize, end, endKnown, first};
 }
 
 void StreamReader::LoadBlock(std::uint64_t b, std::FILE* stream) {

@@ -28,14 +28,31 @@ struct StoredBlock {
   std::uint8_t flags = 0;
 };
 
+// A file that ends before the blocks its table describes.
+struct FileCut {
+  std::uint64_t fileSize = 0;
+  // Where the last block of the table ends. When an index block runs past the end of the
+  // file, the blocks it describes are unknown: the table ends there or later.
+  std::uint64_t tableEnd = 0;
+  bool endKnown = true;
+  // The first block, in file order, that does not end within the file.
+  std::uint64_t firstBlockPast = 0;
+  // "its block table ends at byte N, the file has M bytes".
+  std::string Describe() const;
+};
+
 class StreamReader {
  public:
   explicit StreamReader(BlockTable& table) : table_(table) {}
   StreamReader(const StreamReader&) = delete;
   StreamReader& operator=(const StreamReader&) = delete;
 
-  // The stream stands just after the primary index's length field.
+  // The stream stands just after the primary index's length field. A table whose blocks
+  // run past the end of the file is read as far as the file holds its index blocks, and
+  // the cut is kept (Cut) for the caller to refuse or report.
   void ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t length);
+  // Set by the last table read when the file ends before its blocks do.
+  const std::optional<FileCut>& Cut() const { return cut_; }
   void LoadBlock(std::uint64_t b, std::FILE* stream);
   // Gives a block that was never loaded the record of a block passed over, from its
   // uncompressed length: a compressed block declares it in its first four bytes, so it is
@@ -81,6 +98,7 @@ class StreamReader {
   // Used up and left behind: the block's buffer goes to the next block loaded.
   void Retire(std::uint64_t b);
   void CheckFileRange(std::FILE* stream, std::uint64_t offset, std::uint64_t size) const;
+  std::optional<FileCut> FindCut(std::uint64_t fileSize, bool endKnown) const;
 
   BlockTable& table_;
   std::FILE* stream_ = nullptr;
@@ -92,6 +110,7 @@ class StreamReader {
   std::uint64_t loadBudget_ = ~std::uint64_t{0};
   // The buffer of the last block used up, for the next block inflated.
   SpareBuffer spare_;
+  std::optional<FileCut> cut_;
 };
 
 }  // namespace KivRkf

@@ -130,15 +130,12 @@ TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
   const std::uint32_t record0 = PrimaryRecordOffset(0);
   const std::tuple<int, char, long, std::uint32_t, std::string> cases[] = {
       // streams (-1: one compressed), 'c'ut at / 'u'32 set at / 'x'or at, value, failure
-      {1, 'c', 14, 0, cut},               // in the primary index length
-      {1, 'u', 12, 0xFFFFFFF0u, cut},     // the primary index length
-      {1, 'c', 2000, 0, cut},             // in the primary index
-      {1, 'c', 2850, 0, cut},             // in the block
-      {1, 'u', record0 + 133, ~0u, cut},  // the block's size
+      {1, 'c', 14, 0, cut},            // in the primary index length
+      {1, 'u', 12, 0xFFFFFFF0u, cut},  // the primary index length
+      {1, 'c', 2000, 0, cut},          // in the primary index
       {-1, 'x', 2812, 0x55, "9 Unable to decompress block"},
-      {1, 'u', 16, ~0u, count},                          // the number of records
-      {1, 'u', record0 + 139 * 3 + 1, ~0u - 15, count},  // a name length
-      {20, 'c', -100, 0, cut}};                          // in index block 19
+      {1, 'u', 16, ~0u, count},                           // the number of records
+      {1, 'u', record0 + 139 * 3 + 1, ~0u - 15, count}};  // a name length
   for (const auto& [streams, kind, at, value, failure] : cases) {
     Bytes file = written(std::abs(streams), streams < 0);
     const std::size_t where = at < 0 ? file.size() + at : at;
@@ -155,6 +152,69 @@ TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
   EXPECT_EQ(std::make_tuple(reader.Index().Blocks().size(), reader.Get<std::uint32_t>("S19", 77u),
                             reader.Get<std::uint32_t>("S18")),
             std::make_tuple(20ul, 77u, 18u));
+}
+
+// A file that ends before the blocks its table describes is refused when the table is read,
+// wherever the cut falls; kept, its table is read as far as the file holds it and the blocks
+// inside the file still read. Bytes after the last block are no cut.
+TEST(Container, CutFilesAreRefusedWhenTheTableIsRead) {
+  SmallBlocks small("1");  // every value in a block of its own
+  // Blocks 0 to 18 and 20 to 25 hold 10 to 34 bytes each; block 19 is an index block.
+  const Bytes whole = ContainerBytes([](RkFile& f) {
+    for (std::uint32_t k = 0; k < 25; ++k)
+      f.GetIndex().Put("S" + std::to_string(k % 3), Bytes(10 + k, std::uint8_t(k)).data(), 10 + k);
+  });
+  ContainerReader sound(whole);
+  const std::vector<BlockInfo> blocks = sound.Index().Blocks();
+  ASSERT_EQ(blocks[19].name, kIndexBlockName);
+  ASSERT_EQ(blocks[25].offset + blocks[25].storedSize, whole.size());
+  const auto inside = [&](std::uint64_t b) { return blocks[b].offset + blocks[b].storedSize / 2; };
+  const auto cutAt = [&](std::uint64_t length) {
+    return Bytes(whole.begin(), whole.begin() + length);
+  };
+  const std::string end = std::to_string(whole.size());
+  const std::uint64_t chainEnd = blocks[19].offset + blocks[19].storedSize;
+  Bytes lying = whole;  // block 1 claims 4 GiB: the index block after it lies past the end
+  SetU32At(lying, PrimaryRecordOffset(1) + 133, ~0u);
+  const std::string lyingEnd = std::to_string(chainEnd - blocks[1].storedSize + ~0u);
+  // the file, where its table ends as far as it is known, the first block past the end
+  const std::tuple<Bytes, std::string, std::uint64_t> cases[] = {
+      {cutAt(whole.size() - 1), end, 25},   // the last byte of the last block
+      {cutAt(inside(25)), end, 25},         // inside each of the last three blocks
+      {cutAt(inside(24)), end, 24},         //
+      {cutAt(inside(23)), end, 23},         //
+      {cutAt(blocks[23].offset), end, 23},  // the last three blocks cut off whole
+      {cutAt(inside(19)), std::to_string(chainEnd) + " or later", 19},  // inside the index block
+      {cutAt(blocks[19].offset), std::to_string(chainEnd) + " or later", 19},
+      {lying, lyingEnd + " or later", 1}};
+  for (const auto& [bytes, tableEnd, first] : cases) {
+    MemFile cut(bytes);
+    const std::uint64_t length = bytes.size();
+    RkFile refused, kept;
+    refused.OpenFile(cut.Path(), "rb");
+    EXPECT_EQ(Failure([&] { refused.ReadIndex(); }),
+              "9 \"" + cut.Path() + "\" is cut short: its block table ends at byte " + tableEnd +
+                  ", the file has " + std::to_string(length) + " bytes");
+    kept.OpenFile(cut.Path(), "rb");
+    kept.ReadIndex(OnCut::Keep);
+    const std::optional<FileCut>& found = kept.GetIndex().Cut();
+    ASSERT_TRUE(found) << length;
+    EXPECT_EQ(std::make_pair(found->fileSize, found->firstBlockPast),
+              std::make_pair(length, first));
+    EXPECT_EQ(found->Describe(), "its block table ends at byte " + tableEnd + ", the file has " +
+                                     std::to_string(length) + " bytes");
+    // Blocks inside the file read; the first past its end is not read.
+    Bytes head(10);
+    kept.GetIndex().Get("S0", head.data(), 10);
+    EXPECT_EQ(head, Bytes(10, 0));
+    EXPECT_EQ(Failure([&] { kept.GetIndex().LoadBlock(first, kept.Stream()); }),
+              "9 Unable to read from file");
+  }
+  for (const Bytes& bytes : {whole, Cat({whole, Bytes(5, 0xAB)})}) {
+    ContainerReader reader(bytes);
+    EXPECT_FALSE(reader.Index().Cut());
+    EXPECT_EQ(reader.Get<std::uint8_t>("S0"), 0);
+  }
 }
 
 // Beyond capacity the pool closes the least recently used file; it reopens unless changed.

@@ -8,7 +8,7 @@
 #include <optional>
 #include <variant>
 
-#include "info/block_inflate.hpp"
+#include "info/framing_report.hpp"
 #include "info/heavy_check.hpp"
 #include "info/model_listing.hpp"
 #include "kiv/log/raise.hpp"
@@ -17,6 +17,7 @@
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/mox/view_points.hpp"
+#include "kiv/rkf/block_read.hpp"
 #include "kiv/rkf/rkfile.hpp"
 #include "kiv/util/display_text.hpp"
 #include "kiv/util/exception.hpp"
@@ -28,17 +29,30 @@ using Kiv::Util::Quoted;
 namespace {
 
 void CheckOtherBlocks(KivRkf::Index& index, int fd, std::uint64_t fileSize, CheckReport& report) {
-  BlockInflater inflater(fd, fileSize);
+  KivRkf::BlockReader reader(fd, fileSize);
   for (const auto& [name, stream] : index.Names()) {
     if (name == KivMox::kHeavyData || KivRkf::IsSpecialName(name, KivRkf::kEmptyBlockName) ||
         KivRkf::IsSpecialName(name, KivRkf::kIndexBlockName))
       continue;
     for (std::size_t k = 0; k < stream.blocks.size(); ++k) {
       ++report.blocks;
-      // Inflated whole by a reader already.
-      if (index.Blocks()[stream.blocks[k]].inflated) continue;
-      const InflatedBlock ib = inflater.Inflate(index.Blocks()[stream.blocks[k]]);
-      if (!ib.problem.empty()) report.Problem(BlockWhere(name, k, stream.blocks[k]), ib.problem);
+      const KivRkf::BlockInfo& info = index.Blocks()[stream.blocks[k]];
+      const std::string where = BlockWhere(name, k, stream.blocks[k]);
+      const bool follows = k + 1 < stream.blocks.size();
+      // Inflated whole by a reader already, which noted a stream shorter than its field.
+      if (info.inflated) {
+        if (info.declaredLength != 0)
+          ReportShorterStream(report, where, name, k, follows,
+                              KivRkf::Framing{KivRkf::Framing::State::Shorter, info.declaredLength,
+                                              info.streamLength});
+        continue;
+      }
+      const KivRkf::BlockRead read =
+          reader.Read(info.offset, info.storedSize, info.flags & KivRkf::kFlagZlib, true);
+      if (read.raw && read.framing.state == KivRkf::Framing::State::Shorter)
+        ReportShorterStream(report, where, name, k, follows, read.framing);
+      else if (!read.Exact())
+        report.Problem(where, read.Problem());
     }
   }
 }

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "info/block_inflate.hpp"
 #include "info/check_report.hpp"
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/geometry.hpp"
@@ -16,6 +15,7 @@
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/rkf/block.hpp"
+#include "kiv/rkf/block_read.hpp"
 #include "kiv/rkf/block_table.hpp"
 #include "kiv/rkf/copied_block_check.hpp"
 #include "kiv/rkf/index.hpp"
@@ -198,14 +198,18 @@ class HeavyScan {
   HeavyScan(std::vector<HeavyRecord>& records, CheckReport& report)
       : records_(records), report_(report), checker_(report) {}
 
-  void Take(std::size_t k, std::uint64_t block, const InflatedBlock& ib) {
+  void Take(std::size_t k, std::uint64_t block, const KivRkf::BlockRead& read) {
     ++report_.blocks;
-    const std::uint64_t blockEnd = position_ + (ib.problem.empty() ? ib.length : ib.declared);
-    if (!ib.problem.empty()) {
-      report_.Problem(BlockWhere(kHeavy, k, block), Damaged(ib, blockEnd));
+    const std::string where = BlockWhere(kHeavy, k, block);
+    // A merge takes the length of every block of the section from its field before it reads
+    // any: a stream that gives fewer bytes is refused, as a damaged one.
+    const bool usable = read.Exact();
+    const std::uint64_t blockEnd = position_ + (usable ? read.length : read.declared);
+    if (!usable) {
+      report_.Problem(where, Damaged(read, blockEnd));
     } else if (!cut_) {
-      sound_.push_back({position_, ib.length, k, block});
-      TakeRecords(ib, blockEnd);
+      sound_.push_back({position_, read.length, k, block});
+      TakeRecords(read, blockEnd);
     }
     position_ = blockEnd;
   }
@@ -222,19 +226,21 @@ class HeavyScan {
 
  private:
   // What is wrong with a damaged block and what it costs its records.
-  std::string Damaged(const InflatedBlock& ib, std::uint64_t blockEnd) {
-    std::string what = ib.problem;
+  std::string Damaged(const KivRkf::BlockRead& read, std::uint64_t blockEnd) {
+    std::string what = read.Problem();
     if (cut_) return what;
     std::size_t lost = 0;
     if (active_) ++lost, active_->done = true, active_ = nullptr;
     for (; next_ < records_.size() && records_[next_].position < blockEnd; ++next_)
       if (!records_[next_].done && !records_[next_].where.empty())
         ++lost, records_[next_].done = true;
-    if (ib.pastEnd) {
+    if (read.pastEnd) {
       cut_ = true;
       return what + "; the section is cut short here and its later records are not checked";
     }
-    if (ib.lengthLies || ib.declared == 0) {
+    const bool lengthLies = read.framing.state == KivRkf::Framing::State::Shorter ||
+                            read.framing.state == KivRkf::Framing::State::Longer;
+    if (lengthLies || read.declared == 0) {
       cut_ = true;
       return what +
              "; every later position of the section is shifted, so the section is cut short "
@@ -246,7 +252,7 @@ class HeavyScan {
     return what;
   }
 
-  void TakeRecords(const InflatedBlock& ib, std::uint64_t blockEnd) {
+  void TakeRecords(const KivRkf::BlockRead& ib, std::uint64_t blockEnd) {
     if (active_) {
       const std::uint64_t take = std::min<std::uint64_t>(active_->End() - position_, ib.length);
       gathered_.insert(gathered_.end(), ib.raw, ib.raw + take);
@@ -327,14 +333,16 @@ void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox
   std::uint64_t largest = 0;
   for (std::uint64_t b : blocks) largest = std::max(largest, HeldBytes(fd, index.Blocks()[b]));
   const bool pairs = KivRkf::CopiedBlockCheck::Workers(largest) > 1;
-  BlockInflater first(fd, fileSize), second(fd, fileSize);
+  KivRkf::BlockReader first(fd, fileSize), second(fd, fileSize);
+  const auto read = [&](KivRkf::BlockReader& reader, std::size_t k) {
+    const KivRkf::BlockInfo& info = index.Blocks()[blocks[k]];
+    return reader.Read(info.offset, info.storedSize, info.flags & KivRkf::kFlagZlib, true);
+  };
   for (std::size_t k = 0; k < blocks.size(); k += pairs ? 2 : 1) {
-    std::future<InflatedBlock> ahead;
+    std::future<KivRkf::BlockRead> ahead;
     if (pairs && k + 1 < blocks.size())
-      ahead = std::async(std::launch::async, [&second, &index, &blocks, k] {
-        return second.Inflate(index.Blocks()[blocks[k + 1]]);
-      });
-    scan.Take(k, blocks[k], first.Inflate(index.Blocks()[blocks[k]]));
+      ahead = std::async(std::launch::async, [&, k] { return read(second, k + 1); });
+    scan.Take(k, blocks[k], read(first, k));
     if (ahead.valid()) scan.Take(k + 1, blocks[k + 1], ahead.get());
   }
   scan.Finish();

@@ -89,7 +89,7 @@ TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
            1},
           {"light length field lies, heavy block damaged",
            [&](Bytes& b) { AddToLength(b, light, -2), b[heavy + 12] ^= 0x55; },
-           {{"section \"Light Data\" block 0", "the zlib stream inflates to more"},
+           {{"section \"Light Data\" block 0", "the zlib stream gives"},
             {"section \"Heavy Data\" block 0", zlib},
             {"node 1 \"Model\"", "Unable to decompress block"}},
            3},
@@ -112,6 +112,26 @@ TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
           << lines;
     EXPECT_FALSE(report.Sound(false)) << name;
   }
+}
+
+// A stream shorter than its length field where no reader takes the length from the field
+// is a warning, and the readers load the file; in the heavy data it is a problem (above).
+TEST(FileCheck, AShorterStreamWhereNoPositionDependsOnItIsAWarning) {
+  SavedModel model;
+  const std::uint64_t attributes = model.Offset("Attributes");
+  const MoxInfo::CheckReport report =
+      model.Damage([&](Bytes& b) { AddToLength(b, attributes, 3); });
+  ASSERT_EQ(std::pair(report.problems.size(), report.warnings.size()), std::pair(0ul, 1ul))
+      << Lines(report);
+  EXPECT_TRUE(Has(report.warnings[0].where, "section \"Attributes\" block 0"));
+  EXPECT_TRUE(Has(report.warnings[0].what, "bytes, the zlib stream gives ") &&
+              Has(report.warnings[0].what, "; the readers take the bytes it gives"))
+      << report.warnings[0].what;
+  KivMox::Tree tree;
+  KivMox::Tree::IdentifierMap identifiers;
+  tree.SetDeferredLoading(true);
+  EXPECT_NO_THROW(tree.Load(model.dir.File("damaged.mox"), identifiers));
+  EXPECT_NO_THROW(tree.Save(model.dir.File("again.mox")));
 }
 
 // A file cut inside its last block: the cut is one problem with both lengths; the blocks

@@ -49,6 +49,9 @@ struct BlockInfo {
   // The block was loaded whole at least once: its stored bytes read and, when compressed,
   // inflated to exactly the length they declare.
   bool inflated = false;
+  // A compressed block whose zlib stream gave fewer bytes than its length field declares
+  // when it was loaded (the loader takes it as it is): the two lengths; both 0 otherwise.
+  std::uint32_t declaredLength = 0, streamLength = 0;
   std::uint32_t frozenLength = 0;
 };
 

@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "kiv/log/raise.hpp"
-#include "kiv/rkf/zlib.hpp"
+#include "kiv/rkf/block_read.hpp"
 #include "kiv/util/interrupts.hpp"
 
 namespace KivRkf {
@@ -55,7 +55,7 @@ void CopiedBlockCheck::Finish() {
 }
 
 void CopiedBlockCheck::Work() {
-  GrowingBuffer stored, raw;
+  BlockReader reader(fd_);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
@@ -65,7 +65,7 @@ void CopiedBlockCheck::Work() {
     ++busy_;
     const bool failedBefore = failure_ != Failure::None;
     lock.unlock();
-    const Failure failure = failedBefore ? Failure::None : Check(job, stored, raw);
+    const Failure failure = failedBefore ? Failure::None : Check(job, reader);
     lock.lock();
     --busy_;
     if (failure != Failure::None && failure_ == Failure::None) {
@@ -76,22 +76,12 @@ void CopiedBlockCheck::Work() {
   }
 }
 
-CopiedBlockCheck::Failure CopiedBlockCheck::Check(const Job& job, GrowingBuffer& stored,
-                                                  GrowingBuffer& raw) const {
+CopiedBlockCheck::Failure CopiedBlockCheck::Check(const Job& job, BlockReader& reader) const {
   if (job.runsEnd > job.rawLength) return Failure::Damage;
-  std::uint8_t* storedBytes = stored.Room(job.storedSize);
-  std::uint8_t* rawBytes = raw.Room(job.rawLength);
-  if (!storedBytes || !rawBytes) return Failure::NoMemory;
-  if (!ReadAt(fd_, storedBytes, job.storedSize, job.offset)) return Failure::Damage;
-  switch (InflateFramingExactly(storedBytes, job.storedSize, job.rawLength, rawBytes)) {
-    case InflateOutcome::Done:
-      return Failure::None;
-    case InflateOutcome::NoMemory:
-      return Failure::NoMemory;
-    case InflateOutcome::Damaged:
-      break;
-  }
-  return Failure::Damage;
+  const BlockRead read = reader.Read(job.offset, job.storedSize, true);
+  if (read.framing.state == Framing::State::NoMemory) return Failure::NoMemory;
+  // The length the merge used is the one the block must declare and give.
+  return read.Exact() && read.declared == job.rawLength ? Failure::None : Failure::Damage;
 }
 
 }  // namespace KivRkf

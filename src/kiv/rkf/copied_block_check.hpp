@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "kiv/rkf/read_buffer.hpp"
+#include "kiv/rkf/block_read.hpp"
 
 namespace KivRkf {
 
@@ -49,7 +49,7 @@ class CopiedBlockCheck {
   };
   enum class Failure { None, Damage, NoMemory };
   void Work();
-  Failure Check(const Job& job, GrowingBuffer& stored, GrowingBuffer& raw) const;
+  Failure Check(const Job& job, BlockReader& reader) const;
 
   int fd_;
   std::mutex mutex_;

@@ -135,9 +135,14 @@ void StreamReader::LoadBlock(std::uint64_t b, std::FILE* stream) {
   const std::uint32_t recorded = buffer.Size();
   buffer.Clear();
   buffer.Read(stream, info.storedSize);
+  info.declaredLength = info.streamLength = 0;
   if (info.flags & kFlagZlib) {
     BlockZlibUnCompressor uncompress;
     uncompress(buffer, spare_);
+    if (uncompress.Last().state == Framing::State::Shorter) {
+      info.declaredLength = uncompress.Last().declared;
+      info.streamLength = buffer.Size();
+    }
   }
   KIV_CHECK(recorded == 0 || buffer.Size() == recorded, ReadError, "Unable to decompress block",
             "KivRkf::Index::LoadBlock");

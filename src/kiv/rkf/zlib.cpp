@@ -5,6 +5,8 @@
 
 #include <libdeflate.h>
 
+#include <cstdlib>
+
 #include "kiv/log/raise.hpp"
 
 namespace KivRkf {
@@ -37,42 +39,75 @@ std::optional<std::uint32_t> FramedLength(const std::uint8_t* first4, std::uint6
   return length;
 }
 
-InflateOutcome InflateFramingExactly(const std::uint8_t* framing, std::uint64_t stored,
-                                     std::uint32_t length, std::uint8_t* out) {
-  const std::optional<std::uint32_t> framed = FramedLength(framing, stored);
-  if (!framed || *framed != length) return InflateOutcome::Damaged;
-  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-  if (!d) return InflateOutcome::NoMemory;
-  std::size_t produced = 0, consumed = 0;
-  const libdeflate_result r = libdeflate_zlib_decompress_ex(
-      d, framing + kLengthField, stored - kLengthField, out, length, &consumed, &produced);
-  libdeflate_free_decompressor(d);
-  return r == LIBDEFLATE_SUCCESS && produced == length ? InflateOutcome::Done
-                                                       : InflateOutcome::Damaged;
+std::string Framing::Describe() const {
+  const std::string field = "the length field declares " + std::to_string(declared) + " bytes";
+  switch (state) {
+    case State::Exact:
+      return "the block inflates as declared";
+    case State::Shorter:
+      return field + ", the zlib stream gives " + std::to_string(produced);
+    case State::Longer:
+      return produced > declared
+                 ? field + ", the zlib stream gives " + std::to_string(produced)
+                 : field + ", the zlib stream does not end within " + std::to_string(produced) +
+                       " bytes (longer, or damaged past them)";
+    case State::Damaged:
+      return "the zlib stream is damaged (its data or its checksum)";
+    case State::TooShort:
+      return "the block is too short for its length field";
+    case State::Impossible:
+      return "the length field declares more bytes than the stored bytes can inflate to";
+    case State::NoMemory:
+      break;
+  }
+  return "no memory to inflate the block";
 }
 
-std::string DescribeFramingDamage(const std::uint8_t* framing, std::uint64_t stored,
-                                  std::uint8_t* out, bool* lengthLies) {
-  if (lengthLies) *lengthLies = false;
-  if (stored < kLengthField) return "the block is too short for its length field";
+Framing InflateFraming(const std::uint8_t* framing, std::uint64_t stored, std::uint8_t* out,
+                       bool measureLonger, libdeflate_decompressor* reuse) {
+  Framing f;
+  if (stored < kLengthField) return f.state = Framing::State::TooShort, f;
   const std::optional<std::uint32_t> length = FramedLength(framing, stored);
-  if (!length)
-    return "the length field declares more bytes than " + std::to_string(stored) +
-           " stored bytes can inflate to";
-  const std::string declared = "the length field declares " + std::to_string(*length) + " bytes";
-  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-  if (!d) return "no memory to inflate the block";
-  std::size_t produced = 0;
-  const libdeflate_result r = libdeflate_zlib_decompress(
-      d, framing + kLengthField, stored - kLengthField, out, *length, &produced);
-  libdeflate_free_decompressor(d);
-  const bool shorter =
-      r == LIBDEFLATE_SHORT_OUTPUT || (r == LIBDEFLATE_SUCCESS && produced != *length);
-  if (lengthLies) *lengthLies = shorter || r == LIBDEFLATE_INSUFFICIENT_SPACE;
-  if (shorter) return declared + ", the zlib stream inflates to " + std::to_string(produced);
-  if (r == LIBDEFLATE_INSUFFICIENT_SPACE) return declared + ", the zlib stream inflates to more";
-  if (r == LIBDEFLATE_SUCCESS) return "the block inflates as declared";
-  return "the zlib stream is damaged (its data or its checksum)";
+  f.declared = std::uint32_t(framing[0]) | std::uint32_t(framing[1]) << 8 |
+               std::uint32_t(framing[2]) << 16 | std::uint32_t(framing[3]) << 24;
+  if (!length) return f.state = Framing::State::Impossible, f;
+  std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> own(
+      reuse ? nullptr : libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+  libdeflate_decompressor* d = reuse ? reuse : own.get();
+  if (!d) return f.state = Framing::State::NoMemory, f;
+  const auto inflate = [&](std::uint8_t* into, std::uint64_t room) {
+    std::size_t consumed = 0, produced = 0;
+    const libdeflate_result r = libdeflate_zlib_decompress_ex(
+        d, framing + kLengthField, stored - kLengthField, into, room, &consumed, &produced);
+    f.produced = produced;
+    return r;
+  };
+  switch (inflate(out, *length)) {
+    case LIBDEFLATE_SUCCESS:
+      f.state = f.produced == *length ? Framing::State::Exact : Framing::State::Shorter;
+      return f;
+    case LIBDEFLATE_INSUFFICIENT_SPACE:
+      break;
+    default:
+      return f.state = Framing::State::Damaged, f;
+  }
+  f.state = Framing::State::Longer;
+  f.produced = *length;
+  if (!measureLonger) return f;
+  const std::uint64_t room = std::uint64_t{*length} + (1u << 20);
+  MallocBuffer scratch(static_cast<std::uint8_t*>(std::malloc(room)));
+  if (!scratch) return f;
+  switch (inflate(scratch.get(), room)) {
+    case LIBDEFLATE_SUCCESS:
+      return f;  // sound and longer: produced says how long
+    case LIBDEFLATE_INSUFFICIENT_SPACE:
+      f.produced = room;
+      return f;
+    default:
+      f.state = Framing::State::Damaged;
+      f.produced = 0;
+      return f;
+  }
 }
 
 void BlockZlibCompressor::Free::operator()(libdeflate_compressor* c) const {
@@ -127,17 +162,16 @@ void BlockZlibUnCompressor::Inflate(Block& block, SpareBuffer* spare) {
             kUnCompress);
   const std::optional<std::uint32_t> framed = FramedLength(block.Data(), n);
   KIV_CHECK(framed, ReadError, "Unable to decompress block", kUnCompress);
-  const std::uint32_t length = *framed;
-  const std::uint64_t stream = n - kLengthField;
   std::uint64_t capacity = 0;
-  MallocBuffer out = Allocate(length, spare, capacity);
+  MallocBuffer out = Allocate(*framed, spare, capacity);
   KIV_CHECK(out, MemoryAllocation, nullptr, kUnCompress);
-  std::size_t produced = 0, consumed = 0;
-  const libdeflate_result r =
-      libdeflate_zlib_decompress_ex(decompressor_.get(), block.Data() + kLengthField, stream,
-                                    out.get(), length, &consumed, &produced);
-  KIV_CHECK(r == LIBDEFLATE_SUCCESS, ReadError, "Unable to decompress block", kUnCompress);
-  block.Adopt(std::move(out), static_cast<std::uint32_t>(produced), capacity);
+  last_ = InflateFraming(block.Data(), n, out.get(), false, decompressor_.get());
+  KIV_CHECK(last_.state != Framing::State::NoMemory, MemoryAllocation, nullptr, kUnCompress);
+  // A stream shorter than its length field is taken as it is: the stored files of other
+  // writers may hold one. Last() tells the caller.
+  KIV_CHECK(last_.state == Framing::State::Exact || last_.state == Framing::State::Shorter,
+            ReadError, "Unable to decompress block", kUnCompress);
+  block.Adopt(std::move(out), static_cast<std::uint32_t>(last_.produced), capacity);
 }
 
 }  // namespace KivRkf

@@ -23,18 +23,34 @@ namespace KivRkf {
 // framing is too short or the length impossible).
 std::optional<std::uint32_t> FramedLength(const std::uint8_t* first4, std::uint64_t stored);
 
-// Inflates the compressed framing of stored bytes into out (room for length bytes): Done
-// when the framing declares length and its zlib stream, checksum included, inflates to
-// exactly that many bytes. Neither raises nor logs, for worker threads.
-enum class InflateOutcome { Done, NoMemory, Damaged };
-InflateOutcome InflateFramingExactly(const std::uint8_t* framing, std::uint64_t stored,
-                                     std::uint32_t length, std::uint8_t* out);
-// What is wrong with a framing that InflateFramingExactly found Damaged, as a sentence for a
-// report ("the length field declares 40 bytes, the zlib stream inflates to 36"); out has
-// room for the length the framing declares (scratch). lengthLies, when given, is set when
-// the zlib stream is sound but inflates to another length than the field declares.
-std::string DescribeFramingDamage(const std::uint8_t* framing, std::uint64_t stored,
-                                  std::uint8_t* out, bool* lengthLies = nullptr);
+// How the compressed framing of a block stands once its zlib stream is inflated. Every
+// reader of a block (the loader, the check of copied blocks, the check of a whole file)
+// decides it here.
+struct Framing {
+  enum class State {
+    Exact,       // the stream, checksum included, gives exactly the declared length
+    Shorter,     // a sound stream that gives fewer bytes than the length field declares
+    Longer,      // a stream that gives more (produced, when measured; else at least that)
+    Damaged,     // the stream's data or checksum is damaged
+    TooShort,    // fewer stored bytes than the length field takes
+    Impossible,  // a length no stream of that size can give
+    NoMemory,
+  };
+  State state = State::Damaged;
+  std::uint32_t declared = 0;  // what the length field declares
+  std::uint64_t produced = 0;  // the bytes the stream gives (Exact, Shorter, Longer)
+  bool Sound() const { return state == State::Exact; }
+  // For a report: "the length field declares 706 bytes, the zlib stream gives 702".
+  std::string Describe() const;
+};
+
+// Inflates the compressed framing of stored bytes into out, which has room for the length
+// that FramedLength gives (no room needed when it gives none). With measureLonger, a stream
+// that does not fit is inflated once more into a scratch buffer 1 MiB larger, to tell a
+// longer stream (and its length) from a damaged one. Neither raises nor logs.
+// A decompressor may be handed in for reuse.
+Framing InflateFraming(const std::uint8_t* framing, std::uint64_t stored, std::uint8_t* out,
+                       bool measureLonger = false, libdeflate_decompressor* reuse = nullptr);
 
 class BlockTransformation {
  public:
@@ -71,14 +87,17 @@ class BlockZlibCompressor final : public BlockTransformation {
 };
 
 // Replaces the compressed framing in the block with the bytes it inflates to; size and
-// position both become the number of bytes produced. A damaged block raises code 9 and is
-// left as it was.
+// position both become the number of bytes produced. A damaged block, or one whose stream
+// gives more than its length field declares, raises code 9 and is left as it was.
 class BlockZlibUnCompressor final : public BlockTransformation {
  public:
   BlockZlibUnCompressor();
   void operator()(Block& block) override { Inflate(block, nullptr); }
   // The same, inflating into the spare when it is large enough.
   void operator()(Block& block, SpareBuffer& spare) { Inflate(block, &spare); }
+  // How the framing of the block last inflated stood (Exact, or Shorter when its stream gave
+  // fewer bytes than its length field declares).
+  const Framing& Last() const { return last_; }
 
  private:
   struct Free {
@@ -86,6 +105,7 @@ class BlockZlibUnCompressor final : public BlockTransformation {
   };
   void Inflate(Block& block, SpareBuffer* spare);
   std::unique_ptr<libdeflate_decompressor, Free> decompressor_;
+  Framing last_;
 };
 
 }  // namespace KivRkf

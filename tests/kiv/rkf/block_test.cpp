@@ -1,6 +1,7 @@
 // Blocks: growth, bounds, typed layouts, zlib framing, versioned record frames.
 #include <gtest/gtest.h>
 
+#include "kiv/rkf/block_read.hpp"
 #include "kiv/rkf/container_helpers.hpp"
 #include "kiv/rkf/versioned.hpp"
 
@@ -158,6 +159,76 @@ TEST(Zlib, Framing) {
     lengths += framed ? std::to_string(*framed) + " " : "- ";
   }
   EXPECT_EQ(lengths, "- 1024 - 2056 - ");
+}
+
+// How every reader finds a framing: one table, the loader's answer beside it (a shorter
+// stream is taken as it is, anything else refused), and the reader of stored blocks.
+TEST(ZlibTransform, FramingStatesAndTheirWords) {
+  Bytes raw(3000);
+  for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = std::uint8_t(i * 13 / 7);
+  const Bytes exact = Zlib(raw);
+  const auto declaring = [&](std::int64_t delta) {
+    Bytes b = exact;
+    SetU32At(b, 0, std::uint32_t(std::int64_t(raw.size()) + delta));
+    return b;
+  };
+  Bytes damaged = exact;
+  damaged[exact.size() / 2] ^= 0x40;
+  using State = Framing::State;
+  const struct {
+    const char* name;
+    Bytes framing;
+    State state;
+    std::string described;
+    std::uint32_t loaded;  // the loader's length, 0 when it refuses
+  } rows[] = {
+      {"exact", exact, State::Exact, "the block inflates as declared", 3000},
+      {"four more declared", declaring(4), State::Shorter,
+       "the length field declares 3004 bytes, the zlib stream gives 3000", 3000},
+      {"one less declared", declaring(-1), State::Longer,
+       "the length field declares 2999 bytes, the zlib stream gives 3000", 0},
+      {"a flipped byte", damaged, State::Damaged,
+       "the zlib stream is damaged (its data or its checksum)", 0},
+      {"three bytes", Bytes{3, 0, 0}, State::TooShort,
+       "the block is too short for its length field", 0},
+      {"an impossible length", declaring(1 << 30), State::Impossible,
+       "the length field declares more bytes than the stored bytes can inflate to", 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Bytes out(row.framing.size() >= 4
+                  ? FramedLength(row.framing.data(), row.framing.size()).value_or(0)
+                  : 0);
+    const Framing f = InflateFraming(row.framing.data(), row.framing.size(), out.data(), true);
+    EXPECT_EQ(f.state, row.state);
+    EXPECT_EQ(f.Describe(), row.described);
+    Block b = BlockOf(row.framing);
+    if (row.loaded) {
+      BlockZlibUnCompressor inflate;
+      inflate(b);
+      EXPECT_EQ(std::pair(b.Size(), inflate.Last().state), std::pair(row.loaded, row.state));
+      EXPECT_TRUE(Bytes(b.Data(), b.Data() + b.Size()) == raw);
+    } else {
+      EXPECT_EQ(Failure([&] { BlockZlibUnCompressor()(b); }), "9 Unable to decompress block");
+    }
+    // The same framing read back from a file by the reader of stored blocks.
+    const MemFile file(Cat({Bytes(5, 0xEE), row.framing}));
+    BlockReader reader(file.fd, 5 + row.framing.size());
+    const BlockRead read = reader.Read(5, std::uint32_t(row.framing.size()), true, true);
+    EXPECT_EQ(std::tuple(read.framing.state, read.Problem(), read.length),
+              std::tuple(row.state, row.state == State::Exact ? std::string() : row.described,
+                         row.loaded));
+  }
+  // A stored block: its bytes as they are; one reaching past the file's end is not read.
+  const MemFile file(Bytes{1, 2, 3, 4, 5, 6});
+  BlockReader reader(file.fd, 6);
+  const BlockRead stored = reader.Read(2, 4, false);
+  EXPECT_TRUE(stored.Exact() &&
+              Bytes(stored.raw, stored.raw + stored.length) == (Bytes{3, 4, 5, 6}));
+  const BlockRead past = reader.Read(3, 4, false);
+  EXPECT_TRUE(past.pastEnd && !past.raw);
+  EXPECT_EQ(past.Problem(),
+            "its 4 stored bytes at offset 3 run past the end of the file (6 bytes)");
 }
 
 // A frame by hand between the bytes 0x77 and 0x99: size (by default the true one), version.

@@ -1,0 +1,60 @@
+#include "kiv/rkf/block_read.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+namespace KivRkf {
+
+std::string BlockRead::Problem() const {
+  if (!unreadable.empty()) return unreadable;
+  return framing.Sound() ? std::string() : framing.Describe();
+}
+
+BlockRead BlockReader::Read(std::uint64_t offset, std::uint32_t storedSize, bool zlib,
+                            bool measureLonger) {
+  BlockRead out;
+  if (offset > fileSize_ || storedSize > fileSize_ - offset) {
+    out.unreadable = "its " + std::to_string(storedSize) + " stored bytes at offset " +
+                     std::to_string(offset) + " run past the end of the file (" +
+                     std::to_string(fileSize_) + " bytes)";
+    out.pastEnd = true;
+    return out;
+  }
+  std::uint8_t* stored = stored_.Room(storedSize);
+  if (!stored) {
+    out.unreadable = "no memory to read its " + std::to_string(storedSize) + " stored bytes";
+    out.framing.state = Framing::State::NoMemory;
+    return out;
+  }
+  errno = 0;
+  if (!ReadAt(fd_, stored, storedSize, offset)) {
+    out.unreadable = std::string("its stored bytes cannot be read: ") +
+                     (errno != 0 ? std::strerror(errno) : "the file ends early");
+    out.pastEnd = errno == 0;
+    return out;
+  }
+  if (!zlib) {
+    out.framing.state = Framing::State::Exact;
+    out.framing.declared = storedSize;
+    out.framing.produced = storedSize;
+    out.raw = stored;
+    out.length = out.declared = storedSize;
+    return out;
+  }
+  const std::uint32_t room = FramedLength(stored, storedSize).value_or(0);
+  std::uint8_t* raw = raw_.Room(room);
+  if (!raw) {
+    out.unreadable = "no memory to inflate it to " + std::to_string(room) + " bytes";
+    out.framing.state = Framing::State::NoMemory;
+    return out;
+  }
+  out.framing = InflateFraming(stored, storedSize, raw, measureLonger);
+  out.declared = out.framing.declared;
+  if (out.framing.state == Framing::State::Exact || out.framing.state == Framing::State::Shorter) {
+    out.raw = raw;
+    out.length = static_cast<std::uint32_t>(out.framing.produced);
+  }
+  return out;
+}
+
+}  // namespace KivRkf

@@ -5,9 +5,9 @@
 #include <set>
 #include <utility>
 
-#include "kiv/util/display_text.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/tree.hpp"
+#include "kiv/util/display_text.hpp"
 #include "merge/terminal_progress.hpp"
 
 namespace MoxMerge {
@@ -101,15 +101,9 @@ void AppendShifted(KivMox::Geometry& target, const std::vector<KivMox::GeometryA
 
 // The base identifier a later geometry joins: its own, or with matchPartNames the first
 // base geometry of its name when there is one.
-std::uint32_t TargetId(const KivMox::Tree& base, const GeometryNode& later, bool matchPartNames) {
+std::uint32_t TargetId(BaseIndex& index, const GeometryNode& later, bool matchPartNames) {
   if (!matchPartNames) return later.first;
-  KivMox::Geometry probe;
-  probe.name = later.second->name;
-  try {
-    return base.GetMatchingNodeId(&probe);
-  } catch (const Kiv::Util::Exception&) {
-    return later.first;
-  }
+  return index.GeometryNamed(later.second->name).value_or(later.first);
 }
 
 // (geometry, array index) in B -> (geometry, array index) in A, for every tagged array.
@@ -201,14 +195,14 @@ void TagAutoRename(KivMox::Tree& tree, std::size_t position, bool suffix, Instan
 // missing node and on a node of another kind that would have received arrays (the map of
 // an auto-rename tagging is empty). So the look-up here does not fail, and a node of
 // another kind comes only with an empty name map: passing it over loses nothing.
-void LinkInstances(KivMox::Tree& base, const InstanceMap& instances) {
+void LinkInstances(KivMox::Tree& base, const InstanceMap& instances, BaseIndex& index) {
   for (const auto& [id, names] : instances) {
     KivMox::Geometry* geometry = KivMox::NodeAs<KivMox::Geometry>(base.GetReqNode(id).data);
     if (!geometry) continue;
     for (const auto& [name, alternatives] : names) {
       for (const auto& alternative : alternatives) {
-        auto i = geometry->FindOrAddArray(alternative);
-        auto j = geometry->FindOrAddArray(name);
+        auto i = index.FindOrAddArray(id, *geometry, alternative);
+        auto j = index.FindOrAddArray(id, *geometry, name);
         auto& target = geometry->arrays[i];
         const auto& source = geometry->arrays[j];
         target.kind = source.kind;
@@ -238,7 +232,7 @@ void JoinPlain(KivMox::Tree& base, KivMox::Tree& further, const JoinInputs& inpu
 }
 
 void JoinAutoRename(KivMox::Tree& base, KivMox::Tree& further, bool matchPartNames,
-                    const JoinInputs& inputs) {
+                    const JoinInputs& inputs, BaseIndex& index) {
   const JoinBase join{base, inputs, matchPartNames};
   const auto geometries = GeometryNodes(further);
   // First pass: where every tagged array of B lands in A.
@@ -246,7 +240,7 @@ void JoinAutoRename(KivMox::Tree& base, KivMox::Tree& further, bool matchPartNam
   Moves moved;
   std::map<std::uint32_t, std::uint32_t> nextIndex;
   for (const auto& node : geometries) {
-    const std::uint32_t targetId = TargetId(base, node, matchPartNames);
+    const std::uint32_t targetId = TargetId(index, node, matchPartNames);
     targets.push_back(JoinTarget(join, node, targetId, HasTaggedArray(*node.second)));
     if (targets.back()) PlaceTagged(node, targetId, *targets.back(), nextIndex, moved);
   }

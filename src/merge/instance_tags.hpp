@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "merge/base_index.hpp"
+
 namespace KivMox {
 class Tree;
 }
@@ -30,7 +32,7 @@ std::string FileSuffix(std::size_t position, bool suffix);
 
 void TagPlain(KivMox::Tree& tree, std::size_t position, bool suffix, InstanceMap& instances);
 void TagAutoRename(KivMox::Tree& tree, std::size_t position, bool suffix, InstanceMap& instances);
-void LinkInstances(KivMox::Tree& base, const InstanceMap& instances);
+void LinkInstances(KivMox::Tree& base, const InstanceMap& instances, BaseIndex& index);
 
 // The two inputs of a join as the command line names them, for the line that tells why
 // a join fails.
@@ -51,6 +53,6 @@ void JoinPlain(KivMox::Tree& base, KivMox::Tree& further, const JoinInputs& inpu
 // or by name with matchPartNames). Links into arrays appended in the same join follow
 // them; other links are dropped and the array keeps the data it shares.
 void JoinAutoRename(KivMox::Tree& base, KivMox::Tree& further, bool matchPartNames,
-                    const JoinInputs& inputs);
+                    const JoinInputs& inputs, BaseIndex& index);
 
 }  // namespace MoxMerge

@@ -23,7 +23,8 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
       TagAutoRename(base, 1, suffix, instances);
     else
       TagPlain(base, 1, suffix, instances);
-    LinkInstances(base, instances);
+    BaseIndex index(base);
+    LinkInstances(base, instances, index);
     for (std::size_t k = 2; k <= inputs.size(); ++k) {
       KivMox::Tree further;
       further.SetDeferredLoading(true);
@@ -32,12 +33,12 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
       const JoinInputs names{inputs.front(), inputs[k - 1]};
       if (autoRename) {
         TagAutoRename(further, k, suffix, instances);
-        JoinAutoRename(base, further, matchPartNames, names);
+        JoinAutoRename(base, further, matchPartNames, names, index);
       } else {
         TagPlain(further, k, suffix, instances);
         JoinPlain(base, further, names);
       }
-      LinkInstances(base, instances);
+      LinkInstances(base, instances, index);
     }
     base.Save(output, replaceLink);
     if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();

@@ -28,6 +28,10 @@ Geometry::~Geometry() = default;
 std::uint32_t Geometry::FindOrAddArray(const std::string& name) {
   for (std::size_t i = 0; i < arrays.size(); ++i)
     if (arrays[i].name == name) return static_cast<std::uint32_t>(i);
+  return AddArray(name);
+}
+
+std::uint32_t Geometry::AddArray(const std::string& name) {
   GeometryArray added;
   added.name = name;
   arrays.push_back(std::move(added));

@@ -86,6 +86,8 @@ class Geometry : public Node {
   // The index of the first array named name; when there is none, a new default array
   // of that name is appended and its index returned.
   std::uint32_t FindOrAddArray(const std::string& name);
+  // Appends a new array of that name with the defaults of a new array; its index.
+  std::uint32_t AddArray(const std::string& name);
 
   // The two heavy loading passes: connectivity arrays (as integers), then all others (as
   // floats). Only non-linked arrays with a recorded heavy position are loaded.

@@ -12,7 +12,7 @@
 namespace KivRkf {
 
 void VersionedRecord<KivMox::GlobalInfoRecord>::Put(Block& b, const KivMox::GlobalInfoRecord& r,
-                                                     int group) {
+                                                    int group) {
   if (group != 1) return;
   b.Put(r.applicationName);
   b.Put(r.applicationVersion);
@@ -24,7 +24,7 @@ void VersionedRecord<KivMox::GlobalInfoRecord>::Put(Block& b, const KivMox::Glob
 }
 
 void VersionedRecord<KivMox::GlobalInfoRecord>::Get(Block& b, KivMox::GlobalInfoRecord& r,
-                                                     int group) {
+                                                    int group) {
   if (group != 1) return;
   b.Get(r.applicationName);
   b.Get(r.applicationVersion);
@@ -60,16 +60,19 @@ std::string UserName() {
 
 bool IsLegacyWriter(const std::string& v) {
   static const char* const kBuilds[] = {
-      "2010 R1 4.1.110.825", "2010 R1 4.1.110.912", "2010 R1 4.1.110.915",
-      "2010 R1 4,1,311,128", "2010 R1 4,1,311,130", "2010 R1 4,1,311,131",
-      "2010 R1 4,1,311,209", "2010 R1 4,1,311,217"};
+      "2010 R1 4.1.110.825", "2010 R1 4.1.110.912", "2010 R1 4.1.110.915", "2010 R1 4,1,311,128",
+      "2010 R1 4,1,311,130", "2010 R1 4,1,311,131", "2010 R1 4,1,311,209", "2010 R1 4,1,311,217"};
   for (const char* build : kBuilds)
     if (v == build) return true;
   return false;
 }
 
-bool LegacyWriterFlag() { return gLegacyWriter; }
-void SetLegacyWriterFlag(bool legacy) { gLegacyWriter = legacy; }
+bool LegacyWriterFlag() {
+  return gLegacyWriter;
+}
+void SetLegacyWriterFlag(bool legacy) {
+  gLegacyWriter = legacy;
+}
 
 std::string SaveTimeText() {
   std::time_t now = std::time(nullptr);

@@ -23,7 +23,7 @@
 namespace KivRkf {
 class Block;
 class Index;
-}
+}  // namespace KivRkf
 
 namespace KivMox {
 

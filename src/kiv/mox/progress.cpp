@@ -6,7 +6,11 @@ namespace {
 ProgressListener* gListener = nullptr;
 }
 
-void SetProgressListener(ProgressListener* listener) { gListener = listener; }
-ProgressListener* GetProgressListener() { return gListener; }
+void SetProgressListener(ProgressListener* listener) {
+  gListener = listener;
+}
+ProgressListener* GetProgressListener() {
+  return gListener;
+}
 
 }  // namespace KivMox

@@ -106,12 +106,14 @@ class Tree : public KivAdt::Tree<Node*> {
  private:
   void OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method);
   std::uint32_t AttachIdentifier();
-  void ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& path,
-                        std::uint32_t attach, bool wide, IdentifierMap& identifiers);
+  // Returns the tree identifiers of the nodes read.
+  std::set<std::uint32_t> ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file,
+                                           const std::string& path, std::uint32_t attach, bool wide,
+                                           IdentifierMap& identifiers);
   void LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file, const std::set<std::uint32_t>& ids);
   // Checks the sizes of blocks that a seek passed over without inflating them.
   void CheckRecordedSizes(KivRkf::RkFile& file);
-  void ClearHeavyPositions();
+  void ClearHeavyPositions(const std::set<std::uint32_t>& ids);
 
   bool deferred_ = false;
   bool adoptBlocks_ = false;

@@ -45,7 +45,7 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
   ReadGlobalInfo(file, globalInfo);
   if (!globalInfo.empty())
     SetLegacyWriterFlag(IsLegacyWriter(globalInfo.back().applicationVersion));
-  ReadTreeSections(shared, path, attach, wide, identifiers);
+  const std::set<std::uint32_t> read = ReadTreeSections(shared, path, attach, wide, identifiers);
   UpdateLinkedBuffers();
   if (fileVersion != "0.1") {
     KivRkf::ScopedContainerVersion scoped(fileVersion);
@@ -53,7 +53,7 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
   }
   CheckRecordedSizes(file);
   if (!deferred_) file.CloseFile();
-  ClearHeavyPositions();
+  ClearHeavyPositions(read);
 }
 
 void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers) {
@@ -63,10 +63,10 @@ void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers) {
   bool wide = false;
   file.CheckSupport(file.ReadVersion(), wide);
   std::uint32_t attach = AttachIdentifier();
-  ReadTreeSections(shared, path, attach, wide, identifiers);
+  const std::set<std::uint32_t> read = ReadTreeSections(shared, path, attach, wide, identifiers);
   CheckRecordedSizes(file);
   if (!deferred_) file.CloseFile();
-  ClearHeavyPositions();
+  ClearHeavyPositions(read);
 }
 
 void Tree::LoadViewPoints(const std::string& path) {
@@ -85,8 +85,9 @@ std::uint32_t Tree::AttachIdentifier() {
   return root && root->mergeRoot != 0 ? 1 : 0;
 }
 
-void Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& path,
-                            std::uint32_t attach, bool wide, IdentifierMap& identifiers) {
+std::set<std::uint32_t> Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file,
+                                               const std::string& path, std::uint32_t attach,
+                                               bool wide, IdentifierMap& identifiers) {
   file->EnsureIndex();
   KivRkf::Index& index = file->GetIndex();
   // A container without the node tree is not a Mox file (a view point file, say).
@@ -161,6 +162,7 @@ void Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file, const s
   }
   place_ = ReadPlace{};
   if (!heavyLeftToCaller_) LoadHeavy(file, read);
+  return read;
 }
 
 void Tree::ReadNodesForCheck(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& path,
@@ -201,9 +203,10 @@ void Tree::CheckRecordedSizes(KivRkf::RkFile& file) {
   file.GetIndex().CheckRecordedSizes(deferred_ ? kHeavyData : std::string());
 }
 
-void Tree::ClearHeavyPositions() {
-  for (auto& [id, entry] : Entries())
-    if (auto* g = NodeAs<Geometry>(entry.data)) g->ClearHeavyPositions();
+void Tree::ClearHeavyPositions(const std::set<std::uint32_t>& ids) {
+  // Only the nodes of the file just read: a merge's work per input stays that input's.
+  for (std::uint32_t id : ids)
+    if (auto* g = NodeAs<Geometry>(GetNode(id))) g->ClearHeavyPositions();
 }
 
 void Tree::UpdateLinkedBuffers() {

@@ -3,6 +3,7 @@
 // tree with every node's records, the view points, the history with one new record, and
 // last the blocks still held and the block table. Every section is zlib-compressed.
 #include <algorithm>
+#include <unordered_set>
 
 #include "kiv/log/log_manager.hpp"
 #include "kiv/log/raise.hpp"
@@ -80,12 +81,11 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
   // Every input block that a seek passed over on its length field alone is inflated once by
   // now, or here: a length field that lies fails the save.
   std::vector<const DataLoader*> sources;
+  std::unordered_set<const void*> seen;
   for (Geometry* geometry : geometries)
     for (const GeometryArray& array : geometry->arrays)
       if (const DataLoader* loader = array.data.loader.get();
-          loader && loader->source &&
-          std::none_of(sources.begin(), sources.end(),
-                       [&](const DataLoader* s) { return s->source == loader->source; }))
+          loader && loader->source && seen.insert(loader->source).second)
         sources.push_back(loader);
   for (const DataLoader* source : sources) {
     if (source->file) source->file->EnsureOpen();

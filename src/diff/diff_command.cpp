@@ -8,9 +8,11 @@
 
 #include "diff/report_json.hpp"
 #include "diff/report_text.hpp"
-#include "kiv/util/display_text.hpp"
 #include "info/file_check.hpp"
 #include "kiv/mox/tree.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
+#include "kiv/rkf/versioned.hpp"
+#include "kiv/util/display_text.hpp"
 #include "kiv/util/exception.hpp"
 
 namespace MoxDiff {
@@ -63,7 +65,8 @@ std::string DiffUsage() {
          "  --rel-tol Y      ... or when |a - b| <= Y * max(|a|, |b|); with either option\n"
          "                   NaN equals NaN, an infinity only the same infinity, and -0\n"
          "                   equals +0; without, values compare bit for bit\n"
-         "  --versions       also compare record versions and container versions\n"
+         "  --versions       also compare the versions of the records (node records, materials,\n"
+         "                   history records, view point entries) and of the containers\n"
          "  --ignore LIST    do not compare history and/or view-points (comma list)\n"
          "  --brief          print the summary line only\n"
          "  --json           print the report as one JSON document\n"
@@ -103,7 +106,8 @@ std::optional<DiffCommand> ParseDiffCommand(const std::vector<std::string>& args
       const auto text = take();
       if (!text) return std::nullopt;
       const auto bad = [&](const char* what) {
-        error = "Bad value for " + arg + ": \"" + Kiv::Util::DisplayText(*text) + "\" (" + what + ")";
+        error =
+            "Bad value for " + arg + ": \"" + Kiv::Util::DisplayText(*text) + "\" (" + what + ")";
         return std::nullopt;
       };
       const auto twice = [&] {
@@ -167,12 +171,25 @@ std::optional<DiffCommand> ParseDiffCommand(const std::vector<std::string>& args
 
 namespace {
 
+// What the loader read past without failing, and the comparison would miss: a "View
+// Points" section of which it dropped the view points or the actions. The view points of
+// legacy containers cannot be read at all (their frames have no size): that is no damage.
+bool ReportDroppedParts(const KivMox::Tree& tree, const std::string& path, const char* side) {
+  if (tree.viewPointsFailure.empty() || KivRkf::IsLegacyContainerVersion(tree.fileVersion))
+    return false;
+  std::cerr << "moxdiff: " << side << " file " << Kiv::Util::DisplayText(path)
+            << ": section \"View Points\" is damaged, the readers drop its "
+            << (tree.views.present ? "actions" : "view points") << " (" << tree.viewPointsFailure
+            << ")" << std::endl;
+  return true;
+}
+
 bool LoadSide(KivMox::Tree& tree, const std::string& path, const char* side) {
   try {
     KivMox::Tree::IdentifierMap identifiers;
     tree.SetDeferredLoading(true);
     tree.Load(path, identifiers);
-    return true;
+    return !ReportDroppedParts(tree, path, side);
   } catch (const std::exception& e) {
     // Where the damage lies, as the check of the whole file finds it first.
     const MoxInfo::CheckReport check = MoxInfo::CheckFile(path);
@@ -196,8 +213,10 @@ bool HasNode(const KivMox::Tree& tree, std::uint32_t id, const char* option,
 
 int Compare(const DiffCommand& command) {
   KivMox::Tree left, right;
-  if (!LoadSide(left, command.left, "left") || !LoadSide(right, command.right, "right"))
-    return kTrouble;
+  // Both sides are loaded, so that damage on either is reported.
+  const bool leftLoaded = LoadSide(left, command.left, "left");
+  const bool rightLoaded = LoadSide(right, command.right, "right");
+  if (!leftLoaded || !rightLoaded) return kTrouble;
   const DiffOptions& options = command.options;
   if (!HasNode(left, options.leftRoot, "--left-node", command.left) ||
       !HasNode(right, options.rightRoot, "--right-node", command.right))
@@ -237,6 +256,8 @@ int RunMoxDiff(int argc, const char* const* argv) {
     std::cout << "moxdiff (MoxMerge 2017 R1)" << std::endl;
     return kEqual;
   }
+  // Inputs closed and opened again by the open-file pool cost time; a higher limit spares it.
+  KivRkf::RaiseOpenFileLimit();
   return Compare(*command);
 }
 

@@ -6,7 +6,8 @@
 namespace MoxDiff {
 
 void CompareHistories(const std::vector<KivMox::GlobalInfoRecord>& left,
-                      const std::vector<KivMox::GlobalInfoRecord>& right, Fields& f) {
+                      const std::vector<KivMox::GlobalInfoRecord>& right, bool versions,
+                      Fields& f) {
   f.Integer("record count", left.size(), right.size());
   const std::size_t n = std::min(left.size(), right.size());
   for (std::size_t i = 0; i < n; ++i) {
@@ -20,6 +21,7 @@ void CompareHistories(const std::vector<KivMox::GlobalInfoRecord>& left,
     f.Text(p + "computer name", a.computerName, b.computerName);
     f.Text(p + "user name", a.userName, b.userName);
     f.Text(p + "caller text", a.callerText, b.callerText);
+    if (versions) f.Text(p + "record version", a.storedVersion, b.storedVersion);
   }
 }
 

@@ -1,5 +1,5 @@
 // Comparing the save histories of two files: the record count and, record by record,
-// the seven texts of each record.
+// the seven texts of each record, and with versions the version it was read under.
 #pragma once
 
 #include <vector>
@@ -10,6 +10,7 @@
 namespace MoxDiff {
 
 void CompareHistories(const std::vector<KivMox::GlobalInfoRecord>& left,
-                      const std::vector<KivMox::GlobalInfoRecord>& right, Fields& fields);
+                      const std::vector<KivMox::GlobalInfoRecord>& right, bool versions,
+                      Fields& fields);
 
 }  // namespace MoxDiff

@@ -9,9 +9,9 @@
 #include "diff/node_compare.hpp"
 #include "diff/view_compare.hpp"
 #include "diff/walked_tree.hpp"
-#include "kiv/util/display_text.hpp"
 #include "kiv/mox/node.hpp"
 #include "kiv/mox/tree.hpp"
+#include "kiv/util/display_text.hpp"
 
 namespace MoxDiff {
 
@@ -139,12 +139,12 @@ DiffResult DiffModels(const Side& left, const Side& right, const DiffOptions& op
   result.historyCompared = !options.subtree && !options.ignoreHistory;
   if (result.historyCompared) {
     Fields fields(options.tolerance, result.history);
-    CompareHistories(left.tree.globalInfo, right.tree.globalInfo, fields);
+    CompareHistories(left.tree.globalInfo, right.tree.globalInfo, options.versions, fields);
   }
   result.viewPointsCompared = !options.subtree && !options.ignoreViewPoints;
   if (result.viewPointsCompared) {
     Fields fields(options.tolerance, result.viewPoints);
-    CompareViewPoints(left.tree.views, right.tree.views, fields);
+    CompareViewPoints(left.tree.views, right.tree.views, options.versions, fields);
   }
   return result;
 }

@@ -3,11 +3,11 @@
 
 #include <algorithm>
 
-#include "kiv/util/display_text.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/shape.hpp"
+#include "kiv/util/display_text.hpp"
 
 namespace MoxDiff {
 
@@ -21,8 +21,10 @@ void CompareGroups(const KivMox::Group& l, const KivMox::Group& r, Fields& f) {
   f.Integer("mergeRoot", l.mergeRoot, r.mergeRoot);
 }
 
-void CompareMaterials(const KivMox::Material& l, const KivMox::Material& r, Fields& f) {
+void CompareMaterials(const KivMox::Material& l, const KivMox::Material& r, bool versions,
+                      Fields& f) {
   f.Text("material name", l.name, r.name);
+  if (versions) f.Text("material record version", l.storedVersion, r.storedVersion);
   f.Integer("material flagA", l.flagA, r.flagA);
   f.Integer("material flagB", l.flagB, r.flagB);
   f.Integer("material word", l.word, r.word);
@@ -147,7 +149,8 @@ void CompareNodes(const KivMox::Node* left, const KivMox::Node* right,
   if (const auto* g = KivMox::NodeAs<KivMox::Group>(left)) {
     CompareGroups(*g, *KivMox::NodeAs<KivMox::Group>(right), f);
   } else if (const auto* s = KivMox::NodeAs<KivMox::Shape>(left)) {
-    CompareMaterials(s->material, KivMox::NodeAs<KivMox::Shape>(right)->material, f);
+    CompareMaterials(s->material, KivMox::NodeAs<KivMox::Shape>(right)->material, context.versions,
+                     f);
   } else if (const auto* geometry = KivMox::NodeAs<KivMox::Geometry>(left)) {
     CompareGeometries(*geometry, *KivMox::NodeAs<KivMox::Geometry>(right), context, f, arrays,
                       nodePair);

@@ -27,7 +27,9 @@ struct ArrayPair {
 struct NodeCompareContext {
   const WalkedTree& left;
   const WalkedTree& right;
-  bool versions = false;  // compare the record versions the nodes were read under
+  // Compare the versions the records were read under: the node records' and the shape
+  // materials'.
+  bool versions = false;
 };
 
 // Either node may be null (an entry without a node).

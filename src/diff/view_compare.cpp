@@ -14,7 +14,8 @@ std::string FrameText(const KivMox::RawFrame& frame) {
 }
 
 void CompareEntries(const KivMox::ViewPointEntry& a, const KivMox::ViewPointEntry& b,
-                    const std::string& p, Fields& f) {
+                    const std::string& p, bool versions, Fields& f) {
+  if (versions) f.Text(p + "record version", a.storedVersion, b.storedVersion);
   f.Integer(p + "flag", a.flag, b.flag);
   f.Text(p + "name", a.name, b.name);
   f.Integers(p + "valuesA", a.valuesA, b.valuesA);
@@ -94,13 +95,14 @@ void CompareCollections(const KivMox::ActionCollection& a, const KivMox::ActionC
 
 }  // namespace
 
-void CompareViewPoints(const KivMox::ViewPoints& a, const KivMox::ViewPoints& b, Fields& f) {
+void CompareViewPoints(const KivMox::ViewPoints& a, const KivMox::ViewPoints& b, bool versions,
+                       Fields& f) {
   if (a.present != b.present) {
     f.Add("present", a.present ? "yes" : "no", b.present ? "yes" : "no");
     return;
   }
   if (!a.present) return;
-  CompareEntries(a.current, b.current, "current ", f);
+  CompareEntries(a.current, b.current, "current ", versions, f);
   f.Integer("group count", a.groups.size(), b.groups.size());
   for (std::size_t g = 0; g < std::min(a.groups.size(), b.groups.size()); ++g) {
     const KivMox::ViewPointGroup& x = a.groups[g];
@@ -109,7 +111,8 @@ void CompareViewPoints(const KivMox::ViewPoints& a, const KivMox::ViewPoints& b,
     f.Text(p + "name", x.name, y.name);
     f.Integer(p + "entry count", x.entries.size(), y.entries.size());
     for (std::size_t e = 0; e < std::min(x.entries.size(), y.entries.size()); ++e)
-      CompareEntries(x.entries[e], y.entries[e], p + "entry " + std::to_string(e) + " ", f);
+      CompareEntries(x.entries[e], y.entries[e], p + "entry " + std::to_string(e) + " ", versions,
+                     f);
   }
   CompareCollections(a.actions, b.actions, f);
 }

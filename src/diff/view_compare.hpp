@@ -1,6 +1,7 @@
 // Comparing the view points of two files: whether they have any, the current view point,
 // the groups with their entries, and the action collection (actions one by one, entries,
-// keyed triples and text).
+// keyed triples and text); with versions also the versions the view point entries were
+// read under.
 #pragma once
 
 #include "diff/fields.hpp"
@@ -9,6 +10,6 @@
 namespace MoxDiff {
 
 void CompareViewPoints(const KivMox::ViewPoints& left, const KivMox::ViewPoints& right,
-                       Fields& fields);
+                       bool versions, Fields& fields);
 
 }  // namespace MoxDiff

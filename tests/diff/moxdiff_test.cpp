@@ -255,6 +255,62 @@ TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
   }
 }
 
+TEST(MoxDiffRun, AViewPointSectionTheReadersDropIsTrouble) {
+  TempDir dir;
+  const std::string sound = dir.File("sound.mox"), damaged = dir.File("damaged.mox");
+  ASSERT_EQ(
+      Execute({"moxsample", {sound, "--seed", "5", "--heavy-mib", "0.05", "--view-points", "2"}})
+          .status,
+      0);
+  Bytes bytes = ReadFileBytes(sound);
+  for (const auto& block : MoxInfo::ReadBlockTable(sound).rows)
+    if (block.name == KivMox::kViewPoints) bytes.at(block.offset + 12) ^= 0x55;
+  WriteFileBytes(damaged, bytes);
+  const std::string said =
+      "moxdiff: right file " + damaged + ": section \"View Points\" is damaged";
+  for (const Names& args : {Names{damaged, damaged}, Names{sound, damaged}}) {
+    const Outcome run = RunDiff(args);
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_TRUE(Has(run.err, said) && Has(run.err, "(view points: ")) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  // What is absent by design, and the view points of legacy containers, are no damage.
+  SaveBase(dir.File("none.mox"));
+  RawMox legacy(dir.File("legacy.mox"), "0.2");
+  legacy.Put(KivMox::kMoxTree, std::int32_t{1});
+  legacy.Header(1, 0, 0, "Group", "0.1", 0);
+  for (float v : {0.f, 0.f, 0.f, 0.f, 0.f, 0.f, 1.f, 1.f, 1.f, 1.f})
+    legacy.Put(KivMox::kLightData, v);
+  legacy.Put(KivMox::kViewPoints, KivMox::ViewPointEntry{}, u32{0});
+  legacy.Ix().WriteAllBuffersToFileStream(legacy.file_.Stream());
+  legacy.file_.CloseFile();
+  for (const char* name : {"none.mox", "legacy.mox"}) {
+    const Outcome run = RunDiff({dir.File(name), dir.File(name)});
+    EXPECT_EQ(run.status, 0) << name << "\n" << run.out << run.err;
+  }
+}
+
+TEST(MoxDiffRun, TwoSidesShareAFewFileDescriptors) {
+  // About 60 heavy blocks a side, read on two threads with room for one input file.
+  TempDir dir;
+  for (const char* name : {"a.mox", "b.mox"})
+    ASSERT_EQ(Execute({"moxsample",
+                       {dir.File(name), "--seed", "3", "--heavy-mib", "0.3", "--parts", "12"},
+                       {"KORVANE_MAX_MOX_BLOCK_SIZE=4096"}})
+                  .status,
+              0);
+  std::size_t heavy = 0;
+  for (const auto& block : MoxInfo::ReadBlockTable(dir.File("a.mox")).rows)
+    heavy += block.name == KivMox::kHeavyData;
+  EXPECT_GE(heavy, 40u);
+  for (int run = 0; run < 8; ++run) {
+    Launch launch{"moxdiff", {dir.File("a.mox"), dir.File("b.mox"), "--ignore", "history"}};
+    launch.limits.push_back({RLIMIT_NOFILE, 17});
+    const Outcome outcome = Execute(launch);
+    EXPECT_EQ(outcome.status, 0) << "run " << run << "\n" << outcome.out << outcome.err;
+  }
+}
+
 TEST(MoxDiffRun, AChildListThatLeadsBackEndsThere) {
   TempDir dir;
   WriteOld(dir.File("loop.mox"), 1.0f, true);

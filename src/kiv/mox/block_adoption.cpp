@@ -7,6 +7,7 @@
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/progress.hpp"
 #include "kiv/rkf/copied_block_check.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
 #include "kiv/rkf/rkfile.hpp"
 
 namespace KivMox {
@@ -41,7 +42,7 @@ bool Qualifies(const KivRkf::StoredBlock& block, const Taken& taken, std::uint32
 
 void PlanInput(const InputArrays& input, const std::string& heavy, std::uint32_t limit,
                const std::map<const DataLoader*, int>& users, AdoptionPlan& plan) {
-  input.file->EnsureOpen();
+  const KivRkf::FileInUse use(input.file.get());
   if (KivRkf::VersionNumber(input.file->ReadVersion()) <= 6) return;
   const std::vector<KivRkf::StoredBlock> blocks = input.source->DescribeStream(heavy);
   std::vector<Taken> taken(blocks.size());
@@ -116,7 +117,8 @@ void AdoptBlocks(AdoptionPlan& plan, KivRkf::Index& output, std::FILE* stream,
     largest = std::max(largest, std::uint64_t{block.stored.rawLength} + block.stored.storedSize);
   KivRkf::CopiedBlockCheck check(fileno(stream), KivRkf::CopiedBlockCheck::Workers(largest));
   for (AdoptedBlock& block : plan.blocks) {
-    block.file->EnsureOpen();
+    // The kernel copies from the input's descriptor: it stays open until the copy is done.
+    const KivRkf::FileInUse use(block.file.get());
     const KivRkf::StoredBlock& stored = block.stored;
     const KivRkf::Index::Adopted placed =
         output.AdoptBlock(heavy, fileno(block.file->Stream()), stored.offset, stored.storedSize,

@@ -6,6 +6,7 @@
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/stored_run.hpp"
 #include "kiv/rkf/index.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
 #include "kiv/rkf/rkfile.hpp"
 
 namespace KivMox {
@@ -20,7 +21,8 @@ void DataLoader::CheckValueKind(bool integers) const {
 
 const std::uint8_t* DataLoader::TakeRun() {
   KIV_CHECK(source != nullptr, NotInitialized, "The data loader has no source", kLoadTo);
-  if (file) file->EnsureOpen();
+  // The run lies in a loaded block once taken: the file may close again afterwards.
+  const KivRkf::FileInUse use(file.get());
   source->SetReadingPosition(section, position);
   return TakeStoredRun(*source, section, byteSize, kLoadTo);
 }
@@ -38,7 +40,7 @@ void DataLoader::CopyDecoded(std::uint8_t* out) {
 template <class T>
 void DataLoader::LoadValues(std::vector<T>& out) {
   KIV_CHECK(source != nullptr, NotInitialized, "The data loader has no source", kLoadTo);
-  if (file) file->EnsureOpen();
+  const KivRkf::FileInUse use(file.get());
   source->SetReadingPosition(section, position);
   const std::uint64_t n = byteSize / 4;
   if (n == 0) return;

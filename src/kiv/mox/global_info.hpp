@@ -26,6 +26,8 @@ struct GlobalInfoRecord {
   std::string computerName;
   std::string userName;
   std::string callerText;
+  // The version of the record as read (empty for a record made here); a save writes "0.1".
+  std::string storedVersion;
 
   bool operator==(const GlobalInfoRecord& other) const = default;
 };
@@ -56,6 +58,9 @@ struct VersionedRecord<KivMox::GlobalInfoRecord> {
   static constexpr int kGroups = 1;
   static void Put(Block& b, const KivMox::GlobalInfoRecord& r, int group);
   static void Get(Block& b, KivMox::GlobalInfoRecord& r, int group);
+  static void KeepVersion(KivMox::GlobalInfoRecord& r, const std::string& v) {
+    r.storedVersion = v;
+  }
 };
 
 }  // namespace KivRkf

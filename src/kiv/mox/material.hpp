@@ -4,7 +4,7 @@
 //   group 2  valueF (f32)
 //   group 3  flagG (u8)
 // The reader keeps the first three floats of colorC and colorD; their fourth stays as
-// it was in the object being filled.
+// it was in the object being filled, and the record's version in storedVersion.
 #pragma once
 
 #include <array>
@@ -44,6 +44,7 @@ struct VersionedRecord<KivMox::Material> {
   static constexpr int kGroups = 3;
   static void Put(Block& b, const KivMox::Material& m, int group);
   static void Get(Block& b, KivMox::Material& m, int group);
+  static void KeepVersion(KivMox::Material& m, const std::string& v) { m.storedVersion = v; }
 };
 
 }  // namespace KivRkf

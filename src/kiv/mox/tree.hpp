@@ -98,6 +98,9 @@ class Tree : public KivAdt::Tree<Node*> {
   std::vector<GlobalInfoRecord> globalInfo;  // the history, in file order
   GlobalInfoRecord currentInfo;              // the record the next save appends
   ViewPoints views;                          // views.present is hasViewPoints
+  // What the last Load dropped of a "View Points" section it found ("view points: ..." or
+  // "actions: ..."); empty when it read the section whole or there was none.
+  std::string viewPointsFailure;
   bool HasViewPoints() const { return views.present; }
 
  protected:

@@ -47,9 +47,13 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
     SetLegacyWriterFlag(IsLegacyWriter(globalInfo.back().applicationVersion));
   const std::set<std::uint32_t> read = ReadTreeSections(shared, path, attach, wide, identifiers);
   UpdateLinkedBuffers();
+  viewPointsFailure.clear();
   if (fileVersion != "0.1") {
     KivRkf::ScopedContainerVersion scoped(fileVersion);
-    ReadViewPoints(file, views);
+    std::string failure;
+    ReadViewPoints(file, views, &failure);
+    // A file without the section has no view points, which is no failure.
+    if (file.GetIndex().HasName(kViewPoints)) viewPointsFailure = failure;
   }
   CheckRecordedSizes(file);
   if (!deferred_) file.CloseFile();

@@ -15,6 +15,7 @@
 #include "kiv/mox/safe_output.hpp"
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/tree.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
 #include "kiv/rkf/rkfile.hpp"
 
 namespace KivMox {
@@ -88,7 +89,7 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
           loader && loader->source && seen.insert(loader->source).second)
         sources.push_back(loader);
   for (const DataLoader* source : sources) {
-    if (source->file) source->file->EnsureOpen();
+    const KivRkf::FileInUse use(source->file.get());
     source->source->CheckRecordedSizes();
   }
 }

@@ -56,6 +56,8 @@ struct ViewPointEntry {
   std::array<std::uint32_t, 3> valuesD = {0, 0, 0};
   std::array<std::uint32_t, 4> valuesE = {0, 0, 0, 0};
   RawFrame viewPoint = RawFrame::DefaultViewPoint();
+  // The version of the record as read (empty for an entry made here); a save writes "0.2".
+  std::string storedVersion;
 
   bool operator==(const ViewPointEntry& other) const = default;
 };
@@ -98,6 +100,7 @@ struct VersionedRecord<KivMox::ViewPointEntry> {
   static constexpr int kGroups = 2;
   static void Put(Block& b, const KivMox::ViewPointEntry& e, int group);
   static void Get(Block& b, KivMox::ViewPointEntry& e, int group);
+  static void KeepVersion(KivMox::ViewPointEntry& e, const std::string& v) { e.storedVersion = v; }
 };
 
 }  // namespace KivRkf

@@ -43,21 +43,43 @@ std::size_t OpenFilePool::OpenCount() const {
   return open_.size();
 }
 
-void OpenFilePool::Opened(RkFile* file) {
+bool OpenFilePool::InUse(const RkFile* file) const {
   std::lock_guard lock(mutex_);
-  if (auto it = where_.find(file); it != where_.end()) {
-    open_.splice(open_.begin(), open_, it->second);
-    return;
+  auto it = held_.find(file);
+  return it != held_.end() && it->second.uses > 0;
+}
+
+void OpenFilePool::Opened(RkFile* file, bool pin) {
+  std::lock_guard lock(mutex_);
+  auto it = held_.find(file);
+  if (it == held_.end()) {
+    open_.push_front(file);
+    it = held_.emplace(file, Held{open_.begin()}).first;
+  } else {
+    open_.splice(open_.begin(), open_, it->second.at);
   }
-  open_.push_front(file);
-  where_.emplace(file, open_.begin());
+  if (pin) ++it->second.uses;
+}
+
+bool OpenFilePool::Touch(RkFile* file, bool pin) {
+  std::lock_guard lock(mutex_);
+  auto it = held_.find(file);
+  if (it == held_.end()) return false;
+  open_.splice(open_.begin(), open_, it->second.at);
+  if (pin) ++it->second.uses;
+  return true;
+}
+
+void OpenFilePool::Unpin(const RkFile* file) {
+  std::lock_guard lock(mutex_);
+  if (auto it = held_.find(file); it != held_.end() && it->second.uses > 0) --it->second.uses;
 }
 
 void OpenFilePool::Closed(RkFile* file) {
   std::lock_guard lock(mutex_);
-  if (auto it = where_.find(file); it != where_.end()) {
-    open_.erase(it->second);
-    where_.erase(it);
+  if (auto it = held_.find(file); it != held_.end()) {
+    open_.erase(it->second.at);
+    held_.erase(it);
   }
 }
 
@@ -75,14 +97,25 @@ bool OpenFilePool::CloseOldest(const RkFile* keep) {
 
 bool OpenFilePool::CloseOldestLocked(const RkFile* keep) {
   for (auto it = open_.rbegin(); it != open_.rend(); ++it) {
-    if (*it == keep) continue;
     RkFile* oldest = *it;
-    open_.erase(std::next(it).base());
-    where_.erase(oldest);
+    if (oldest == keep) continue;
+    auto held = held_.find(oldest);
+    if (held->second.uses > 0) continue;
+    open_.erase(held->second.at);
+    held_.erase(held);
+    // Under the lock: a user that finds the file gone sees it closed, never half closed.
     oldest->Suspend();
     return true;
   }
   return false;
+}
+
+FileInUse::FileInUse(RkFile* file) : file_(file) {
+  if (file_) pinned_ = file_->Use(true);
+}
+
+FileInUse::~FileInUse() {
+  if (pinned_) OpenFilePool::Instance().Unpin(file_);
 }
 
 void RaiseOpenFileLimit() {

@@ -3,6 +3,10 @@
 // the process may open files. The pool keeps at most Capacity() of them open: opening or
 // using one more closes the least recently used, which RkFile::EnsureOpen opens again by
 // its path (with its block table and reading state kept) when it is needed.
+//
+// The pool is shared by every thread. A file in use (pinned: being read, or copied from
+// by the kernel) is never chosen for closing; when every open file is in use, one more is
+// opened beyond the capacity rather than one closed under its user.
 #pragma once
 
 #include <cstddef>
@@ -30,23 +34,51 @@ class OpenFilePool {
   std::size_t SetCapacity(std::size_t capacity);
   std::size_t OpenCount() const;
 
-  // The RkFile side: file is open and used now / is closed or forgotten.
-  void Opened(RkFile* file);
+  // Whether file is open and in use by someone now.
+  bool InUse(const RkFile* file) const;
+
+  // The RkFile side. Opened: file was opened and is used now (pinned once more with pin).
+  // Touch: when file is open, makes it the most recently used (and pins it with pin) and
+  // returns true; false when the pool does not hold it open. Unpin undoes one pin.
+  void Opened(RkFile* file, bool pin);
+  bool Touch(RkFile* file, bool pin);
+  void Unpin(const RkFile* file);
+  // file is closed or forgotten: it must not be in use.
   void Closed(RkFile* file);
-  // Closes the least recently used files other than keep until one more may be opened.
+  // Closes the least recently used files other than keep, and not in use, until one more
+  // may be opened.
   void MakeRoom(const RkFile* keep);
-  // Closes the least recently used file other than keep; false when there is none.
+  // Closes the least recently used file other than keep, and not in use; false when there
+  // is none.
   bool CloseOldest(const RkFile* keep);
 
  private:
+  struct Held {
+    std::list<RkFile*>::iterator at;
+    std::size_t uses = 0;
+  };
   OpenFilePool() = default;
   std::size_t CapacityLocked() const;
   bool CloseOldestLocked(const RkFile* keep);
 
   mutable std::mutex mutex_;
-  std::list<RkFile*> open_;
-  std::unordered_map<const RkFile*, std::list<RkFile*>::iterator> where_;
+  std::list<RkFile*> open_;  // most recently used first
+  std::unordered_map<const RkFile*, Held> held_;
   std::optional<std::size_t> capacity_;
+};
+
+// Keeps a file opened for reading open while it is read: opens it again when the pool
+// closed it, and pins it until the end of the scope. A null file is left alone.
+class FileInUse {
+ public:
+  explicit FileInUse(RkFile* file);
+  ~FileInUse();
+  FileInUse(const FileInUse&) = delete;
+  FileInUse& operator=(const FileInUse&) = delete;
+
+ private:
+  RkFile* file_;
+  bool pinned_ = false;
 };
 
 // Raises the soft open-file limit to the hard one, or to what the system allows when

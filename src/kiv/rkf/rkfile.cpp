@@ -100,14 +100,15 @@ void RkFile::OpenFile(const std::string& path, const char* mode) {
   index_.SetStream(stream_, static_cast<std::uint64_t>(st.st_size));
   readPath_ = path;
   identity_ = IdentityOf(st);
-  OpenFilePool::Instance().Opened(this);
+  OpenFilePool::Instance().Opened(this, false);
 }
 
-void RkFile::EnsureOpen() {
-  if (!suspended_) {
-    if (stream_ && !readPath_.empty()) OpenFilePool::Instance().Opened(this);
-    return;
-  }
+bool RkFile::Use(bool pin) {
+  // Only the pool closes a reading file behind its owner's back, and only under its lock:
+  // once Touch finds the file gone, it is closed for good until it is opened here.
+  if (readPath_.empty()) return false;
+  if (OpenFilePool::Instance().Touch(this, pin)) return pin;
+  if (!suspended_) return false;
   const std::string changed = "The file \"" + readPath_ + "\" changed while it was in use";
   std::FILE* stream = OpenPooled(readPath_, "rb");
   KIV_CHECK(stream || (errno != EMFILE && errno != ENFILE), Miscellaneous,
@@ -120,7 +121,8 @@ void RkFile::EnsureOpen() {
   stream_ = stream;
   suspended_ = false;
   index_.SetStream(stream_, identity_.size);
-  OpenFilePool::Instance().Opened(this);
+  OpenFilePool::Instance().Opened(this, pin);
+  return pin;
 }
 
 void RkFile::Suspend() {

@@ -43,8 +43,12 @@ class RkFile {
   void AttachStream(std::FILE* stream);
   // Opens a file the pool closed again, by its path, keeping the block table and what was
   // read. Raises code 9 when the file on disk is no longer the one opened first (another
-  // device, inode, size, modification or status-change time).
-  void EnsureOpen();
+  // device, inode, size, modification or status-change time). Without a pin another
+  // thread's file may close it at once: readers that share the pool use FileInUse.
+  void EnsureOpen() { Use(false); }
+  // EnsureOpen; with pin, the pool also keeps the file open until OpenFilePool::Unpin.
+  // True when it was pinned (a file opened for reading).
+  bool Use(bool pin);
   bool IsContainerFile();
   // The version text at offset 8, up to the first zero byte (at most 4 characters).
   std::string ReadVersion();

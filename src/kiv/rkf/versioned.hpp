@@ -19,7 +19,8 @@
 // It then also gets a Codec, so Block::Put/Get, Index::Put/Get and std::vector<T> work.
 // A type read in sequences also gives static constexpr std::uint32_t kMinPayload, the
 // fewest bytes its group 1 takes, so that a count is checked against what the records
-// really need, not against 4 bytes each.
+// really need, not against 4 bytes each. A type that keeps the version it was read under
+// gives static void KeepVersion(T&, const std::string&).
 #pragma once
 
 #include <cstdint>
@@ -105,6 +106,8 @@ void CopyFromBlock_Versioned(Block& block, T& record) {
     if (!stopped && state.version != VersionedFrame::GroupVersion(7)) R::Get(block, record, 8);
   }
   VersionedFrame::EndRead(block, state);
+  if constexpr (requires { R::KeepVersion(record, state.version); })
+    R::KeepVersion(record, state.version);
 }
 
 // The fewest bytes of group 1 (which every version has): VersionedRecord<T>::kMinPayload

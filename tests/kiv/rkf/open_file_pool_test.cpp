@@ -1,0 +1,105 @@
+// The open-file pool shared by threads: a file in use is never closed under its user, and
+// files not in use are closed least recently used first.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "kiv/rkf/open_file_pool.hpp"
+#include "kiv/rkf/rkfile.hpp"
+#include "support/test_support.hpp"
+
+namespace {
+
+using KivRkf::FileInUse;
+using KivRkf::OpenFilePool;
+using KivRkf::RkFile;
+using TestSupport::Bytes;
+using TestSupport::TempDir;
+
+// Sets the pool's capacity for the guard's lifetime.
+struct Capacity {
+  explicit Capacity(std::size_t n) : before(OpenFilePool::Instance().SetCapacity(n)) {}
+  ~Capacity() { OpenFilePool::Instance().SetCapacity(before); }
+  std::size_t before;
+};
+
+// A file of n bytes, byte i holding (i * 7 + seed) mod 251.
+std::string WriteFile(const TempDir& dir, const std::string& name, std::size_t n, int seed) {
+  Bytes bytes(n);
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>((i * 7 + seed) % 251);
+  TestSupport::WriteFileBytes(dir.File(name), bytes);
+  return dir.File(name);
+}
+
+TEST(OpenFilePool, AFileInUseStaysOpenAndTheOthersCloseOldestFirst) {
+  TempDir dir;
+  const Capacity one(1);
+  RkFile a, b, c;
+  a.OpenFile(WriteFile(dir, "a", 16, 1), "rb");
+  {
+    const FileInUse use(&a);
+    b.OpenFile(WriteFile(dir, "b", 16, 2), "rb");
+    EXPECT_TRUE(a.IsOpen() && b.IsOpen());
+    EXPECT_TRUE(OpenFilePool::Instance().InUse(&a));
+    EXPECT_FALSE(OpenFilePool::Instance().InUse(&b));
+    {
+      // Uses nest: the inner end leaves the outer use in force.
+      const FileInUse again(&a);
+    }
+    c.OpenFile(WriteFile(dir, "c", 16, 3), "rb");
+    EXPECT_TRUE(a.IsOpen()) << "closed while in use";
+    EXPECT_FALSE(b.IsOpen());
+  }
+  EXPECT_FALSE(OpenFilePool::Instance().InUse(&a));
+  // With room for one file, opening b again closes every other file not in use.
+  a.EnsureOpen();
+  b.EnsureOpen();
+  EXPECT_EQ(std::tuple(a.IsOpen(), b.IsOpen(), c.IsOpen()), std::tuple(false, true, false));
+  {
+    const FileInUse use(&a);
+    EXPECT_EQ(std::tuple(a.IsOpen(), b.IsOpen()), std::tuple(true, false));
+    // Read where the pool left it.
+    std::uint8_t byte = 0;
+    ASSERT_EQ(std::fseek(a.Stream(), 5, SEEK_SET), 0);
+    ASSERT_EQ(std::fread(&byte, 1, 1, a.Stream()), 1u);
+    EXPECT_EQ(byte, (5 * 7 + 1) % 251);
+  }
+  // A file that is not opened for reading is not pinned.
+  RkFile none;
+  const FileInUse nothing(&none);
+  EXPECT_FALSE(OpenFilePool::Instance().InUse(&none));
+}
+
+TEST(OpenFilePool, TwoThreadsReadTheirFilesWhileEachOpensItsOwnAgain) {
+  TempDir dir;
+  const Capacity one(1);
+  constexpr std::size_t kSize = 4096;
+  constexpr int kReads = 400;
+  RkFile files[2];
+  for (int k = 0; k < 2; ++k) files[k].OpenFile(WriteFile(dir, std::to_string(k), kSize, k), "rb");
+  int wrong[2] = {0, 0};
+  const auto reader = [&](int k) {
+    RkFile& file = files[k];
+    std::uint8_t buffer[256];
+    for (int r = 0; r < kReads; ++r) {
+      const std::size_t at = (static_cast<std::size_t>(r) * 97) % (kSize - sizeof buffer);
+      // Each use reopens the file the other thread's use closed, and must not close the
+      // other's file while it reads.
+      const FileInUse use(&file);
+      if (!file.Stream() || std::fseek(file.Stream(), static_cast<long>(at), SEEK_SET) != 0 ||
+          std::fread(buffer, 1, sizeof buffer, file.Stream()) != sizeof buffer) {
+        ++wrong[k];
+        continue;
+      }
+      for (std::size_t i = 0; i < sizeof buffer; ++i)
+        if (buffer[i] != static_cast<std::uint8_t>(((at + i) * 7 + k) % 251)) ++wrong[k];
+    }
+  };
+  std::thread other(reader, 1);
+  reader(0);
+  other.join();
+  EXPECT_EQ(wrong[0], 0);
+  EXPECT_EQ(wrong[1], 0);
+}
+
+}  // namespace

@@ -94,12 +94,12 @@ TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
             {"section \"Heavy Data\" block 0", zlib},
             {"node 1 \"Model\"", "Unable to decompress block"}},
            3},
-          {"cut inside the heavy data",
+          {"cut inside the heavy data: one problem",
            [&](Bytes& b) { b.resize(heavy + 20); },
            {{"container", "the file is cut short"},
-            {"section \"Heavy Data\" block 0",
-             "bytes); the section is cut short here and its later records are not checked"}},
-           11},
+            {"container",
+             "; not read for it: section \"Global Information\", section \"Mox Tree\""}},
+           1},
       };
   for (const auto& [name, damage, expected, count] : cases) {
     const MoxInfo::CheckReport report = model.Damage(damage);
@@ -115,29 +115,33 @@ TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
   }
 }
 
-// A file cut inside its last block: the cut is one problem with both lengths; the blocks
-// inside the file are still checked, the one past its end is reported, not read.
-TEST(FileCheck, CutFileReportedWithWhatLiesInsideIt) {
+// A file cut inside its last block, in its primary index or in its header: the cut is one
+// problem with both lengths (and what the readers could not read for it); the blocks
+// inside the file are still checked.
+TEST(FileCheck, CutFileIsOneProblem) {
   SavedModel model;
   const MoxInfo::CheckReport sound = MoxInfo::CheckFile(model.path);
   const auto rows = MoxInfo::ReadBlockTable(model.path).rows;
   const auto last = std::find_if(rows.rbegin(), rows.rend(),
                                  [](const MoxInfo::BlockRow& row) { return row.storedSize != 0; });
   const std::uint64_t size = ReadFileBytes(model.path).size(), at = last->offset + 3;
+  const std::pair<std::uint64_t, std::string> cuts[] = {
+      {at, "its block table ends at byte " + std::to_string(size) + ", the file has " +
+               std::to_string(at) + " bytes; block " + std::to_string(last->number) +
+               " is the first that runs past its end; not read for it: section \"" + last->name +
+               "\""},
+      {100, "it has 100 bytes, its primary index ends at byte " + std::to_string(rows[0].offset)},
+      {10, "it has 10 bytes, too few for its header (16 bytes)"},
+  };
+  for (const auto& [length, what] : cuts) {
+    const MoxInfo::CheckReport report = model.Damage([&](Bytes& b) { b.resize(length); });
+    ASSERT_EQ(report.problems.size(), 1u) << Lines(report);
+    EXPECT_EQ(report.problems[0].where, "container");
+    EXPECT_EQ(report.problems[0].what, "the file is cut short: " + what);
+  }
   const MoxInfo::CheckReport report = model.Damage([&](Bytes& b) { b.resize(at); });
-  ASSERT_FALSE(report.problems.empty());
-  EXPECT_EQ(report.problems[0].where, "container");
-  EXPECT_EQ(report.problems[0].what,
-            "the file is cut short: its block table ends at byte " + std::to_string(size) +
-                ", the file has " + std::to_string(at) + " bytes; block " +
-                std::to_string(last->number) + " is the first that runs past its end");
-  EXPECT_TRUE(
-      std::any_of(report.problems.begin(), report.problems.end(),
-                  [](const MoxInfo::Finding& f) { return Has(f.what, "run past the end"); }))
-      << Lines(report);
   EXPECT_EQ(std::make_tuple(report.nodes, report.arrays, report.nodeSetRecords),
             std::make_tuple(sound.nodes, sound.arrays, sound.nodeSetRecords));
-  EXPECT_FALSE(report.Sound(false));
 }
 
 // Raw containers with records that no sound writer produces.
@@ -394,9 +398,41 @@ TEST(FileCheck, ExitStatusesAndJson) {
   const nlohmann::ordered_json doc = nlohmann::ordered_json::parse(json.out);
   std::vector<std::string> keys;
   for (const auto& [key, value] : doc.items()) keys.push_back(key);
-  EXPECT_EQ(keys, (Names{"file", "sound", "problems", "warnings", "summary"}));
+  EXPECT_EQ(keys,
+            (Names{"file", "sound", "problems", "warnings", "unreferencedHeavyBytes", "summary"}));
   EXPECT_EQ(doc["sound"], false);
   EXPECT_EQ(doc["problems"][0]["where"], "section \"Heavy Data\" block 0 (block 0 of the file)");
+
+  // Several files: each checked, the status the worst of them.
+  const Outcome several = Execute({"moxinfo", {"--check", model.path, damaged, model.path}});
+  EXPECT_EQ(several.status, 2);
+  EXPECT_EQ(Count(several.out, ": sound; checked "), 2u) << several.out;
+  EXPECT_EQ(Count(several.out, ": damaged; checked "), 1u) << several.out;
+  EXPECT_EQ(Execute({"moxinfo", {"--check", model.path, model.path}}).status, 0);
+  const Outcome array = Execute({"moxinfo", {"--check", "--json", model.path, damaged}});
+  const nlohmann::ordered_json docs = nlohmann::ordered_json::parse(array.out);
+  ASSERT_TRUE(docs.is_array() && docs.size() == 2u) << array.out;
+  EXPECT_TRUE(docs[0]["sound"] == true && docs[1]["sound"] == false) << array.out;
+  EXPECT_EQ(Execute({"moxinfo", {model.path, model.path}}).status, 1);
+}
+
+// A plain merge adopts its inputs' heavy blocks with their node sets' bytes in them: counted,
+// not warned about, so --strict holds for the program's own merges.
+TEST(FileCheck, StrictHoldsForAMergeThatAdoptedBlocks) {
+  TempDir dir;
+  for (const char* seed : {"1", "2"})
+    ASSERT_EQ(
+        Execute({"moxsample",
+                 {dir.File(std::string(seed) + ".mox"), "--heavy-mib", "0.2", "--seed", seed}})
+            .status,
+        0);
+  ASSERT_EQ(RunMoxMerge(dir, {dir.File("1.mox"), dir.File("2.mox"), dir.File("m.mox")}).status, 0);
+  const MoxInfo::CheckReport report = MoxInfo::CheckFile(dir.File("m.mox"));
+  EXPECT_TRUE(report.Sound(true)) << Lines(report);
+  EXPECT_GT(report.unreferencedHeavyBytes, 0u);
+  EXPECT_TRUE(
+      Has(report.Summary(true), " bytes of heavy data unreferenced; 0 problems, 0 warnings"))
+      << report.Summary(true);
 }
 
 }  // namespace

@@ -27,6 +27,8 @@ std::string CheckReport::Summary(bool strict) const {
                      Count(nodeSetRecords, "node-set record", "node-set records") + ", " +
                      Count(historyRecords, "history record", "history records") + ", " +
                      Count(viewPoints, "view point", "view points") + "; " +
+                     Count(unreferencedHeavyBytes, "byte", "bytes") +
+                     " of heavy data unreferenced; " +
                      Count(problems.size(), "problem", "problems") + ", " +
                      Count(warnings.size(), "warning", "warnings");
   return text;
@@ -43,6 +45,7 @@ nlohmann::ordered_json CheckReportJson(const CheckReport& report, bool strict) {
           {"sound", report.Sound(strict)},
           {"problems", FindingsJson(report.problems)},
           {"warnings", FindingsJson(report.warnings)},
+          {"unreferencedHeavyBytes", report.unreferencedHeavyBytes},
           {"summary", report.Summary(strict)}};
 }
 

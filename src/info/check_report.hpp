@@ -21,6 +21,9 @@ struct CheckReport {
   std::vector<Finding> problems, warnings;
   std::uint64_t blocks = 0, nodes = 0, arrays = 0, nodeSetRecords = 0, historyRecords = 0,
                 viewPoints = 0;
+  // Bytes of sound "Heavy Data" blocks that no record references (a merge that adopts its
+  // inputs' blocks keeps their node sets' bytes there): neither damage nor a loss, counted.
+  std::uint64_t unreferencedHeavyBytes = 0;
 
   void Problem(std::string where, std::string what) {
     problems.push_back({std::move(where), std::move(what)});
@@ -30,14 +33,16 @@ struct CheckReport {
   }
   // Sound: no problem, and with strict no warning either.
   bool Sound(bool strict) const { return problems.empty() && (!strict || warnings.empty()); }
-  // "<file>: sound; checked 24 blocks, ...; 1 warning" or "<file>: damaged: 2 problems, ...".
+  // "<file>: sound; checked 24 blocks, ...; 0 bytes of heavy data unreferenced; 0 problems,
+  // 1 warning" or "<file>: damaged; checked ...".
   std::string Summary(bool strict) const;
 };
 
 // One line per problem ("problem: <where>: <what>"), per warning ("warning: ..."), then the
 // summary line.
 void PrintCheckReport(const CheckReport& report, bool strict, std::ostream& out);
-// {"file", "sound", "problems": [{"where", "what"}], "warnings": [...], "summary"}.
+// {"file", "sound", "problems": [{"where", "what"}], "warnings": [...],
+//  "unreferencedHeavyBytes", "summary"}.
 nlohmann::ordered_json CheckReportJson(const CheckReport& report, bool strict);
 
 // Places in a file, as reports name them (texts from the file through Quoted).

@@ -1,6 +1,7 @@
 #include "info/file_check.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <exception>
@@ -28,6 +29,38 @@ using Kiv::Util::Quoted;
 
 namespace {
 
+// What a read from a block past the end of a cut file fails with.
+const char* const kCutRead = "Unable to read from file";
+
+// For a file too short for its header or primary index, that cut; else nothing.
+std::optional<std::string> CutHeader(std::FILE* stream) {
+  if (!stream) return std::nullopt;
+  const int fd = fileno(stream);
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return std::nullopt;
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  const std::string has = "the file is cut short: it has " + std::to_string(size) + " bytes, ";
+  std::uint32_t length = 0;
+  if (size < 16 || pread(fd, &length, 4, 12) != 4) return has + "too few for its header (16 bytes)";
+  if (size < 16 + std::uint64_t{length})
+    return has + "its primary index ends at byte " + std::to_string(16 + std::uint64_t{length});
+  return std::nullopt;
+}
+
+bool IsReadSection(const std::string& name) {
+  for (const char* read :
+       {KivMox::kHeavyData, KivMox::kMoxTree, KivMox::kLightData, KivMox::kAttributes,
+        KivMox::kResources, KivMox::kViewPoints, KivMox::kGlobalInformation})
+    if (name == read) return true;
+  return false;
+}
+
+std::uint64_t StoredBytes(KivRkf::Index& index, const std::vector<std::uint64_t>& blocks) {
+  std::uint64_t bytes = 0;
+  for (std::uint64_t b : blocks) bytes += index.Blocks()[b].storedSize;
+  return bytes;
+}
+
 void CheckOtherBlocks(KivRkf::Index& index, int fd, std::uint64_t fileSize, CheckReport& report) {
   KivRkf::BlockReader reader(fd, fileSize);
   for (const auto& [name, stream] : index.Names()) {
@@ -36,6 +69,11 @@ void CheckOtherBlocks(KivRkf::Index& index, int fd, std::uint64_t fileSize, Chec
       continue;
     for (std::size_t k = 0; k < stream.blocks.size(); ++k) {
       ++report.blocks;
+      if (k == 0 && !IsReadSection(name))
+        report.Warning(SectionWhere(name),
+                       "no reader reads this section: its " + std::to_string(stream.blocks.size()) +
+                           " blocks and " + std::to_string(StoredBytes(index, stream.blocks)) +
+                           " stored bytes are left out");
       const KivRkf::BlockInfo& info = index.Blocks()[stream.blocks[k]];
       const std::string where = BlockWhere(name, k, stream.blocks[k]);
       const bool follows = k + 1 < stream.blocks.size();
@@ -49,6 +87,8 @@ void CheckOtherBlocks(KivRkf::Index& index, int fd, std::uint64_t fileSize, Chec
       }
       const KivRkf::BlockRead read =
           reader.Read(info.offset, info.storedSize, info.flags & KivRkf::kFlagZlib, true);
+      // The cut of the file is the one problem of the blocks past its end.
+      if (read.pastEnd && index.Cut()) continue;
       if (read.raw && read.framing.state == KivRkf::Framing::State::Shorter)
         ReportShorterStream(report, where, name, k, follows, read.framing);
       else if (!read.Exact())
@@ -98,8 +138,22 @@ void ReadViews(KivRkf::RkFile& file, const std::string& version, KivMox::Tree& t
   if (version == "0.1" || !file.GetIndex().HasName(KivMox::kViewPoints)) return;
   KivRkf::ScopedContainerVersion scoped(version);
   std::string failure;
-  KivMox::ReadViewPoints(file, tree.views, &failure);
-  if (!failure.empty()) report.Problem(SectionWhere(KivMox::kViewPoints), failure);
+  KivMox::ViewPointsReadPlace at;
+  KivMox::ReadViewPoints(file, tree.views, &failure, &at);
+  if (!failure.empty() && KivRkf::IsLegacyContainerVersion(version)) {
+    // The readers load such a file without its view points, and say nothing.
+    report.Warning(SectionWhere(KivMox::kViewPoints),
+                   "the view points of a container of version " + Quoted(version) +
+                       " cannot be read and are left out: " + failure);
+  } else if (!failure.empty()) {
+    std::string where = SectionWhere(KivMox::kViewPoints);
+    if (at.group >= 0) where += " group " + std::to_string(at.group) + " " + Quoted(at.groupName);
+    if (at.entry >= 0) {
+      where += " entry " + std::to_string(at.entry);
+      if (!at.entryName.empty()) where += " " + Quoted(at.entryName);
+    }
+    report.Problem(where, failure);
+  }
   if (!tree.views.present) return;
   report.viewPoints = 1;
   for (const auto& group : tree.views.groups) report.viewPoints += group.entries.size();
@@ -108,6 +162,30 @@ void ReadViews(KivRkf::RkFile& file, const std::string& version, KivMox::Tree& t
 std::string NameOf(const KivMox::Tree& tree, std::uint32_t id) {
   const KivMox::Node* node = tree.GetNode(id);
   return node ? node->name : std::string();
+}
+
+// A merge shifts the identifiers of every input past those in use (at least past its own
+// root), so an identifier or link of 0xFFFFFFFF has nowhere to go: every merge refuses it.
+void CheckIdentifierRange(const KivMox::Tree& tree, CheckReport& report) {
+  constexpr std::uint32_t kLast = 0xFFFFFFFF;
+  for (const auto& [id, entry] : tree.Entries()) {
+    const std::string where = NodeWhere(id, NameOf(tree, id));
+    if (id == kLast)
+      report.Problem(where,
+                     "its identifier is 0xFFFFFFFF, which a merge cannot shift past "
+                     "the identifiers in use and refuses");
+    const std::pair<const char*, std::uint32_t> links[] = {
+        {"parent", entry.parentId},
+        {"previous sibling", entry.prevSiblingId},
+        {"next sibling", entry.nextSiblingId},
+        {"first child", entry.firstChildId},
+        {"last child", entry.lastChildId}};
+    for (const auto& [link, to] : links)
+      if (to == kLast)
+        report.Problem(where, std::string("its ") + link +
+                                  " link is 0xFFFFFFFF, which a merge cannot shift past the "
+                                  "identifiers in use and refuses");
+  }
 }
 
 // Array links to arrays that do not exist or have no values of their own; tree links that
@@ -131,7 +209,7 @@ void CheckLinks(const KivMox::Tree& tree, const std::string& path, CheckReport& 
   }
   const ModelListing listing = ListModel(tree, path);
   for (const ListingLine& line : listing.lines) {
-    if (const auto* p = std::get_if<LinkProblem>(&line)) {
+    if (const auto* p = std::get_if<LinkProblem>(&line); p && p->to != 0xFFFFFFFF) {
       const std::string where = p->from == 0 ? std::string("the tree's root link")
                                              : NodeWhere(p->from, NameOf(tree, p->from));
       const std::string link = "its " + p->link + " link names node " + std::to_string(p->to);
@@ -165,7 +243,7 @@ CheckReport CheckFile(const std::string& path) {
     // A cut file is read as far as it goes: the blocks past its end are reported, not read.
     file->ReadIndex(KivRkf::OnCut::Keep);
   } catch (const std::exception& e) {
-    report.Problem("container", Kiv::Util::DescriptionOf(e));
+    report.Problem("container", CutHeader(file->Stream()).value_or(Kiv::Util::DescriptionOf(e)));
     return report;
   }
   KivRkf::Index& index = file->GetIndex();
@@ -173,22 +251,35 @@ CheckReport CheckFile(const std::string& path) {
   struct stat st {};
   fstat(fd, &st);
   const auto fileSize = static_cast<std::uint64_t>(st.st_size);
-  if (const std::optional<KivRkf::FileCut>& cut = index.Cut())
-    report.Problem("container", "the file is cut short: " + cut->Describe() + "; block " +
-                                    std::to_string(cut->firstBlockPast) +
-                                    " is the first that runs past its end");
+  ReadHistory(*file, report);
+  KivMox::Tree tree;
+  const bool whole = ReadNodes(file, path, wide, tree, report);
+  ReadViews(*file, version, tree, report);
+  if (const std::optional<KivRkf::FileCut>& cut = index.Cut()) {
+    // One problem: what the readers could not read for the cut is told with it.
+    std::string unread;
+    for (auto it = report.problems.begin(); it != report.problems.end();) {
+      if (it->what.find(kCutRead) == std::string::npos) {
+        ++it;
+        continue;
+      }
+      unread += (unread.empty() ? "; not read for it: " : ", ") + it->where;
+      it = report.problems.erase(it);
+    }
+    report.problems.insert(report.problems.begin(),
+                           {"container", "the file is cut short: " + cut->Describe() + "; block " +
+                                             std::to_string(cut->firstBlockPast) +
+                                             " is the first that runs past its end" + unread});
+  }
 
   std::uint64_t end = index.HeaderSize();
   for (const KivRkf::BlockInfo& b : index.Blocks()) end = std::max(end, b.offset + b.storedSize);
   if (end < fileSize)
     report.Warning("container", "the file goes on " + std::to_string(fileSize - end) +
                                     " bytes after the end of its last block");
-  ReadHistory(*file, report);
-  KivMox::Tree tree;
-  const bool whole = ReadNodes(file, path, wide, tree, report);
-  ReadViews(*file, version, tree, report);
   CheckOtherBlocks(index, fd, fileSize, report);
-  CheckHeavyData(index, fd, fileSize, tree, report);
+  CheckHeavyData(index, fd, fileSize, tree, whole, report);
+  CheckIdentifierRange(tree, report);
   if (whole) CheckLinks(tree, path, report);
   return report;
 }

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <exception>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "info/check_report.hpp"
+#include "info/node_set_check.hpp"
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/nodesets.hpp"
@@ -36,8 +38,12 @@ struct HeavyRecord {
   std::uint64_t position = 0, size = 0;
   std::string where;
   const KivMox::GeometryArray* array = nullptr;
-  KivMox::NodeSets* sets = nullptr;  // else an array, or a range an older record took
+  KivMox::NodeSets* sets = nullptr;  // else an array
   bool done = false;                 // checked, or reported as unreadable
+  // The earlier record whose bytes this one's first bytes are (then done): its place, and
+  // the end of the bytes shared.
+  const HeavyRecord* sharesWith = nullptr;
+  std::uint64_t sharedTo = 0;
   std::uint64_t End() const { return position + size; }
 };
 
@@ -45,8 +51,7 @@ std::string Range(std::uint64_t from, std::uint64_t to) {
   return "bytes " + std::to_string(from) + " to " + std::to_string(to);
 }
 
-std::vector<HeavyRecord> GatherRecords(KivMox::Tree& tree, KivRkf::Index& index,
-                                       CheckReport& report) {
+std::vector<HeavyRecord> GatherRecords(KivMox::Tree& tree, CheckReport& report) {
   std::vector<HeavyRecord> records;
   for (auto& [id, entry] : tree.Entries()) {
     KivMox::Node* node = entry.data;
@@ -65,10 +70,6 @@ std::vector<HeavyRecord> GatherRecords(KivMox::Tree& tree, KivRkf::Index& index,
       ++report.nodeSetRecords;
     }
   }
-  // Records of older versions that the node reader took at once.
-  if (const auto* claims = index.ClaimedRanges(kHeavy))
-    for (const auto& [from, to] : *claims)
-      records.push_back({from, to - from, {}, nullptr, nullptr, true});
   std::stable_sort(records.begin(), records.end(), [](const HeavyRecord& a, const HeavyRecord& b) {
     return a.position < b.position;
   });
@@ -98,7 +99,11 @@ class RecordChecker {
     block.Put(bytes, static_cast<std::uint32_t>(r.size));
     block.SetPosition(std::uint32_t{0});
     try {
-      const std::uint64_t took = KivMox::ReadNodeSetsRecord(*r.sets, block);
+      const KivMox::NodeSetLists lists = KivMox::ReadNodeSetLists(block);
+      const std::uint64_t took = block.Position();
+      const std::vector<std::string> faults = NodeSetListFaults(lists, r.sets->count);
+      for (const std::string& fault : faults) report_.Problem(r.where, fault);
+      if (faults.empty()) KivMox::TakeNodeSets(*r.sets, lists);
       if (took < r.size)
         report_.Warning(r.where, std::to_string(r.size - took) + " of its " +
                                      std::to_string(r.size) + " bytes belong to no set");
@@ -161,9 +166,10 @@ struct ScannedBlock {
   std::uint64_t block = 0;
 };
 
-// Bytes of sound blocks that no record covers.
-void ReportUnreferenced(const std::vector<ScannedBlock>& blocks,
-                        const std::vector<HeavyRecord>& records, CheckReport& report) {
+// The bytes of sound blocks that no record covers.
+std::uint64_t UnreferencedBytes(const std::vector<ScannedBlock>& blocks,
+                                const std::vector<HeavyRecord>& records) {
+  std::uint64_t unreferenced = 0;
   std::size_t r = 0;
   std::uint64_t coveredTo = 0;  // records before r cover up to here (merged)
   for (const ScannedBlock& b : blocks) {
@@ -184,29 +190,41 @@ void ReportUnreferenced(const std::vector<ScannedBlock>& blocks,
       if (records[r].End() > end) break;
       ++r;
     }
-    if (covered < b.length)
-      report.Warning(BlockWhere(kHeavy, b.nth, b.block), std::to_string(b.length - covered) +
-                                                             " of its " + std::to_string(b.length) +
-                                                             " bytes belong to no record");
+    unreferenced += b.length - covered;
   }
+  return unreferenced;
+}
+
+// A record whose first bytes are those of an earlier one; sectionEnd when the section's
+// length is known.
+void ReportShared(const HeavyRecord& r, std::optional<std::uint64_t> sectionEnd,
+                  CheckReport& report) {
+  std::string what =
+      Range(r.position, r.sharedTo) + " of the section are also those of " + r.sharesWith->where;
+  if (sectionEnd && r.End() > *sectionEnd)
+    what = Range(r.position, r.End()) + " run past the end of the section (" +
+           std::to_string(*sectionEnd) + " bytes); " + what;
+  report.Problem(r.where, what);
 }
 
 // Takes the blocks of the section in stream order and checks each record as its last byte
 // goes by; a record that goes on into the next block is gathered meanwhile.
 class HeavyScan {
  public:
-  HeavyScan(std::vector<HeavyRecord>& records, CheckReport& report)
-      : records_(records), report_(report), checker_(report) {}
+  HeavyScan(std::vector<HeavyRecord>& records, bool fileCut, CheckReport& report)
+      : records_(records), report_(report), checker_(report), fileCut_(fileCut) {}
 
   void Take(std::size_t k, std::uint64_t block, const KivRkf::BlockRead& read) {
     ++report_.blocks;
-    const std::string where = BlockWhere(kHeavy, k, block);
     // A merge takes the length of every block of the section from its field before it reads
     // any: a stream that gives fewer bytes is refused, as a damaged one.
     const bool usable = read.Exact();
     const std::uint64_t blockEnd = position_ + (usable ? read.length : read.declared);
-    if (!usable) {
-      report_.Problem(where, Damaged(read, blockEnd));
+    if (read.pastEnd && fileCut_) {
+      // The cut of the file is the one problem of the blocks past its end.
+      cut_ = true;
+    } else if (!usable) {
+      report_.Problem(BlockWhere(kHeavy, k, block), Damaged(read, blockEnd));
     } else if (!cut_) {
       sound_.push_back({position_, read.length, k, block});
       TakeRecords(read, blockEnd);
@@ -214,14 +232,24 @@ class HeavyScan {
     position_ = blockEnd;
   }
 
-  void Finish() {
-    if (cut_) return;
-    for (HeavyRecord& r : records_)
-      if (!r.done && !r.where.empty())
+  // recordsWhole: every record of the tree was read, so bytes no record covers are bytes
+  // no record references.
+  void Finish(bool recordsWhole) {
+    const std::optional<std::uint64_t> end = cut_ ? std::nullopt : std::optional(position_);
+    for (HeavyRecord& r : records_) {
+      if (r.sharesWith) {
+        ReportShared(r, end, report_);
+      } else if (end && r.size == 0 && r.position > *end) {
+        report_.Problem(r.where, "it is empty, but its position " + std::to_string(r.position) +
+                                     " lies past the end of the section (" + std::to_string(*end) +
+                                     " bytes)");
+      } else if (end && !r.done) {
         report_.Problem(r.where, Range(r.position, r.End()) +
-                                     " lie beyond the end of the section (" +
-                                     std::to_string(position_) + " bytes)");
-    ReportUnreferenced(sound_, records_, report_);
+                                     " lie beyond the end of the section (" + std::to_string(*end) +
+                                     " bytes)");
+      }
+    }
+    if (end && recordsWhole) report_.unreferencedHeavyBytes = UnreferencedBytes(sound_, records_);
   }
 
  private:
@@ -232,8 +260,7 @@ class HeavyScan {
     std::size_t lost = 0;
     if (active_) ++lost, active_->done = true, active_ = nullptr;
     for (; next_ < records_.size() && records_[next_].position < blockEnd; ++next_)
-      if (!records_[next_].done && !records_[next_].where.empty())
-        ++lost, records_[next_].done = true;
+      if (!records_[next_].done) ++lost, records_[next_].done = true;
     if (read.pastEnd) {
       cut_ = true;
       return what + "; the section is cut short here and its later records are not checked";
@@ -285,6 +312,7 @@ class HeavyScan {
   std::vector<std::uint8_t> gathered_;
   std::uint64_t position_ = 0;
   bool cut_ = false;
+  bool fileCut_;
 };
 
 // The bytes inflating the block holds at once: its stored bytes and the length it declares.
@@ -299,35 +327,35 @@ std::uint64_t HeldBytes(int fd, const KivRkf::BlockInfo& block) {
 }  // namespace
 
 void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox::Tree& tree,
-                    CheckReport& report) {
-  std::vector<HeavyRecord> records = GatherRecords(tree, index, report);
-  // Records that share bytes: the reader refuses the later one.
+                    bool recordsWhole, CheckReport& report) {
+  std::vector<HeavyRecord> records = GatherRecords(tree, report);
+  // Records that share bytes: the reader refuses the later one. Empty records are checked
+  // for their position alone, at the end.
   std::uint64_t end = 0;
   const HeavyRecord* last = nullptr;
   for (HeavyRecord& r : records) {
     if (r.size == 0) {
       r.done = true;
-      continue;
-    }
-    if (last && r.position < end) {
-      report.Problem(r.where.empty() ? last->where : r.where,
-                     Range(r.position, r.End()) + " of the section are also those of " +
-                         (r.where.empty() ? std::string("an older record") : last->where));
+    } else if (last && r.position < end) {
+      r.sharesWith = last;
+      r.sharedTo = std::min(end, r.End());
       r.done = true;
-      continue;
+    } else {
+      end = r.End();
+      last = &r;
     }
-    end = r.End();
-    last = &r;
   }
   if (!index.HasName(kHeavy)) {
     for (const HeavyRecord& r : records)
-      if (!r.done && !r.where.empty())
+      if (r.sharesWith)
+        ReportShared(r, std::nullopt, report);
+      else if (!r.done || r.position > 0)
         report.Problem(r.where, "the section " + Quoted(kHeavy) + " is missing");
     return;
   }
 
   const std::vector<std::uint64_t>& blocks = index.Names().at(kHeavy).blocks;
-  HeavyScan scan(records, report);
+  HeavyScan scan(records, index.Cut().has_value(), report);
   // Two blocks are inflated side by side when two workers' blocks fit the memory bound of a
   // merge's block check; the records of each are checked in stream order all the same.
   std::uint64_t largest = 0;
@@ -345,7 +373,7 @@ void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox
     scan.Take(k, blocks[k], read(first, k));
     if (ahead.valid()) scan.Take(k + 1, blocks[k + 1], ahead.get());
   }
-  scan.Finish();
+  scan.Finish(recordsWhole);
 }
 
 }  // namespace MoxInfo

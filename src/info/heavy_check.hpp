@@ -18,8 +18,9 @@ namespace MoxInfo {
 struct CheckReport;
 
 // The tree was read with Tree::ReadNodesForCheck (heavy positions still recorded); fd is the
-// open file of fileSize bytes whose table index holds.
+// open file of fileSize bytes whose table index holds; recordsWhole when the whole tree
+// was read (else the bytes no record references are not counted).
 void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox::Tree& tree,
-                    CheckReport& report);
+                    bool recordsWhole, CheckReport& report);
 
 }  // namespace MoxInfo

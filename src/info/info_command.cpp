@@ -15,7 +15,7 @@ namespace MoxInfo {
 
 std::string InfoUsage() {
   return "Usage: moxinfo FILE [--blocks] [--json] [--help] [--version]\n"
-         "  or:  moxinfo --check FILE [--strict] [--json]\n"
+         "  or:  moxinfo --check FILE... [--strict] [--json]\n"
          "Lists the content of a Mox file: container version, node tree, geometry arrays,\n"
          "node sets, save history and view points.\n"
          "  --blocks   also list the block table (number, serial, stored size, flags,\n"
@@ -24,15 +24,17 @@ std::string InfoUsage() {
          "             table, every node record, every array's values, node sets, history\n"
          "             and view points; prints every problem (damage) and warning (what\n"
          "             the readers accept but may surprise, such as a link to nothing),\n"
-         "             each with where it lies, then a summary line\n"
+         "             each with where it lies, then a summary line; several files are\n"
+         "             checked one after the other\n"
          "  --strict   with --check, warnings count as damage\n"
-         "  --json     print everything as one JSON document\n"
+         "  --json     print everything as one JSON document (with --check and several\n"
+         "             files, an array of one document per file)\n"
          "  --help     this text\n"
          "  --version  the program's version\n"
          "Texts from the file are printed with the tag separator byte 0x1E as <RS> and\n"
          "other control or malformed bytes as \\xNN.\n"
          "Exit status: 0 listed (with --check: sound), 1 usage error, 2 the file could not\n"
-         "be read (with --check: damaged, or warned about with --strict).\n";
+         "be read (with --check: one file damaged, or warned about with --strict).\n";
 }
 
 std::optional<InfoCommand> ParseInfoCommand(const std::vector<std::string>& args,
@@ -54,8 +56,9 @@ std::optional<InfoCommand> ParseInfoCommand(const std::vector<std::string>& args
     } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
       error = "Unknown option " + arg;
       return std::nullopt;
-    } else if (command.path.empty() && !arg.empty()) {
-      command.path = arg;
+    } else if (!arg.empty()) {
+      if (command.path.empty()) command.path = arg;
+      command.paths.push_back(arg);
     } else {
       error = "Unexpected argument " + arg;
       return std::nullopt;
@@ -63,6 +66,10 @@ std::optional<InfoCommand> ParseInfoCommand(const std::vector<std::string>& args
   }
   if (command.path.empty() && !command.help && !command.version) {
     error = "No file given";
+    return std::nullopt;
+  }
+  if (command.paths.size() > 1 && !command.check) {
+    error = "Unexpected argument " + command.paths[1];
     return std::nullopt;
   }
   if (command.check && command.blocks) {
@@ -97,18 +104,26 @@ int ListFile(const InfoCommand& command) {
   return 0;
 }
 
-int CheckOneFile(const InfoCommand& command) {
-  const CheckReport report = CheckFile(command.path);
+// Each file in turn; the status is the worst of them.
+int CheckFiles(const InfoCommand& command) {
+  int status = 0;
+  nlohmann::ordered_json documents = nlohmann::ordered_json::array();
+  for (const std::string& path : command.paths) {
+    const CheckReport report = CheckFile(path);
+    if (command.json)
+      documents.push_back(CheckReportJson(report, command.strict));
+    else
+      PrintCheckReport(report, command.strict, std::cout);
+    std::cout << std::flush;
+    if (report.Sound(command.strict)) continue;
+    std::cerr << report.Summary(command.strict) << std::endl;
+    status = 2;
+  }
   if (command.json)
-    std::cout << CheckReportJson(report, command.strict)
+    std::cout << (documents.size() == 1 ? documents[0] : documents)
                      .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
               << std::endl;
-  else
-    PrintCheckReport(report, command.strict, std::cout);
-  std::cout << std::flush;
-  if (report.Sound(command.strict)) return 0;
-  std::cerr << report.Summary(command.strict) << std::endl;
-  return 2;
+  return status;
 }
 
 }  // namespace
@@ -130,7 +145,7 @@ int RunMoxInfo(int argc, const char* const* argv) {
     return 0;
   }
   try {
-    return command->check ? CheckOneFile(*command) : ListFile(*command);
+    return command->check ? CheckFiles(*command) : ListFile(*command);
   } catch (const std::exception& e) {
     std::cerr << e.what() << std::endl;
     return 2;

@@ -132,6 +132,20 @@ void ReadGeometry(Geometry& geometry, KivRkf::Index& index, const std::string& l
                   const std::string& heavy, const std::string& attributes,
                   const std::string& version, std::uint32_t idOffset);
 
+// While one lives, ReadGeometry on this thread leaves the runs of records read at once
+// ("0.5" and older) unread, with their positions and byte sizes recorded as for "0.6"/"0.7"
+// records: a check of the whole file reads every run itself.
+class ScopedRunsLeftUnread {
+ public:
+  ScopedRunsLeftUnread();
+  ~ScopedRunsLeftUnread();
+  ScopedRunsLeftUnread(const ScopedRunsLeftUnread&) = delete;
+  ScopedRunsLeftUnread& operator=(const ScopedRunsLeftUnread&) = delete;
+
+ private:
+  bool previous_;
+};
+
 // Keeps the attributes of a record that are not reserved and sets the vibration flag.
 void FilterArrayAttributes(const AttributeMap& read, GeometryArray& array);
 

@@ -39,9 +39,17 @@ void CheckRecordStart(KivRkf::Index& index, const std::string& light) {
             kReadMethod);
 }
 
+thread_local bool runsLeftUnread = false;
+
 // Reads the stored run of byteSize bytes at position into the array, as stored.
 void ReadDataAtOnce(KivRkf::Index& index, const std::string& heavy, std::uint64_t position,
-                    std::uint32_t byteSize, NumericArray& data) {
+                    std::uint32_t byteSize, GeometryArray& array) {
+  NumericArray& data = array.data;
+  if (runsLeftUnread) {
+    data.byteSize = byteSize;
+    array.heavyPosition = position;
+    return;
+  }
   index.SetReadingPosition(heavy, position);
   const std::uint8_t* run = TakeStoredRun(index, heavy, byteSize, kReadMethod);
   if (byteSize == 0) return;
@@ -96,7 +104,7 @@ GeometryArray ReadNewArray(KivRkf::Index& index, const std::string& light, const
     array.linkNode += idOffset;
     array.attributes.clear();
   } else if (version == "0.5") {
-    ReadDataAtOnce(index, heavy, position, byteSize, data);
+    ReadDataAtOnce(index, heavy, position, byteSize, array);
   } else {
     data.byteSize = byteSize;
     array.heavyPosition = position;
@@ -128,11 +136,19 @@ GeometryArray ReadOldArray(KivRkf::Index& index, const std::string& light, const
   FilterArrayAttributes(read, array);
   std::uint32_t position = 0;
   index.Get(light, position);
-  ReadDataAtOnce(index, heavy, position, byteSize, data);
+  ReadDataAtOnce(index, heavy, position, byteSize, array);
   return array;
 }
 
 }  // namespace
+
+ScopedRunsLeftUnread::ScopedRunsLeftUnread() : previous_(runsLeftUnread) {
+  runsLeftUnread = true;
+}
+
+ScopedRunsLeftUnread::~ScopedRunsLeftUnread() {
+  runsLeftUnread = previous_;
+}
 
 void ReadGeometry(Geometry& geometry, KivRkf::Index& index, const std::string& light,
                   const std::string& heavy, const std::string& attributes,

@@ -14,13 +14,7 @@ namespace {
 
 constexpr const char* kHeavyMethod = "KivMox::ReadNodeSetsHeavy";
 
-struct HeavyLists {
-  std::vector<std::uint32_t> nameOffsets;
-  std::string names;
-  std::vector<std::uint32_t> memberOffsets;
-  std::vector<std::uint32_t> firsts;
-  std::vector<std::uint32_t> seconds;
-};
+using HeavyLists = NodeSetLists;
 
 // Raises code 1 unless offsets has count + 1 entries that never decrease and whose
 // last one lies within limit.
@@ -59,7 +53,9 @@ void GetLists(Source get, HeavyLists& l) {
   get(l.seconds);
 }
 
-void TakeSets(NodeSets& node, const HeavyLists& l) {
+}  // namespace
+
+void TakeNodeSets(NodeSets& node, const HeavyLists& l) {
   CheckOffsets(l.nameOffsets, node.count, l.names.size());
   CheckOffsets(l.memberOffsets, node.count, std::min(l.firsts.size(), l.seconds.size()));
   std::vector<NodeSet> sets(node.count);
@@ -71,8 +67,6 @@ void TakeSets(NodeSets& node, const HeavyLists& l) {
   node.sets = std::move(sets);
 }
 
-}  // namespace
-
 void ReadNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy) {
   // A node whose light record was skipped has no heavy record to read.
   if (node.heavySize == 0) return;
@@ -82,14 +76,13 @@ void ReadNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& 
   const std::uint64_t end = index.ReadingPosition(heavy);
   if (end > node.heavyPosition)
     index.ClaimRange(heavy, node.heavyPosition, end - node.heavyPosition);
-  TakeSets(node, l);
+  TakeNodeSets(node, l);
 }
 
-std::uint64_t ReadNodeSetsRecord(NodeSets& node, KivRkf::Block& record) {
+NodeSetLists ReadNodeSetLists(KivRkf::Block& record) {
   HeavyLists l;
   GetLists([&](auto& v) { record.Get(v); }, l);
-  TakeSets(node, l);
-  return record.Position();
+  return l;
 }
 
 void WriteNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy) {

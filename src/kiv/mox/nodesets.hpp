@@ -50,9 +50,20 @@ void ReadNodeSetsLight(NodeSets& node, KivRkf::Index& index, const std::string& 
 // Replaces the sets with the count sets of the heavy record at heavyPosition; a node
 // without a heavy record (heavySize 0) is left as it is.
 void ReadNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy);
-// The same from a block holding the record's bytes from its start (a check that inflated
-// them itself); gives the number of bytes the record took.
-std::uint64_t ReadNodeSetsRecord(NodeSets& node, KivRkf::Block& record);
+// The lists of a heavy record as stored.
+struct NodeSetLists {
+  std::vector<std::uint32_t> nameOffsets;
+  std::string names;
+  std::vector<std::uint32_t> memberOffsets;
+  std::vector<std::uint32_t> firsts;
+  std::vector<std::uint32_t> seconds;
+};
+// The lists from a block holding the record's bytes from its start (a check that inflated
+// them itself); the block's position is left after them.
+NodeSetLists ReadNodeSetLists(KivRkf::Block& record);
+// Replaces the sets with those the lists hold for node.count sets, as ReadNodeSetsHeavy
+// does: raises code 1 when the offsets are too few, decrease or run past their lists.
+void TakeNodeSets(NodeSets& node, const NodeSetLists& lists);
 // Appends the heavy record and records heavyPosition, heavySize and count in the node.
 void WriteNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy);
 void WriteNodeSetsLight(const NodeSets& node, KivRkf::Index& index, const std::string& light);

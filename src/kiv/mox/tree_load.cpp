@@ -176,6 +176,7 @@ void Tree::ReadNodesForCheck(const std::shared_ptr<KivRkf::RkFile>& file, const 
     bool& flag;
     ~Restore() { flag = false; }
   } restore{heavyLeftToCaller_};
+  ScopedRunsLeftUnread atOnceRuns;
   ReadTreeSections(file, path, AttachIdentifier(), wide, identifiers);
 }
 

@@ -100,8 +100,12 @@ std::string RawFrame::Version() const {
   return std::string(reinterpret_cast<const char*>(bytes.data() + 8), n);
 }
 
-void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failure) {
+void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failure,
+                    ViewPointsReadPlace* place) {
   KivRkf::Index& index = file.GetIndex();
+  ViewPointsReadPlace unused;
+  ViewPointsReadPlace& at = place ? *place : unused;
+  ViewPointEntry entry;  // outside the loop: a failed read leaves the name it got to
   try {
     file.EnsureIndex();
     KIV_CHECK(index.HasName(kViewPoints), ElementNotFound, nullptr, "KivMox::Tree::LoadViewPoints");
@@ -109,18 +113,25 @@ void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failur
     std::uint32_t groups = 0;
     index.Get(kViewPoints, groups);
     for (std::uint32_t g = 0; g < groups; ++g) {
+      at = ViewPointsReadPlace{g, -1, {}, {}};
       ViewPointGroup group;
       index.Get(kViewPoints, group.name);
+      at.groupName = group.name;
       std::uint32_t entries = 0;
       index.Get(kViewPoints, entries);
       for (std::uint32_t i = 0; i < entries; ++i) {
-        ViewPointEntry entry;
+        at.entry = i;
+        entry = ViewPointEntry{};
+        entry.name.clear();
         index.Get(kViewPoints, entry);
         group.entries.push_back(std::move(entry));
       }
+      at.entry = -1;
       views.groups.push_back(std::move(group));
     }
+    at = ViewPointsReadPlace{};
   } catch (const std::exception& e) {
+    if (at.entry >= 0) at.entryName = entry.name;
     views.groups.clear();
     views.present = false;
     if (failure) *failure = "view points: " + Kiv::Util::DescriptionOf(e);

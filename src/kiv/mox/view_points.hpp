@@ -80,7 +80,14 @@ struct ViewPoints {
 // point or the groups drops every group and leaves present false; a failure while reading
 // the actions keeps the groups and sets present. With failure given, the message of such a
 // failure is put there, after "view points: " or "actions: ".
-void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failure = nullptr);
+// With place given, it tells where the last read stood: the group and entry being read
+// (from 0, -1 before the first) and their names as far as they were read.
+struct ViewPointsReadPlace {
+  std::int64_t group = -1, entry = -1;
+  std::string groupName, entryName;
+};
+void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failure = nullptr,
+                    ViewPointsReadPlace* place = nullptr);
 void WriteViewPoints(KivRkf::RkFile& file, const ViewPoints& views);
 
 }  // namespace KivMox

@@ -86,7 +86,7 @@ inline void Attributes(Writer& w, const KivMox::AttributeMap& map) {
         w.Num(a.float32);
         break;
       case KivMox::AttributeType::Text:
-        w.Bytes(std::string(a.text, strnlen(a.text, sizeof a.text)));
+        w.Bytes(a.text);
         break;
       case KivMox::AttributeType::Value64:
         w.Num(a.value64);

@@ -13,7 +13,7 @@ namespace MoxDiff {
 namespace {
 
 std::string AttributeTextOf(const KivMox::Attribute& a) {
-  return std::string(a.text, strnlen(a.text, sizeof a.text));
+  return a.text;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "kiv/mox/tree.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
 #include "merge/merge_operations.hpp"
 #include "merge/terminal_progress.hpp"
 
@@ -32,6 +33,8 @@ int ImportViewPoints(const std::string& start, std::vector<KivMox::ViewPointFile
     tree.Load(start, identifiers);
     for (auto& file : viewPoints) tree.AddViewPoints(std::move(file));
     tree.Save(output);
+    // Thousands of inputs close fast only newest first (OpenFilePool).
+    KivRkf::OpenFilePool::Instance().CloseAllNewestFirst();
     if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "kiv/mox/tree.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
 #include "merge/instance_tags.hpp"
 #include "merge/merge_operations.hpp"
 #include "merge/terminal_progress.hpp"
@@ -41,6 +42,8 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
       LinkInstances(base, instances, index);
     }
     base.Save(output, replaceLink);
+    // Thousands of inputs close fast only newest first (OpenFilePool).
+    KivRkf::OpenFilePool::Instance().CloseAllNewestFirst();
     if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {

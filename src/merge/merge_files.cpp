@@ -8,6 +8,7 @@
 
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/tree.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
 #include "merge/merge_operations.hpp"
 #include "merge/terminal_progress.hpp"
 
@@ -31,6 +32,8 @@ int MergeFiles(const std::vector<std::string>& inputs, const std::string& output
         tree.LoadNodes(inputs[i], identifiers);
     }
     tree.Save(output, replaceLink);
+    // Thousands of inputs close fast only newest first (OpenFilePool).
+    KivRkf::OpenFilePool::Instance().CloseAllNewestFirst();
     if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {

@@ -19,7 +19,7 @@ namespace KivMox {
 namespace {
 
 constexpr const char* kReadMethod = "KivMox::ReadAttributeMap";
-constexpr std::size_t kMaxText = sizeof(Attribute::text) - 1;
+constexpr std::size_t kMaxText = 255;
 
 struct AttributeLists {
   std::vector<std::string> names;
@@ -30,10 +30,9 @@ struct AttributeLists {
   std::vector<std::string> texts;
 };
 
+// A text attribute holds at most 255 bytes, up to its first zero byte.
 void SetText(Attribute& a, const std::string& v) {
-  const std::size_t n = std::min(v.size(), kMaxText);
-  std::memcpy(a.text, v.data(), n);
-  a.text[n] = '\0';
+  a.text.assign(v.data(), strnlen(v.data(), std::min(v.size(), kMaxText)));
 }
 
 // Fails with code 9 unless every type code is known and the value lists hold exactly
@@ -90,7 +89,7 @@ bool Attribute::operator==(const Attribute& other) const {
     case AttributeType::Float32:
       return std::bit_cast<std::uint32_t>(float32) == std::bit_cast<std::uint32_t>(other.float32);
     case AttributeType::Text:
-      return std::strncmp(text, other.text, sizeof(text)) == 0;
+      return text == other.text;
     case AttributeType::Value64:
       return value64 == other.value64;
   }
@@ -110,7 +109,7 @@ void WriteAttributeMap(KivRkf::Index& index, const std::string& section, const A
         l.floats.push_back(std::bit_cast<std::uint32_t>(a.float32));
         break;
       case AttributeType::Text:
-        l.texts.emplace_back(a.text, strnlen(a.text, sizeof(a.text)));
+        l.texts.push_back(a.text);
         break;
       case AttributeType::Value64:
         l.values64.push_back(a.value64);

@@ -20,7 +20,7 @@ struct Attribute {
   AttributeType type = AttributeType::Int32;
   std::int32_t int32 = 0;
   float float32 = 0;
-  char text[256] = {};  // at most 255 characters, zero terminated
+  std::string text;  // at most 255 bytes, none of them zero
   std::uint64_t value64 = 0;
 
   static Attribute MakeInt(std::int32_t v);

@@ -59,7 +59,7 @@ void Geometry::ResolveLinks(LinkSources& sources) {
 void FilterArrayAttributes(const AttributeMap& read, GeometryArray& array) {
   auto category = read.find("Category");
   array.vibration = category != read.end() && category->second.type == AttributeType::Text &&
-                    std::strcmp(category->second.text, "Vibration") == 0;
+                    category->second.text == "Vibration";
   array.attributes.clear();
   for (const auto& [name, value] : read)
     if (!IsReservedAttribute(name)) array.attributes.emplace(name, value);

@@ -117,6 +117,8 @@ class Tree : public KivAdt::Tree<Node*> {
   // Checks the sizes of blocks that a seek passed over without inflating them.
   void CheckRecordedSizes(KivRkf::RkFile& file);
   void ClearHeavyPositions(const std::set<std::uint32_t>& ids);
+  // With deferred loading, frees the blocks the load inflated.
+  void ReleaseLightBlocks(KivRkf::RkFile& file);
 
   bool deferred_ = false;
   bool adoptBlocks_ = false;

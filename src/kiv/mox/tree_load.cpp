@@ -56,6 +56,7 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
     if (file.GetIndex().HasName(kViewPoints)) viewPointsFailure = failure;
   }
   CheckRecordedSizes(file);
+  ReleaseLightBlocks(file);
   if (!deferred_) file.CloseFile();
   ClearHeavyPositions(read);
 }
@@ -69,6 +70,7 @@ void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers) {
   std::uint32_t attach = AttachIdentifier();
   const std::set<std::uint32_t> read = ReadTreeSections(shared, path, attach, wide, identifiers);
   CheckRecordedSizes(file);
+  ReleaseLightBlocks(file);
   if (!deferred_) file.CloseFile();
   ClearHeavyPositions(read);
 }
@@ -206,6 +208,14 @@ void Tree::LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file,
 void Tree::CheckRecordedSizes(KivRkf::RkFile& file) {
   // Deferred heavy data is read (and its blocks checked) when the output is written.
   file.GetIndex().CheckRecordedSizes(deferred_ ? kHeavyData : std::string());
+}
+
+void Tree::ReleaseLightBlocks(KivRkf::RkFile& file) {
+  // A file kept open for its deferred values is read again only in "Heavy Data": the other
+  // sections' blocks are not held until the save.
+  if (!deferred_) return;
+  KivRkf::Index& index = file.GetIndex();
+  for (const auto& [name, limiter] : index.Names()) index.ReleaseLoadedBlocks(name);
 }
 
 void Tree::ClearHeavyPositions(const std::set<std::uint32_t>& ids) {

@@ -1,5 +1,9 @@
 #include "kiv/rkf/open_file_pool.hpp"
 
+#include <algorithm>
+#include <functional>
+#include <vector>
+
 #include <sys/resource.h>
 
 #include <fstream>
@@ -54,7 +58,7 @@ void OpenFilePool::Opened(RkFile* file, bool pin) {
   auto it = held_.find(file);
   if (it == held_.end()) {
     open_.push_front(file);
-    it = held_.emplace(file, Held{open_.begin()}).first;
+    it = held_.emplace(file, Held{open_.begin(), 0, ++openings_}).first;
   } else {
     open_.splice(open_.begin(), open_, it->second.at);
   }
@@ -108,6 +112,20 @@ bool OpenFilePool::CloseOldestLocked(const RkFile* keep) {
     return true;
   }
   return false;
+}
+
+void OpenFilePool::CloseAllNewestFirst() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::pair<std::uint64_t, RkFile*>> idle;
+  for (const auto& entry : held_)
+    if (const Held& held = entry.second; held.uses == 0) idle.emplace_back(held.opened, *held.at);
+  std::sort(idle.begin(), idle.end(), std::greater<>());
+  for (const auto& [opened, file] : idle) {
+    auto held = held_.find(file);
+    open_.erase(held->second.at);
+    held_.erase(held);
+    file->Suspend();
+  }
 }
 
 FileInUse::FileInUse(RkFile* file) : file_(file) {

@@ -79,6 +79,9 @@ std::FILE* RkFile::OpenPooled(const std::string& path, const char* mode) {
   // Descriptors taken by others may leave fewer than the pool counts on.
   while (!stream && (errno == EMFILE || errno == ENFILE) && pool.CloseOldest(this))
     stream = OpenStream(path, mode);
+  // Reads take whole blocks or a few bytes after a seek: a buffer of the C library's per
+  // input would only cost memory (4 KiB each, for thousands of inputs).
+  if (stream) std::setvbuf(stream, nullptr, _IONBF, 0);
   return stream;
 }
 
@@ -142,7 +145,14 @@ void RkFile::CloseFile() {
   KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "Closing file ...");
   if (!readPath_.empty()) OpenFilePool::Instance().Closed(this);
   readPath_.clear();
+  // A file the pool closed is still open to its readers: closing it ends it as any other.
+  const bool suspended = suspended_;
   suspended_ = false;
+  if (suspended && !stream_) {
+    index_.SetStream(nullptr, 0);
+    KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "File closed.");
+    return;
+  }
   if (!stream_) return;
   // A block still being written on the second thread finishes before its stream goes.
   index_.DropPendingWrite();

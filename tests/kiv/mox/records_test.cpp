@@ -158,13 +158,21 @@ TEST(AttributeRecord, LayoutAndValuesInTheOrderOfTheirTypeList) {
                        std::vector<U8>{2, 0, 1, 3, 0}, std::vector<std::int32_t>{-2, 7},
                        std::vector<float>{1.0f}, std::vector<std::uint64_t>{0x0102030405060708ull},
                        std::vector<std::string>{"xy"}));
-  Lists l{{"a", "b", "c", "d", "t"}, {0, 1, 0, 1, 2}, {10, 20}, {}, {}, {std::string(300, 'q')}};
+  Lists l{{"a", "b", "c", "d", "t", "z"},
+          {0, 1, 0, 1, 2, 2},
+          {10, 20},
+          {},
+          {},
+          {std::string(300, 'q'), std::string("ab\0cd", 5)}};
   l.floats = {std::bit_cast<U32>(1.5f), std::bit_cast<U32>(2.5f)};
   AttributeMap read;
   ASSERT_EQ(ReadLists(l, read), 0);
+  // Texts are cut to 255 bytes, and at a zero byte.
   EXPECT_EQ(std::make_tuple(read["a"].int32, read["c"].int32, read["b"].float32, read["d"].float32,
-                            std::string(read["t"].text)),
-            std::make_tuple(10, 20, 1.5f, 2.5f, std::string(255, 'q')));  // texts cut to 255
+                            read["t"].text, read["z"].text),
+            std::make_tuple(10, 20, 1.5f, 2.5f, std::string(255, 'q'), std::string("ab")));
+  EXPECT_EQ(Attribute::MakeText(std::string(256, 'r')), Attribute::MakeText(std::string(255, 'r')));
+  EXPECT_FALSE(Attribute::MakeText("ab") == Attribute::MakeText("abc"));
 }
 
 // Names and types that disagree, missing or surplus values, unknown type codes: code 9.

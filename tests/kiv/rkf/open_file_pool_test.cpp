@@ -103,3 +103,27 @@ TEST(OpenFilePool, TwoThreadsReadTheirFilesWhileEachOpensItsOwnAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// At the end of a merge every file not in use is closed; a file in use stays open, and a
+// closed one opens again by its path when it is read once more.
+TEST(OpenFilePool, ClosingAllLeavesTheFilesInUse) {
+  TempDir dir;
+  const Capacity many(8);
+  RkFile a, b, c;
+  a.OpenFile(WriteFile(dir, "a", 16, 1), "rb");
+  b.OpenFile(WriteFile(dir, "b", 16, 2), "rb");
+  c.OpenFile(WriteFile(dir, "c", 16, 3), "rb");
+  {
+    const FileInUse use(&b);
+    OpenFilePool::Instance().CloseAllNewestFirst();
+    EXPECT_EQ(std::tuple(a.IsOpen(), b.IsOpen(), c.IsOpen()), std::tuple(false, true, false));
+  }
+  a.EnsureOpen();
+  EXPECT_TRUE(a.IsOpen() && a.IsContainerFile() == false);
+  OpenFilePool::Instance().CloseAllNewestFirst();
+  EXPECT_EQ(OpenFilePool::Instance().OpenCount(), 0u);
+}
+
+}  // namespace

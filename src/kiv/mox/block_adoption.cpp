@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/geometry.hpp"
@@ -88,6 +89,7 @@ AdoptionPlan PlanAdoption(const std::vector<Geometry*>& geometries, const std::s
                           std::uint32_t outputLimit) {
   std::map<const DataLoader*, int> users;
   std::vector<InputArrays> inputs;
+  std::unordered_map<const KivRkf::Index*, std::size_t> inputOf;
   for (Geometry* geometry : geometries) {
     for (GeometryArray& array : geometry->arrays) {
       array.adopted = false;
@@ -95,13 +97,9 @@ AdoptionPlan PlanAdoption(const std::vector<Geometry*>& geometries, const std::s
       if (array.linked || !loader) continue;
       ++users[loader];
       if (!loader->source || !loader->file || loader->section != heavy) continue;
-      auto input = std::find_if(inputs.begin(), inputs.end(),
-                                [&](const InputArrays& i) { return i.source == loader->source; });
-      if (input == inputs.end()) {
-        inputs.push_back(InputArrays{loader->source, loader->file, {}});
-        input = inputs.end() - 1;
-      }
-      input->arrays.push_back(&array);
+      const auto [at, fresh] = inputOf.emplace(loader->source, inputs.size());
+      if (fresh) inputs.push_back(InputArrays{loader->source, loader->file, {}});
+      inputs[at->second].arrays.push_back(&array);
     }
   }
   AdoptionPlan plan;

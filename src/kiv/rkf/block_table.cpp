@@ -101,9 +101,19 @@ std::uint64_t BlockTable::AddBlock(const std::string& name) {
 std::uint64_t BlockTable::GetSize(const std::string& name) const {
   auto it = names_.find(name);
   if (it == names_.end()) return 0;
-  std::uint64_t total = 0;
-  for (std::uint64_t b : it->second.blocks)
+  const std::vector<std::uint64_t>& blocks = it->second.blocks;
+  // Frozen blocks keep their length: the leading frozen ones are summed once (a stream of
+  // thousands of blocks is asked its size after every block it takes).
+  FrozenPrefix& prefix = frozenPrefix_[name];
+  if (prefix.blocks > blocks.size() || IsSpecialName(name, kIndexBlockName)) prefix = {};
+  while (prefix.blocks < blocks.size() && blocks_[blocks[prefix.blocks]].frozen &&
+         !IsSpecialName(name, kIndexBlockName))
+    prefix.bytes += blocks_[blocks[prefix.blocks++]].frozenLength;
+  std::uint64_t total = prefix.bytes;
+  for (std::size_t k = prefix.blocks; k < blocks.size(); ++k) {
+    const std::uint64_t b = blocks[k];
     total += blocks_[b].frozen ? blocks_[b].frozenLength : buffers_[b].Position();
+  }
   return total;
 }
 
@@ -156,6 +166,7 @@ void BlockTable::DecodeIndexContent(Block& block, std::uint64_t maxBlocks) {
 }
 
 void BlockTable::IndexStreams() {
+  frozenPrefix_.clear();
   buffers_.clear();
   buffers_.resize(blocks_.size());
   names_.clear();

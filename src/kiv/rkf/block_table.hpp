@@ -91,7 +91,10 @@ class BlockTable {
   void DecodeIndexContent(Block& block, std::uint64_t maxBlocks);
   // Once a table is read: an empty buffer for every block, the streams in block order.
   void IndexStreams();
-  void Clear() { blocks_.clear(); }
+  void Clear() {
+    blocks_.clear();
+    frozenPrefix_.clear();
+  }
 
   std::vector<BlockInfo>& Blocks() { return blocks_; }
   const std::vector<BlockInfo>& Blocks() const { return blocks_; }
@@ -112,6 +115,12 @@ class BlockTable {
   std::uint8_t nextSerial_ = 1;
   std::uint64_t headerSize_ = 12;
   std::uint64_t indexBufferSize_ = 0;
+  // Per stream, how many of its first blocks are frozen and their lengths (GetSize).
+  struct FrozenPrefix {
+    std::size_t blocks = 0;
+    std::uint64_t bytes = 0;
+  };
+  mutable std::map<std::string, FrozenPrefix> frozenPrefix_;
 };
 
 }  // namespace KivRkf

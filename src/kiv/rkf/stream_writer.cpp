@@ -258,7 +258,9 @@ StreamWriter::Adopted StreamWriter::AdoptBlock(const std::string& name, int from
   info.flags = kFlagZlib | kFlagStreaming;
   info.reserved = 0;
   table_.Buffer(adopted.block).RecordOnly(storedSize);
-  table_.ComputeAllOffsets();
+  // Every block before it is written: offsets before offsetsFrom_ stand.
+  if (offsetsFrom_ > adopted.block) offsetsFrom_ = 0;
+  for (; offsetsFrom_ <= adopted.block; ++offsetsFrom_) table_.ComputeOffset(offsetsFrom_);
   adopted.offset = info.offset;
   LogBlockWrite(adopted.block, rawLength, storedSize, adopted.offset, false);
   // The stream's own buffer goes to the file first: the copy writes past it.

@@ -79,6 +79,8 @@ class StreamWriter {
   SpareBuffers spares_;
   // No block below it is unfrozen (AllBlocksFrozen).
   std::size_t firstUnfrozen_ = 0;
+  // The blocks before it have their final offsets (AdoptBlock).
+  std::uint64_t offsetsFrom_ = 0;
 };
 
 }  // namespace KivRkf

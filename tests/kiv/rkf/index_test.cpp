@@ -123,6 +123,12 @@ TEST(IndexWrite, AdoptionWaitsForEveryEarlierBlock) {
     EXPECT_NO_THROW(adopted = adopt());
     EXPECT_EQ(std::pair(adopted, heavyBlocks()), std::pair(std::uint64_t{1}, before + 1));
     EXPECT_TRUE(index.Blocks()[1].frozen);
+    // Adopted blocks follow each other in the stream and in the file.
+    const std::uint64_t before2 = index.GetSize("Heavy Data");
+    const auto second = index.AdoptBlock("Heavy Data", source.fd, 0, stored, 300, out.stream);
+    EXPECT_EQ(std::pair(second.position, index.GetSize("Heavy Data")),
+              std::pair(before2, before2 + 300));
+    EXPECT_EQ(second.offset, index.Blocks()[1].offset + stored);
     index.DropPendingWrite();
     out.Close();
   }

@@ -135,15 +135,14 @@ bool ReadNodes(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& p
 
 // The readers read a section the file lacks as empty, and the nodes that read from it keep
 // their defaults (no attributes, the default material): named, with the first such node.
+// The sections a file may lack by design ("View Points", "Global Information") are read by
+// their own readers, which look for them first, and never by a node's record.
 void ReportMissingSections(const KivMox::Tree& tree, CheckReport& report) {
-  for (const auto& [name, at] : tree.MissingSectionReaders()) {
-    // Lacked by design: a file saved without view points, or without a history.
-    if (name == KivMox::kViewPoints || name == KivMox::kGlobalInformation) continue;
+  for (const auto& [name, at] : tree.MissingSectionReaders())
     report.Warning(SectionWhere(name),
                    "the file has no such section, and the readers read it as empty; " +
                        NodeWhere(at.id, at.name) + " (" + Quoted(at.type) +
                        ") is the first whose record reads from it");
-  }
 }
 
 void ReadViews(KivRkf::RkFile& file, const std::string& version, KivMox::Tree& tree,

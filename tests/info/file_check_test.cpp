@@ -532,6 +532,7 @@ TEST(FileCheck, ExitStatusesAndJson) {
       {{"--check", cut}, 2, cutShort},
       {{"--check", "--blocks", model.path}, 1, ""},
       {{"--strict", model.path}, 1, ""},
+      {{"--x"}, 1, ""},
   };
   for (const auto& [args, status, out] : cases) {
     const Outcome run = Execute({"moxinfo", args});

@@ -9,8 +9,17 @@ namespace MoxDiff {
 
 namespace {
 
-std::string FrameText(const KivMox::RawFrame& frame) {
-  return "version " + frame.Version() + ", " + std::to_string(frame.bytes.size()) + " bytes";
+// "version 0.5, 16 bytes", then the first byte within both frames where they differ, if
+// any: ", byte 15 is 5".
+std::string FrameText(const KivMox::RawFrame& frame, const KivMox::RawFrame& other) {
+  std::string text =
+      "version " + frame.Version() + ", " + std::to_string(frame.bytes.size()) + " bytes";
+  const std::size_t n = std::min(frame.bytes.size(), other.bytes.size());
+  const auto at = static_cast<std::size_t>(
+      std::mismatch(frame.bytes.begin(), frame.bytes.begin() + n, other.bytes.begin()).first -
+      frame.bytes.begin());
+  if (at < n) text += ", byte " + std::to_string(at) + " is " + std::to_string(frame.bytes[at]);
+  return text;
 }
 
 void CompareEntries(const KivMox::ViewPointEntry& a, const KivMox::ViewPointEntry& b,
@@ -29,15 +38,17 @@ void CompareEntries(const KivMox::ViewPointEntry& a, const KivMox::ViewPointEntr
   f.Integers(p + "valuesD", a.valuesD, b.valuesD);
   f.Integers(p + "valuesE", a.valuesE, b.valuesE);
   if (!(a.viewPoint == b.viewPoint))
-    f.Add(p + "view point record", FrameText(a.viewPoint), FrameText(b.viewPoint));
+    f.Add(p + "view point record", FrameText(a.viewPoint, b.viewPoint),
+          FrameText(b.viewPoint, a.viewPoint));
 }
 
-// "(1, 2, 3)", at most eight values and the count of the others.
-std::string ListText(const std::vector<std::uint32_t>& values) {
+// "(1, 2, 3)", at most shown values and the count of the others.
+template <class Values>
+std::string ListText(const Values& values, std::size_t shown = 8) {
   std::string text = "(";
-  for (std::size_t i = 0; i < values.size() && i < 8; ++i)
+  for (std::size_t i = 0; i < values.size() && i < shown; ++i)
     text += (i ? ", " : "") + std::to_string(values[i]);
-  if (values.size() > 8) text += ", ... " + std::to_string(values.size()) + " in all";
+  if (values.size() > shown) text += ", ... " + std::to_string(values.size()) + " in all";
   return text + ")";
 }
 
@@ -46,6 +57,7 @@ std::string EntryText(const KivMox::ActionEntry& e) {
   return Kiv::Util::Quoted(e.first) + " " + Kiv::Util::Quoted(e.second) + " bytes (" +
          std::to_string(e.bytes[0]) + ", " + std::to_string(e.bytes[1]) + ", " +
          std::to_string(e.bytes[2]) + ") values " + ListText(e.values) + " state " +
+         ListText(s.first, s.first.size()) + " " + ListText(s.second, s.second.size()) + " " +
          std::to_string(s.third) + "/" + std::to_string(s.fourth) + "/" + std::to_string(s.fifth);
 }
 

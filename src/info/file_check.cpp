@@ -133,6 +133,18 @@ bool ReadNodes(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& p
   return true;
 }
 
+// The readers read a section the file lacks as empty, and the nodes that read from it keep
+// their defaults (no attributes, the default material): named, with the first such node.
+// The sections a file may lack by design ("View Points", "Global Information") are read by
+// their own readers, which look for them first, and never by a node's record.
+void ReportMissingSections(const KivMox::Tree& tree, CheckReport& report) {
+  for (const auto& [name, at] : tree.MissingSectionReaders())
+    report.Warning(SectionWhere(name),
+                   "the file has no such section, and the readers read it as empty; " +
+                       NodeWhere(at.id, at.name) + " (" + Quoted(at.type) +
+                       ") is the first whose record reads from it");
+}
+
 void ReadViews(KivRkf::RkFile& file, const std::string& version, KivMox::Tree& tree,
                CheckReport& report) {
   if (version == "0.1" || !file.GetIndex().HasName(KivMox::kViewPoints)) return;
@@ -254,12 +266,16 @@ CheckReport CheckFile(const std::string& path) {
   ReadHistory(*file, report);
   KivMox::Tree tree;
   const bool whole = ReadNodes(file, path, wide, tree, report);
+  // A table cut short may have lost the records of the sections that seem missing.
+  if (!index.Cut() || index.Cut()->endKnown) ReportMissingSections(tree, report);
   ReadViews(*file, version, tree, report);
   if (const std::optional<KivRkf::FileCut>& cut = index.Cut()) {
     // One problem: what the readers could not read for the cut is told with it.
+    // With the table itself cut, a stream may lack blocks the lost index blocks listed: every
+    // read that failed so far may have failed for the cut.
     std::string unread;
     for (auto it = report.problems.begin(); it != report.problems.end();) {
-      if (it->what.find(kCutRead) == std::string::npos) {
+      if (cut->endKnown && it->what.find(kCutRead) == std::string::npos) {
         ++it;
         continue;
       }

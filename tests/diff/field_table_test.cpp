@@ -65,6 +65,20 @@ std::vector<std::string> FieldsFound(const MoxDiff::DiffResult& result) {
   return out;
 }
 
+// The fields whose two sides the report shows with the same text.
+std::vector<std::string> ShownAlike(const MoxDiff::DiffResult& result) {
+  std::vector<std::string> out;
+  const auto add = [&](const std::vector<MoxDiff::Difference>& found) {
+    for (const auto& d : found)
+      if (d.left == d.right) out.push_back(d.field);
+  };
+  add(result.container);
+  for (const auto& node : result.nodes) add(node.differences);
+  add(result.history);
+  add(result.viewPoints);
+  return out;
+}
+
 TEST(DiffFields, EachFieldChangedAloneIsFoundAndNamed) {
   const std::string stress = "array 1 \"stress\" ";
   struct Row {
@@ -212,6 +226,9 @@ TEST(DiffFields, EachFieldChangedAloneIsFoundAndNamed) {
       {"action 5 text", [](Tree& t) { Action<ApplyViewPointAction>(t, 5).text = "side"; }},
       {"action entry count", [](Tree& t) { t.views.actions.entries.emplace_back(); }},
       {"action entry 0", [](Tree& t) { t.views.actions.entries[0].state.fourth = 1; }},
+      {"action entry 0", [](Tree& t) { t.views.actions.entries[0].bytes[1] = 9; }},
+      {"action entry 0", [](Tree& t) { t.views.actions.entries[0].state.first[8] = 9; }},
+      {"action entry 0", [](Tree& t) { t.views.actions.entries[0].state.second[11] = 9; }},
       {"action keyed triples",
        [](Tree& t) { t.views.actions.keyedTriples["key"][0].values[1] = 7; }},
       {"action text", [](Tree& t) { t.views.actions.text = "other"; }},
@@ -226,6 +243,7 @@ TEST(DiffFields, EachFieldChangedAloneIsFoundAndNamed) {
     row.change(right);
     const MoxDiff::DiffResult result = MoxDiff::DiffModels({left, "a"}, {right, "b"}, options);
     EXPECT_EQ(FieldsFound(result), std::vector<std::string>{row.field}) << row.field;
+    EXPECT_EQ(ShownAlike(result), std::vector<std::string>{}) << row.field;
   }
   // And the model equals itself.
   Tree right;

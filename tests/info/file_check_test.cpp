@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <set>
+
 #include "../merge/merge_fixtures.hpp"
+#include "diff/diff_command.hpp"
 #include "info/block_listing.hpp"
 #include "info/file_check.hpp"
+#include "info/info_command.hpp"
 #include "kiv/mox/nodesets.hpp"
+#include "merge/merge_operations.hpp"
 
 using namespace AppTest;
 
@@ -23,7 +28,9 @@ std::string Lines(const MoxInfo::CheckReport& report) {
 struct SavedModel {
   TempDir dir;
   std::string path = dir.File("model.mox");
-  SavedModel() {
+  // With blockLimit, every stream is saved in blocks of at most that many bytes.
+  explicit SavedModel(const char* blockLimit = nullptr) {
+    EnvGuard limit("KORVANE_MAX_MOX_BLOCK_SIZE", blockLimit);
     KivMox::Tree tree;
     BuildRichTree(tree);
     tree.Save(path);
@@ -41,6 +48,40 @@ struct SavedModel {
     return MoxInfo::CheckFile(dir.File("damaged.mox"));
   }
 };
+
+// Whether a reader of ours refuses the file, each run in this process: moxinfo's listing,
+// the merge with it as first and as second input, moxdiff against itself.
+bool ReadersRefuse(const TempDir& dir, const std::string& path, const std::string& sound) {
+  std::ostringstream out, err;
+  std::streambuf* const coutWas = std::cout.rdbuf(out.rdbuf());
+  std::streambuf* const cerrWas = std::cerr.rdbuf(err.rdbuf());
+  const char* const info[] = {"moxinfo", path.c_str()};
+  const char* const diff[] = {"moxdiff", path.c_str(), path.c_str()};
+  const int statuses[] = {
+      MoxInfo::RunMoxInfo(2, info), MoxMerge::MergeFiles({path, sound}, dir.File("m1.mox")),
+      MoxMerge::MergeFiles({sound, path}, dir.File("m2.mox")), MoxDiff::RunMoxDiff(3, diff)};
+  std::cout.rdbuf(coutWas);
+  std::cerr.rdbuf(cerrWas);
+  return std::any_of(std::begin(statuses), std::end(statuses), [](int s) { return s == 2; });
+}
+
+// Raw containers with records that no sound writer produces.
+MoxInfo::CheckReport CheckRaw(const TempDir& dir, std::int32_t count,
+                              const std::function<void(RawMox&)>& body, const Bytes& heavy,
+                              const char (&version)[4] = "1.3") {
+  const std::string path = dir.File("raw.mox");
+  {
+    RawMox raw(path, version);
+    raw.Put(KivMox::kMoxTree, count);
+    raw.Header(1, 0, 0, "", "", 0, count > 1 ? 2 : 0, count > 1 ? count : 0);
+    body(raw);
+    if (!heavy.empty())
+      raw.Ix().Put(KivMox::kHeavyData, heavy.data(), static_cast<u32>(heavy.size()));
+    raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
+    raw.file_.CloseFile();
+  }
+  return MoxInfo::CheckFile(path);
+}
 
 void AddToLength(Bytes& b, std::uint64_t at, std::int32_t delta) {
   std::uint32_t v = 0;
@@ -112,6 +153,7 @@ TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
           << name << ": no problem at " << where << ": " << what << "\n"
           << lines;
     EXPECT_FALSE(report.Sound(false)) << name;
+    EXPECT_TRUE(ReadersRefuse(model.dir, model.dir.File("damaged.mox"), model.path)) << name;
   }
 }
 
@@ -133,6 +175,35 @@ TEST(FileCheck, AShorterStreamWhereNoPositionDependsOnItIsAWarning) {
   tree.SetDeferredLoading(true);
   EXPECT_NO_THROW(tree.Load(model.dir.File("damaged.mox"), identifiers));
   EXPECT_NO_THROW(tree.Save(model.dir.File("again.mox")));
+}
+
+// A section name damaged in the block table: the readers take the section for missing and
+// the nodes that read from it keep their defaults (no attributes, the default material).
+// Two warnings: the section the file lacks, with the first node that read from it, and the
+// section no reader reads.
+TEST(FileCheck, ADamagedSectionNameIsTwoWarnings) {
+  SavedModel model;
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"Attributes", "AttributeS", "node 1 \"Model\" (\"Group\")"},
+      {"Resources", "ResourceS", "node 3 \"Steel\" (\"Shape\")"}};
+  for (const auto& [section, damaged, first] : cases) {
+    const MoxInfo::CheckReport report = model.Damage([&](Bytes& b) {
+      const auto at = std::search(b.begin(), b.end(), section.begin(), section.end());
+      ASSERT_LT(std::uint64_t(at - b.begin()), model.Offset("Heavy Data"));
+      at[section.size() - 1] = 'S';
+    });
+    ASSERT_EQ(std::pair(report.problems.size(), report.warnings.size()), std::pair(0ul, 2ul))
+        << Lines(report);
+    EXPECT_EQ(report.warnings[0].where, "section \"" + section + "\"");
+    EXPECT_EQ(report.warnings[0].what,
+              "the file has no such section, and the readers read it as empty; " + first +
+                  " is the first whose record reads from it");
+    EXPECT_EQ(report.warnings[1].where, "section \"" + damaged + "\"");
+    EXPECT_TRUE(Has(report.warnings[1].what, "no reader reads this section")) << Lines(report);
+    EXPECT_EQ(Execute({"moxinfo", {"--check", "--strict", model.dir.File("damaged.mox")}}).status,
+              2);
+    EXPECT_FALSE(ReadersRefuse(model.dir, model.dir.File("damaged.mox"), model.path)) << section;
+  }
 }
 
 // A file cut inside its last block, in its primary index or in its header: the cut is one
@@ -162,35 +233,84 @@ TEST(FileCheck, CutFileIsOneProblem) {
   const MoxInfo::CheckReport report = model.Damage([&](Bytes& b) { b.resize(at); });
   EXPECT_EQ(std::make_tuple(report.nodes, report.arrays, report.nodeSetRecords),
             std::make_tuple(sound.nodes, sound.arrays, sound.nodeSetRecords));
+
+  // A cut inside the index block that continues the table (block 19): the table's end is
+  // known only as far as the chain was read.
+  SavedModel small("16");
+  const auto blocks = MoxInfo::ReadBlockTable(small.path).rows;
+  ASSERT_GT(blocks.size(), 20u);
+  const std::uint64_t chainEnd = blocks[19].offset + blocks[19].storedSize,
+                      inChain = blocks[19].offset + blocks[19].storedSize / 2;
+  const MoxInfo::CheckReport chain = small.Damage([&](Bytes& b) { b.resize(inChain); });
+  ASSERT_EQ(chain.problems.size(), 1u) << Lines(chain);
+  EXPECT_TRUE(Has(chain.problems[0].what,
+                  "the file is cut short: its block table ends at byte " +
+                      std::to_string(chainEnd) + " or later, the file has " +
+                      std::to_string(inChain) +
+                      " bytes; block 19 is the first that runs past its end; not read for it: "
+                      "node 2 \"Part A\" (\"Group\")"))
+      << Lines(chain);
 }
 
-// Raw containers with records that no sound writer produces.
-MoxInfo::CheckReport CheckRaw(const TempDir& dir, std::int32_t count,
-                              const std::function<void(RawMox&)>& body, const Bytes& heavy) {
-  const std::string path = dir.File("raw.mox");
-  {
-    RawMox raw(path, "1.3");
-    raw.Put(KivMox::kMoxTree, count);
-    raw.Header(1, 0, 0, "", "", 0, count > 1 ? 2 : 0, count > 1 ? count : 0);
-    body(raw);
-    if (!heavy.empty())
-      raw.Ix().Put(KivMox::kHeavyData, heavy.data(), static_cast<u32>(heavy.size()));
-    raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
-    raw.file_.CloseFile();
+// Heavy bytes no record references are counted only when the whole node tree was read:
+// with the tree cut short, the records not read may well reference them.
+TEST(FileCheck, UnreferencedBytesCountedForAWholeTreeOnly) {
+  TempDir dir;
+  const auto geometry = [](RawMox& raw) {
+    raw.Header(2, 1, 0, "Geometry", "0.6", raw.LightSize());
+    Geometry06(raw, 8, 4);
+  };
+  EXPECT_EQ(CheckRaw(dir, 2, geometry, Bytes(16, 7)).unreferencedHeavyBytes, 8u);
+  const MoxInfo::CheckReport cut = CheckRaw(dir, 3, geometry, Bytes(16, 7));
+  EXPECT_EQ(std::pair(cut.problems.size(), cut.unreferencedHeavyBytes), std::pair(1ul, 0ul))
+      << Lines(cut);
+}
+
+// A nested view point frame that runs past its entry is a problem placed at its group and
+// entry; the same section in a legacy container, whose view point records have no size,
+// is left out by the readers and is a warning.
+TEST(FileCheck, ViewPointsFromRawContainers) {
+  TempDir dir;
+  const std::string sound = dir.File("sound.mox");
+  CheckRaw(dir, 1, [](RawMox&) {}, {});
+  std::filesystem::copy_file(dir.File("raw.mox"), sound);
+  const auto views = [](bool framePastEntry) {
+    return [=](RawMox& raw) {
+      KivMox::ViewPointEntry front, side;
+      front.name = "front", side.name = "side";
+      side.viewPoint = KivMox::RawFrame::WithPayload("0.5", {1, 2, 3, 4, 5});
+      const std::uint32_t size = 40;  // the frame has 16 bytes
+      if (framePastEntry) std::memcpy(side.viewPoint.bytes.data(), &size, 4);
+      raw.Put(KivMox::kViewPoints, front, u32{1}, std::string("cameras"), u32{2}, front, side,
+              KivMox::ActionCollection{}, Bytes(64, 0));
+    };
+  };
+  // Container version, frame damaged; the problem and warning expected (in part), or none.
+  const std::tuple<const char*, bool, std::string, std::string> cases[] = {
+      {"1.3", false, "", ""},
+      {"1.3", true,
+       "section \"View Points\" group 0 \"cameras\" entry 1 \"side\": view points: ", ""},
+      {"0.2", false, "",
+       "section \"View Points\": the view points of a container of version \"0.2\" cannot be "
+       "read and are left out"},
+      {"0.2", true, "",
+       "section \"View Points\": the view points of a container of version \"0.2\" cannot be "
+       "read and are left out"}};
+  for (const auto& [version, damaged, problem, warning] : cases) {
+    const MoxInfo::CheckReport report = std::string(version) == "0.2"
+                                            ? CheckRaw(dir, 1, views(damaged), {}, "0.2")
+                                            : CheckRaw(dir, 1, views(damaged), {});
+    const std::string lines = Lines(report);
+    ASSERT_EQ(report.problems.size(), problem.empty() ? 0u : 1u) << version << "\n" << lines;
+    ASSERT_EQ(report.warnings.size(), warning.empty() ? 0u : 1u) << version << "\n" << lines;
+    if (!problem.empty()) {
+      EXPECT_TRUE(Has(report.problems[0].where + ": " + report.problems[0].what, problem)) << lines;
+    }
+    if (!warning.empty()) {
+      EXPECT_TRUE(Has(report.warnings[0].where + ": " + report.warnings[0].what, warning)) << lines;
+    }
+    EXPECT_EQ(ReadersRefuse(dir, dir.File("raw.mox"), sound), !problem.empty()) << lines;
   }
-  return MoxInfo::CheckFile(path);
-}
-
-// Whether a reader of ours refuses the file: moxinfo's listing, moxmerge with it as first
-// and as second input, moxdiff against itself.
-bool ReadersRefuse(const TempDir& dir, const std::string& path, const std::string& sound) {
-  const Outcome runs[] = {
-      Execute({"moxinfo", {path}}),
-      Execute({"moxmerge", {path, sound, dir.File("m1.mox")}, {"TESSARA_TEMP_PATH=" + dir.Path()}}),
-      Execute({"moxmerge", {sound, path, dir.File("m2.mox")}, {"TESSARA_TEMP_PATH=" + dir.Path()}}),
-      Execute({"moxdiff", {path, path}})};
-  return std::any_of(std::begin(runs), std::end(runs),
-                     [](const Outcome& run) { return run.status == 2; });
 }
 
 // A node-set node of one set whose heavy record holds the lists given.
@@ -365,6 +485,12 @@ TEST(FileCheck, RecordsAndRunsFromRawContainers) {
            {},
            {"node 2 \"\": its next sibling link names node 7, which does not exist"}},
       };
+  // Problems every reader passes over: a run that is no whole number of values, which a
+  // merge copies into a record that moxdiff refuses, and offset lists that read back
+  // differently.
+  const std::set<std::string> passedOver = {
+      "older record, byte size not a multiple of 4", "first name offset not 0",
+      "last name offset short of the names", "first member offset not 0"};
   for (const auto& [name, count, body, heavy, problems, warnings] : cases) {
     const MoxInfo::CheckReport report = CheckRaw(dir, count, body, heavy);
     const std::string lines = Lines(report);
@@ -380,9 +506,11 @@ TEST(FileCheck, RecordsAndRunsFromRawContainers) {
           << lines;
     EXPECT_EQ(report.Sound(false), problems.empty()) << name;
     EXPECT_EQ(report.Sound(true), problems.empty() && warnings.empty()) << name;
-    if (problems.empty()) {
-      EXPECT_FALSE(ReadersRefuse(dir, dir.File("raw.mox"), sound)) << name;
-    }
+    // A reader refusing the file is a problem; a problem the readers pass over is damage
+    // they carry on or read back differently.
+    EXPECT_EQ(ReadersRefuse(dir, dir.File("raw.mox"), sound),
+              !problems.empty() && !passedOver.count(name))
+        << name;
   }
 }
 
@@ -404,6 +532,7 @@ TEST(FileCheck, ExitStatusesAndJson) {
       {{"--check", cut}, 2, cutShort},
       {{"--check", "--blocks", model.path}, 1, ""},
       {{"--strict", model.path}, 1, ""},
+      {{"--x"}, 1, ""},
   };
   for (const auto& [args, status, out] : cases) {
     const Outcome run = Execute({"moxinfo", args});

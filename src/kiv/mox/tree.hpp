@@ -87,6 +87,9 @@ class Tree : public KivAdt::Tree<Node*> {
     std::string name, type;
   };
   const ReadPlace& LastReadPlace() const { return place_; }
+  // After a check read: per section the file lacks that a node's record read from (getting
+  // nothing, as every reader does), the first such node.
+  const std::map<std::string, ReadPlace>& MissingSectionReaders() const { return missingReaders_; }
   // Reads the nodes of an open file (EnsureIndex done, wide as CheckSupport gave it) for a
   // check of the whole file: no heavy data is read, neither array values nor node-set
   // members, and the heavy positions stay recorded in the arrays and node sets, for the
@@ -124,6 +127,7 @@ class Tree : public KivAdt::Tree<Node*> {
   bool adoptBlocks_ = false;
   bool heavyLeftToCaller_ = false;
   ReadPlace place_;
+  std::map<std::string, ReadPlace> missingReaders_;
   // Every file a load opened: a save never writes one of them in place.
   std::vector<FileIdentity> inputs_;
 };

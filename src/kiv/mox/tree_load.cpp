@@ -101,6 +101,7 @@ std::set<std::uint32_t> Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkF
   const std::uint64_t offset = attach != 0 ? NextId() - 1 : 0;
   std::int32_t count = 0;
   place_ = ReadPlace{};
+  missingReaders_.clear();
   index.Get(kMoxTree, count);
   place_.count = count;
   std::set<std::uint32_t> read;
@@ -138,6 +139,11 @@ std::set<std::uint32_t> Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkF
     const NodeKindInfo* kind = KindOfTypeName(type);
     std::unique_ptr<Node> payload =
         kind ? kind->read(index, version, static_cast<std::uint32_t>(offset)) : nullptr;
+    // A check names the first node that read from each section the file lacks; the map
+    // is empty in a sound file, and the first entry per name is kept.
+    if (heavyLeftToCaller_)
+      for (const auto& reads : index.MissingReads())
+        missingReaders_.try_emplace(reads.first, place_);
     // Each node's record has bytes of its own (headers pointing at one record would let
     // a small file stand for any number of nodes).
     const std::uint64_t lightEnd = index.ReadingPosition(kLightData);

@@ -127,6 +127,10 @@ class Index {
     if (b) b->Get(destination, count);
   }
   Block* ReadingBlock(const std::string& name) { return reader_.ReadingBlock(name); }
+  // Per stream the file does not have, how many reads asked for it and got nothing.
+  const std::map<std::string, std::uint64_t>& MissingReads() const {
+    return reader_.MissingReads();
+  }
   void SetReadingPosition(const std::string& name, std::uint64_t position, std::FILE* stream) {
     reader_.SetReadingPosition(name, position, stream);
   }

@@ -239,8 +239,9 @@ Block* StreamReader::ReadingBlock(const std::string& name) {
     std::uint64_t b = stream_ ? GetReadingBlockIndex(name, stream_) : GetReadingBlockIndex(name);
     return &table_.Buffer(b);
   } catch (const Kiv::Util::Exception& e) {
-    if (e.GetCode() == Kiv::Util::ErrorCode::ElementNotFound) return nullptr;
-    throw;
+    if (e.GetCode() != Kiv::Util::ErrorCode::ElementNotFound) throw;
+    if (!table_.HasName(name)) ++missingReads_[name];
+    return nullptr;
   }
 }
 

@@ -71,6 +71,8 @@ class StreamReader {
   // The block the next value of the stream is read from, or null when the stream does
   // not exist or is used up (the code-5 cases).
   Block* ReadingBlock(const std::string& name);
+  // Per stream the table does not have, how many reads asked for it and got nothing.
+  const std::map<std::string, std::uint64_t>& MissingReads() const { return missingReads_; }
   void SetReadingPosition(const std::string& name, std::uint64_t position, std::FILE* stream);
   // Frees the bytes of every loaded block of the stream.
   void ReleaseLoadedBlocks(const std::string& name);
@@ -105,6 +107,7 @@ class StreamReader {
   std::uint64_t fileSize_ = 0;
   // Per stream, the byte ranges read into records (ClaimRange): start -> end.
   std::map<std::string, std::map<std::uint64_t, std::uint64_t>> claims_;
+  std::map<std::string, std::uint64_t> missingReads_;
   // The bytes LoadBlock may still read and inflate: four times what all blocks of the
   // table can hold. No limit until a table is read.
   std::uint64_t loadBudget_ = ~std::uint64_t{0};

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -86,6 +87,18 @@ inline std::string Joined(const std::vector<std::string>& args) {
   std::string text;
   for (const auto& a : args) text += (text.empty() ? "" : " ") + a;
   return text;
+}
+
+// "64,512" -> {64, 512}.
+inline std::vector<int> ParseNumbers(const std::string& text) {
+  std::vector<int> numbers;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    if (comma > start) numbers.push_back(std::atoi(text.substr(start, comma - start).c_str()));
+    start = comma + 1;
+  }
+  return numbers;
 }
 
 inline RunStats RunOrFail(const std::vector<std::string>& args) {

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,15 +26,6 @@ using namespace BenchSupport;
 constexpr double kGrowthGoal = 4;
 constexpr double kPeakGoalMiB = 400;
 constexpr int kPeakGoalCount = 10000;
-
-std::vector<int> ParseCounts(const std::string& text) {
-  std::vector<int> counts;
-  std::stringstream in(text);
-  std::string item;
-  while (std::getline(in, item, ','))
-    if (!item.empty()) counts.push_back(std::atoi(item.c_str()));
-  return counts;
-}
 
 const char* Verdict(bool met) {
   return met ? "met" : "MISSED";
@@ -50,7 +40,7 @@ int main(int argc, char** argv) {
   std::string keep;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--counts" && i + 1 < argc) counts = ParseCounts(argv[++i]);
+    if (a == "--counts" && i + 1 < argc) counts = ParseNumbers(argv[++i]);
     if (a == "--keep" && i + 1 < argc) keep = argv[++i];
   }
   std::string dir = keep;

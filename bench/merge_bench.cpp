@@ -148,27 +148,18 @@ void PrintRun(const std::string& what, const RunStats& run) {
               run.status, run.wall, run.cpu, run.peakKiB / 1024.0);
 }
 
-std::vector<int> ParseSizes(const std::string& text) {
-  std::vector<int> sizes;
-  std::stringstream in(text);
-  std::string item;
-  while (std::getline(in, item, ','))
-    if (!item.empty()) sizes.push_back(std::atoi(item.c_str()));
-  return sizes;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   gBenchName = "merge benchmark";
   gBinDir = std::filesystem::absolute(argv[0]).parent_path().string();
   std::vector<int> sizes = {64, 512};
-  if (const char* env = std::getenv("MOX_MERGE_BENCH_SIZES")) sizes = ParseSizes(env);
+  if (const char* env = std::getenv("MOX_MERGE_BENCH_SIZES")) sizes = ParseNumbers(env);
   std::string keep;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--large") sizes.push_back(2048);
-    if (a == "--sizes" && i + 1 < argc) sizes = ParseSizes(argv[++i]);
+    if (a == "--sizes" && i + 1 < argc) sizes = ParseNumbers(argv[++i]);
     if (a == "--keep" && i + 1 < argc) keep = argv[++i];
   }
   std::string dir = keep;

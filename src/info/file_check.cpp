@@ -107,8 +107,6 @@ void ReadHistory(KivRkf::RkFile& file, CheckReport& report) {
                        " records: " + Kiv::Util::DescriptionOf(e));
   }
   report.historyRecords = history.size();
-  if (!history.empty())
-    KivMox::SetLegacyWriterFlag(KivMox::IsLegacyWriter(history.back().applicationVersion));
 }
 
 // False when the tree is cut short: links to the nodes not read are no news then.

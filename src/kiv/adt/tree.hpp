@@ -145,7 +145,6 @@ class Tree {
     (void)old;
     (void)replacement;
   }
-  EntryMap& MutableEntries() { return entries_; }
 
  private:
   // nextId cannot move past this value, so no identifier is ever 0xFFFFFFFF.

@@ -40,7 +40,6 @@ void VersionedRecord<KivMox::GlobalInfoRecord>::Get(Block& b, KivMox::GlobalInfo
 namespace KivMox {
 
 namespace {
-bool gLegacyWriter = false;
 const char* const kSaveMethod = "KivMox::Tree::SaveGlobalInfo";
 
 std::string ComputerName() {
@@ -57,22 +56,6 @@ std::string UserName() {
   return name.substr(0, 79);
 }
 }  // namespace
-
-bool IsLegacyWriter(const std::string& v) {
-  static const char* const kBuilds[] = {
-      "2010 R1 4.1.110.825", "2010 R1 4.1.110.912", "2010 R1 4.1.110.915", "2010 R1 4,1,311,128",
-      "2010 R1 4,1,311,130", "2010 R1 4,1,311,131", "2010 R1 4,1,311,209", "2010 R1 4,1,311,217"};
-  for (const char* build : kBuilds)
-    if (v == build) return true;
-  return false;
-}
-
-bool LegacyWriterFlag() {
-  return gLegacyWriter;
-}
-void SetLegacyWriterFlag(bool legacy) {
-  gLegacyWriter = legacy;
-}
 
 std::string SaveTimeText() {
   std::time_t now = std::time(nullptr);

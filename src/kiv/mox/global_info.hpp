@@ -32,12 +32,6 @@ struct GlobalInfoRecord {
   bool operator==(const GlobalInfoRecord& other) const = default;
 };
 
-// Writer builds whose view point records lack some fields.
-bool IsLegacyWriter(const std::string& applicationVersion);
-// Set by a full load from the history of the file; read by the view point readers.
-bool LegacyWriterFlag();
-void SetLegacyWriterFlag(bool legacy);
-
 // Appends the records of the file's history; a file without the section adds nothing.
 void ReadGlobalInfo(KivRkf::RkFile& file, std::vector<GlobalInfoRecord>& history);
 // Completes current (time, format version, caller text, machine details when asked),

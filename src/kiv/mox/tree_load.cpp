@@ -43,8 +43,6 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
   file.CheckSupport(fileVersion, wide);
   std::uint32_t attach = AttachIdentifier();
   ReadGlobalInfo(file, globalInfo);
-  if (!globalInfo.empty())
-    SetLegacyWriterFlag(IsLegacyWriter(globalInfo.back().applicationVersion));
   const std::set<std::uint32_t> read = ReadTreeSections(shared, path, attach, wide, identifiers);
   UpdateLinkedBuffers();
   viewPointsFailure.clear();

@@ -17,23 +17,6 @@
 
 namespace MoxMerge {
 
-namespace {
-
-// Every view point file is read before the merge starts: they are small, and a damaged one
-// then fails the run before any output is written.
-bool ReadViewPointFiles(const std::vector<std::string>& paths,
-                        std::vector<KivMox::ViewPointFile>& files) {
-  try {
-    for (const auto& path : paths) files.push_back(KivMox::ReadViewPointFile(path));
-    return true;
-  } catch (const std::exception& e) {
-    ReportFailure(e);
-    return false;
-  }
-}
-
-}  // namespace
-
 int RunMoxMerge(int argc, const char* const* argv) {
   CommandLine cl = ParseCommandLine(argc, argv);
   if (cl.help) {
@@ -68,6 +51,8 @@ int RunMoxMerge(int argc, const char* const* argv) {
   } catch (const std::exception& e) {
     return ReportFailure(e);
   }
+  // Every view point file is read before the merge starts: they are small, and a damaged one
+  // then fails the run before any output is written.
   std::vector<KivMox::ViewPointFile> viewPoints;
   if (!ReadViewPointFiles(split.viewPointInputs, viewPoints)) return kExitFailure;
   const std::string merged = mergedCopy ? MergedCopyPath(cl.outputPath) : cl.outputPath;

@@ -12,14 +12,21 @@
 
 namespace MoxMerge {
 
+bool ReadViewPointFiles(const std::vector<std::string>& paths,
+                        std::vector<KivMox::ViewPointFile>& files) {
+  try {
+    for (const auto& path : paths) files.push_back(KivMox::ReadViewPointFile(path));
+    return true;
+  } catch (const std::exception& e) {
+    ReportFailure(e);
+    return false;
+  }
+}
+
 int ImportViewPoints(const std::string& start, const std::vector<std::string>& viewPointFiles,
                      const std::string& output, bool adoptBlocks) {
   std::vector<KivMox::ViewPointFile> viewPoints;
-  try {
-    for (const auto& path : viewPointFiles) viewPoints.push_back(KivMox::ReadViewPointFile(path));
-  } catch (const std::exception& e) {
-    return ReportFailure(e);
-  }
+  if (!ReadViewPointFiles(viewPointFiles, viewPoints)) return 2;
   return ImportViewPoints(start, std::move(viewPoints), output, adoptBlocks);
 }
 

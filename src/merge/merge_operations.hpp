@@ -27,7 +27,11 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
 // (adoptBlocks as for MergeFiles).
 int ImportViewPoints(const std::string& start, const std::vector<std::string>& viewPointFiles,
                      const std::string& output, bool adoptBlocks = true);
-// The same with the view point files read before (KivMox::ReadViewPointFile).
+// Reads every view point file (KivMox::ReadViewPointFile); false, with the failure's text
+// printed, when one cannot be read.
+bool ReadViewPointFiles(const std::vector<std::string>& paths,
+                        std::vector<KivMox::ViewPointFile>& files);
+// The import with the view point files read before.
 int ImportViewPoints(const std::string& start, std::vector<KivMox::ViewPointFile> viewPoints,
                      const std::string& output, bool adoptBlocks = true);
 

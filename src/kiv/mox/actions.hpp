@@ -127,55 +127,71 @@ struct ActionRecordBase {
   static constexpr int kGroups = 1;
 };
 
-template <>
-struct VersionedRecord<KivMox::RotateAction> : ActionRecordBase<KivMox::RotateAction> {
-  static void Put(Block& b, const KivMox::RotateAction& a, int group);
-  static void Get(Block& b, KivMox::RotateAction& a, int group);
+// Move and rotate actions share their fields, and so do view point and audio actions.
+template <class T>
+struct VectorActionRecord : ActionRecordBase<T> {
+  template <class Io, class A>
+  static void Fields(Io& io, A& a, int) {
+    io(a.vector, a.amount);
+  }
+};
+
+template <class T>
+struct TextActionRecord : ActionRecordBase<T> {
+  template <class Io, class A>
+  static void Fields(Io& io, A& a, int) {
+    io(a.text);
+  }
+  // An empty stored text replaces the one held (the string encoding leaves it alone).
+  static void Get(BlockReaderIo& io, T& a, int group) {
+    a.text.clear();
+    Fields(io, a, group);
+  }
 };
 
 template <>
-struct VersionedRecord<KivMox::MoveAction> : ActionRecordBase<KivMox::MoveAction> {
-  static void Put(Block& b, const KivMox::MoveAction& a, int group);
-  static void Get(Block& b, KivMox::MoveAction& a, int group);
-};
+struct VersionedRecord<KivMox::RotateAction> : VectorActionRecord<KivMox::RotateAction> {};
+
+template <>
+struct VersionedRecord<KivMox::MoveAction> : VectorActionRecord<KivMox::MoveAction> {};
 
 template <>
 struct VersionedRecord<KivMox::TransformAction> : ActionRecordBase<KivMox::TransformAction> {
-  static void Put(Block& b, const KivMox::TransformAction& a, int group);
-  static void Get(Block& b, KivMox::TransformAction& a, int group);
+  template <class Io, class A>
+  static void Fields(Io& io, A& a, int) {
+    io(a.translation, a.rotation);
+  }
 };
 
 template <>
 struct VersionedRecord<KivMox::ApplyColorAction> : ActionRecordBase<KivMox::ApplyColorAction> {
-  static void Put(Block& b, const KivMox::ApplyColorAction& a, int group);
-  static void Get(Block& b, KivMox::ApplyColorAction& a, int group);
+  template <class Io, class A>
+  static void Fields(Io& io, A& a, int) {
+    io(a.values);
+  }
 };
 
 template <>
 struct VersionedRecord<KivMox::ApplyViewPointAction>
-    : ActionRecordBase<KivMox::ApplyViewPointAction> {
-  static void Put(Block& b, const KivMox::ApplyViewPointAction& a, int group);
-  static void Get(Block& b, KivMox::ApplyViewPointAction& a, int group);
-};
+    : TextActionRecord<KivMox::ApplyViewPointAction> {};
 
 template <>
-struct VersionedRecord<KivMox::PlayAudioAction> : ActionRecordBase<KivMox::PlayAudioAction> {
-  static void Put(Block& b, const KivMox::PlayAudioAction& a, int group);
-  static void Get(Block& b, KivMox::PlayAudioAction& a, int group);
-};
+struct VersionedRecord<KivMox::PlayAudioAction> : TextActionRecord<KivMox::PlayAudioAction> {};
 
 template <>
 struct VersionedRecord<KivMox::UnknownActionRecord>
     : ActionRecordBase<KivMox::UnknownActionRecord> {
-  static void Put(Block&, const KivMox::UnknownActionRecord&, int) {}
-  static void Get(Block&, KivMox::UnknownActionRecord&, int) {}
+  template <class Io, class A>
+  static void Fields(Io&, A&, int) {}
 };
 
 template <>
 struct VersionedRecord<KivMox::ActionEntryState> : ActionRecordBase<KivMox::ActionEntryState> {
   static constexpr std::uint32_t kMinPayload = 9 * 4 + 12 * 4 + 4 + 1 + 4;
-  static void Put(Block& b, const KivMox::ActionEntryState& s, int group);
-  static void Get(Block& b, KivMox::ActionEntryState& s, int group);
+  template <class Io, class S>
+  static void Fields(Io& io, S& s, int) {
+    io(s.first, s.second, s.third, s.fourth, s.fifth);
+  }
 };
 
 template <>
@@ -183,21 +199,37 @@ struct VersionedRecord<KivMox::ActionEntry> : ActionRecordBase<KivMox::ActionEnt
   // Two string counts, three bytes, a sequence count and the state record.
   static constexpr std::uint32_t kMinPayload =
       4 + 4 + 3 + 4 + 4 + VersionedRecord<KivMox::ActionEntryState>::kMinPayload;
-  static void Put(Block& b, const KivMox::ActionEntry& e, int group);
-  static void Get(Block& b, KivMox::ActionEntry& e, int group);
+  template <class Io, class E>
+  static void Fields(Io& io, E& e, int) {
+    io(e.first, e.second, e.bytes, e.values, e.state);
+  }
+  // Empty stored texts replace the ones held (the string encoding leaves them alone).
+  static void Get(BlockReaderIo& io, KivMox::ActionEntry& e, int group) {
+    e.first.clear();
+    e.second.clear();
+    Fields(io, e, group);
+  }
 };
 
 template <>
 struct VersionedRecord<KivMox::ActionTriple> : ActionRecordBase<KivMox::ActionTriple> {
   static constexpr std::uint32_t kMinPayload = 3 * 4;
-  static void Put(Block& b, const KivMox::ActionTriple& t, int group);
-  static void Get(Block& b, KivMox::ActionTriple& t, int group);
+  template <class Io, class T>
+  static void Fields(Io& io, T& t, int) {
+    io(t.values);
+  }
 };
 
+// The entries, keyed triples and text are fields; the type codes and the actions they
+// select are written from the actions and read into new ones (actions.cpp).
 template <>
 struct VersionedRecord<KivMox::ActionCollection> : ActionRecordBase<KivMox::ActionCollection> {
-  static void Put(Block& b, const KivMox::ActionCollection& c, int group);
-  static void Get(Block& b, KivMox::ActionCollection& c, int group);
+  template <class Io, class C>
+  static void Fields(Io& io, C& c, int) {
+    io(c.entries, c.keyedTriples, c.text);
+  }
+  static void Put(BlockWriterIo& io, const KivMox::ActionCollection& c, int group);
+  static void Get(BlockReaderIo& io, KivMox::ActionCollection& c, int group);
 };
 
 }  // namespace KivRkf

@@ -9,34 +9,6 @@
 #include "kiv/log/log_manager.hpp"
 #include "kiv/rkf/rkfile.hpp"
 
-namespace KivRkf {
-
-void VersionedRecord<KivMox::GlobalInfoRecord>::Put(Block& b, const KivMox::GlobalInfoRecord& r,
-                                                    int group) {
-  if (group != 1) return;
-  b.Put(r.applicationName);
-  b.Put(r.applicationVersion);
-  b.Put(r.formatVersion);
-  b.Put(r.saveTime);
-  b.Put(r.computerName);
-  b.Put(r.userName);
-  b.Put(r.callerText);
-}
-
-void VersionedRecord<KivMox::GlobalInfoRecord>::Get(Block& b, KivMox::GlobalInfoRecord& r,
-                                                    int group) {
-  if (group != 1) return;
-  b.Get(r.applicationName);
-  b.Get(r.applicationVersion);
-  b.Get(r.formatVersion);
-  b.Get(r.saveTime);
-  b.Get(r.computerName);
-  b.Get(r.userName);
-  b.Get(r.callerText);
-}
-
-}  // namespace KivRkf
-
 namespace KivMox {
 
 namespace {

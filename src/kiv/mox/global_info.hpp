@@ -50,8 +50,11 @@ template <>
 struct VersionedRecord<KivMox::GlobalInfoRecord> {
   static std::string Version(const KivMox::GlobalInfoRecord&) { return "0.1"; }
   static constexpr int kGroups = 1;
-  static void Put(Block& b, const KivMox::GlobalInfoRecord& r, int group);
-  static void Get(Block& b, KivMox::GlobalInfoRecord& r, int group);
+  template <class Io, class R>
+  static void Fields(Io& io, R& r, int /*group*/) {
+    io(r.applicationName, r.applicationVersion, r.formatVersion, r.saveTime, r.computerName,
+       r.userName, r.callerText);
+  }
   static void KeepVersion(KivMox::GlobalInfoRecord& r, const std::string& v) {
     r.storedVersion = v;
   }

@@ -42,8 +42,23 @@ template <>
 struct VersionedRecord<KivMox::Material> {
   static std::string Version(const KivMox::Material& m) { return m.GetRecordVersion(); }
   static constexpr int kGroups = 3;
-  static void Put(Block& b, const KivMox::Material& m, int group);
-  static void Get(Block& b, KivMox::Material& m, int group);
+  template <class Io, class M>
+  static void Fields(Io& io, M& m, int group) {
+    switch (group) {
+      case 1:
+        io(m.colorA, m.colorB);
+        io.Prefix(m.colorC, 3);
+        io.Prefix(m.colorD, 3);
+        io(m.valueE);
+        break;
+      case 2:
+        io(m.valueF);
+        break;
+      case 3:
+        io(m.flagG);
+        break;
+    }
+  }
   static void KeepVersion(KivMox::Material& m, const std::string& v) { m.storedVersion = v; }
 };
 

@@ -26,45 +26,6 @@ void Codec<KivMox::RawFrame>::Get(Block& b, KivMox::RawFrame& v) {
   v.bytes.assign(start, start + frame.size);
 }
 
-void VersionedRecord<KivMox::ViewPointEntry>::Put(Block& b, const KivMox::ViewPointEntry& e,
-                                                  int group) {
-  if (group == 2) {
-    b.Put(e.flag);
-    return;
-  }
-  b.Put(e.name);
-  b.Put(e.valuesA);
-  b.Put(e.valuesB);
-  b.Put(e.valuesC);
-  b.Put(e.fieldOfView);
-  b.Put(e.aspect);
-  b.Put(e.matrix);
-  b.Put(e.nearValue);
-  b.Put(e.farValue);
-  b.Put(e.valuesD);
-  b.Put(e.valuesE);
-  b.Put(e.viewPoint);
-}
-
-void VersionedRecord<KivMox::ViewPointEntry>::Get(Block& b, KivMox::ViewPointEntry& e, int group) {
-  if (group == 2) {
-    b.Get(e.flag);
-    return;
-  }
-  b.Get(e.name);
-  b.Get(e.valuesA);
-  b.Get(e.valuesB);
-  b.Get(e.valuesC);
-  b.Get(e.fieldOfView);
-  b.Get(e.aspect);
-  b.Get(e.matrix);
-  b.Get(e.nearValue);
-  b.Get(e.farValue);
-  b.Get(e.valuesD);
-  b.Get(e.valuesE);
-  b.Get(e.viewPoint);
-}
-
 }  // namespace KivRkf
 
 namespace KivMox {

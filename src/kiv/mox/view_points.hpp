@@ -105,8 +105,15 @@ template <>
 struct VersionedRecord<KivMox::ViewPointEntry> {
   static std::string Version(const KivMox::ViewPointEntry&) { return "0.2"; }
   static constexpr int kGroups = 2;
-  static void Put(Block& b, const KivMox::ViewPointEntry& e, int group);
-  static void Get(Block& b, KivMox::ViewPointEntry& e, int group);
+  template <class Io, class E>
+  static void Fields(Io& io, E& e, int group) {
+    if (group == 2) {
+      io(e.flag);
+      return;
+    }
+    io(e.name, e.valuesA, e.valuesB, e.valuesC, e.fieldOfView, e.aspect, e.matrix, e.nearValue,
+       e.farValue, e.valuesD, e.valuesE, e.viewPoint);
+  }
   static void KeepVersion(KivMox::ViewPointEntry& e, const std::string& v) { e.storedVersion = v; }
 };
 

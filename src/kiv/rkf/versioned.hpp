@@ -14,8 +14,13 @@
 // A record type T takes part by specialising VersionedRecord<T>:
 //   static std::string Version(const T&);      version written by CopyToBlock_Versioned
 //   static constexpr int kGroups;              number of the newest group (1..8)
-//   static void Put(Block&, const T&, int group);
-//   static void Get(Block&, T&, int group);
+//   template <class Io, class R> static void Fields(Io& io, R& record, int group);
+//       the fields of one group in stored order, for writing (Io = BlockWriterIo, R =
+//       const T) and reading (BlockReaderIo, T) alike (record_io.hpp);
+//   static void Put(BlockWriterIo&, const T&, int group);   optional, instead of Fields
+//   static void Get(BlockReaderIo&, T&, int group);         optional, instead of Fields
+// A type gives Put or Get only where one direction does more than its fields (a reader's
+// checks, say), and calls Fields from there for what the two have in common.
 // It then also gets a Codec, so Block::Put/Get, Index::Put/Get and std::vector<T> work.
 // A type read in sequences also gives static constexpr std::uint32_t kMinPayload, the
 // fewest bytes its group 1 takes, so that a count is checked against what the records
@@ -27,6 +32,7 @@
 #include <string>
 
 #include "kiv/rkf/block.hpp"
+#include "kiv/rkf/record_io.hpp"
 
 namespace KivRkf {
 
@@ -58,6 +64,24 @@ concept Versioned = requires {
 
 namespace VersionedFrame {
 
+// One group of a record: VersionedRecord<T>::Put or Get when the type gives it, else its
+// Fields.
+template <class T>
+void PutGroup(BlockWriterIo& io, const T& record, int group) {
+  if constexpr (requires { VersionedRecord<T>::Put(io, record, group); })
+    VersionedRecord<T>::Put(io, record, group);
+  else
+    VersionedRecord<T>::Fields(io, record, group);
+}
+
+template <class T>
+void GetGroup(BlockReaderIo& io, T& record, int group) {
+  if constexpr (requires { VersionedRecord<T>::Get(io, record, group); })
+    VersionedRecord<T>::Get(io, record, group);
+  else
+    VersionedRecord<T>::Fields(io, record, group);
+}
+
 // The frame parts shared by every record type.
 struct ReadState {
   std::uint32_t start = 0;
@@ -85,9 +109,10 @@ void CopyToBlock_Versioned(Block& block, const T& record) {
   using R = VersionedRecord<T>;
   const std::string version = R::Version(record);
   const std::uint32_t start = VersionedFrame::BeginWrite(block, version);
-  R::Put(block, record, 1);
+  BlockWriterIo io(block);
+  VersionedFrame::PutGroup(io, record, 1);
   for (int k = 2; k <= R::kGroups && version != VersionedFrame::GroupVersion(k - 1); ++k)
-    R::Put(block, record, k);
+    VersionedFrame::PutGroup(io, record, k);
   VersionedFrame::EndWrite(block, start);
 }
 
@@ -96,14 +121,16 @@ void CopyFromBlock_Versioned(Block& block, T& record) {
   using R = VersionedRecord<T>;
   static_assert(R::kGroups >= 1 && R::kGroups <= 8, "versioned records have 1 to 8 groups");
   const VersionedFrame::ReadState state = VersionedFrame::BeginRead(block);
-  R::Get(block, record, 1);
+  BlockReaderIo io(block);
+  VersionedFrame::GetGroup(io, record, 1);
   bool stopped = false;
   for (int k = 2; k <= 7 && !stopped; ++k) {
     stopped = state.version == VersionedFrame::GroupVersion(k - 1);
-    if (!stopped && k <= R::kGroups) R::Get(block, record, k);
+    if (!stopped && k <= R::kGroups) VersionedFrame::GetGroup(io, record, k);
   }
   if constexpr (R::kGroups == 8) {
-    if (!stopped && state.version != VersionedFrame::GroupVersion(7)) R::Get(block, record, 8);
+    if (!stopped && state.version != VersionedFrame::GroupVersion(7))
+      VersionedFrame::GetGroup(io, record, 8);
   }
   VersionedFrame::EndRead(block, state);
   if constexpr (requires { R::KeepVersion(record, state.version); })

@@ -6,6 +6,7 @@
 
 #include "../../../fuzz/tree_description.hpp"
 #include "kiv/mox/future_node.hpp"
+#include "kiv/mox/global_info.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/sections.hpp"
@@ -278,6 +279,23 @@ Bytes Written(const A& record) {
   return Bytes(b.Data(), b.Data() + b.Size());
 }
 
+// The parts one after another, in the frame of a record of version "0.1".
+Bytes Framed01(std::initializer_list<Bytes> parts) {
+  Bytes payload;
+  for (const Bytes& part : parts) payload.insert(payload.end(), part.begin(), part.end());
+  Bytes framed = BlockBytes(U32(4 + 7 + payload.size()), std::string("0.1"));
+  framed.insert(framed.end(), payload.begin(), payload.end());
+  return framed;
+}
+
+// Seven texts; the flag that asks for machine details is not stored.
+TEST(GlobalInfoRecord, Layout) {
+  const GlobalInfoRecord r{true, "app", "2.0", "1.3", "Mon", "host", "me", "call", "0.1"};
+  const auto text = [](const char* t) { return BlockBytes(std::string(t)); };
+  EXPECT_EQ(Written(r), Framed01({text("app"), text("2.0"), text("1.3"), text("Mon"), text("host"),
+                                  text("me"), text("call")}));
+}
+
 std::string ActionsText(const ActionCollection& c) {
   FuzzDescription::Writer w;
   for (const auto& a : c.actions) FuzzDescription::Action(w, *a);
@@ -299,6 +317,33 @@ TEST(ActionsRecord, Layouts) {
             (std::vector<Bytes>{BlockBytes(U32{27}, v01, U32{0}, U32{0}, U32{0}, U32{0}),
                                 BlockBytes(U32{27}, v01, rotate.vector, 4.0f), Written(rotate),
                                 BlockBytes(U32{16}, v01, std::string("x")), Written(view)}));
+  // Entries (each with its state record), keyed triples, text, type codes, the actions.
+  ActionCollection c;
+  c.entries.push_back({"e", "f", {1, 2, 3}, {4}, {}});
+  std::tie(c.entries[0].state.first[0], c.entries[0].state.second[11]) = std::make_pair(8u, 9u);
+  std::tie(c.entries[0].state.third, c.entries[0].state.fourth, c.entries[0].state.fifth) =
+      std::make_tuple(5u, U8{6}, 7u);
+  c.keyedTriples["k"] = {ActionTriple{{10, 11, 12}}};
+  c.text = "t";
+  auto transform = std::make_unique<TransformAction>();
+  std::tie(transform->translation, transform->rotation) =
+      std::make_pair(std::array<float, 3>{1, 2, 3}, std::array<float, 4>{4, 5, 6, 7});
+  auto color = std::make_unique<ApplyColorAction>();
+  color->values = {13, 14};
+  c.actions.push_back(std::move(transform));
+  c.actions.push_back(std::move(color));
+  const Bytes state = Framed01(
+      {BlockBytes(std::array<U32, 9>{8}, std::array<U32, 12>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9},
+                  5u, U8{6}, 7u)});
+  const Bytes entry = Framed01({BlockBytes(std::string("e"), std::string("f"),
+                                           std::array<U8, 3>{1, 2, 3}, std::vector<U32>{4}),
+                                state});
+  const Bytes triple = Framed01({BlockBytes(std::array<U32, 3>{10, 11, 12})});
+  EXPECT_EQ(Written(c),
+            Framed01({BlockBytes(U32{1}), entry, BlockBytes(U32{1}, std::string("k"), U32{1}),
+                      triple, BlockBytes(std::string("t"), std::vector<std::uint16_t>{2, 3}),
+                      Framed01({BlockBytes(std::array<float, 7>{1, 2, 3, 4, 5, 6, 7})}),
+                      Framed01({BlockBytes(std::vector<U32>{13, 14})})}));
 }
 
 // Type codes 1, 7, 4: the unknown code 7's "0.3" record is skipped by its size.
@@ -346,18 +391,33 @@ TEST(ActionsRecord, DamagedRecordsFail) {
   EXPECT_EQ(Failure([&] { KivRkf::CopyFromBlock_Versioned(b, r); }), 2);
 }
 
-// A new view point entry, as written for a model without view points: the stored defaults.
-TEST(ViewPointEntry, DefaultLayout) {
-  std::array<float, 16> ones;
+// A new view point entry, as written for a model without view points (the stored
+// defaults), and one of distinct values.
+TEST(ViewPointEntry, Layouts) {
+  std::array<float, 16> ones, counted;
   ones.fill(1.0f);
-  Bytes expected = BlockBytes(std::string("no name"), std::array<U32, 10>{}, 0.785f, 0.75f, ones,
-                              1.0f, 100.0f, std::array<U32, 7>{});
-  const Bytes& frame = RawFrame::DefaultViewPoint().bytes;
-  expected.insert(expected.end(), frame.begin(), frame.end());
-  expected.push_back(1);  // the "0.2" group's flag
-  const Bytes written = Written(ViewPointEntry{});
-  ASSERT_EQ(written.size(), 4 + 4 + 3 + expected.size());
-  EXPECT_EQ(Bytes(written.begin() + 11, written.end()), expected);
+  for (int i = 0; i < 16; ++i) counted[i] = float(i);
+  ViewPointEntry set;
+  set.flag = 7, set.name = "top", set.fieldOfView = 0.5f, set.aspect = 2.0f, set.matrix = counted;
+  std::tie(set.valuesA, set.valuesB, set.valuesC, set.valuesD, set.valuesE) = std::make_tuple(
+      std::array<U32, 3>{1, 2, 3}, std::array<U32, 4>{4, 5, 6, 7}, std::array<U32, 3>{8, 9, 10},
+      std::array<U32, 3>{11, 12, 13}, std::array<U32, 4>{14, 15, 16, 17});
+  std::tie(set.nearValue, set.farValue) = std::make_pair(0.25f, 50.0f);
+  set.viewPoint = RawFrame::WithPayload("0.5", {1, 2});
+  const std::pair<ViewPointEntry, Bytes> cases[] = {
+      {ViewPointEntry{}, BlockBytes(std::string("no name"), std::array<U32, 10>{}, 0.785f, 0.75f,
+                                    ones, 1.0f, 100.0f, std::array<U32, 7>{})},
+      {set,
+       BlockBytes(std::string("top"), std::array<U32, 10>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.5f,
+                  2.0f, counted, 0.25f, 50.0f, std::array<U32, 7>{11, 12, 13, 14, 15, 16, 17})}};
+  for (auto [entry, expected] : cases) {
+    const Bytes& frame = entry.viewPoint.bytes;
+    expected.insert(expected.end(), frame.begin(), frame.end());
+    expected.push_back(entry.flag);  // the "0.2" group's flag, stored last
+    const Bytes written = Written(entry);
+    ASSERT_EQ(written.size(), 4 + 4 + 3 + expected.size());
+    EXPECT_EQ(Bytes(written.begin() + 11, written.end()), expected);
+  }
 }
 
 // View point entries: the nested frame is delimited by its size and version string.

@@ -23,8 +23,10 @@ template <int N>
 struct KivRkf::VersionedRecord<Rec<N>> {
   static std::string Version(const Rec<N>& r) { return r.version; }
   static constexpr int kGroups = N;
-  static void Put(Block& b, const Rec<N>& r, int group) { b.Put(r.g[group - 1]); }
-  static void Get(Block& b, Rec<N>& r, int group) { b.Get(r.g[group - 1]); }
+  template <class Io, class R>
+  static void Fields(Io& io, R& r, int group) {
+    io(r.g[group - 1]);
+  }
 };
 
 namespace {

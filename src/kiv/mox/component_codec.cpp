@@ -170,89 +170,92 @@ void Join(const std::uint8_t* const planes[3], std::uint8_t* out, std::uint64_t 
     for (int k = 0; k < 3; ++k) std::memcpy(out + 12 * j + 4 * k, planes[k] + 4 * j, 4);
 }
 
-void EncodeThree(const std::uint8_t* in, std::uint8_t* out, std::uint64_t m) {
-  auto scratch = Scratch(3);
-  std::uint8_t* const planes[3] = {scratch.get(), scratch.get() + kTileValues * 4,
-                                   scratch.get() + 2 * kTileValues * 4};
-  for (std::uint64_t j0 = 0; j0 < m; j0 += kTileValues) {
-    const std::uint64_t count = std::min(kTileValues, m - j0);
+// The two directions over the same tiles: encoding takes values (in) to byte planes (out),
+// decoding byte planes (in) to values (out). Planes hold m values each; a tile covers count
+// items from item j0.
+struct Encoding {
+  // Three components, their planes split apart in scratch.
+  static void ThreeTile(const std::uint8_t* in, std::uint8_t* out, std::uint8_t* const planes[3],
+                        std::uint64_t m, std::uint64_t j0, std::uint64_t count) {
     Split(in + 12 * j0, planes, count);
     for (std::uint64_t k = 0; k < 3; ++k) ShuffleRun(planes[k], out + 4 * k * m + j0, m, count);
   }
-}
+  // Component k of c, gathered in scratch.
+  static void ComponentTile(const std::uint8_t* in, std::uint8_t* out, std::uint8_t* scratch,
+                            std::uint64_t c, std::uint64_t k, std::uint64_t m, std::uint64_t j0,
+                            std::uint64_t count) {
+    const std::uint8_t* tile = in + 4 * j0 * c;
+    for (std::uint64_t j = 0; j < count; ++j)
+      std::memcpy(scratch + 4 * j, tile + 4 * (j * c + k), 4);
+    ShuffleRun(scratch, out + 4 * k * m + j0, m, count);
+  }
+  static void Planes(const std::uint8_t* in, std::uint8_t* out, std::uint64_t m) {
+    ShuffleRun(in, out, m, m);
+  }
+};
 
-void DecodeThree(const std::uint8_t* in, std::uint8_t* out, std::uint64_t m) {
-  auto scratch = Scratch(3);
-  std::uint8_t* const planes[3] = {scratch.get(), scratch.get() + kTileValues * 4,
-                                   scratch.get() + 2 * kTileValues * 4};
-  for (std::uint64_t j0 = 0; j0 < m; j0 += kTileValues) {
-    const std::uint64_t count = std::min(kTileValues, m - j0);
+struct Decoding {
+  static void ThreeTile(const std::uint8_t* in, std::uint8_t* out, std::uint8_t* const planes[3],
+                        std::uint64_t m, std::uint64_t j0, std::uint64_t count) {
     for (std::uint64_t k = 0; k < 3; ++k) UnshuffleRun(in + 4 * k * m + j0, m, planes[k], count);
     Join(planes, out + 12 * j0, count);
   }
-}
+  static void ComponentTile(const std::uint8_t* in, std::uint8_t* out, std::uint8_t* scratch,
+                            std::uint64_t c, std::uint64_t k, std::uint64_t m, std::uint64_t j0,
+                            std::uint64_t count) {
+    UnshuffleRun(in + 4 * k * m + j0, m, scratch, count);
+    std::uint8_t* tile = out + 4 * j0 * c;
+    for (std::uint64_t j = 0; j < count; ++j)
+      std::memcpy(tile + 4 * (j * c + k), scratch + 4 * j, 4);
+  }
+  static void Planes(const std::uint8_t* in, std::uint8_t* out, std::uint64_t m) {
+    UnshuffleRun(in, m, out, m);
+  }
+};
 
 // Values per plane, or 0 when every byte is carried as it is.
 std::uint64_t PlaneLength(std::uint64_t byteSize, std::uint8_t components) {
   return components == 0 ? 0 : byteSize / 4 / components;
 }
 
-}  // namespace
-
-void EncodeComponents(const std::uint8_t* in, std::uint8_t* out, std::uint64_t byteSize,
-                      std::uint8_t components) {
+template <class Direction>
+void Transcode(const std::uint8_t* in, std::uint8_t* out, std::uint64_t byteSize,
+               std::uint8_t components) {
   const std::uint64_t c = components;
   const std::uint64_t m = PlaneLength(byteSize, components);
   if (m == 0) {
     // Nothing but remainder values and trailing bytes.
   } else if (c == 1) {
-    ShuffleRun(in, out, m, m);
+    Direction::Planes(in, out, m);
   } else if (c == 3) {
-    EncodeThree(in, out, m);
+    auto scratch = Scratch(3);
+    std::uint8_t* const planes[3] = {scratch.get(), scratch.get() + kTileValues * 4,
+                                     scratch.get() + 2 * kTileValues * 4};
+    for (std::uint64_t j0 = 0; j0 < m; j0 += kTileValues)
+      Direction::ThreeTile(in, out, planes, m, j0, std::min(kTileValues, m - j0));
   } else {
-    auto tileValues = Scratch(1);
-    std::uint8_t* scratch = tileValues.get();
+    auto scratch = Scratch(1);
     const std::uint64_t items = TileItems(c);
     for (std::uint64_t j0 = 0; j0 < m; j0 += items) {
       const std::uint64_t count = std::min(items, m - j0);
-      const std::uint8_t* tile = in + 4 * j0 * c;
-      for (std::uint64_t k = 0; k < c; ++k) {
-        for (std::uint64_t j = 0; j < count; ++j)
-          std::memcpy(scratch + 4 * j, tile + 4 * (j * c + k), 4);
-        ShuffleRun(scratch, out + 4 * k * m + j0, m, count);
-      }
+      for (std::uint64_t k = 0; k < c; ++k)
+        Direction::ComponentTile(in, out, scratch.get(), c, k, m, j0, count);
     }
   }
   const std::uint64_t done = 4 * m * c;
   if (byteSize > done) std::memcpy(out + done, in + done, byteSize - done);
 }
 
+}  // namespace
+
+void EncodeComponents(const std::uint8_t* in, std::uint8_t* out, std::uint64_t byteSize,
+                      std::uint8_t components) {
+  Transcode<Encoding>(in, out, byteSize, components);
+}
+
 void DecodeComponents(const std::uint8_t* in, std::uint8_t* out, std::uint64_t byteSize,
                       std::uint8_t components) {
-  const std::uint64_t c = components;
-  const std::uint64_t m = PlaneLength(byteSize, components);
-  if (m == 0) {
-    // Nothing but remainder values and trailing bytes.
-  } else if (c == 1) {
-    UnshuffleRun(in, m, out, m);
-  } else if (c == 3) {
-    DecodeThree(in, out, m);
-  } else {
-    auto tileValues = Scratch(1);
-    std::uint8_t* scratch = tileValues.get();
-    const std::uint64_t items = TileItems(c);
-    for (std::uint64_t j0 = 0; j0 < m; j0 += items) {
-      const std::uint64_t count = std::min(items, m - j0);
-      std::uint8_t* tile = out + 4 * j0 * c;
-      for (std::uint64_t k = 0; k < c; ++k) {
-        UnshuffleRun(in + 4 * k * m + j0, m, scratch, count);
-        for (std::uint64_t j = 0; j < count; ++j)
-          std::memcpy(tile + 4 * (j * c + k), scratch + 4 * j, 4);
-      }
-    }
-  }
-  const std::uint64_t done = 4 * m * c;
-  if (byteSize > done) std::memcpy(out + done, in + done, byteSize - done);
+  Transcode<Decoding>(in, out, byteSize, components);
 }
 
 }  // namespace KivMox

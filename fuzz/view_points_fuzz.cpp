@@ -2,8 +2,7 @@
 // is made, the rest is the content of its "View Points" section:
 //   bit 0     the section is zlib-compressed
 //   bits 1-2  the header's container version: "1.3", "0.5", "0.2" or "0.1"
-//   bit 3     the reader runs with that version as the current container version (as a
-//             full load does), instead of "1.3" (as LoadViewPoints alone does)
+//   other bits are not used
 // The container is written with the library; KivMox::Tree::LoadViewPoints reads it into a
 // tree that already holds one view point group and one action. A damaged section is
 // refused with the system's exception and changes nothing; otherwise the groups read are
@@ -20,7 +19,6 @@
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/rkf/rkfile.hpp"
-#include "kiv/rkf/versioned.hpp"
 #include "kiv/util/exception.hpp"
 #include "tree_description.hpp"
 
@@ -91,18 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string before = ViewsText(tree);
   bool refused = false;
   try {
-    if (selector & 8) {
-      KivRkf::ScopedContainerVersion scoped(version);
-      tree.LoadViewPoints(vpt);
-    } else {
-      tree.LoadViewPoints(vpt);
-    }
+    tree.LoadViewPoints(vpt);
   } catch (const Kiv::Util::Exception&) {
     refused = true;
   } catch (...) {
     Require(false, "LoadViewPoints threw something other than the system's exception");
   }
-  Require(KivRkf::CurrentContainerVersion() == "1.3", "the current container version is restored");
   if (refused)
     Require(ViewsText(tree) == before, "a refused file leaves the view points as they were");
   if (std::strcmp(version, "0.1") == 0)

@@ -146,10 +146,9 @@ void ReportMissingSections(const KivMox::Tree& tree, CheckReport& report) {
 void ReadViews(KivRkf::RkFile& file, const std::string& version, KivMox::Tree& tree,
                CheckReport& report) {
   if (version == "0.1" || !file.GetIndex().HasName(KivMox::kViewPoints)) return;
-  KivRkf::ScopedContainerVersion scoped(version);
   std::string failure;
   KivMox::ViewPointsReadPlace at;
-  KivMox::ReadViewPoints(file, tree.views, &failure, &at);
+  KivMox::ReadViewPoints(file, tree.views, version, &failure, &at);
   if (!failure.empty() && KivRkf::IsLegacyContainerVersion(version)) {
     // The readers load such a file without its view points, and say nothing.
     report.Warning(SectionWhere(KivMox::kViewPoints),

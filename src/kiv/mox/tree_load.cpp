@@ -47,9 +47,8 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
   UpdateLinkedBuffers();
   viewPointsFailure.clear();
   if (fileVersion != "0.1") {
-    KivRkf::ScopedContainerVersion scoped(fileVersion);
     std::string failure;
-    ReadViewPoints(file, views, &failure);
+    ReadViewPoints(file, views, fileVersion, &failure);
     // A file without the section has no view points, which is no failure.
     if (file.GetIndex().HasName(kViewPoints)) viewPointsFailure = failure;
   }

@@ -34,7 +34,8 @@ ViewPointFile ReadViewPointFile(const std::string& path) {
   }
   if (!file.GetIndex().HasName(kViewPoints)) return read;
   std::string failure;
-  ReadViewPoints(file, read.views, &failure);
+  // Whatever the header says, the records are read as those of the containers written here.
+  ReadViewPoints(file, read.views, KivRkf::kWrittenVersion, &failure);
   if (!failure.empty()) RaiseDamaged(path, "section \"View Points\": " + failure);
   file.CloseFile();
   return read;

@@ -16,11 +16,11 @@ void Codec<KivMox::RawFrame>::Put(Block& b, const KivMox::RawFrame& v) {
 // string, which must lie inside the frame (code 2) and inside the block (code 1). What the
 // frame holds after its version is not ours to interpret and is kept as it stands; a frame
 // reaching past its enclosing entry fails the entry's own end check.
-void Codec<KivMox::RawFrame>::Get(Block& b, KivMox::RawFrame& v) {
-  KIV_CHECK(!IsLegacyContainerVersion(CurrentContainerVersion()), FormatNotSupported,
+void Codec<KivMox::RawFrame>::Get(Block& b, KivMox::RawFrame& v, SizeField sizes) {
+  KIV_CHECK(sizes == SizeField::Stored, FormatNotSupported,
             "View point records of legacy containers have no size and cannot be read",
             "KivRkf::CopyFromBlock_Versioned");
-  const VersionedFrame::ReadState frame = VersionedFrame::BeginRead(b);
+  const VersionedFrame::ReadState frame = VersionedFrame::BeginRead(b, sizes);
   VersionedFrame::EndRead(b, frame);
   const std::uint8_t* start = b.Data() + frame.start;
   v.bytes.assign(start, start + frame.size);
@@ -61,30 +61,36 @@ std::string RawFrame::Version() const {
   return std::string(reinterpret_cast<const char*>(bytes.data() + 8), n);
 }
 
-void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failure,
-                    ViewPointsReadPlace* place) {
+void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, const std::string& containerVersion,
+                    std::string* failure, ViewPointsReadPlace* place) {
   KivRkf::Index& index = file.GetIndex();
+  // The next value of the section, as Index::Get reads it, with the container's framing.
+  const KivRkf::SizeField sizes = KivRkf::SizeFieldOf(containerVersion);
+  const auto get = [&](auto& value) {
+    if (KivRkf::Block* block = index.ReadingBlock(kViewPoints))
+      KivRkf::GetValue(*block, value, sizes);
+  };
   ViewPointsReadPlace unused;
   ViewPointsReadPlace& at = place ? *place : unused;
   ViewPointEntry entry;  // outside the loop: a failed read leaves the name it got to
   try {
     file.EnsureIndex();
     KIV_CHECK(index.HasName(kViewPoints), ElementNotFound, nullptr, "KivMox::Tree::LoadViewPoints");
-    index.Get(kViewPoints, views.current);
+    get(views.current);
     std::uint32_t groups = 0;
-    index.Get(kViewPoints, groups);
+    get(groups);
     for (std::uint32_t g = 0; g < groups; ++g) {
       at = ViewPointsReadPlace{g, -1, {}, {}};
       ViewPointGroup group;
-      index.Get(kViewPoints, group.name);
+      get(group.name);
       at.groupName = group.name;
       std::uint32_t entries = 0;
-      index.Get(kViewPoints, entries);
+      get(entries);
       for (std::uint32_t i = 0; i < entries; ++i) {
         at.entry = i;
         entry = ViewPointEntry{};
         entry.name.clear();
-        index.Get(kViewPoints, entry);
+        get(entry);
         group.entries.push_back(std::move(entry));
       }
       at.entry = -1;
@@ -99,7 +105,7 @@ void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failur
     return;
   }
   try {
-    index.Get(kViewPoints, views.actions);
+    get(views.actions);
   } catch (const std::exception& e) {
     if (failure) *failure = "actions: " + Kiv::Util::DescriptionOf(e);
   }

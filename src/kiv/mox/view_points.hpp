@@ -10,7 +10,7 @@
 // The nested ViewPoint is kept as its complete versioned frame, byte for byte, so every
 // field of every version it was written in goes from input to output unchanged. A frame
 // can be delimited only by its size field: in legacy containers, which have none, view
-// point records cannot be read.
+// point records cannot be read (the reader is given the container's version).
 #pragma once
 
 #include <array>
@@ -75,7 +75,8 @@ struct ViewPoints {
   bool present = false;  // hasViewPoints
 };
 
-// Reads the section into views: the current view point is replaced, groups are appended,
+// Reads the section into views, its versioned records framed as containers of
+// containerVersion frame them: the current view point is replaced, groups are appended,
 // actions read into the collection. Never fails: a failure while reading the current view
 // point or the groups drops every group and leaves present false; a failure while reading
 // the actions keeps the groups and sets present. With failure given, the message of such a
@@ -86,8 +87,8 @@ struct ViewPointsReadPlace {
   std::int64_t group = -1, entry = -1;
   std::string groupName, entryName;
 };
-void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failure = nullptr,
-                    ViewPointsReadPlace* place = nullptr);
+void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, const std::string& containerVersion,
+                    std::string* failure = nullptr, ViewPointsReadPlace* place = nullptr);
 void WriteViewPoints(KivRkf::RkFile& file, const ViewPoints& views);
 
 }  // namespace KivMox
@@ -98,7 +99,7 @@ template <>
 struct Codec<KivMox::RawFrame> {
   static constexpr std::uint32_t kMinSize = 4;
   static void Put(Block& b, const KivMox::RawFrame& v);
-  static void Get(Block& b, KivMox::RawFrame& v);
+  static void Get(Block& b, KivMox::RawFrame& v, SizeField sizes = SizeField::Stored);
 };
 
 template <>

@@ -25,7 +25,8 @@
 
 namespace KivRkf {
 
-static_assert(std::endian::native == std::endian::little, "the encoding assumes a little-endian host");
+static_assert(std::endian::native == std::endian::little,
+              "the encoding assumes a little-endian host");
 
 class Block;
 
@@ -37,9 +38,22 @@ std::wstring Utf8ToWide(const std::string& text);
 // minSize bytes each can still be read from the block.
 void CheckCount(const Block& block, std::uint64_t count, std::uint64_t minSize);
 
+// Whether the versioned records among the values read carry their size field
+// (versioned.hpp): they do in every container but those of the legacy versions.
+enum class SizeField : std::uint8_t { Stored, Absent };
+
+// Reads one value; the codecs of values that may hold versioned records take sizes.
 template <class T>
-inline constexpr bool kIsPlainNumber =
-    (std::is_arithmetic_v<T> || std::is_enum_v<T>) && !std::is_same_v<T, bool>;
+void GetValue(Block& b, T& v, SizeField sizes) {
+  if constexpr (requires { Codec<T>::Get(b, v, sizes); })
+    Codec<T>::Get(b, v, sizes);
+  else
+    Codec<T>::Get(b, v);
+}
+
+template <class T>
+inline constexpr bool kIsPlainNumber = (std::is_arithmetic_v<T> ||
+                                        std::is_enum_v<T>)&&!std::is_same_v<T, bool>;
 
 template <class T>
 struct Codec<T, std::enable_if_t<kIsPlainNumber<T>>> {
@@ -94,9 +108,9 @@ struct Codec<std::pair<A, B>> {
     Codec<A>::Put(b, v.first);
     Codec<B>::Put(b, v.second);
   }
-  static void Get(Block& b, std::pair<A, B>& v) {
-    Codec<A>::Get(b, v.first);
-    Codec<B>::Get(b, v.second);
+  static void Get(Block& b, std::pair<A, B>& v, SizeField sizes = SizeField::Stored) {
+    GetValue(b, v.first, sizes);
+    GetValue(b, v.second, sizes);
   }
 };
 
@@ -112,7 +126,7 @@ struct Codec<std::vector<T>> {
       for (const auto& e : v) Codec<T>::Put(b, e);
     }
   }
-  static void Get(Block& b, std::vector<T>& v) {
+  static void Get(Block& b, std::vector<T>& v, SizeField sizes = SizeField::Stored) {
     std::uint32_t n = 0;
     Codec<std::uint32_t>::Get(b, n);
     if (n == 0) {
@@ -124,7 +138,7 @@ struct Codec<std::vector<T>> {
     if constexpr (kIsPlainNumber<T>) {
       b.Get(v.data(), static_cast<std::uint32_t>(n * sizeof(T)));
     } else {
-      for (auto& e : v) Codec<T>::Get(b, e);
+      for (auto& e : v) GetValue(b, e, sizes);
     }
   }
 };
@@ -139,7 +153,7 @@ struct Codec<std::map<K, V, C>> {
       Codec<V>::Put(b, v);
     }
   }
-  static void Get(Block& b, std::map<K, V, C>& m) {
+  static void Get(Block& b, std::map<K, V, C>& m, SizeField sizes = SizeField::Stored) {
     std::uint32_t n = 0;
     Codec<std::uint32_t>::Get(b, n);
     m.clear();
@@ -147,8 +161,8 @@ struct Codec<std::map<K, V, C>> {
     for (std::uint32_t i = 0; i < n; ++i) {
       K key{};
       V value{};
-      Codec<K>::Get(b, key);
-      Codec<V>::Get(b, value);
+      GetValue(b, key, sizes);
+      GetValue(b, value, sizes);
       m[std::move(key)] = std::move(value);
     }
   }

@@ -39,12 +39,14 @@ class BlockWriterIo {
 
 class BlockReaderIo {
  public:
-  explicit BlockReaderIo(Block& block) : block_(block) {}
+  // sizes: whether the versioned records among the fields carry their size field.
+  explicit BlockReaderIo(Block& block, SizeField sizes = SizeField::Stored)
+      : block_(block), sizes_(sizes) {}
 
   // Gets each field from the block's position.
   template <class... T>
   void operator()(T&... fields) {
-    (block_.Get(fields), ...);
+    (GetValue(block_, fields, sizes_), ...);
   }
   // Reads the whole stored array and keeps its first kept elements; the others stay as
   // they were.
@@ -55,9 +57,11 @@ class BlockReaderIo {
     std::copy_n(stored.begin(), std::min(kept, N), field.begin());
   }
   Block& GetBlock() { return block_; }
+  SizeField Sizes() const { return sizes_; }
 
  private:
   Block& block_;
+  SizeField sizes_;
 };
 
 }  // namespace KivRkf

@@ -3,7 +3,6 @@
 #include "kiv/rkf/versioned.hpp"
 
 #include <array>
-#include <utility>
 
 #include "kiv/log/raise.hpp"
 
@@ -11,36 +10,14 @@ namespace KivRkf {
 
 namespace {
 
-std::string& CurrentVersionText() {
-  static std::string version = "1.3";
-  return version;
-}
-
 constexpr const char* kReadMethod = "KivRkf::CopyFromBlock_Versioned";
 // The smallest framed record: the size field and an empty version string.
 constexpr std::uint32_t kMinFramedSize = 8;
 
 }  // namespace
 
-std::string CurrentContainerVersion() {
-  return CurrentVersionText();
-}
-
-void SetCurrentContainerVersion(std::string version) {
-  CurrentVersionText() = std::move(version);
-}
-
 bool IsLegacyContainerVersion(const std::string& version) {
   return version == "0.1" || version == "0.1a" || version == "0.1b" || version == "0.2";
-}
-
-ScopedContainerVersion::ScopedContainerVersion(std::string version)
-    : previous_(CurrentContainerVersion()) {
-  SetCurrentContainerVersion(std::move(version));
-}
-
-ScopedContainerVersion::~ScopedContainerVersion() {
-  SetCurrentContainerVersion(std::move(previous_));
 }
 
 namespace VersionedFrame {
@@ -65,10 +42,10 @@ void EndWrite(Block& block, std::uint32_t start) {
   block.SetPosition(end);
 }
 
-ReadState BeginRead(Block& block) {
+ReadState BeginRead(Block& block, SizeField sizes) {
   ReadState state;
   state.start = block.Position();
-  state.sized = !IsLegacyContainerVersion(CurrentContainerVersion());
+  state.sized = sizes == SizeField::Stored;
   if (state.sized) {
     block.Get(state.size);
     KIV_CHECK(state.size >= kMinFramedSize, UnknownVersion, nullptr, kReadMethod);

@@ -2,7 +2,8 @@
 // programs.
 //
 //   u32     size: bytes from the first byte of this field to the end of the record
-//           (absent while the current container version is "0.1", "0.1a", "0.1b", "0.2")
+//           (absent in containers of the versions "0.1", "0.1a", "0.1b", "0.2"; a reader
+//           is told by its caller whether the records it reads have it)
 //   string  version, e.g. "0.3"
 //   group 1, group 2, ...  the fields introduced by versions "0.1", "0.2", ...
 //
@@ -36,23 +37,12 @@
 
 namespace KivRkf {
 
-// The container version of the file whose records are being read; "1.3" outside loading.
-std::string CurrentContainerVersion();
-void SetCurrentContainerVersion(std::string version);
 // "0.1", "0.1a", "0.1b" and "0.2": containers whose versioned records have no size.
 bool IsLegacyContainerVersion(const std::string& version);
-
-// Sets the current container version for its lifetime and restores the previous one.
-class ScopedContainerVersion {
- public:
-  explicit ScopedContainerVersion(std::string version);
-  ~ScopedContainerVersion();
-  ScopedContainerVersion(const ScopedContainerVersion&) = delete;
-  ScopedContainerVersion& operator=(const ScopedContainerVersion&) = delete;
-
- private:
-  std::string previous_;
-};
+// How the versioned records of a container of the version are framed.
+inline SizeField SizeFieldOf(const std::string& containerVersion) {
+  return IsLegacyContainerVersion(containerVersion) ? SizeField::Absent : SizeField::Stored;
+}
 
 template <class T>
 struct VersionedRecord;
@@ -94,9 +84,9 @@ struct ReadState {
 std::uint32_t BeginWrite(Block& block, const std::string& version);
 // Patches the size field and leaves the position after the record.
 void EndWrite(Block& block, std::uint32_t start);
-// Reads the size (unless legacy) and the version; a size that cannot hold the frame or
+// Reads the size (when stored) and the version; a size that cannot hold the frame or
 // reaches past the block fails before anything else is read.
-ReadState BeginRead(Block& block);
+ReadState BeginRead(Block& block, SizeField sizes);
 // Skips to the end given by the size; fails with code 2 when the groups read beyond it.
 void EndRead(Block& block, const ReadState& state);
 // "0.k" for k = 1..9.
@@ -116,12 +106,13 @@ void CopyToBlock_Versioned(Block& block, const T& record) {
   VersionedFrame::EndWrite(block, start);
 }
 
+// sizes: whether the record, and the records nested in it, carry their size field.
 template <Versioned T>
-void CopyFromBlock_Versioned(Block& block, T& record) {
+void CopyFromBlock_Versioned(Block& block, T& record, SizeField sizes = SizeField::Stored) {
   using R = VersionedRecord<T>;
   static_assert(R::kGroups >= 1 && R::kGroups <= 8, "versioned records have 1 to 8 groups");
-  const VersionedFrame::ReadState state = VersionedFrame::BeginRead(block);
-  BlockReaderIo io(block);
+  const VersionedFrame::ReadState state = VersionedFrame::BeginRead(block, sizes);
+  BlockReaderIo io(block, sizes);
   VersionedFrame::GetGroup(io, record, 1);
   bool stopped = false;
   for (int k = 2; k <= 7 && !stopped; ++k) {
@@ -154,7 +145,9 @@ template <Versioned T>
 struct Codec<T, void> {
   static constexpr std::uint32_t kMinSize = 4 + MinPayload<T>();
   static void Put(Block& b, const T& v) { CopyToBlock_Versioned(b, v); }
-  static void Get(Block& b, T& v) { CopyFromBlock_Versioned(b, v); }
+  static void Get(Block& b, T& v, SizeField sizes = SizeField::Stored) {
+    CopyFromBlock_Versioned(b, v, sizes);
+  }
 };
 
 }  // namespace KivRkf

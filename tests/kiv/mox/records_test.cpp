@@ -1,6 +1,5 @@
 // Node and view point records: byte layouts, older versions, damaged records refused.
 #include <bit>
-#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -60,8 +59,8 @@ std::string MaterialText(const Material& m) {
   return w.Text();
 }
 
-// "0.3", 84 bytes framed. Older records (in a legacy container without a size) keep defaults,
-// a newer one's extra bytes are skipped; fourth floats of colors C and D are not read.
+// "0.3", 84 bytes framed. Older records keep defaults, a newer one's extra bytes are
+// skipped; fourth floats of colors C and D are not read.
 TEST(MaterialRecord, LayoutAndEveryVersion) {
   Material m;
   m.colorA = {0.1f, 0.2f, 0.3f, 0.4f};
@@ -75,14 +74,13 @@ TEST(MaterialRecord, LayoutAndEveryVersion) {
   EXPECT_EQ(file.StreamBytes(kResources),
             BlockBytes(U32{84}, std::string("0.3"), m.colorA, m.colorB, m.colorC, m.colorD,
                        m.valueE, m.valueF, m.flagG, kEnd));
-  // Shape version, material record version ("": none), with a size field.
-  const std::tuple<std::string, std::string, bool> versions[] = {
-      {"0.2", "0.3", 1},  {"0.2", "0.1", 1}, {"0.2", "0.2", 1}, {"0.2", "0.2", 0},
-      {"0.1a", "0.4", 1}, {"0.0a", "", 1},   {"0.1", "", 1}};
-  for (const auto& [shape, version, sized] : versions) {
+  // Shape version, material record version ("": none).
+  const std::pair<std::string, std::string> versions[] = {
+      {"0.2", "0.3"}, {"0.2", "0.1"}, {"0.2", "0.2"}, {"0.1a", "0.4"}, {"0.0a", ""}, {"0.1", ""}};
+  for (const auto& [shape, version] : versions) {
     RecordFile f([&](KivRkf::Index& index) {
       KivRkf::Block record;
-      if (sized) record.Put(U32{0});
+      record.Put(U32{0});
       record.Put(version);
       for (const auto& color : {m.colorA, m.colorB, m.colorC, m.colorD}) record.Put(color);
       record.Put(m.valueE);
@@ -90,12 +88,10 @@ TEST(MaterialRecord, LayoutAndEveryVersion) {
       if (version >= "0.3") record.Put(m.flagG);
       if (version == "0.4") record.Put(std::array<U8, 5>{1, 2, 3, 4, 5});
       const U32 size = record.Position();
-      if (sized) record.SetPosition(0u), record.Put(size);
+      record.SetPosition(0u), record.Put(size);
       if (!version.empty()) index.Put(kResources, record.Data(), size);
       index.Put(kResources, kEnd);
     });
-    std::optional<KivRkf::ScopedContainerVersion> legacy;
-    if (!sized) legacy.emplace("0.1b");
     Shape r;
     ReadShape(r, f.Index(), kResources, shape);
     EXPECT_EQ(f.Next(kResources), kEnd) << version;

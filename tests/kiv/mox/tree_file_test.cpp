@@ -171,6 +171,44 @@ TEST_F(TreeFile, AppendModeShiftsIdentifiersAndHangsFilesUnderTheMergeRoot) {
   EXPECT_EQ(merged.globalInfo.size(), 2u);  // only the first file's history
 }
 
+// A full load reads the view points as the records of the file's container: a legacy entry,
+// without a size field, from its version string on up to its nested frame, which nothing
+// delimits there. The material of the same file keeps its size field, as in every container.
+TEST_F(TreeFile, ViewPointsAreFramedAsTheirContainerMaterialsAlwaysSized) {
+  const std::string refused =
+      "view points: View point records of legacy containers have no size and cannot be read";
+  const std::tuple<const char*, bool, std::string, std::string> cases[] = {
+      // container version, view points kept, current view point's name, what the load dropped
+      {"1.3", true, "front", ""},
+      {"0.3", true, "front", ""},
+      {"0.2", false, "front", refused},
+      {"0.1a", false, "front", refused},
+      {"0.1", false, "no name", ""}};
+  for (const auto& [version, kept, name, dropped] : cases) {
+    const bool legacy = KivRkf::IsLegacyContainerVersion(version);
+    {
+      RawMox raw(F("v.mox"), version, 1);
+      raw.Header({1, 0, 0, 0, 0, 0}, "shape", "Shape", "0.2");
+      Material m;
+      m.valueE = 3.0f;
+      raw.Ix().Put(kResources, m);
+      ViewPointEntry entry;
+      entry.name = "front";
+      KivRkf::Block framed;
+      framed.Put(entry);
+      const U32 from = legacy ? 4 : 0;  // a legacy record starts with its version
+      raw.Ix().Put(kViewPoints, framed.Data() + from, framed.Size() - from);
+      MoxTest::PutAll(raw.Ix(), kViewPoints, U32{0}, ActionCollection{});
+    }
+    const auto tree = Load(F("v.mox"));
+    EXPECT_EQ(
+        std::make_tuple(tree->HasViewPoints(), tree->views.current.name, tree->viewPointsFailure,
+                        static_cast<Shape*>(tree->GetNode(1))->material.valueE),
+        std::make_tuple(kept, name, dropped, 3.0f))
+        << version;
+  }
+}
+
 // A legacy container (32-bit light positions) of older record versions saved in the current
 // ones; unknown node types.
 TEST_F(TreeFile, LegacyContainersOlderVersionsAndUnknownTypes) {

@@ -243,31 +243,29 @@ Bytes Frame(const std::string& version, const Bytes& payload, bool sized = true,
   return BytesOf(b);
 }
 
-// The groups of the record of N groups one byte into bytes, and where the reader stopped.
+// The groups of the record of N groups one byte into bytes, read as the records of a
+// container of the version, and where the reader stopped.
 template <int N>
-std::pair<Groups, std::uint32_t> Read(const Bytes& bytes) {
+std::pair<Groups, std::uint32_t> Read(const Bytes& bytes, const std::string& container) {
   Block b = BlockOf(bytes);
   b.SetPosition(1u);
   Rec<N> record;
-  CopyFromBlock_Versioned(b, record);
+  CopyFromBlock_Versioned(b, record, SizeFieldOf(container));
   return {record.g, b.Position()};
 }
 
 // Size (from the record's start), version, the groups of its version; legacy ones too.
 TEST(Versioned, WritingAndReading) {
-  auto written = [](const char* container, auto record) {
-    ScopedContainerVersion scope(container);
+  auto written = [](auto record) {
     Block b;
     b.Put(std::uint8_t{0x77}), CopyToBlock_Versioned(b, record), b.Put(std::uint8_t{0x99});
     return BytesOf(b);
   };
   const Bytes three = {0x77, 14, 0, 0, 0, 3, 0, 0, 0, '0', '.', '3', 11, 22, 33, 0x99};
-  EXPECT_EQ(written("1.3", Rec<3>{"0.3", {11, 22, 33}}), three);
-  EXPECT_EQ(written("0.1", Rec<3>{"0.3", {11, 22, 33}}), three);
-  EXPECT_EQ(written("1.3", Rec<3>{"0.1", {11, 22, 33}}), Frame("0.1", {11}));
-  EXPECT_EQ(written("1.3", Rec<8>{"0.8", {1, 2, 3, 4, 5, 6, 7, 8}}),
+  EXPECT_EQ(written(Rec<3>{"0.3", {11, 22, 33}}), three);
+  EXPECT_EQ(written(Rec<3>{"0.1", {11, 22, 33}}), Frame("0.1", {11}));
+  EXPECT_EQ(written(Rec<8>{"0.8", {1, 2, 3, 4, 5, 6, 7, 8}}),
             Frame("0.8", {1, 2, 3, 4, 5, 6, 7, 8}));
-  EXPECT_EQ(CurrentContainerVersion(), "1.3");  // the scopes restored it
   EXPECT_EQ(Decode<std::vector<Rec<3>>>(
                 Encode(std::vector<Rec<3>>{{"0.3", {1, 2, 3}}, {"0.2", {4, 5, 6}}})),
             (std::vector<Rec<3>>{{"0.3", {1, 2, 3}}, {"0.3", {4, 5}}}));  // each by its version
@@ -296,12 +294,11 @@ TEST(Versioned, WritingAndReading) {
   for (std::uint8_t size : {0, 1, 4, 7})
     cases.push_back({"1.3", Frame("0.1", {5}, true, size), -2, {}});
   for (const auto& [container, bytes, n, groups] : cases) {
-    ScopedContainerVersion scope(container);
     const std::string what = testing::PrintToString(bytes) + " in " + container;
     if (n < 0) {
-      EXPECT_EQ(CodeOf([&] { Read<3>(bytes); }), -n) << what;
+      EXPECT_EQ(CodeOf([&] { Read<3>(bytes, container); }), -n) << what;
     } else {
-      const auto read = n == 3 ? Read<3>(bytes) : Read<8>(bytes);
+      const auto read = n == 3 ? Read<3>(bytes, container) : Read<8>(bytes, container);
       EXPECT_EQ(read, std::make_pair(groups, std::uint32_t(bytes.size() - 1))) << what;
     }
   }

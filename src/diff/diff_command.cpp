@@ -184,11 +184,12 @@ bool ReportDroppedParts(const KivMox::Tree& tree, const std::string& path, const
   return true;
 }
 
-bool LoadSide(KivMox::Tree& tree, const std::string& path, const char* side) {
+bool LoadSide(KivMox::Tree& tree, const std::string& path, const char* side,
+              KivRkf::OpenFilePool& pool) {
   try {
     KivMox::Tree::IdentifierMap identifiers;
     tree.SetDeferredLoading(true);
-    tree.Load(path, identifiers);
+    tree.Load(path, identifiers, &pool);
     return !ReportDroppedParts(tree, path, side);
   } catch (const std::exception& e) {
     // Where the damage lies, as the check of the whole file finds it first.
@@ -212,10 +213,12 @@ bool HasNode(const KivMox::Tree& tree, std::uint32_t id, const char* option,
 }
 
 int Compare(const DiffCommand& command) {
+  // The files of both sides, read on two threads; declared first, it outlives them.
+  KivRkf::OpenFilePool pool;
   KivMox::Tree left, right;
   // Both sides are loaded, so that damage on either is reported.
-  const bool leftLoaded = LoadSide(left, command.left, "left");
-  const bool rightLoaded = LoadSide(right, command.right, "right");
+  const bool leftLoaded = LoadSide(left, command.left, "left", pool);
+  const bool rightLoaded = LoadSide(right, command.right, "right", pool);
   if (!leftLoaded || !rightLoaded) return kTrouble;
   const DiffOptions& options = command.options;
   if (!HasNode(left, options.leftRoot, "--left-node", command.left) ||

@@ -33,15 +33,17 @@ int ImportViewPoints(const std::string& start, const std::vector<std::string>& v
 int ImportViewPoints(const std::string& start, std::vector<KivMox::ViewPointFile> viewPoints,
                      const std::string& output, bool adoptBlocks) {
   try {
+    // The open inputs; declared first, it outlives the files of the trees.
+    KivRkf::OpenFilePool pool;
     KivMox::Tree tree;
     tree.SetDeferredLoading(true);
     tree.SetBlockAdoption(adoptBlocks);
     std::map<std::uint32_t, std::uint32_t> identifiers;
-    tree.Load(start, identifiers);
+    tree.Load(start, identifiers, &pool);
     for (auto& file : viewPoints) tree.AddViewPoints(std::move(file));
     tree.Save(output);
     // Thousands of inputs close fast only newest first (OpenFilePool).
-    KivRkf::OpenFilePool::Instance().CloseAllNewestFirst();
+    pool.CloseAllNewestFirst();
     if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {

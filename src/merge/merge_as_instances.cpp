@@ -15,10 +15,12 @@ namespace MoxMerge {
 int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& output, bool suffix,
                      bool autoRename, bool matchPartNames, bool replaceLink) {
   try {
+    // The open inputs; declared first, it outlives the files of the trees.
+    KivRkf::OpenFilePool pool;
     KivMox::Tree base;
     base.SetDeferredLoading(true);
     std::map<std::uint32_t, std::uint32_t> identifiers;
-    base.Load(inputs.at(0), identifiers);
+    base.Load(inputs.at(0), identifiers, &pool);
     InstanceMap instances;
     if (autoRename)
       TagAutoRename(base, 1, suffix, instances);
@@ -30,7 +32,7 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
       KivMox::Tree further;
       further.SetDeferredLoading(true);
       std::map<std::uint32_t, std::uint32_t> furtherIdentifiers;
-      further.Load(inputs[k - 1], furtherIdentifiers);
+      further.Load(inputs[k - 1], furtherIdentifiers, &pool);
       const JoinInputs names{inputs.front(), inputs[k - 1]};
       if (autoRename) {
         TagAutoRename(further, k, suffix, instances);
@@ -43,7 +45,7 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
     }
     base.Save(output, replaceLink);
     // Thousands of inputs close fast only newest first (OpenFilePool).
-    KivRkf::OpenFilePool::Instance().CloseAllNewestFirst();
+    pool.CloseAllNewestFirst();
     if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {

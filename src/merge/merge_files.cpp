@@ -17,6 +17,8 @@ namespace MoxMerge {
 int MergeFiles(const std::vector<std::string>& inputs, const std::string& output, bool adoptBlocks,
                bool replaceLink) {
   try {
+    // The open inputs; declared first, it outlives the files of the trees.
+    KivRkf::OpenFilePool pool;
     KivMox::Tree tree("MoxMerge", "2017 R1");
     tree.SetDeferredLoading(true);
     tree.SetBlockAdoption(adoptBlocks);
@@ -27,13 +29,13 @@ int MergeFiles(const std::vector<std::string>& inputs, const std::string& output
     for (std::size_t i = 0; i < inputs.size(); ++i) {
       std::map<std::uint32_t, std::uint32_t> identifiers;
       if (i == 0)
-        tree.Load(inputs[i], identifiers);
+        tree.Load(inputs[i], identifiers, &pool);
       else
-        tree.LoadNodes(inputs[i], identifiers);
+        tree.LoadNodes(inputs[i], identifiers, &pool);
     }
     tree.Save(output, replaceLink);
     // Thousands of inputs close fast only newest first (OpenFilePool).
-    KivRkf::OpenFilePool::Instance().CloseAllNewestFirst();
+    pool.CloseAllNewestFirst();
     if (KivMox::ProgressListener* progress = KivMox::GetProgressListener()) progress->Finished();
     return 0;
   } catch (const std::exception& e) {

@@ -30,11 +30,11 @@ void SaveMany(const std::string& path, float seed, float last) {
   model.Save(path);
 }
 
-std::unique_ptr<KivMox::Tree> LoadDeferred(const std::string& path) {
+std::unique_ptr<KivMox::Tree> LoadDeferred(const std::string& path, KivRkf::OpenFilePool& pool) {
   auto tree = std::make_unique<KivMox::Tree>();
   KivMox::Tree::IdentifierMap identifiers;
   tree->SetDeferredLoading(true);
-  tree->Load(path, identifiers);
+  tree->Load(path, identifiers, &pool);
   return tree;
 }
 
@@ -42,13 +42,12 @@ TEST(TwoSides, ReadOnTwoThreadsThroughAPoolForOneFile) {
   TempDir dir;
   SaveMany(dir.File("a.mox"), 1, 7);
   SaveMany(dir.File("b.mox"), 1, 8);
-  KivRkf::OpenFilePool& pool = KivRkf::OpenFilePool::Instance();
-  const std::size_t before = pool.SetCapacity(1);
+  KivRkf::OpenFilePool pool(1);
   MoxDiff::DiffOptions options;
   options.ignoreHistory = true;
   for (int run = 0; run < 12; ++run) {
-    const auto left = LoadDeferred(dir.File("a.mox"));
-    const auto right = LoadDeferred(dir.File("b.mox"));
+    const auto left = LoadDeferred(dir.File("a.mox"), pool);
+    const auto right = LoadDeferred(dir.File("b.mox"), pool);
     try {
       const MoxDiff::DiffResult result =
           MoxDiff::DiffModels({*left, "a.mox"}, {*right, "b.mox"}, options);
@@ -60,7 +59,6 @@ TEST(TwoSides, ReadOnTwoThreadsThroughAPoolForOneFile) {
       ADD_FAILURE() << "run " << run << ": " << e.what();
     }
   }
-  pool.SetCapacity(before);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 
 namespace KivRkf {
 class Index;
+class OpenFilePool;
 class RkFile;
 }  // namespace KivRkf
 
@@ -51,10 +52,14 @@ class Tree : public KivAdt::Tree<Node*> {
   // New tree identifier -> identifier in the file, for every header a load reads.
   using IdentifierMap = std::map<std::uint32_t, std::uint32_t>;
 
-  // Reads the whole file: history, nodes and their data, links, view points.
-  void Load(const std::string& path, IdentifierMap& identifiers);
-  // Reads only the nodes and their data of a further file.
-  void LoadNodes(const std::string& path, IdentifierMap& identifiers);
+  // Reads the whole file: history, nodes and their data, links, view points. With a pool,
+  // the file joins it (KivRkf::OpenFilePool): a file kept open for deferred values may then
+  // be closed while it is not read. Without one it stays open until the tree lets it go.
+  void Load(const std::string& path, IdentifierMap& identifiers,
+            KivRkf::OpenFilePool* pool = nullptr);
+  // Reads only the nodes and their data of a further file (pool as for Load).
+  void LoadNodes(const std::string& path, IdentifierMap& identifiers,
+                 KivRkf::OpenFilePool* pool = nullptr);
   // Reads only the "View Points" section of a view point file (view_point_file.hpp): raises
   // when the file or its section is damaged, and then leaves the tree as it was.
   void LoadViewPoints(const std::string& path);
@@ -110,7 +115,8 @@ class Tree : public KivAdt::Tree<Node*> {
   void PayloadReplaced(Node*& old, Node* const& replacement) override;
 
  private:
-  void OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method);
+  void OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method,
+                      KivRkf::OpenFilePool* pool);
   std::uint32_t AttachIdentifier();
   // Returns the tree identifiers of the nodes read.
   std::set<std::uint32_t> ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file,

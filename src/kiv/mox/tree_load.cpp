@@ -26,18 +26,22 @@ const char* const kLoad = "KivMox::Tree::Load";
 
 }  // namespace
 
-void Tree::OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method) {
+void Tree::OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method,
+                          KivRkf::OpenFilePool* pool) {
   if (ProgressListener* progress = GetProgressListener()) progress->Reading(path);
-  file.OpenFile(path, "rb");
+  if (pool)
+    file.OpenFile(path, "rb", *pool);
+  else
+    file.OpenFile(path, "rb");
   struct stat st;
   if (fstat(fileno(file.Stream()), &st) == 0) inputs_.push_back({st.st_dev, st.st_ino});
   KIV_CHECK(file.IsContainerFile(), FormatNotSupported, path + " is not a Mox file", method);
 }
 
-void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
+void Tree::Load(const std::string& path, IdentifierMap& identifiers, KivRkf::OpenFilePool* pool) {
   auto shared = std::make_shared<KivRkf::RkFile>();
   KivRkf::RkFile& file = *shared;
-  OpenForReading(file, path, kLoad);
+  OpenForReading(file, path, kLoad, pool);
   fileVersion = file.ReadVersion();
   bool wide = false;
   file.CheckSupport(fileVersion, wide);
@@ -58,10 +62,11 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers) {
   ClearHeavyPositions(read);
 }
 
-void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers) {
+void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers,
+                     KivRkf::OpenFilePool* pool) {
   auto shared = std::make_shared<KivRkf::RkFile>();
   KivRkf::RkFile& file = *shared;
-  OpenForReading(file, path, "KivMox::Tree::LoadNodes");
+  OpenForReading(file, path, "KivMox::Tree::LoadNodes", pool);
   bool wide = false;
   file.CheckSupport(file.ReadVersion(), wide);
   std::uint32_t attach = AttachIdentifier();

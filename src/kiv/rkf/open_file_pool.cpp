@@ -14,10 +14,13 @@
 
 namespace KivRkf {
 
-OpenFilePool& OpenFilePool::Instance() {
-  // Never destroyed: files may still be closed while the program ends.
-  static OpenFilePool* pool = new OpenFilePool;
-  return *pool;
+OpenFilePool::OpenFilePool(std::size_t capacity) {
+  SetCapacity(capacity);
+}
+
+OpenFilePool::~OpenFilePool() {
+  std::lock_guard lock(mutex_);
+  for (RkFile* file : members_) file->pool_ = nullptr;
 }
 
 std::size_t OpenFilePool::CapacityLocked() const {
@@ -59,6 +62,7 @@ void OpenFilePool::Opened(RkFile* file, bool pin) {
   if (it == held_.end()) {
     open_.push_front(file);
     it = held_.emplace(file, Held{open_.begin(), 0, ++openings_}).first;
+    members_.insert(file);
   } else {
     open_.splice(open_.begin(), open_, it->second.at);
   }
@@ -81,6 +85,7 @@ void OpenFilePool::Unpin(const RkFile* file) {
 
 void OpenFilePool::Closed(RkFile* file) {
   std::lock_guard lock(mutex_);
+  members_.erase(file);
   if (auto it = held_.find(file); it != held_.end()) {
     open_.erase(it->second.at);
     held_.erase(it);
@@ -129,11 +134,11 @@ void OpenFilePool::CloseAllNewestFirst() {
 }
 
 FileInUse::FileInUse(RkFile* file) : file_(file) {
-  if (file_) pinned_ = file_->Use(true);
+  if (file_ && file_->Use(true)) pool_ = file_->Pool();
 }
 
 FileInUse::~FileInUse() {
-  if (pinned_) OpenFilePool::Instance().Unpin(file_);
+  if (pool_) pool_->Unpin(file_);
 }
 
 void RaiseOpenFileLimit() {

@@ -4,9 +4,12 @@
 // using one more closes the least recently used, which RkFile::EnsureOpen opens again by
 // its path (with its block table and reading state kept) when it is needed.
 //
-// The pool is shared by every thread. A file in use (pinned: being read, or copied from
-// by the kernel) is never chosen for closing; when every open file is in use, one more is
-// opened beyond the capacity rather than one closed under its user.
+// The program owns its pools and hands one to the files it opens for reading
+// (RkFile::OpenFile); a pool may be shared by threads that read its files. A file in use
+// (pinned: being read, or copied from by the kernel) is never chosen for closing; when
+// every open file is in use, one more is opened beyond the capacity rather than one closed
+// under its user. A pool outlives its files; one that goes first lets its files go, and
+// they stay as they are (open, or closed until they are read again).
 #pragma once
 
 #include <cstddef>
@@ -15,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace KivRkf {
 
@@ -26,7 +30,11 @@ class OpenFilePool {
   // and its temporary copies, and whatever the runtime keeps open.
   static constexpr std::size_t kReserved = 16;
 
-  static OpenFilePool& Instance();
+  // capacity: as SetCapacity.
+  explicit OpenFilePool(std::size_t capacity = 0);
+  ~OpenFilePool();
+  OpenFilePool(const OpenFilePool&) = delete;
+  OpenFilePool& operator=(const OpenFilePool&) = delete;
 
   // How many reading files may be open at once: the soft open-file limit less kReserved
   // (at least 1), unless set.
@@ -38,13 +46,14 @@ class OpenFilePool {
   // Whether file is open and in use by someone now.
   bool InUse(const RkFile* file) const;
 
-  // The RkFile side. Opened: file was opened and is used now (pinned once more with pin).
+  // The RkFile side. Opened: file was opened and is used now (pinned once more with pin);
+  // it belongs to the pool until Closed.
   // Touch: when file is open, makes it the most recently used (and pins it with pin) and
   // returns true; false when the pool does not hold it open. Unpin undoes one pin.
   void Opened(RkFile* file, bool pin);
   bool Touch(RkFile* file, bool pin);
   void Unpin(const RkFile* file);
-  // file is closed or forgotten: it must not be in use.
+  // file is closed or forgotten, and leaves the pool: it must not be in use.
   void Closed(RkFile* file);
   // Closes the least recently used files other than keep, and not in use, until one more
   // may be opened.
@@ -64,19 +73,20 @@ class OpenFilePool {
     std::size_t uses = 0;
     std::uint64_t opened = 0;  // order of opening
   };
-  OpenFilePool() = default;
   std::size_t CapacityLocked() const;
   bool CloseOldestLocked(const RkFile* keep);
 
   mutable std::mutex mutex_;
   std::list<RkFile*> open_;  // most recently used first
   std::unordered_map<const RkFile*, Held> held_;
+  std::unordered_set<RkFile*> members_;  // open or closed by the pool
   std::optional<std::size_t> capacity_;
   std::uint64_t openings_ = 0;
 };
 
-// Keeps a file opened for reading open while it is read: opens it again when the pool
-// closed it, and pins it until the end of the scope. A null file is left alone.
+// Keeps a file opened for reading open while it is read: opens it again when its pool
+// closed it, and pins it until the end of the scope. A null file, and one in no pool, is
+// left alone.
 class FileInUse {
  public:
   explicit FileInUse(RkFile* file);
@@ -86,7 +96,7 @@ class FileInUse {
 
  private:
   RkFile* file_;
-  bool pinned_ = false;
+  OpenFilePool* pool_ = nullptr;  // set when pinned
 };
 
 // Raises the soft open-file limit to the hard one, or to what the system allows when

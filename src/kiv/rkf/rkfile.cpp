@@ -73,11 +73,10 @@ RkFile::Identity RkFile::IdentityOf(const struct stat& st) {
 }
 
 std::FILE* RkFile::OpenPooled(const std::string& path, const char* mode) {
-  OpenFilePool& pool = OpenFilePool::Instance();
-  pool.MakeRoom(this);
+  if (pool_) pool_->MakeRoom(this);
   std::FILE* stream = OpenStream(path, mode);
   // Descriptors taken by others may leave fewer than the pool counts on.
-  while (!stream && (errno == EMFILE || errno == ENFILE) && pool.CloseOldest(this))
+  while (!stream && (errno == EMFILE || errno == ENFILE) && pool_ && pool_->CloseOldest(this))
     stream = OpenStream(path, mode);
   // Reads take whole blocks or a few bytes after a seek: a buffer of the C library's per
   // input would only cost memory (4 KiB each, for thousands of inputs).
@@ -86,16 +85,27 @@ std::FILE* RkFile::OpenPooled(const std::string& path, const char* mode) {
 }
 
 void RkFile::OpenFile(const std::string& path, const char* mode) {
+  Open(path, mode, nullptr);
+}
+
+void RkFile::OpenFile(const std::string& path, const char* mode, OpenFilePool& pool) {
+  Open(path, mode, &pool);
+}
+
+void RkFile::Open(const std::string& path, const char* mode, OpenFilePool* pool) {
   KIV_CHECK(!stream_ && !suspended_, Miscellaneous, "File stream is already in use",
             "KivRkf::RkFile::OpenFile");
   const std::string failed = "Unable to open file \"" + path + "\"";
   const bool reading = mode[0] == 'r';
+  pool_ = reading ? pool : nullptr;
   std::FILE* stream = reading ? OpenPooled(path, mode) : OpenStream(path, mode);
+  if (!stream) pool_ = nullptr;
   KIV_CHECK(stream, Miscellaneous, failed, "KivRkf::RkFile::OpenFile");
   // fopen accepts directories on this platform; only regular files are containers.
   struct stat st {};
   if (fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode)) {
     std::fclose(stream);
+    pool_ = nullptr;
     KIV_RAISE(Miscellaneous, failed, "KivRkf::RkFile::OpenFile");
   }
   stream_ = stream;
@@ -103,14 +113,14 @@ void RkFile::OpenFile(const std::string& path, const char* mode) {
   index_.SetStream(stream_, static_cast<std::uint64_t>(st.st_size));
   readPath_ = path;
   identity_ = IdentityOf(st);
-  OpenFilePool::Instance().Opened(this, false);
+  if (pool_) pool_->Opened(this, false);
 }
 
 bool RkFile::Use(bool pin) {
   // Only the pool closes a reading file behind its owner's back, and only under its lock:
   // once Touch finds the file gone, it is closed for good until it is opened here.
   if (readPath_.empty()) return false;
-  if (OpenFilePool::Instance().Touch(this, pin)) return pin;
+  if (pool_ && pool_->Touch(this, pin)) return pin;
   if (!suspended_) return false;
   const std::string changed = "The file \"" + readPath_ + "\" changed while it was in use";
   std::FILE* stream = OpenPooled(readPath_, "rb");
@@ -124,7 +134,8 @@ bool RkFile::Use(bool pin) {
   stream_ = stream;
   suspended_ = false;
   index_.SetStream(stream_, identity_.size);
-  OpenFilePool::Instance().Opened(this, pin);
+  if (!pool_) return false;  // its pool went while the file was closed
+  pool_->Opened(this, pin);
   return pin;
 }
 
@@ -143,7 +154,8 @@ void RkFile::AttachStream(std::FILE* stream) {
 
 void RkFile::CloseFile() {
   KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "Closing file ...");
-  if (!readPath_.empty()) OpenFilePool::Instance().Closed(this);
+  if (!readPath_.empty() && pool_) pool_->Closed(this);
+  pool_ = nullptr;
   readPath_.clear();
   // A file the pool closed is still open to its readers: closing it ends it as any other.
   const bool suspended = suspended_;

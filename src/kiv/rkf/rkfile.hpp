@@ -15,6 +15,8 @@
 
 namespace KivRkf {
 
+class OpenFilePool;
+
 inline constexpr std::uint8_t kMagic[8] = {0x89, 0x52, 0x4B, 0x46, 0x0D, 0x0A, 0x1A, 0x0A};
 inline constexpr const char* kWrittenVersion = "1.3";
 
@@ -36,9 +38,13 @@ class RkFile {
   RkFile& operator=(const RkFile&) = delete;
 
   virtual void CloseFile();
-  // A file opened for reading joins the OpenFilePool, which may close it again while it is
-  // not used; EnsureOpen opens it again before its index reads from it.
+  // Opens path with the C library's mode text ("rb", "wb+"). A file opened for reading
+  // stays open until it is closed.
   void OpenFile(const std::string& path, const char* mode);
+  // A file opened for reading joins pool, which may close it again while it is not used;
+  // EnsureOpen opens it again before its index reads from it. The pool is to outlive the
+  // file (or at least its reading).
+  void OpenFile(const std::string& path, const char* mode, OpenFilePool& pool);
   // Takes a stream opened for writing (a file or a device); CloseFile closes it.
   void AttachStream(std::FILE* stream);
   // Opens a file the pool closed again, by its path, keeping the block table and what was
@@ -47,8 +53,10 @@ class RkFile {
   // thread's file may close it at once: readers that share the pool use FileInUse.
   void EnsureOpen() { Use(false); }
   // EnsureOpen; with pin, the pool also keeps the file open until OpenFilePool::Unpin.
-  // True when it was pinned (a file opened for reading).
+  // True when it was pinned (a file opened for reading in a pool).
   bool Use(bool pin);
+  // The pool the file was opened in, or null.
+  OpenFilePool* Pool() const { return pool_; }
   bool IsContainerFile();
   // The version text at offset 8, up to the first zero byte (at most 4 characters).
   std::string ReadVersion();
@@ -80,10 +88,12 @@ class RkFile {
   static Identity IdentityOf(const struct stat& st);
   // Closes the stream of a file opened for reading; the index keeps its state.
   void Suspend();
-  // Opens path for reading, closing pooled files while descriptors run out.
+  void Open(const std::string& path, const char* mode, OpenFilePool* pool);
+  // Opens path for reading, closing files of the pool while descriptors run out.
   std::FILE* OpenPooled(const std::string& path, const char* mode);
 
   std::FILE* stream_ = nullptr;
+  OpenFilePool* pool_ = nullptr;
   Index index_;
   // Set while the file is open for reading, or closed by the pool.
   std::string readPath_;

@@ -80,11 +80,16 @@ inline Bytes ContainerBytes(const Fill& fill, const Fill& written = {}) {
   return file.Read();
 }
 
-// A container opened for reading with its index read.
+// A container opened for reading (in pool, when given) with its index read.
 struct ContainerReader {
-  explicit ContainerReader(const std::string& path) { Open(path); }
+  explicit ContainerReader(const std::string& path, KivRkf::OpenFilePool* pool = nullptr) {
+    Open(path, pool);
+  }
   explicit ContainerReader(const Bytes& bytes) : memory(bytes) { Open(memory.Path()); }
-  void Open(const std::string& path) { file.OpenFile(path, "rb"), file.ReadIndex(); }
+  void Open(const std::string& path, KivRkf::OpenFilePool* pool = nullptr) {
+    pool ? file.OpenFile(path, "rb", *pool) : file.OpenFile(path, "rb");
+    file.ReadIndex();
+  }
   KivRkf::Index& Index() { return file.GetIndex(); }
   template <class T>
   T Get(const std::string& name, T value = T{}) {

@@ -219,12 +219,12 @@ TEST(Container, CutFilesAreRefusedWhenTheTableIsRead) {
 
 // Beyond capacity the pool closes the least recently used file; it reopens unless changed.
 TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
-  OpenFilePool& pool = OpenFilePool::Instance();
+  OpenFilePool pool;
   rlimit limit{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
   EXPECT_TRUE(limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur <= 17 ||
               pool.Capacity() == limit.rlim_cur - 16);
-  const std::size_t before = pool.SetCapacity(2);
+  pool.SetCapacity(2);
   TempDir dir;
   auto numbered = [&](std::uint32_t k) {  // streams "A" and "B", holding k * 10 and k * 10 + 1
     const std::string path = dir.File(std::to_string(k));
@@ -234,7 +234,7 @@ TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
   };
   std::vector<std::unique_ptr<ContainerReader>> files;
   for (std::uint32_t k = 0; k < 3; ++k) {
-    files.push_back(std::make_unique<ContainerReader>(numbered(k)));
+    files.push_back(std::make_unique<ContainerReader>(numbered(k), &pool));
     EXPECT_EQ(files.back()->Get<std::uint32_t>("A"), k * 10);
     EXPECT_LE(pool.OpenCount(), 2u);
   }
@@ -255,7 +255,7 @@ TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
   pool.SetCapacity(1);
   for (int what = 0; what < 3; ++what) {  // replaced by the same bytes, touched by 1 ns, removed
     const std::string path = numbered(1);
-    ContainerReader file(path), second(numbered(9));
+    ContainerReader file(path, &pool), second(numbered(9), &pool);
     ASSERT_FALSE(file.file.IsOpen()) << what;
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -271,7 +271,6 @@ TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
         << what;
     EXPECT_FALSE(file.file.IsOpen()) << what;
   }
-  pool.SetCapacity(before);
 }
 
 }  // namespace

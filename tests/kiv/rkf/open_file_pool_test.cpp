@@ -16,13 +16,6 @@ using KivRkf::RkFile;
 using TestSupport::Bytes;
 using TestSupport::TempDir;
 
-// Sets the pool's capacity for the guard's lifetime.
-struct Capacity {
-  explicit Capacity(std::size_t n) : before(OpenFilePool::Instance().SetCapacity(n)) {}
-  ~Capacity() { OpenFilePool::Instance().SetCapacity(before); }
-  std::size_t before;
-};
-
 // A file of n bytes, byte i holding (i * 7 + seed) mod 251.
 std::string WriteFile(const TempDir& dir, const std::string& name, std::size_t n, int seed) {
   Bytes bytes(n);
@@ -33,24 +26,24 @@ std::string WriteFile(const TempDir& dir, const std::string& name, std::size_t n
 
 TEST(OpenFilePool, AFileInUseStaysOpenAndTheOthersCloseOldestFirst) {
   TempDir dir;
-  const Capacity one(1);
+  OpenFilePool pool(1);
   RkFile a, b, c;
-  a.OpenFile(WriteFile(dir, "a", 16, 1), "rb");
+  a.OpenFile(WriteFile(dir, "a", 16, 1), "rb", pool);
   {
     const FileInUse use(&a);
-    b.OpenFile(WriteFile(dir, "b", 16, 2), "rb");
+    b.OpenFile(WriteFile(dir, "b", 16, 2), "rb", pool);
     EXPECT_TRUE(a.IsOpen() && b.IsOpen());
-    EXPECT_TRUE(OpenFilePool::Instance().InUse(&a));
-    EXPECT_FALSE(OpenFilePool::Instance().InUse(&b));
+    EXPECT_TRUE(pool.InUse(&a));
+    EXPECT_FALSE(pool.InUse(&b));
     {
       // Uses nest: the inner end leaves the outer use in force.
       const FileInUse again(&a);
     }
-    c.OpenFile(WriteFile(dir, "c", 16, 3), "rb");
+    c.OpenFile(WriteFile(dir, "c", 16, 3), "rb", pool);
     EXPECT_TRUE(a.IsOpen()) << "closed while in use";
     EXPECT_FALSE(b.IsOpen());
   }
-  EXPECT_FALSE(OpenFilePool::Instance().InUse(&a));
+  EXPECT_FALSE(pool.InUse(&a));
   // With room for one file, opening b again closes every other file not in use.
   a.EnsureOpen();
   b.EnsureOpen();
@@ -67,16 +60,17 @@ TEST(OpenFilePool, AFileInUseStaysOpenAndTheOthersCloseOldestFirst) {
   // A file that is not opened for reading is not pinned.
   RkFile none;
   const FileInUse nothing(&none);
-  EXPECT_FALSE(OpenFilePool::Instance().InUse(&none));
+  EXPECT_FALSE(pool.InUse(&none));
 }
 
 TEST(OpenFilePool, TwoThreadsReadTheirFilesWhileEachOpensItsOwnAgain) {
   TempDir dir;
-  const Capacity one(1);
+  OpenFilePool pool(1);
   constexpr std::size_t kSize = 4096;
   constexpr int kReads = 400;
   RkFile files[2];
-  for (int k = 0; k < 2; ++k) files[k].OpenFile(WriteFile(dir, std::to_string(k), kSize, k), "rb");
+  for (int k = 0; k < 2; ++k)
+    files[k].OpenFile(WriteFile(dir, std::to_string(k), kSize, k), "rb", pool);
   int wrong[2] = {0, 0};
   const auto reader = [&](int k) {
     RkFile& file = files[k];
@@ -106,24 +100,43 @@ TEST(OpenFilePool, TwoThreadsReadTheirFilesWhileEachOpensItsOwnAgain) {
 
 namespace {
 
+// A file is closed only for room in its own pool. A pool that goes before its files lets
+// them go: a file it closed opens again by its path when it is read, in no pool now.
+TEST(OpenFilePool, PoolsAreApartAndOneThatGoesFirstLetsItsFilesGo) {
+  TempDir dir;
+  RkFile a, b, c;
+  OpenFilePool other(1);
+  c.OpenFile(WriteFile(dir, "c", 16, 3), "rb", other);
+  {
+    OpenFilePool pool(1);
+    a.OpenFile(WriteFile(dir, "a", 16, 1), "rb", pool);
+    b.OpenFile(WriteFile(dir, "b", 16, 2), "rb", pool);
+    EXPECT_EQ(std::tuple(a.IsOpen(), b.IsOpen(), c.IsOpen()), std::tuple(false, true, true));
+  }
+  EXPECT_TRUE(a.Pool() == nullptr && b.Pool() == nullptr && c.Pool() == &other);
+  const FileInUse use(&a);
+  EXPECT_TRUE(a.IsOpen() && b.IsOpen() && !a.IsContainerFile());
+  EXPECT_EQ(other.OpenCount(), 1u);
+}
+
 // At the end of a merge every file not in use is closed; a file in use stays open, and a
 // closed one opens again by its path when it is read once more.
 TEST(OpenFilePool, ClosingAllLeavesTheFilesInUse) {
   TempDir dir;
-  const Capacity many(8);
+  OpenFilePool pool(8);
   RkFile a, b, c;
-  a.OpenFile(WriteFile(dir, "a", 16, 1), "rb");
-  b.OpenFile(WriteFile(dir, "b", 16, 2), "rb");
-  c.OpenFile(WriteFile(dir, "c", 16, 3), "rb");
+  a.OpenFile(WriteFile(dir, "a", 16, 1), "rb", pool);
+  b.OpenFile(WriteFile(dir, "b", 16, 2), "rb", pool);
+  c.OpenFile(WriteFile(dir, "c", 16, 3), "rb", pool);
   {
     const FileInUse use(&b);
-    OpenFilePool::Instance().CloseAllNewestFirst();
+    pool.CloseAllNewestFirst();
     EXPECT_EQ(std::tuple(a.IsOpen(), b.IsOpen(), c.IsOpen()), std::tuple(false, true, false));
   }
   a.EnsureOpen();
   EXPECT_TRUE(a.IsOpen() && a.IsContainerFile() == false);
-  OpenFilePool::Instance().CloseAllNewestFirst();
-  EXPECT_EQ(OpenFilePool::Instance().OpenCount(), 0u);
+  pool.CloseAllNewestFirst();
+  EXPECT_EQ(pool.OpenCount(), 0u);
 }
 
 }  // namespace

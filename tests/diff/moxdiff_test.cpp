@@ -207,7 +207,7 @@ TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
   const Bytes whole = ReadFileBytes(good);
   WriteFileBytes(cut, Bytes(whole.begin(), whole.end() - 1));  // inside its last block
   Bytes flipped = ReadFileBytes(good);
-  for (const auto& block : MoxInfo::ReadBlockTable(good).rows)
+  for (const auto& block : MoxInfo::ReadBlockListing(good).rows)
     if (block.name == KivMox::kHeavyData) flipped.at(block.offset + 12) ^= 0x55;
   WriteFileBytes(dir.File("flipped.mox"), flipped);
   struct Row {
@@ -263,7 +263,7 @@ TEST(MoxDiffRun, AViewPointSectionTheReadersDropIsTrouble) {
           .status,
       0);
   Bytes bytes = ReadFileBytes(sound);
-  for (const auto& block : MoxInfo::ReadBlockTable(sound).rows)
+  for (const auto& block : MoxInfo::ReadBlockListing(sound).rows)
     if (block.name == KivMox::kViewPoints) bytes.at(block.offset + 12) ^= 0x55;
   WriteFileBytes(damaged, bytes);
   const std::string said =
@@ -300,7 +300,7 @@ TEST(MoxDiffRun, TwoSidesShareAFewFileDescriptors) {
                   .status,
               0);
   std::size_t heavy = 0;
-  for (const auto& block : MoxInfo::ReadBlockTable(dir.File("a.mox")).rows)
+  for (const auto& block : MoxInfo::ReadBlockListing(dir.File("a.mox")).rows)
     heavy += block.name == KivMox::kHeavyData;
   EXPECT_GE(heavy, 40u);
   for (int run = 0; run < 8; ++run) {

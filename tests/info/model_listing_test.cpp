@@ -38,8 +38,8 @@ std::string Walk(const Tree& tree) {
     if (const auto* e = std::get_if<EntryListing>(&line))
       out += std::to_string(e->id) + "@" + std::to_string(e->depth) + (e->reached ? " " : "- ");
     else if (const auto* p = std::get_if<LinkProblem>(&line))
-      out += std::to_string(p->from) + " " + p->link + "->" + std::to_string(p->to) + " " +
-             p->problem + " ";
+      out += std::to_string(p->from) + " " + MoxTools::LinkName(p->link) + "->" +
+             std::to_string(p->to) + " " + MoxTools::FaultName(p->fault) + " ";
   }
   return out;
 }

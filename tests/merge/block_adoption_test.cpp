@@ -40,7 +40,7 @@ void WriteInput(const std::string& path, float seed, std::uint32_t members = 100
 std::vector<Bytes> HeavyBlocks(const std::string& path, bool adopted = false) {
   const Bytes file = ReadFileBytes(path);
   std::vector<Bytes> blocks;
-  for (const auto& row : MoxInfo::ReadBlockTable(path).rows)
+  for (const auto& row : MoxInfo::ReadBlockListing(path).rows)
     if (row.name == KivMox::kHeavyData) {
       blocks.push_back({adopted ? std::uint8_t{33} : row.flags});
       blocks.back().insert(blocks.back().end(), file.begin() + row.offset,
@@ -211,7 +211,7 @@ TEST_F(BlockAdoptionTest, OlderOrUncompressedInputsAreWrittenAnew) {
 }
 
 TEST_F(BlockAdoptionTest, DamagedAdoptedBlocksFailTheMergeAndLeaveNoFile) {
-  const auto table = MoxInfo::ReadBlockTable(A);
+  const auto table = MoxInfo::ReadBlockListing(A);
   const auto& first = *std::find_if(table.rows.begin(), table.rows.end(),
                                     [](const auto& r) { return r.name == KivMox::kHeavyData; });
   const Bytes valid = ReadFileBytes(A);

@@ -33,7 +33,7 @@ bool ReadBy(const std::string& name, bool nodesOnly) {
          !(nodesOnly && name == KivMox::kGlobalInformation);
 }
 
-std::vector<Damage> DamagesOf(const Bytes& valid, const MoxInfo::BlockTable& table) {
+std::vector<Damage> DamagesOf(const Bytes& valid, const MoxInfo::BlockListing& table) {
   std::vector<Damage> damages;
   std::set<std::pair<bool, std::uint64_t>> done;
   // Must fail: a changed byte in the magic or a read zlib stream (past the length); any cut
@@ -87,7 +87,7 @@ TEST(DamageTest, CompressedFileDamagedAnywhere) {
   model.AddGeometry(1, "mesh", {FloatArray("stress", Distinct(3.0f))});
   model.Save(other);
   SmallBlocks small;
-  const auto damages = DamagesOf(ReadFileBytes(path), MoxInfo::ReadBlockTable(path));
+  const auto damages = DamagesOf(ReadFileBytes(path), MoxInfo::ReadBlockListing(path));
   EXPECT_TRUE(damages.size() > 60u && damages.size() < 300u) << damages.size();
   std::size_t failed = 0;
   for (std::size_t i = 0; i < damages.size(); ++i) {
@@ -126,7 +126,7 @@ TEST(DamageTest, CutLaterInputIsRefused) {
               0);
   const Bytes whole = ReadFileBytes(cut);
   std::vector<std::uint64_t> cuts;  // inside the last three non-empty blocks in file order
-  for (const auto& row : MoxInfo::ReadBlockTable(cut).rows)
+  for (const auto& row : MoxInfo::ReadBlockListing(cut).rows)
     if (row.storedSize != 0) cuts.push_back(row.offset + row.storedSize / 2);
   ASSERT_GE(cuts.size(), 3u);
   cuts.erase(cuts.begin(), cuts.end() - 3);
@@ -223,7 +223,7 @@ TEST(CraftedFileTest, ArraysThatSendTheReaderBackAndForthAreRefused) {
     for (const char* section : {KivMox::kHeavyData, KivMox::kLightData, KivMox::kMoxTree})
       raw.Ix().SetBlockFlags(section, KivRkf::kFlagZlib);
   });
-  const auto rows = MoxInfo::ReadBlockTable(path).rows;
+  const auto rows = MoxInfo::ReadBlockListing(path).rows;
   EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
                           [](const auto& row) { return row.name == KivMox::kHeavyData; }),
             2);

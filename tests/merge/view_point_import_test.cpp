@@ -122,7 +122,7 @@ class ViewPointFailure : public ViewPointImportTest {
     std::filesystem::create_directory(F("out"));
   }
   static MoxInfo::BlockRow Row(const std::string& path, const std::string& name) {
-    for (const auto& row : MoxInfo::ReadBlockTable(path).rows)
+    for (const auto& row : MoxInfo::ReadBlockListing(path).rows)
       if (row.name == name) return row;
     throw std::logic_error("no block " + name);
   }

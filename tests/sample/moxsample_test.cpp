@@ -100,7 +100,7 @@ TEST(MoxSample, TheModelItPromises) {
 std::vector<Bytes> StoredBlocks(const std::string& path) {
   const auto bytes = ReadFileBytes(path);
   std::vector<Bytes> blocks;
-  for (const auto& row : MoxInfo::ReadBlockTable(path).rows)
+  for (const auto& row : MoxInfo::ReadBlockListing(path).rows)
     if (row.name != "Global Information")
       blocks.emplace_back(bytes.begin() + row.offset, bytes.begin() + row.offset + row.storedSize);
   return blocks;

@@ -22,7 +22,7 @@
 #include "kiv/rkf/rkfile.hpp"
 #include "kiv/rkf/versioned.hpp"
 #include "kiv/util/exception.hpp"
-#include "tree_description.hpp"
+#include "support/tree_description.hpp"
 
 namespace {
 

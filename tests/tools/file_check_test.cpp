@@ -6,12 +6,9 @@
 
 #include <set>
 
-#include "../merge/merge_fixtures.hpp"
-#include "diff/diff_command.hpp"
-#include "info/block_listing.hpp"
-#include "info/info_command.hpp"
 #include "kiv/mox/nodesets.hpp"
-#include "merge/merge_operations.hpp"
+#include "support/container_helpers.hpp"
+#include "support/merge_fixtures.hpp"
 #include "tools/file_check.hpp"
 
 using namespace AppTest;
@@ -37,7 +34,7 @@ struct SavedModel {
   }
   // The file offset of the first stored byte of the stream's first block.
   std::uint64_t Offset(const std::string& name) const {
-    for (const auto& row : MoxInfo::ReadBlockListing(path).rows)
+    for (const auto& row : BlocksOf(path))
       if (row.name == name) return row.offset;
     throw std::runtime_error("no block " + name);
   }
@@ -49,26 +46,22 @@ struct SavedModel {
   }
 };
 
-// Whether a reader of ours refuses the file, each run in this process: moxinfo's listing,
+// Whether a reader of ours refuses the file, the four run side by side: moxinfo's listing,
 // the merge with it as first and as second input, moxdiff against itself.
 bool ReadersRefuse(const TempDir& dir, const std::string& path, const std::string& sound) {
-  std::ostringstream out, err;
-  std::streambuf* const coutWas = std::cout.rdbuf(out.rdbuf());
-  std::streambuf* const cerrWas = std::cerr.rdbuf(err.rdbuf());
-  const char* const info[] = {"moxinfo", path.c_str()};
-  const char* const diff[] = {"moxdiff", path.c_str(), path.c_str()};
-  const int statuses[] = {
-      MoxInfo::RunMoxInfo(2, info), MoxMerge::MergeFiles({path, sound}, dir.File("m1.mox")),
-      MoxMerge::MergeFiles({sound, path}, dir.File("m2.mox")), MoxDiff::RunMoxDiff(3, diff)};
-  std::cout.rdbuf(coutWas);
-  std::cerr.rdbuf(cerrWas);
+  const Names log = {"TESSARA_TEMP_PATH=" + dir.Path()};
+  Process info({"moxinfo", {path}}), diff({"moxdiff", {path, path}}),
+      first({"moxmerge", {path, sound, dir.File("m1.mox")}, log}),
+      second({"moxmerge", {sound, path, dir.File("m2.mox")}, log});
+  const int statuses[] = {info.Wait().status, first.Wait().status, second.Wait().status,
+                          diff.Wait().status};
   return std::any_of(std::begin(statuses), std::end(statuses), [](int s) { return s == 2; });
 }
 
 // Raw containers with records that no sound writer produces.
 MoxTools::CheckReport CheckRaw(const TempDir& dir, std::int32_t count,
-                              const std::function<void(RawMox&)>& body, const Bytes& heavy,
-                              const char (&version)[4] = "1.3") {
+                               const std::function<void(RawMox&)>& body, const Bytes& heavy,
+                               const char (&version)[4] = "1.3") {
   const std::string path = dir.File("raw.mox");
   {
     RawMox raw(path, version);
@@ -212,13 +205,13 @@ TEST(FileCheck, ADamagedSectionNameIsTwoWarnings) {
 TEST(FileCheck, CutFileIsOneProblem) {
   SavedModel model;
   const MoxTools::CheckReport sound = MoxTools::CheckFile(model.path);
-  const auto rows = MoxInfo::ReadBlockListing(model.path).rows;
+  const auto rows = BlocksOf(model.path);
   const auto last = std::find_if(rows.rbegin(), rows.rend(),
-                                 [](const MoxInfo::BlockRow& row) { return row.storedSize != 0; });
+                                 [](const KivRkf::BlockInfo& row) { return row.storedSize != 0; });
   const std::uint64_t size = ReadFileBytes(model.path).size(), at = last->offset + 3;
   const std::pair<std::uint64_t, std::string> cuts[] = {
       {at, "its block table ends at byte " + std::to_string(size) + ", the file has " +
-               std::to_string(at) + " bytes; block " + std::to_string(last->number) +
+               std::to_string(at) + " bytes; block " + std::to_string(rows.rend() - last - 1) +
                " is the first that runs past its end; not read for it: section \"" + last->name +
                "\""},
       {100, "it has 100 bytes, its primary index ends at byte " + std::to_string(rows[0].offset)},
@@ -237,7 +230,7 @@ TEST(FileCheck, CutFileIsOneProblem) {
   // A cut inside the index block that continues the table (block 19): the table's end is
   // known only as far as the chain was read.
   SavedModel small("16");
-  const auto blocks = MoxInfo::ReadBlockListing(small.path).rows;
+  const auto blocks = BlocksOf(small.path);
   ASSERT_GT(blocks.size(), 20u);
   const std::uint64_t chainEnd = blocks[19].offset + blocks[19].storedSize,
                       inChain = blocks[19].offset + blocks[19].storedSize / 2;
@@ -298,8 +291,8 @@ TEST(FileCheck, ViewPointsFromRawContainers) {
        "read and are left out"}};
   for (const auto& [version, damaged, problem, warning] : cases) {
     const MoxTools::CheckReport report = std::string(version) == "0.2"
-                                            ? CheckRaw(dir, 1, views(damaged), {}, "0.2")
-                                            : CheckRaw(dir, 1, views(damaged), {});
+                                             ? CheckRaw(dir, 1, views(damaged), {}, "0.2")
+                                             : CheckRaw(dir, 1, views(damaged), {});
     const std::string lines = Lines(report);
     ASSERT_EQ(report.problems.size(), problem.empty() ? 0u : 1u) << version << "\n" << lines;
     ASSERT_EQ(report.warnings.size(), warning.empty() ? 0u : 1u) << version << "\n" << lines;

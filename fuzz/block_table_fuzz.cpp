@@ -122,10 +122,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   file.CloseFile();
 
   try {
-    const MoxInfo::BlockTable table = MoxInfo::ReadBlockTable(path);
+    const MoxInfo::BlockListing table = MoxInfo::ReadBlockListing(path);
     Require(table.fileSize == size, "the listing gives the file size");
     std::ostringstream out;
-    MoxInfo::PrintBlockTable(table, out);
+    MoxInfo::PrintBlockListing(table, out);
   } catch (const Kiv::Util::Exception&) {
     Require(false, "a table that reads once lists too");
   }

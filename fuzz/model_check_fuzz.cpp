@@ -13,9 +13,9 @@
 #include "diff/differences.hpp"
 #include "diff/model_diff.hpp"
 #include "fuzz_scratch.hpp"
-#include "info/file_check.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/util/exception.hpp"
+#include "tools/file_check.hpp"
 
 namespace {
 
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzScratch::Cleanup cleanup({input});
   FuzzScratch::WriteFile(input, data, size);
 
-  const MoxInfo::CheckReport report = MoxInfo::CheckFile(input);
+  const MoxTools::CheckReport report = MoxTools::CheckFile(input);
   KivMox::Tree left, right;
   std::string why;
   const bool loads = Loads(left, input, why);

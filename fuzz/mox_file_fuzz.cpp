@@ -15,14 +15,14 @@
 #include <variant>
 #include <vector>
 
+#include "fuzz_scratch.hpp"
 #include "info/listing_json.hpp"
 #include "info/listing_text.hpp"
 #include "info/model_listing.hpp"
-#include "fuzz_scratch.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/util/exception.hpp"
-#include "tree_description.hpp"
+#include "support/tree_description.hpp"
 
 namespace {
 

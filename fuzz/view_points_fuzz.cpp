@@ -20,7 +20,7 @@
 #include "kiv/mox/tree.hpp"
 #include "kiv/rkf/rkfile.hpp"
 #include "kiv/util/exception.hpp"
-#include "tree_description.hpp"
+#include "support/tree_description.hpp"
 
 namespace {
 

@@ -8,12 +8,14 @@
 
 #include "diff/report_json.hpp"
 #include "diff/report_text.hpp"
-#include "info/file_check.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/rkf/open_file_pool.hpp"
 #include "kiv/rkf/versioned.hpp"
 #include "kiv/util/display_text.hpp"
 #include "kiv/util/exception.hpp"
+#include "tools/file_check.hpp"
+#include "tools/json_output.hpp"
+#include "tools/tool_start.hpp"
 
 namespace MoxDiff {
 
@@ -53,31 +55,34 @@ bool ParseIgnore(const std::string& text, DiffOptions& options) {
 }  // namespace
 
 std::string DiffUsage() {
-  return "Usage: moxdiff A B [OPTION]...\n"
-         "Compares two Mox files as models: node tree, node names and fields, group\n"
-         "transforms and attributes, materials, node sets, geometry arrays with their\n"
-         "values and links, save history and view points.\n"
-         "  --left-node ID   compare the subtree of A rooted at node ID (default: the root, 1)\n"
-         "  --right-node ID  compare the subtree of B rooted at node ID (default: the root, 1);\n"
-         "                   with a subtree on either side, history and view points are\n"
-         "                   not compared\n"
-         "  --abs-tol X      floating-point values a and b are equal when |a - b| <= X\n"
-         "  --rel-tol Y      ... or when |a - b| <= Y * max(|a|, |b|); with either option\n"
-         "                   NaN equals NaN, an infinity only the same infinity, and -0\n"
-         "                   equals +0; without, values compare bit for bit\n"
-         "  --versions       also compare the versions of the records (node records, materials,\n"
-         "                   history records, view point entries) and of the containers\n"
-         "  --ignore LIST    do not compare history and/or view-points (comma list)\n"
-         "  --brief          print the summary line only\n"
-         "  --json           print the report as one JSON document\n"
-         "  --help           this text\n"
-         "  --version        the program's version\n"
-         "Nodes are matched by their path of child positions from the compared roots, such\n"
-         "as /0/2; arrays by their index in their geometry. Texts from the files are\n"
-         "printed with the tag separator byte 0x1E as <RS> and other control or malformed\n"
-         "bytes as \\xNN.\n"
-         "Exit status: 0 equal within the tolerances, 1 they differ, 2 trouble (usage\n"
-         "error, a file that cannot be read or is damaged).\n";
+  return MoxTools::HelpText(
+      "Usage: moxdiff A B [OPTION]...\n"
+      "Compares two Mox files as models: node tree, node names and fields, group\n"
+      "transforms and attributes, materials, node sets, geometry arrays with their\n"
+      "values and links, save history and view points.\n",
+      {{"--left-node ID", "compare the subtree of A rooted at node ID (default: the root, 1)"},
+       {"--right-node ID",
+        "compare the subtree of B rooted at node ID (default: the root, 1);\n"
+        "with a subtree on either side, history and view points are\n"
+        "not compared"},
+       {"--abs-tol X", "floating-point values a and b are equal when |a - b| <= X"},
+       {"--rel-tol Y",
+        "... or when |a - b| <= Y * max(|a|, |b|); with either option\n"
+        "NaN equals NaN, an infinity only the same infinity, and -0\n"
+        "equals +0; without, values compare bit for bit"},
+       {"--versions",
+        "also compare the versions of the records (node records, materials,\n"
+        "history records, view point entries) and of the containers"},
+       {"--ignore LIST", "do not compare history and/or view-points (comma list)"},
+       {"--brief", "print the summary line only"},
+       {"--json", "print the report as one JSON document"}},
+      19,
+      "Nodes are matched by their path of child positions from the compared roots, such\n"
+      "as /0/2; arrays by their index in their geometry. Texts from the files are\n"
+      "printed with the tag separator byte 0x1E as <RS> and other control or malformed\n"
+      "bytes as \\xNN.\n"
+      "Exit status: 0 equal within the tolerances, 1 they differ, 2 trouble (usage\n"
+      "error, a file that cannot be read or is damaged).\n");
 }
 
 std::optional<DiffCommand> ParseDiffCommand(const std::vector<std::string>& args,
@@ -193,7 +198,7 @@ bool LoadSide(KivMox::Tree& tree, const std::string& path, const char* side,
     return !ReportDroppedParts(tree, path, side);
   } catch (const std::exception& e) {
     // Where the damage lies, as the check of the whole file finds it first.
-    const MoxInfo::CheckReport check = MoxInfo::CheckFile(path);
+    const MoxTools::CheckReport check = MoxTools::CheckFile(path);
     std::cerr << "moxdiff: " << side << " file " << Kiv::Util::DisplayText(path) << ": "
               << Kiv::Util::DescriptionOf(e);
     if (!check.problems.empty())
@@ -232,9 +237,7 @@ int Compare(const DiffCommand& command) {
     return kTrouble;
   }
   if (command.json)
-    std::cout << ReportJson(result).dump(2, ' ', false,
-                                         nlohmann::ordered_json::error_handler_t::replace)
-              << std::endl;
+    MoxTools::PrintJson(ReportJson(result), std::cout);
   else
     PrintReport(result, command.brief, std::cout);
   std::cout << std::flush;
@@ -244,21 +247,10 @@ int Compare(const DiffCommand& command) {
 }  // namespace
 
 int RunMoxDiff(int argc, const char* const* argv) {
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  static const MoxTools::Tool kTool{"moxdiff", DiffUsage, true, kTrouble};
   std::string error;
-  const auto command = ParseDiffCommand(args, error);
-  if (!command) {
-    std::cerr << "moxdiff: " << error << "\n" << DiffUsage() << std::flush;
-    return kTrouble;
-  }
-  if (command->help) {
-    std::cout << DiffUsage() << std::flush;
-    return kEqual;
-  }
-  if (command->version) {
-    std::cout << "moxdiff (MoxMerge 2017 R1)" << std::endl;
-    return kEqual;
-  }
+  const auto command = ParseDiffCommand(MoxTools::Arguments(argc, argv), error);
+  if (const auto end = MoxTools::StartUp(kTool, command, error)) return *end;
   // Inputs closed and opened again by the open-file pool cost time; a higher limit spares it.
   KivRkf::RaiseOpenFileLimit();
   return Compare(*command);

@@ -74,11 +74,9 @@ class Comparison {
         if (p != 0 && l != r)
           fields.Add("parent link", l ? "the walk parent" : "another node",
                      r ? "the walk parent" : "another node");
-        const std::string& lEnd = left_.Nodes()[pair.left].listEnd;
-        const std::string& rEnd = right_.Nodes()[pair.right].listEnd;
-        if (lEnd != rEnd)
-          fields.Add("child list ends with", lEnd.empty() ? "no further link" : lEnd,
-                     rEnd.empty() ? "no further link" : rEnd);
+        const auto& lEnd = left_.Nodes()[pair.left].listEnd;
+        const auto& rEnd = right_.Nodes()[pair.right].listEnd;
+        if (lEnd != rEnd) fields.Add("child list ends with", ListEndText(lEnd), ListEndText(rEnd));
       }
       if (!found.empty()) Record(p).differences = std::move(found);
     }

@@ -1,57 +1,43 @@
 // Walking the compared subtree of a model (walked_tree.hpp).
 #include "diff/walked_tree.hpp"
 
-#include <algorithm>
+#include <variant>
 
 #include "diff/differences.hpp"
 #include "kiv/mox/tree.hpp"
+#include "tools/tree_walk.hpp"
 
 namespace MoxDiff {
 
 WalkedTree::WalkedTree(const KivMox::Tree& tree, std::uint32_t root, const std::string& side)
     : tree_(tree) {
-  const auto fail = [&](const std::string& what) {
-    throw DiffTrouble(side + ": the node tree is damaged: " + what);
-  };
-  const auto& entries = tree.Entries();
-  nodes_.push_back({root, kNone, 0, true, {}, {}});
-  index_[root] = 0;
-  // Depth of each node, kept only for the nodes on the stack.
-  std::vector<std::pair<std::size_t, std::size_t>> stack = {{0, 0}};
-  while (!stack.empty()) {
-    const auto [at, depth] = stack.back();
-    stack.pop_back();
-    const std::uint32_t id = nodes_[at].id;
-    std::uint32_t child = entries.at(id).firstChildId;
-    std::vector<std::size_t> children;
-    while (child != 0) {
-      const auto it = entries.find(child);
-      if (it == entries.end()) {
-        nodes_[at].listEnd = "a link to a node that does not exist";
-        break;
-      }
-      if (index_.count(child)) {
-        nodes_[at].listEnd = "a link to a node reached before";
-        break;
-      }
-      if (depth + 1 > kMaxCompareDepth)
-        fail("deeper than " + std::to_string(kMaxCompareDepth) + " levels at node " +
-             std::to_string(child));
-      const std::size_t index = nodes_.size();
-      nodes_.push_back({child,
-                        at,
-                        static_cast<std::uint32_t>(children.size()),
-                        it->second.parentId == id,
-                        {},
-                        {}});
-      index_[child] = index;
-      children.push_back(index);
-      child = it->second.nextSiblingId;
+  for (const MoxTools::WalkStep& step : MoxTools::WalkSubtree(tree, root)) {
+    if (const auto* broken = std::get_if<MoxTools::BrokenLink>(&step)) {
+      if (broken->fault == MoxTools::LinkFault::TooDeep)
+        throw DiffTrouble(side + ": the node tree is damaged: deeper than " +
+                          std::to_string(MoxTools::kMaxWalkDepth) + " levels at node " +
+                          std::to_string(broken->to));
+      nodes_[index_.at(broken->parent)].listEnd = broken->fault;
+      continue;
     }
-    // Later children first, so that the walk takes the first child next.
-    for (auto c = children.rbegin(); c != children.rend(); ++c) stack.push_back({*c, depth + 1});
-    nodes_[at].children = std::move(children);
+    const auto& walked = std::get<MoxTools::WalkedEntry>(step);
+    WalkNode node;
+    node.id = walked.id;
+    if (walked.depth > 0) {
+      node.parent = index_.at(walked.parent);
+      node.position = static_cast<std::uint32_t>(nodes_[node.parent].children.size());
+      node.parentLinkAgrees = tree.Entries().at(walked.id).parentId == walked.parent;
+      nodes_[node.parent].children.push_back(nodes_.size());
+    }
+    index_[walked.id] = nodes_.size();
+    nodes_.push_back(std::move(node));
   }
+}
+
+std::string ListEndText(const std::optional<MoxTools::LinkFault>& end) {
+  if (!end) return "no further link";
+  return *end == MoxTools::LinkFault::Dangling ? "a link to a node that does not exist"
+                                               : "a link to a node reached before";
 }
 
 const KivMox::Node* WalkedTree::NodeAt(std::size_t index) const {

@@ -3,10 +3,11 @@
 // among that parent's children. A node is found again by its path of child positions
 // from the root ("/" for the root itself, "/0/2" for the third child of its first child).
 //
+// The walk is that of tools/tree_walk.hpp, so that the tools describe a damaged tree alike.
 // A child list ends at a link to an identifier without an entry or to a node the walk
 // reached before (a cycle or a second parent); the node records how its list ended, and the
-// comparison compares that. A tree deeper than kMaxCompareDepth levels raises DiffTrouble
-// naming the side.
+// comparison compares that. A tree deeper than MoxTools::kMaxWalkDepth levels raises
+// DiffTrouble naming the side.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/tree_walk.hpp"
+
 namespace KivMox {
 class Tree;
 class Node;
@@ -22,7 +25,6 @@ class Node;
 
 namespace MoxDiff {
 
-inline constexpr std::size_t kMaxCompareDepth = 1024;
 inline constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 struct WalkNode {
@@ -31,10 +33,13 @@ struct WalkNode {
   std::uint32_t position = 0;    // among the parent's children
   bool parentLinkAgrees = true;  // the entry's parent link names its walk parent
   std::vector<std::size_t> children;
-  // Empty when the child list ends with a zero link; else what the link that ends it leads to
-  // (a node that does not exist, or one the walk reached before), which is not followed.
-  std::string listEnd;
+  // None when the child list ends with a zero link; else what is wrong with the link that
+  // ends it (a node that does not exist, or one the walk reached before), not followed.
+  std::optional<MoxTools::LinkFault> listEnd;
 };
+
+// How a child list ends, as the report shows it: "no further link" or the link's fault.
+std::string ListEndText(const std::optional<MoxTools::LinkFault>& end);
 
 class WalkedTree {
  public:

@@ -13,12 +13,12 @@ namespace MoxInfo {
 
 using Kiv::Util::DisplayText;
 
-BlockTable ReadBlockTable(const std::string& path) {
+BlockListing ReadBlockListing(const std::string& path) {
   const char* method = "MoxApp::ReadBlockTable";
   KivRkf::RkFile file;
   file.OpenFile(path, "rb");
   KIV_CHECK(file.IsContainerFile(), FormatNotSupported, path + " is not a Mox file", method);
-  BlockTable table;
+  BlockListing table;
   table.version = file.ReadVersion();
   struct stat st {};
   KIV_CHECK(fstat(fileno(file.Stream()), &st) == 0, ReadError, "Unable to read from file", method);

@@ -20,7 +20,7 @@ struct BlockRow {
   std::uint64_t offset = 0;
 };
 
-struct BlockTable {
+struct BlockListing {
   std::string version;  // container version text
   std::uint64_t fileSize = 0;
   std::uint64_t primaryOffset = 0;  // where the primary index content starts
@@ -30,7 +30,7 @@ struct BlockTable {
 
 // Reads the table of the container at path (KivRkf::RkFile::ReadIndex); raises like
 // the loader for a file that cannot be opened, is no container or has a damaged table.
-BlockTable ReadBlockTable(const std::string& path);
+BlockListing ReadBlockListing(const std::string& path);
 // The stream name for printing: the two special names as "<Empty Block>" and
 // "<Index Block>", others through DisplayText.
 std::string BlockNameText(const std::string& name);

@@ -1,40 +1,44 @@
 // moxinfo's command line and main line (info_command.hpp).
 #include "info/info_command.hpp"
 
-#include <exception>
 #include <iostream>
 
 #include "info/block_listing.hpp"
-#include "info/file_check.hpp"
 #include "info/listing_json.hpp"
 #include "info/listing_text.hpp"
 #include "info/model_listing.hpp"
 #include "kiv/mox/tree.hpp"
+#include "tools/file_check.hpp"
+#include "tools/json_output.hpp"
+#include "tools/tool_start.hpp"
 
 namespace MoxInfo {
 
 std::string InfoUsage() {
-  return "Usage: moxinfo FILE [--blocks] [--json] [--help] [--version]\n"
-         "  or:  moxinfo --check FILE... [--strict] [--json]\n"
-         "Lists the content of a Mox file: container version, node tree, geometry arrays,\n"
-         "node sets, save history and view points.\n"
-         "  --blocks   also list the block table (number, serial, stored size, flags,\n"
-         "             file offset, stream name)\n"
-         "  --check    test the whole file instead: every block inflated once, the block\n"
-         "             table, every node record, every array's values, node sets, history\n"
-         "             and view points; prints every problem (damage) and warning (what\n"
-         "             the readers accept but may surprise, such as a link to nothing),\n"
-         "             each with where it lies, then a summary line; several files are\n"
-         "             checked one after the other\n"
-         "  --strict   with --check, warnings count as damage\n"
-         "  --json     print everything as one JSON document (with --check and several\n"
-         "             files, an array of one document per file)\n"
-         "  --help     this text\n"
-         "  --version  the program's version\n"
-         "Texts from the file are printed with the tag separator byte 0x1E as <RS> and\n"
-         "other control or malformed bytes as \\xNN.\n"
-         "Exit status: 0 listed (with --check: sound), 1 usage error, 2 the file could not\n"
-         "be read (with --check: one file damaged, or warned about with --strict).\n";
+  return MoxTools::HelpText(
+      "Usage: moxinfo FILE [--blocks] [--json] [--help] [--version]\n"
+      "  or:  moxinfo --check FILE... [--strict] [--json]\n"
+      "Lists the content of a Mox file: container version, node tree, geometry arrays,\n"
+      "node sets, save history and view points.\n",
+      {{"--blocks",
+        "also list the block table (number, serial, stored size, flags,\n"
+        "file offset, stream name)"},
+       {"--check",
+        "test the whole file instead: every block inflated once, the block\n"
+        "table, every node record, every array's values, node sets, history\n"
+        "and view points; prints every problem (damage) and warning (what\n"
+        "the readers accept but may surprise, such as a link to nothing),\n"
+        "each with where it lies, then a summary line; several files are\n"
+        "checked one after the other"},
+       {"--strict", "with --check, warnings count as damage"},
+       {"--json",
+        "print everything as one JSON document (with --check and several\n"
+        "files, an array of one document per file)"}},
+      13,
+      "Texts from the file are printed with the tag separator byte 0x1E as <RS> and\n"
+      "other control or malformed bytes as \\xNN.\n"
+      "Exit status: 0 listed (with --check: sound), 1 usage error, 2 the file could not\n"
+      "be read (with --check: one file damaged, or warned about with --strict).\n");
 }
 
 std::optional<InfoCommand> ParseInfoCommand(const std::vector<std::string>& args,
@@ -90,15 +94,13 @@ int ListFile(const InfoCommand& command) {
   KivMox::Tree::IdentifierMap identifiers;
   tree.Load(command.path, identifiers);
   const ModelListing listing = ListModel(tree, command.path);
-  std::optional<BlockTable> blocks;
-  if (command.blocks) blocks = ReadBlockTable(command.path);
+  std::optional<BlockListing> blocks;
+  if (command.blocks) blocks = ReadBlockListing(command.path);
   if (command.json) {
-    std::cout << ListingJson(listing, blocks ? &*blocks : nullptr)
-                     .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-              << std::endl;
+    MoxTools::PrintJson(ListingJson(listing, blocks ? &*blocks : nullptr), std::cout);
   } else {
     PrintListing(listing, std::cout);
-    if (blocks) PrintBlockTable(*blocks, std::cout);
+    if (blocks) PrintBlockListing(*blocks, std::cout);
     std::cout << std::flush;
   }
   return 0;
@@ -109,47 +111,30 @@ int CheckFiles(const InfoCommand& command) {
   int status = 0;
   nlohmann::ordered_json documents = nlohmann::ordered_json::array();
   for (const std::string& path : command.paths) {
-    const CheckReport report = CheckFile(path);
+    const MoxTools::CheckReport report = MoxTools::CheckFile(path);
     if (command.json)
-      documents.push_back(CheckReportJson(report, command.strict));
+      documents.push_back(MoxTools::CheckReportJson(report, command.strict));
     else
-      PrintCheckReport(report, command.strict, std::cout);
+      MoxTools::PrintCheckReport(report, command.strict, std::cout);
     std::cout << std::flush;
     if (report.Sound(command.strict)) continue;
     std::cerr << report.Summary(command.strict) << std::endl;
     status = 2;
   }
   if (command.json)
-    std::cout << (documents.size() == 1 ? documents[0] : documents)
-                     .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-              << std::endl;
+    MoxTools::PrintJson(documents.size() == 1 ? documents[0] : documents, std::cout);
   return status;
 }
 
 }  // namespace
 
 int RunMoxInfo(int argc, const char* const* argv) {
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  static const MoxTools::Tool kTool{"moxinfo", InfoUsage, false, 1};
   std::string error;
-  const auto command = ParseInfoCommand(args, error);
-  if (!command) {
-    std::cerr << error << "\n" << InfoUsage() << std::flush;
-    return 1;
-  }
-  if (command->help) {
-    std::cout << InfoUsage() << std::flush;
-    return 0;
-  }
-  if (command->version) {
-    std::cout << "moxinfo (MoxMerge 2017 R1)" << std::endl;
-    return 0;
-  }
-  try {
-    return command->check ? CheckFiles(*command) : ListFile(*command);
-  } catch (const std::exception& e) {
-    std::cerr << e.what() << std::endl;
-    return 2;
-  }
+  const auto command = ParseInfoCommand(MoxTools::Arguments(argc, argv), error);
+  if (const auto end = MoxTools::StartUp(kTool, command, error)) return *end;
+  return MoxTools::RunReporting(
+      [&] { return command->check ? CheckFiles(*command) : ListFile(*command); });
 }
 
 }  // namespace MoxInfo

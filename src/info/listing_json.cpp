@@ -71,7 +71,7 @@ json HistoryJson(const KivMox::GlobalInfoRecord& r) {
           {"callerText", DisplayText(r.callerText)}};
 }
 
-json BlocksJson(const BlockTable& table) {
+json BlocksJson(const BlockListing& table) {
   json rows = json::array();
   for (const auto& r : table.rows)
     rows.push_back({{"number", r.number},
@@ -88,7 +88,7 @@ json BlocksJson(const BlockTable& table) {
 
 }  // namespace
 
-json ListingJson(const ModelListing& listing, const BlockTable* blocks) {
+json ListingJson(const ModelListing& listing, const BlockListing* blocks) {
   json doc = {{"file", DisplayText(listing.path)},
               {"containerVersion", DisplayText(listing.containerVersion)},
               {"entryCount", listing.entryCount}};
@@ -99,9 +99,9 @@ json ListingJson(const ModelListing& listing, const BlockTable* blocks) {
     } else {
       const auto& p = std::get<LinkProblem>(line);
       problems.push_back({{"from", p.from},
-                          {"link", p.link},
+                          {"link", MoxTools::LinkName(p.link)},
                           {"to", p.to},
-                          {"problem", p.problem},
+                          {"problem", MoxTools::FaultName(p.fault)},
                           {"depth", p.depth}});
     }
   }

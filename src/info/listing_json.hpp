@@ -26,6 +26,6 @@
 
 namespace MoxInfo {
 
-nlohmann::json ListingJson(const ModelListing& listing, const BlockTable* blocks);
+nlohmann::json ListingJson(const ModelListing& listing, const BlockListing* blocks);
 
 }  // namespace MoxInfo

@@ -71,13 +71,18 @@ void PrintEntry(const EntryListing& e, std::ostream& out) {
 void PrintProblem(const LinkProblem& p, std::ostream& out) {
   out << Indent(p.depth) << "!! ";
   if (p.from != 0) out << '[' << p.from << "] ";
-  out << p.link << " -> " << p.to << ": ";
-  if (p.problem == "dangling")
-    out << "dangling, no such entry";
-  else if (p.problem == "cycle")
-    out << "cycle, already listed, not followed";
-  else
-    out << "deeper than " << kMaxListingDepth << " levels, not followed";
+  out << MoxTools::LinkName(p.link) << " -> " << p.to << ": ";
+  switch (p.fault) {
+    case MoxTools::LinkFault::Dangling:
+      out << "dangling, no such entry";
+      break;
+    case MoxTools::LinkFault::Cycle:
+      out << "cycle, already listed, not followed";
+      break;
+    case MoxTools::LinkFault::TooDeep:
+      out << "deeper than " << MoxTools::kMaxWalkDepth << " levels, not followed";
+      break;
+  }
   out << '\n';
 }
 
@@ -132,7 +137,7 @@ void PrintListing(const ModelListing& listing, std::ostream& out) {
   PrintViewPoints(listing, out);
 }
 
-void PrintBlockTable(const BlockTable& table, std::ostream& out) {
+void PrintBlockListing(const BlockListing& table, std::ostream& out) {
   out << "\nBlocks (" << table.rows.size() << "; file size " << table.fileSize
       << ", primary index at " << table.primaryOffset << ", " << table.primaryLength
       << " bytes):\n";

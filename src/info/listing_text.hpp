@@ -28,7 +28,7 @@
 namespace MoxInfo {
 
 void PrintListing(const ModelListing& listing, std::ostream& out);
-void PrintBlockTable(const BlockTable& table, std::ostream& out);
+void PrintBlockListing(const BlockListing& table, std::ostream& out);
 // A value of an array: an integer, or the shortest text of the 32-bit float.
 std::string ValueText(double value, bool integer);
 

@@ -3,13 +3,13 @@
 
 #include <cmath>
 #include <cstring>
-#include <set>
 
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/shape.hpp"
 #include "kiv/mox/tree.hpp"
+#include "tools/tree_walk.hpp"
 
 namespace MoxInfo {
 
@@ -72,55 +72,6 @@ EntryListing ListEntry(const KivMox::Tree& tree, const KivMox::Tree::TreeEntry& 
   return e;
 }
 
-class Walker {
- public:
-  Walker(const KivMox::Tree& tree, std::vector<ListingLine>& lines) : tree_(tree), lines_(lines) {}
-
-  void WalkChain(std::uint32_t from, const char* link, std::uint32_t first, int depth) {
-    std::uint32_t current = first;
-    while (current != 0) {
-      const auto it = tree_.Entries().find(current);
-      if (it == tree_.Entries().end()) return Problem(from, link, current, "dangling", depth);
-      if (listed_.count(current)) return Problem(from, link, current, "cycle", depth);
-      if (depth > kMaxListingDepth) return Problem(from, link, current, "too deep", depth);
-      listed_.insert(current);
-      EntryListing entry = ListEntry(tree_, it->second);
-      entry.depth = depth;
-      entry.walkParentId = depth == 0 ? 0 : parentOf_;
-      lines_.push_back(std::move(entry));
-      if (it->second.firstChildId != 0) {
-        const std::uint32_t saved = parentOf_;
-        parentOf_ = current;
-        WalkChain(current, "first child", it->second.firstChildId, depth + 1);
-        parentOf_ = saved;
-      }
-      from = current;
-      link = "next sibling";
-      current = it->second.nextSiblingId;
-    }
-  }
-
-  void ListUnreached() {
-    for (const auto& [id, entry] : tree_.Entries()) {
-      if (listed_.count(id)) continue;
-      EntryListing e = ListEntry(tree_, entry);
-      e.reached = false;
-      lines_.push_back(std::move(e));
-    }
-  }
-
- private:
-  void Problem(std::uint32_t from, const char* link, std::uint32_t to, const char* problem,
-               int depth) {
-    lines_.emplace_back(LinkProblem{from, link, to, problem, depth});
-  }
-
-  const KivMox::Tree& tree_;
-  std::vector<ListingLine>& lines_;
-  std::set<std::uint32_t> listed_;
-  std::uint32_t parentOf_ = 0;
-};
-
 }  // namespace
 
 ArrayListing ListArray(const KivMox::Tree& tree, const KivMox::GeometryArray& array,
@@ -153,9 +104,23 @@ ModelListing ListModel(const KivMox::Tree& tree, const std::string& path) {
   listing.path = path;
   listing.containerVersion = tree.fileVersion;
   listing.entryCount = tree.Size();
-  Walker walker(tree, listing.lines);
-  walker.WalkChain(0, "root", 1, 0);
-  walker.ListUnreached();
+  MoxTools::TreeWalk walk = MoxTools::WalkTree(tree);
+  for (MoxTools::WalkStep& step : walk.steps) {
+    if (auto* broken = std::get_if<LinkProblem>(&step)) {
+      listing.lines.emplace_back(*broken);
+      continue;
+    }
+    const auto& walked = std::get<MoxTools::WalkedEntry>(step);
+    EntryListing entry = ListEntry(tree, tree.Entries().at(walked.id));
+    entry.depth = walked.depth;
+    entry.walkParentId = walked.parent;
+    listing.lines.emplace_back(std::move(entry));
+  }
+  for (const std::uint32_t id : walk.unreached) {
+    EntryListing entry = ListEntry(tree, tree.Entries().at(id));
+    entry.reached = false;
+    listing.lines.emplace_back(std::move(entry));
+  }
   listing.history = tree.globalInfo;
   listing.hasViewPoints = tree.HasViewPoints();
   if (listing.hasViewPoints) {

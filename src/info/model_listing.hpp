@@ -1,12 +1,10 @@
 // What moxinfo shows of a loaded Mox model, gathered from the tree without printing:
 // the node tree in walk order, the save history and the view points.
 //
-// The walk starts at the root (identifier 1) and follows first-child and next-sibling
-// links. An entry is listed once, at the place where the walk first reaches it. A link
-// to an identifier without an entry (dangling), to an entry already listed (a cycle or a
-// second parent) or deeper than kMaxListingDepth levels is reported as a LinkProblem at
-// that place and not followed. Entries that the walk never reaches are listed
-// afterwards, flat and in identifier order, without following their links.
+// The node tree is the walk of tools/tree_walk.hpp from the root: an entry is listed once,
+// where the walk first reaches it, and a broken link (dangling, a cycle or a second parent,
+// too deep) at the place where the walk meets it. Entries that the walk never reaches are
+// listed afterwards, flat and in identifier order, without following their links.
 #pragma once
 
 #include <array>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "kiv/mox/global_info.hpp"
+#include "tools/tree_walk.hpp"
 
 namespace KivMox {
 class Tree;
@@ -24,8 +23,6 @@ struct GeometryArray;
 }  // namespace KivMox
 
 namespace MoxInfo {
-
-inline constexpr int kMaxListingDepth = 256;
 
 struct ArrayListing {
   std::uint32_t index = 0;
@@ -74,13 +71,7 @@ struct EntryListing {
   std::vector<NodeSetListing> sets;
 };
 
-struct LinkProblem {
-  std::uint32_t from = 0;  // the entry holding the link (0 for the root itself)
-  std::string link;        // "root", "first child" or "next sibling"
-  std::uint32_t to = 0;
-  std::string problem;  // "dangling", "cycle" or "too deep"
-  int depth = 0;
-};
+using LinkProblem = MoxTools::BrokenLink;
 
 using ListingLine = std::variant<EntryListing, LinkProblem>;
 

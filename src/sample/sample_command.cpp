@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <exception>
-#include <iostream>
+
+#include "tools/tool_start.hpp"
 
 namespace MoxSample {
 
@@ -53,18 +53,18 @@ bool ApplyOption(const std::string& name, const std::string& value, SampleOption
 }  // namespace
 
 std::string SampleUsage() {
-  return "Usage: moxsample OUT.mox [--parts N] [--heavy-mib M] [--seed S] [--view-points K]\n"
-         "Writes a synthetic Mox model.\n"
-         "  --parts N        part groups, each with a shape and a geometry (1 to 10000, default "
-         "3)\n"
-         "  --heavy-mib M    MiB of array values in the whole model; fractions allowed\n"
-         "                   (above 0, at most 65536, default 1); held in memory while saving\n"
-         "  --seed S         seed of the generator, 0 to 18446744073709551615 (default 1);\n"
-         "                   one seed always gives the same model\n"
-         "  --view-points K  view point groups (0 to 1000, default 2)\n"
-         "  --help           this text\n"
-         "  --version        the program's version\n"
-         "Exit status: 0 written, 1 usage error, 2 the file could not be written.\n";
+  return MoxTools::HelpText(
+      "Usage: moxsample OUT.mox [--parts N] [--heavy-mib M] [--seed S] [--view-points K]\n"
+      "Writes a synthetic Mox model.\n",
+      {{"--parts N", "part groups, each with a shape and a geometry (1 to 10000, default 3)"},
+       {"--heavy-mib M",
+        "MiB of array values in the whole model; fractions allowed\n"
+        "(above 0, at most 65536, default 1); held in memory while saving"},
+       {"--seed S",
+        "seed of the generator, 0 to 18446744073709551615 (default 1);\n"
+        "one seed always gives the same model"},
+       {"--view-points K", "view point groups (0 to 1000, default 2)"}},
+      19, "Exit status: 0 written, 1 usage error, 2 the file could not be written.\n");
 }
 
 std::optional<SampleCommand> ParseSampleCommand(const std::vector<std::string>& args,
@@ -106,28 +106,14 @@ std::optional<SampleCommand> ParseSampleCommand(const std::vector<std::string>& 
 }
 
 int RunMoxSample(int argc, const char* const* argv) {
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  static const MoxTools::Tool kTool{"moxsample", SampleUsage, false, 1};
   std::string error;
-  const auto command = ParseSampleCommand(args, error);
-  if (!command) {
-    std::cerr << error << "\n" << SampleUsage() << std::flush;
-    return 1;
-  }
-  if (command->help) {
-    std::cout << SampleUsage() << std::flush;
-    return 0;
-  }
-  if (command->version) {
-    std::cout << "moxsample (MoxMerge 2017 R1)" << std::endl;
-    return 0;
-  }
-  try {
+  const auto command = ParseSampleCommand(MoxTools::Arguments(argc, argv), error);
+  if (const auto end = MoxTools::StartUp(kTool, command, error)) return *end;
+  return MoxTools::RunReporting([&] {
     WriteSampleModel(command->output, command->options);
-  } catch (const std::exception& e) {
-    std::cerr << e.what() << std::endl;
-    return 2;
-  }
-  return 0;
+    return 0;
+  });
 }
 
 }  // namespace MoxSample

@@ -1,5 +1,6 @@
 // Every field moxdiff compares, changed alone on one side of two models built alike: the
-// comparison finds exactly one difference and names that field.
+// comparison finds exactly one difference and names that field. A damaged tree is walked as
+// the listing walks it.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -250,6 +251,36 @@ TEST(DiffFields, EachFieldChangedAloneIsFoundAndNamed) {
   Build(right);
   EXPECT_EQ(FieldsFound(MoxDiff::DiffModels({left, "a"}, {right, "b"}, options)),
             std::vector<std::string>{});
+}
+
+// A damaged tree is walked as moxinfo lists it: 7, a child of the root and the next sibling
+// of 3, lies under 2 (/0/1), where the walk meets it first, and the root's link to it ends
+// the root's child list. A tree deeper than the walk goes is refused.
+TEST(DiffTree, ADamagedTreeIsWalkedAsTheListingWalksIt) {
+  using TestSupport::LinkedTree;
+  const auto sound = LinkedTree({{1, 0, 0, 2}, {2, 1, 7, 3}, {3, 2, 0, 0}, {7, 1, 0, 0}});
+  const auto damaged = LinkedTree({{1, 0, 0, 2}, {2, 1, 7, 3}, {3, 2, 7, 0}, {7, 1, 0, 0}});
+  const MoxDiff::DiffResult result =
+      MoxDiff::DiffModels({*damaged, "a"}, {*sound, "b"}, MoxDiff::DiffOptions{});
+  std::string found;
+  for (const auto& node : result.nodes)
+    for (const auto& d : node.differences)
+      found += node.path + " " + d.field + ": " + d.left + " | " + d.right + "\n";
+  EXPECT_EQ(found,
+            "/ child list ends with: a link to a node reached before | no further link\n"
+            "/0/1 node: Group \"\" | (none)\n"
+            "/1 node: (none) | Group \"\"\n");
+
+  std::vector<std::array<std::uint32_t, 4>> chain;
+  for (std::uint32_t i = 1; i <= 300; ++i) chain.push_back({i, i - 1, 0, i < 300 ? i + 1 : 0});
+  const auto deep = LinkedTree(chain);
+  try {
+    MoxDiff::DiffModels({*deep, "a"}, {*deep, "b"}, MoxDiff::DiffOptions{});
+    ADD_FAILURE() << "a tree deeper than 256 levels compared";
+  } catch (const MoxDiff::DiffTrouble& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "left file a: the node tree is damaged: deeper than 256 levels at node 258");
+  }
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 
 #include <functional>
 
-#include "info/block_listing.hpp"
 #include "kiv/mox/sections.hpp"
-#include "merge/merge_fixtures.hpp"
+#include "support/container_helpers.hpp"
+#include "support/merge_fixtures.hpp"
 
 namespace {
 
@@ -207,7 +207,7 @@ TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
   const Bytes whole = ReadFileBytes(good);
   WriteFileBytes(cut, Bytes(whole.begin(), whole.end() - 1));  // inside its last block
   Bytes flipped = ReadFileBytes(good);
-  for (const auto& block : MoxInfo::ReadBlockTable(good).rows)
+  for (const auto& block : BlocksOf(good))
     if (block.name == KivMox::kHeavyData) flipped.at(block.offset + 12) ^= 0x55;
   WriteFileBytes(dir.File("flipped.mox"), flipped);
   struct Row {
@@ -263,7 +263,7 @@ TEST(MoxDiffRun, AViewPointSectionTheReadersDropIsTrouble) {
           .status,
       0);
   Bytes bytes = ReadFileBytes(sound);
-  for (const auto& block : MoxInfo::ReadBlockTable(sound).rows)
+  for (const auto& block : BlocksOf(sound))
     if (block.name == KivMox::kViewPoints) bytes.at(block.offset + 12) ^= 0x55;
   WriteFileBytes(damaged, bytes);
   const std::string said =
@@ -300,8 +300,7 @@ TEST(MoxDiffRun, TwoSidesShareAFewFileDescriptors) {
                   .status,
               0);
   std::size_t heavy = 0;
-  for (const auto& block : MoxInfo::ReadBlockTable(dir.File("a.mox")).rows)
-    heavy += block.name == KivMox::kHeavyData;
+  for (const auto& block : BlocksOf(dir.File("a.mox"))) heavy += block.name == KivMox::kHeavyData;
   EXPECT_GE(heavy, 40u);
   for (int run = 0; run < 8; ++run) {
     Launch launch{"moxdiff", {dir.File("a.mox"), dir.File("b.mox"), "--ignore", "history"}};

@@ -1,6 +1,6 @@
-// moxinfo's listing gathered from trees in memory: broken links (cycles, dangling, too
-// deep) are marked and not followed, unreached entries listed after the tree; value ranges
-// skip NaN and keep integers and infinities; arrays without values have no range.
+// moxinfo's listing gathered from trees in memory: broken links (cycles, dangling) are
+// listed in place, unreached entries after the tree; value ranges skip NaN and keep integers
+// and infinities; arrays without values have no range.
 #include "info/model_listing.hpp"
 
 #include <limits>
@@ -17,48 +17,10 @@ using KivMox::Tree;
 
 namespace {
 
-// A tree of groups (none for a parent of 0xFF), each entry given as {id, parent, next
-// sibling, first child}.
-std::unique_ptr<Tree> Links(const std::vector<std::array<std::uint32_t, 4>>& entries) {
-  auto tree = std::make_unique<Tree>();
-  for (const auto& [id, parent, next, first] : entries) {
-    Tree::TreeEntry e;
-    e.id = id, e.parentId = parent == 0xFF ? 1 : parent, e.nextSiblingId = next;
-    e.firstChildId = first;
-    tree->SetEntryNode(e, parent == 0xFF ? nullptr : std::make_unique<KivMox::Group>());
-  }
-  return tree;
-}
-
-// The listing's lines as "id@depth" for entries (with "-" when not reached) and
-// "from link->to problem" for link problems.
-std::string Walk(const Tree& tree) {
-  std::string out;
-  for (const auto& line : ListModel(tree, "x").lines) {
-    if (const auto* e = std::get_if<EntryListing>(&line))
-      out += std::to_string(e->id) + "@" + std::to_string(e->depth) + (e->reached ? " " : "- ");
-    else if (const auto* p = std::get_if<LinkProblem>(&line))
-      out += std::to_string(p->from) + " " + p->link + "->" + std::to_string(p->to) + " " +
-             p->problem + " ";
-  }
-  return out;
-}
-
-TEST(ListModel, WalksChildrenInSiblingOrderAndMarksBrokenLinks) {
-  EXPECT_EQ(Walk(*Links({{1, 0, 0, 3}, {3, 1, 2, 4}, {4, 3, 0, 0}, {2, 1, 0, 0}})),
-            "1@0 3@1 4@2 2@1 ");
-  EXPECT_EQ(Walk(*Links({{1, 0, 0, 2}, {2, 1, 0, 1}})), "1@0 2@1 2 first child->1 cycle ");
-  // A chain deeper than the listing goes: the rest of it is listed as unreached.
-  std::vector<std::array<std::uint32_t, 4>> chain;
-  std::string deep;
-  for (std::uint32_t i = 1; i <= 300; ++i) {
-    chain.push_back({i, i - 1, 0, i < 300 ? i + 1 : 0});
-    deep += std::to_string(i) + (i <= 257 ? "@" + std::to_string(i - 1) + " " : "@0- ");
-    if (i == 257) deep += "257 first child->258 too deep ";
-  }
-  EXPECT_EQ(Walk(*Links(chain)), deep);
-
-  auto tree = Links({{1, 0, 0, 2}, {2, 1, 2, 50}, {3, 0xFF, 0, 0}, {7, 40, 0, 0}});
+// Broken links are listed where the walk meets them, unreached entries after the tree.
+TEST(ListModel, ListsBrokenLinksInPlaceAndUnreachedEntriesAfter) {
+  auto tree =
+      TestSupport::LinkedTree({{1, 0, 0, 2}, {2, 1, 2, 50}, {3, 0xFF, 0, 0}, {7, 40, 0, 0}});
   tree->GetNode(2)->name = "A\x01\x1B[31m\x1E\"";
   std::ostringstream text;
   PrintListing(ListModel(*tree, "x"), text);

@@ -61,7 +61,7 @@ TEST(MoxInfo, ListsWhatMoxSampleWrote) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   const std::uint64_t size = ReadFileBytes(path).size();
-  const auto table = MoxInfo::ReadBlockTable(path);
+  const auto table = MoxInfo::ReadBlockListing(path);
   const char* names[] = {"Heavy Data", "Mox Tree",    "Light Data",        "Attributes",
                          "Resources",  "View Points", "Global Information"};
   std::string blocks;

@@ -3,12 +3,12 @@
 // anew (--rewrite-blocks), read back by every reader.
 #include <gtest/gtest.h>
 
-#include "info/block_listing.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/progress.hpp"
 #include "kiv/rkf/range_copy.hpp"
-#include "merge/merge_fixtures.hpp"
 #include "merge/merge_operations.hpp"
+#include "support/container_helpers.hpp"
+#include "support/merge_fixtures.hpp"
 
 namespace {
 
@@ -40,7 +40,7 @@ void WriteInput(const std::string& path, float seed, std::uint32_t members = 100
 std::vector<Bytes> HeavyBlocks(const std::string& path, bool adopted = false) {
   const Bytes file = ReadFileBytes(path);
   std::vector<Bytes> blocks;
-  for (const auto& row : MoxInfo::ReadBlockTable(path).rows)
+  for (const auto& row : BlocksOf(path))
     if (row.name == KivMox::kHeavyData) {
       blocks.push_back({adopted ? std::uint8_t{33} : row.flags});
       blocks.back().insert(blocks.back().end(), file.begin() + row.offset,
@@ -211,8 +211,8 @@ TEST_F(BlockAdoptionTest, OlderOrUncompressedInputsAreWrittenAnew) {
 }
 
 TEST_F(BlockAdoptionTest, DamagedAdoptedBlocksFailTheMergeAndLeaveNoFile) {
-  const auto table = MoxInfo::ReadBlockTable(A);
-  const auto& first = *std::find_if(table.rows.begin(), table.rows.end(),
+  const auto table = BlocksOf(A);
+  const auto& first = *std::find_if(table.begin(), table.end(),
                                     [](const auto& r) { return r.name == KivMox::kHeavyData; });
   const Bytes valid = ReadFileBytes(A);
   const auto rawLength = [&](std::int64_t change) {

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "info/block_listing.hpp"
 #include "kiv/rkf/block.hpp"
 #include "kiv/rkf/rkfile.hpp"
-#include "merge/merge_fixtures.hpp"
 #include "merge/merge_operations.hpp"
+#include "support/container_helpers.hpp"
+#include "support/merge_fixtures.hpp"
 
 namespace {
 
@@ -33,7 +33,7 @@ bool ReadBy(const std::string& name, bool nodesOnly) {
          !(nodesOnly && name == KivMox::kGlobalInformation);
 }
 
-std::vector<Damage> DamagesOf(const Bytes& valid, const MoxInfo::BlockTable& table) {
+std::vector<Damage> DamagesOf(const Bytes& valid, const std::vector<KivRkf::BlockInfo>& rows) {
   std::vector<Damage> damages;
   std::set<std::pair<bool, std::uint64_t>> done;
   // Must fail: a changed byte in the magic or a read zlib stream (past the length); any cut
@@ -44,7 +44,7 @@ std::vector<Damage> DamagesOf(const Bytes& valid, const MoxInfo::BlockTable& tab
     cut ? d.bytes.resize(at) : void(d.bytes[at] ^= 0xFF);
     for (bool nodes : {false, true}) {
       d.mustFail[nodes] = cut || at < 8;
-      for (const auto& row : table.rows)
+      for (const auto& row : rows)
         d.mustFail[nodes] |= ReadBy(row.name, nodes) && at < row.offset + row.storedSize &&
                              at >= row.offset + 4 && (row.flags & KivRkf::kFlagZlib);
     }
@@ -53,12 +53,11 @@ std::vector<Damage> DamagesOf(const Bytes& valid, const MoxInfo::BlockTable& tab
   // Every byte of the header and the count; the fields of the records of the blocks in
   // use: serial, name length, a name byte, the four bytes of the stored size, the flags.
   for (std::uint64_t o = 0; o < 20; ++o) add(false, o);
-  for (const auto& row : table.rows)
-    if (row.number < 20 && !KivRkf::IsSpecialName(row.name, KivRkf::kEmptyBlockName))
-      for (std::uint64_t field : {0, 1, 5, 133, 135, 137})
-        add(false, 20 + 139 * row.number + field);
+  for (std::uint64_t number = 0; number < std::min<std::size_t>(rows.size(), 20); ++number)
+    if (!KivRkf::IsSpecialName(rows[number].name, KivRkf::kEmptyBlockName))
+      for (std::uint64_t field : {0, 1, 5, 133, 135, 137}) add(false, 20 + 139 * number + field);
   // Each block: its first bytes (length field and zlib header), five more, its last byte.
-  for (const auto& row : table.rows) {
+  for (const auto& row : rows) {
     const std::uint64_t head = (row.flags & KivRkf::kFlagZlib) ? 6 : 2, size = row.storedSize,
                         stride = std::max<std::uint64_t>(1, size / 6);
     for (std::uint64_t k = 0; k < std::min(head, size); ++k) add(false, row.offset + k);
@@ -67,8 +66,8 @@ std::vector<Damage> DamagesOf(const Bytes& valid, const MoxInfo::BlockTable& tab
   }
   // Cuts in the header, in and after the primary index, and over every block.
   for (std::uint64_t t : {0, 4, 8, 11, 12, 15, 16, 20, 159}) add(true, t);
-  add(true, table.primaryOffset + table.primaryLength - 1);
-  for (const auto& row : table.rows)
+  add(true, rows.front().offset - 1);  // the last byte of the primary index
+  for (const auto& row : rows)
     for (std::uint64_t t : {0u, 1u, row.storedSize / 2, row.storedSize - 1})
       if (row.storedSize != 0) add(true, row.offset + t);
   return damages;
@@ -87,7 +86,7 @@ TEST(DamageTest, CompressedFileDamagedAnywhere) {
   model.AddGeometry(1, "mesh", {FloatArray("stress", Distinct(3.0f))});
   model.Save(other);
   SmallBlocks small;
-  const auto damages = DamagesOf(ReadFileBytes(path), MoxInfo::ReadBlockTable(path));
+  const auto damages = DamagesOf(ReadFileBytes(path), BlocksOf(path));
   EXPECT_TRUE(damages.size() > 60u && damages.size() < 300u) << damages.size();
   std::size_t failed = 0;
   for (std::size_t i = 0; i < damages.size(); ++i) {
@@ -126,7 +125,7 @@ TEST(DamageTest, CutLaterInputIsRefused) {
               0);
   const Bytes whole = ReadFileBytes(cut);
   std::vector<std::uint64_t> cuts;  // inside the last three non-empty blocks in file order
-  for (const auto& row : MoxInfo::ReadBlockTable(cut).rows)
+  for (const auto& row : BlocksOf(cut))
     if (row.storedSize != 0) cuts.push_back(row.offset + row.storedSize / 2);
   ASSERT_GE(cuts.size(), 3u);
   cuts.erase(cuts.begin(), cuts.end() - 3);
@@ -223,7 +222,7 @@ TEST(CraftedFileTest, ArraysThatSendTheReaderBackAndForthAreRefused) {
     for (const char* section : {KivMox::kHeavyData, KivMox::kLightData, KivMox::kMoxTree})
       raw.Ix().SetBlockFlags(section, KivRkf::kFlagZlib);
   });
-  const auto rows = MoxInfo::ReadBlockTable(path).rows;
+  const auto rows = BlocksOf(path);
   EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
                           [](const auto& row) { return row.name == KivMox::kHeavyData; }),
             2);

@@ -3,8 +3,8 @@
 
 #include "kiv/mox/shape.hpp"
 #include "merge/command_line.hpp"
-#include "merge/merge_fixtures.hpp"
 #include "merge/merge_operations.hpp"
+#include "support/merge_fixtures.hpp"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "merge/command_line.hpp"
-#include "merge/merge_fixtures.hpp"
 #include "merge/merge_operations.hpp"
+#include "support/merge_fixtures.hpp"
 
 namespace {
 

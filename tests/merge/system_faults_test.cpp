@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "merge/merge_fixtures.hpp"
+#include "support/merge_fixtures.hpp"
 
 namespace {
 

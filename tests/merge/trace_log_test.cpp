@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "kiv/rkf/rkfile.hpp"
-#include "merge/merge_fixtures.hpp"
+#include "support/merge_fixtures.hpp"
 
 namespace {
 

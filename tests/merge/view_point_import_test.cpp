@@ -4,9 +4,9 @@
 
 #include <unistd.h>
 
-#include "info/block_listing.hpp"
-#include "merge/merge_fixtures.hpp"
 #include "merge/merge_operations.hpp"
+#include "support/container_helpers.hpp"
+#include "support/merge_fixtures.hpp"
 
 namespace {
 
@@ -121,13 +121,10 @@ class ViewPointFailure : public ViewPointImportTest {
     bare.Save(F("bare.vpt"));
     std::filesystem::create_directory(F("out"));
   }
-  static MoxInfo::BlockRow Row(const std::string& path, const std::string& name) {
-    for (const auto& row : MoxInfo::ReadBlockTable(path).rows)
+  static KivRkf::BlockInfo Row(const std::string& path, const std::string& name) {
+    for (const auto& row : BlocksOf(path))
       if (row.name == name) return row;
     throw std::logic_error("no block " + name);
-  }
-  static void SetU32At(Bytes& bytes, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = std::uint8_t(value >> (8 * i));
   }
   std::string Out() const { return F("out/out.mox"); }
 };

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "info/block_listing.hpp"
 #include "kiv/mox/group.hpp"
+#include "support/container_helpers.hpp"
 #include "support/model_builder.hpp"
 #include "support/test_support.hpp"
 
@@ -100,7 +100,7 @@ TEST(MoxSample, TheModelItPromises) {
 std::vector<Bytes> StoredBlocks(const std::string& path) {
   const auto bytes = ReadFileBytes(path);
   std::vector<Bytes> blocks;
-  for (const auto& row : MoxInfo::ReadBlockTable(path).rows)
+  for (const auto& row : BlocksOf(path))
     if (row.name != "Global Information")
       blocks.emplace_back(bytes.begin() + row.offset, bytes.begin() + row.offset + row.storedSize);
   return blocks;

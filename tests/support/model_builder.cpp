@@ -7,6 +7,17 @@
 
 namespace TestSupport {
 
+std::unique_ptr<KivMox::Tree> LinkedTree(const std::vector<std::array<std::uint32_t, 4>>& entries) {
+  auto tree = std::make_unique<KivMox::Tree>();
+  for (const auto& [id, parent, next, first] : entries) {
+    KivMox::Tree::TreeEntry e;
+    e.id = id, e.parentId = parent == 0xFF ? 1 : parent, e.nextSiblingId = next;
+    e.firstChildId = first;
+    tree->SetEntryNode(e, parent == 0xFF ? nullptr : std::make_unique<KivMox::Group>());
+  }
+  return tree;
+}
+
 void BuildRichTree(KivMox::Tree& tree) {
   // 1 root group; 2 part group (child of 1); 3 shape, 4 geometry, 5 geometry, 6 node sets,
   // 7 future node, 8 empty entry: children of 2. Links: id, parent, prev, next, first, last.

@@ -2,6 +2,7 @@
 // trees can be compared field by field (array values included) with one EXPECT_EQ.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -113,6 +114,10 @@ inline KivMox::Geometry& GeometryAt(KivMox::Tree& tree, std::uint32_t id) {
   if (!geometry) throw std::logic_error("no geometry at " + std::to_string(id));
   return *geometry;
 }
+
+// A tree of groups linked as given, one {id, parent, next sibling, first child} an entry;
+// a parent of 0xFF gives an entry without a node (and a parent link of 1).
+std::unique_ptr<KivMox::Tree> LinkedTree(const std::vector<std::array<std::uint32_t, 4>>& entries);
 
 // A tree with every node type, attribute type, array form (connectivity, result, vibration,
 // linked), view point groups, actions of every kind and a history record.

@@ -11,6 +11,10 @@
 
 namespace TestSupport {
 
+std::string BinPath(const std::string& program) {
+  return std::string(MOX_BIN_DIR) + "/" + program;
+}
+
 int CodeOf(const std::function<void()>& fn, std::string* description) {
   try {
     fn();

@@ -69,9 +69,8 @@ inline bool FileExists(const std::string& path) {
 // when it throws nothing or something else.
 int CodeOf(const std::function<void()>& fn, std::string* description = nullptr);
 
-inline std::string BinPath(const std::string& program) {
-  return std::string(MOX_BIN_DIR) + "/" + program;
-}
+// The path of one of the built programs.
+std::string BinPath(const std::string& program);
 
 struct Launch {
   std::string program;                              // one of the built programs

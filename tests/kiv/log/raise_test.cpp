@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kiv/log/log_capture.hpp"
+#include "support/log_capture.hpp"
 
 namespace {
 

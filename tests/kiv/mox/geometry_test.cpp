@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "../../../fuzz/tree_description.hpp"
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
-#include "mox_helpers.hpp"
+#include "support/mox_helpers.hpp"
+#include "support/tree_description.hpp"
 
 using namespace MoxTest;
 using KivMox::Attribute;

@@ -3,14 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "../../../fuzz/tree_description.hpp"
 #include "kiv/mox/future_node.hpp"
 #include "kiv/mox/global_info.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/shape.hpp"
-#include "mox_helpers.hpp"
+#include "support/mox_helpers.hpp"
+#include "support/tree_description.hpp"
 
 using namespace KivMox;
 using namespace MoxTest;

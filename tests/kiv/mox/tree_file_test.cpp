@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "../../../fuzz/tree_description.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/future_node.hpp"
 #include "kiv/mox/group.hpp"
@@ -17,8 +16,9 @@
 #include "kiv/mox/safe_output.hpp"
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/shape.hpp"
-#include "mox_helpers.hpp"
 #include "support/model_builder.hpp"
+#include "support/mox_helpers.hpp"
+#include "support/tree_description.hpp"
 
 using namespace KivMox;
 using FuzzDescription::DescribeTree;

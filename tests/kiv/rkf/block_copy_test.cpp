@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "kiv/rkf/container_helpers.hpp"
 #include "kiv/rkf/copied_block_check.hpp"
 #include "kiv/rkf/range_copy.hpp"
+#include "support/container_helpers.hpp"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "kiv/rkf/block_read.hpp"
-#include "kiv/rkf/container_helpers.hpp"
 #include "kiv/rkf/versioned.hpp"
+#include "support/container_helpers.hpp"
 
 namespace {
 

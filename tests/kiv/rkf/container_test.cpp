@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "kiv/log/log_capture.hpp"
-#include "kiv/rkf/container_helpers.hpp"
 #include "kiv/rkf/open_file_pool.hpp"
+#include "support/container_helpers.hpp"
+#include "support/log_capture.hpp"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "kiv/rkf/background_write.hpp"
-#include "kiv/rkf/container_helpers.hpp"
 #include "kiv/rkf/index.hpp"
+#include "support/container_helpers.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "info/heavy_check.hpp"
+#include "tools/heavy_check.hpp"
 
 #include <unistd.h>
 
@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "info/check_report.hpp"
-#include "info/node_set_check.hpp"
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/nodesets.hpp"
@@ -25,8 +23,10 @@
 #include "kiv/rkf/zlib.hpp"
 #include "kiv/util/display_text.hpp"
 #include "kiv/util/exception.hpp"
+#include "tools/check_report.hpp"
+#include "tools/node_set_check.hpp"
 
-namespace MoxInfo {
+namespace MoxTools {
 
 using Kiv::Util::Quoted;
 
@@ -376,4 +376,4 @@ void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox
   scan.Finish(recordsWhole);
 }
 
-}  // namespace MoxInfo
+}  // namespace MoxTools

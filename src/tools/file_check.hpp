@@ -16,10 +16,10 @@
 
 #include <string>
 
-#include "info/check_report.hpp"
+#include "tools/check_report.hpp"
 
-namespace MoxInfo {
+namespace MoxTools {
 
 CheckReport CheckFile(const std::string& path);
 
-}  // namespace MoxInfo
+}  // namespace MoxTools

@@ -13,7 +13,7 @@ namespace KivMox {
 class Tree;
 }
 
-namespace MoxInfo {
+namespace MoxTools {
 
 struct CheckReport;
 
@@ -23,4 +23,4 @@ struct CheckReport;
 void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox::Tree& tree,
                     bool recordsWhole, CheckReport& report);
 
-}  // namespace MoxInfo
+}  // namespace MoxTools

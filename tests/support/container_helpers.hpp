@@ -100,6 +100,11 @@ struct ContainerReader {
   KivRkf::RkFile file;
 };
 
+// The blocks of the container at path, in table order: a block's number is its place.
+inline std::vector<KivRkf::BlockInfo> BlocksOf(const std::string& path) {
+  return ContainerReader(path).Index().Blocks();
+}
+
 inline std::uint32_t U32At(const Bytes& bytes, std::size_t at) {
   return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | std::uint32_t(bytes[at + 3]) << 24;
 }

@@ -1,6 +1,6 @@
-#include "info/node_set_check.hpp"
+#include "tools/node_set_check.hpp"
 
-namespace MoxInfo {
+namespace MoxTools {
 
 namespace {
 
@@ -43,4 +43,4 @@ std::vector<std::string> NodeSetListFaults(const KivMox::NodeSetLists& lists, st
   return faults;
 }
 
-}  // namespace MoxInfo
+}  // namespace MoxTools

@@ -10,14 +10,14 @@
 #include <cstddef>
 #include <string>
 
-#include "info/check_report.hpp"
 #include "kiv/rkf/zlib.hpp"
+#include "tools/check_report.hpp"
 
-namespace MoxInfo {
+namespace MoxTools {
 
 // Block nth of the section, followed or not by another block of it.
 bool LengthFieldCounts(const std::string& section, std::size_t nth, bool followed);
 void ReportShorterStream(CheckReport& report, const std::string& where, const std::string& section,
                          std::size_t nth, bool followed, const KivRkf::Framing& framing);
 
-}  // namespace MoxInfo
+}  // namespace MoxTools

@@ -6,21 +6,18 @@
 
 #include <set>
 
-#include "../merge/merge_fixtures.hpp"
-#include "diff/diff_command.hpp"
-#include "info/block_listing.hpp"
-#include "info/file_check.hpp"
-#include "info/info_command.hpp"
 #include "kiv/mox/nodesets.hpp"
-#include "merge/merge_operations.hpp"
+#include "support/container_helpers.hpp"
+#include "support/merge_fixtures.hpp"
+#include "tools/file_check.hpp"
 
 using namespace AppTest;
 
 namespace {
 
-std::string Lines(const MoxInfo::CheckReport& report) {
+std::string Lines(const MoxTools::CheckReport& report) {
   std::ostringstream out;
-  MoxInfo::PrintCheckReport(report, false, out);
+  MoxTools::PrintCheckReport(report, false, out);
   return out.str();
 }
 
@@ -37,38 +34,34 @@ struct SavedModel {
   }
   // The file offset of the first stored byte of the stream's first block.
   std::uint64_t Offset(const std::string& name) const {
-    for (const auto& row : MoxInfo::ReadBlockTable(path).rows)
+    for (const auto& row : BlocksOf(path))
       if (row.name == name) return row.offset;
     throw std::runtime_error("no block " + name);
   }
-  MoxInfo::CheckReport Damage(const std::function<void(Bytes&)>& damage) {
+  MoxTools::CheckReport Damage(const std::function<void(Bytes&)>& damage) {
     Bytes bytes = ReadFileBytes(path);
     damage(bytes);
     WriteFileBytes(dir.File("damaged.mox"), bytes);
-    return MoxInfo::CheckFile(dir.File("damaged.mox"));
+    return MoxTools::CheckFile(dir.File("damaged.mox"));
   }
 };
 
-// Whether a reader of ours refuses the file, each run in this process: moxinfo's listing,
+// Whether a reader of ours refuses the file, the four run side by side: moxinfo's listing,
 // the merge with it as first and as second input, moxdiff against itself.
 bool ReadersRefuse(const TempDir& dir, const std::string& path, const std::string& sound) {
-  std::ostringstream out, err;
-  std::streambuf* const coutWas = std::cout.rdbuf(out.rdbuf());
-  std::streambuf* const cerrWas = std::cerr.rdbuf(err.rdbuf());
-  const char* const info[] = {"moxinfo", path.c_str()};
-  const char* const diff[] = {"moxdiff", path.c_str(), path.c_str()};
-  const int statuses[] = {
-      MoxInfo::RunMoxInfo(2, info), MoxMerge::MergeFiles({path, sound}, dir.File("m1.mox")),
-      MoxMerge::MergeFiles({sound, path}, dir.File("m2.mox")), MoxDiff::RunMoxDiff(3, diff)};
-  std::cout.rdbuf(coutWas);
-  std::cerr.rdbuf(cerrWas);
+  const Names log = {"TESSARA_TEMP_PATH=" + dir.Path()};
+  Process info({"moxinfo", {path}}), diff({"moxdiff", {path, path}}),
+      first({"moxmerge", {path, sound, dir.File("m1.mox")}, log}),
+      second({"moxmerge", {sound, path, dir.File("m2.mox")}, log});
+  const int statuses[] = {info.Wait().status, first.Wait().status, second.Wait().status,
+                          diff.Wait().status};
   return std::any_of(std::begin(statuses), std::end(statuses), [](int s) { return s == 2; });
 }
 
 // Raw containers with records that no sound writer produces.
-MoxInfo::CheckReport CheckRaw(const TempDir& dir, std::int32_t count,
-                              const std::function<void(RawMox&)>& body, const Bytes& heavy,
-                              const char (&version)[4] = "1.3") {
+MoxTools::CheckReport CheckRaw(const TempDir& dir, std::int32_t count,
+                               const std::function<void(RawMox&)>& body, const Bytes& heavy,
+                               const char (&version)[4] = "1.3") {
   const std::string path = dir.File("raw.mox");
   {
     RawMox raw(path, version);
@@ -80,7 +73,7 @@ MoxInfo::CheckReport CheckRaw(const TempDir& dir, std::int32_t count,
     raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
     raw.file_.CloseFile();
   }
-  return MoxInfo::CheckFile(path);
+  return MoxTools::CheckFile(path);
 }
 
 void AddToLength(Bytes& b, std::uint64_t at, std::int32_t delta) {
@@ -92,12 +85,12 @@ void AddToLength(Bytes& b, std::uint64_t at, std::int32_t delta) {
 
 TEST(FileCheck, SavedModelIsSound) {
   SavedModel model;
-  const MoxInfo::CheckReport report = MoxInfo::CheckFile(model.path);
+  const MoxTools::CheckReport report = MoxTools::CheckFile(model.path);
   EXPECT_TRUE(report.problems.empty() && report.warnings.empty()) << Lines(report);
   EXPECT_EQ(report.arrays, 4u);
   EXPECT_EQ(report.nodeSetRecords, 1u);
   EXPECT_TRUE(Has(report.Summary(true), ": sound; checked ")) << report.Summary(true);
-  const MoxInfo::CheckReport longer = model.Damage([](Bytes& b) { b.resize(b.size() + 5); });
+  const MoxTools::CheckReport longer = model.Damage([](Bytes& b) { b.resize(b.size() + 5); });
   ASSERT_EQ(longer.warnings.size(), 1u) << Lines(longer);
   EXPECT_EQ(longer.warnings[0].what, "the file goes on 5 bytes after the end of its last block");
   EXPECT_TRUE(longer.problems.empty() && longer.Sound(false) && !longer.Sound(true));
@@ -143,13 +136,13 @@ TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
            1},
       };
   for (const auto& [name, damage, expected, count] : cases) {
-    const MoxInfo::CheckReport report = model.Damage(damage);
+    const MoxTools::CheckReport report = model.Damage(damage);
     const std::string lines = Lines(report);
     EXPECT_EQ(report.problems.size(), count) << name << "\n" << lines;
     for (const auto& [where, what] : expected)
       EXPECT_TRUE(std::any_of(
           report.problems.begin(), report.problems.end(),
-          [&](const MoxInfo::Finding& f) { return Has(f.where, where) && Has(f.what, what); }))
+          [&](const MoxTools::Finding& f) { return Has(f.where, where) && Has(f.what, what); }))
           << name << ": no problem at " << where << ": " << what << "\n"
           << lines;
     EXPECT_FALSE(report.Sound(false)) << name;
@@ -162,7 +155,7 @@ TEST(FileCheck, EveryDamagedBlockReportedWithItsSection) {
 TEST(FileCheck, AShorterStreamWhereNoPositionDependsOnItIsAWarning) {
   SavedModel model;
   const std::uint64_t attributes = model.Offset("Attributes");
-  const MoxInfo::CheckReport report =
+  const MoxTools::CheckReport report =
       model.Damage([&](Bytes& b) { AddToLength(b, attributes, 3); });
   ASSERT_EQ(std::pair(report.problems.size(), report.warnings.size()), std::pair(0ul, 1ul))
       << Lines(report);
@@ -187,7 +180,7 @@ TEST(FileCheck, ADamagedSectionNameIsTwoWarnings) {
       {"Attributes", "AttributeS", "node 1 \"Model\" (\"Group\")"},
       {"Resources", "ResourceS", "node 3 \"Steel\" (\"Shape\")"}};
   for (const auto& [section, damaged, first] : cases) {
-    const MoxInfo::CheckReport report = model.Damage([&](Bytes& b) {
+    const MoxTools::CheckReport report = model.Damage([&](Bytes& b) {
       const auto at = std::search(b.begin(), b.end(), section.begin(), section.end());
       ASSERT_LT(std::uint64_t(at - b.begin()), model.Offset("Heavy Data"));
       at[section.size() - 1] = 'S';
@@ -211,37 +204,37 @@ TEST(FileCheck, ADamagedSectionNameIsTwoWarnings) {
 // inside the file are still checked.
 TEST(FileCheck, CutFileIsOneProblem) {
   SavedModel model;
-  const MoxInfo::CheckReport sound = MoxInfo::CheckFile(model.path);
-  const auto rows = MoxInfo::ReadBlockTable(model.path).rows;
+  const MoxTools::CheckReport sound = MoxTools::CheckFile(model.path);
+  const auto rows = BlocksOf(model.path);
   const auto last = std::find_if(rows.rbegin(), rows.rend(),
-                                 [](const MoxInfo::BlockRow& row) { return row.storedSize != 0; });
+                                 [](const KivRkf::BlockInfo& row) { return row.storedSize != 0; });
   const std::uint64_t size = ReadFileBytes(model.path).size(), at = last->offset + 3;
   const std::pair<std::uint64_t, std::string> cuts[] = {
       {at, "its block table ends at byte " + std::to_string(size) + ", the file has " +
-               std::to_string(at) + " bytes; block " + std::to_string(last->number) +
+               std::to_string(at) + " bytes; block " + std::to_string(rows.rend() - last - 1) +
                " is the first that runs past its end; not read for it: section \"" + last->name +
                "\""},
       {100, "it has 100 bytes, its primary index ends at byte " + std::to_string(rows[0].offset)},
       {10, "it has 10 bytes, too few for its header (16 bytes)"},
   };
   for (const auto& [length, what] : cuts) {
-    const MoxInfo::CheckReport report = model.Damage([&](Bytes& b) { b.resize(length); });
+    const MoxTools::CheckReport report = model.Damage([&](Bytes& b) { b.resize(length); });
     ASSERT_EQ(report.problems.size(), 1u) << Lines(report);
     EXPECT_EQ(report.problems[0].where, "container");
     EXPECT_EQ(report.problems[0].what, "the file is cut short: " + what);
   }
-  const MoxInfo::CheckReport report = model.Damage([&](Bytes& b) { b.resize(at); });
+  const MoxTools::CheckReport report = model.Damage([&](Bytes& b) { b.resize(at); });
   EXPECT_EQ(std::make_tuple(report.nodes, report.arrays, report.nodeSetRecords),
             std::make_tuple(sound.nodes, sound.arrays, sound.nodeSetRecords));
 
   // A cut inside the index block that continues the table (block 19): the table's end is
   // known only as far as the chain was read.
   SavedModel small("16");
-  const auto blocks = MoxInfo::ReadBlockTable(small.path).rows;
+  const auto blocks = BlocksOf(small.path);
   ASSERT_GT(blocks.size(), 20u);
   const std::uint64_t chainEnd = blocks[19].offset + blocks[19].storedSize,
                       inChain = blocks[19].offset + blocks[19].storedSize / 2;
-  const MoxInfo::CheckReport chain = small.Damage([&](Bytes& b) { b.resize(inChain); });
+  const MoxTools::CheckReport chain = small.Damage([&](Bytes& b) { b.resize(inChain); });
   ASSERT_EQ(chain.problems.size(), 1u) << Lines(chain);
   EXPECT_TRUE(Has(chain.problems[0].what,
                   "the file is cut short: its block table ends at byte " +
@@ -261,7 +254,7 @@ TEST(FileCheck, UnreferencedBytesCountedForAWholeTreeOnly) {
     Geometry06(raw, 8, 4);
   };
   EXPECT_EQ(CheckRaw(dir, 2, geometry, Bytes(16, 7)).unreferencedHeavyBytes, 8u);
-  const MoxInfo::CheckReport cut = CheckRaw(dir, 3, geometry, Bytes(16, 7));
+  const MoxTools::CheckReport cut = CheckRaw(dir, 3, geometry, Bytes(16, 7));
   EXPECT_EQ(std::pair(cut.problems.size(), cut.unreferencedHeavyBytes), std::pair(1ul, 0ul))
       << Lines(cut);
 }
@@ -297,9 +290,9 @@ TEST(FileCheck, ViewPointsFromRawContainers) {
        "section \"View Points\": the view points of a container of version \"0.2\" cannot be "
        "read and are left out"}};
   for (const auto& [version, damaged, problem, warning] : cases) {
-    const MoxInfo::CheckReport report = std::string(version) == "0.2"
-                                            ? CheckRaw(dir, 1, views(damaged), {}, "0.2")
-                                            : CheckRaw(dir, 1, views(damaged), {});
+    const MoxTools::CheckReport report = std::string(version) == "0.2"
+                                             ? CheckRaw(dir, 1, views(damaged), {}, "0.2")
+                                             : CheckRaw(dir, 1, views(damaged), {});
     const std::string lines = Lines(report);
     ASSERT_EQ(report.problems.size(), problem.empty() ? 0u : 1u) << version << "\n" << lines;
     ASSERT_EQ(report.warnings.size(), warning.empty() ? 0u : 1u) << version << "\n" << lines;
@@ -492,7 +485,7 @@ TEST(FileCheck, RecordsAndRunsFromRawContainers) {
       "older record, byte size not a multiple of 4", "first name offset not 0",
       "last name offset short of the names", "first member offset not 0"};
   for (const auto& [name, count, body, heavy, problems, warnings] : cases) {
-    const MoxInfo::CheckReport report = CheckRaw(dir, count, body, heavy);
+    const MoxTools::CheckReport report = CheckRaw(dir, count, body, heavy);
     const std::string lines = Lines(report);
     ASSERT_EQ(report.problems.size(), problems.size()) << name << "\n" << lines;
     ASSERT_EQ(report.warnings.size(), warnings.size()) << name << "\n" << lines;
@@ -576,7 +569,7 @@ TEST(FileCheck, StrictHoldsForAMergeThatAdoptedBlocks) {
             .status,
         0);
   ASSERT_EQ(RunMoxMerge(dir, {dir.File("1.mox"), dir.File("2.mox"), dir.File("m.mox")}).status, 0);
-  const MoxInfo::CheckReport report = MoxInfo::CheckFile(dir.File("m.mox"));
+  const MoxTools::CheckReport report = MoxTools::CheckFile(dir.File("m.mox"));
   EXPECT_TRUE(report.Sound(true)) << Lines(report);
   EXPECT_GT(report.unreferencedHeavyBytes, 0u);
   EXPECT_TRUE(

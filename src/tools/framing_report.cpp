@@ -1,8 +1,8 @@
-#include "info/framing_report.hpp"
+#include "tools/framing_report.hpp"
 
 #include "kiv/mox/sections.hpp"
 
-namespace MoxInfo {
+namespace MoxTools {
 
 bool LengthFieldCounts(const std::string& section, std::size_t nth, bool followed) {
   return section == KivMox::kHeavyData || (section == KivMox::kLightData && (nth > 0 || followed));
@@ -16,4 +16,4 @@ void ReportShorterStream(CheckReport& report, const std::string& where, const st
     report.Warning(where, framing.Describe() + "; the readers take the bytes it gives");
 }
 
-}  // namespace MoxInfo
+}  // namespace MoxTools

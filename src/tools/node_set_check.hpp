@@ -9,10 +9,10 @@
 
 #include "kiv/mox/nodesets.hpp"
 
-namespace MoxInfo {
+namespace MoxTools {
 
 // One text per fault, naming the list and the offset ("its first member offset is 2, not 0");
 // empty when the lists are sound for count sets.
 std::vector<std::string> NodeSetListFaults(const KivMox::NodeSetLists& lists, std::uint32_t count);
 
-}  // namespace MoxInfo
+}  // namespace MoxTools

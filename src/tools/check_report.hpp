@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace MoxInfo {
+namespace MoxTools {
 
 struct Finding {
   std::string where, what;
@@ -52,4 +52,4 @@ std::string NodeWhere(std::uint32_t id, const std::string& name);
 std::string ArrayWhere(std::uint32_t id, const std::string& nodeName, std::size_t index,
                        const std::string& arrayName);
 
-}  // namespace MoxInfo
+}  // namespace MoxTools

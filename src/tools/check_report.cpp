@@ -1,8 +1,8 @@
-#include "info/check_report.hpp"
+#include "tools/check_report.hpp"
 
 #include "kiv/util/display_text.hpp"
 
-namespace MoxInfo {
+namespace MoxTools {
 
 using Kiv::Util::Quoted;
 
@@ -67,4 +67,4 @@ std::string ArrayWhere(std::uint32_t id, const std::string& nodeName, std::size_
   return NodeWhere(id, nodeName) + " array " + std::to_string(index) + " " + Quoted(arrayName);
 }
 
-}  // namespace MoxInfo
+}  // namespace MoxTools

@@ -1,4 +1,4 @@
-#include "info/file_check.hpp"
+#include "tools/file_check.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,9 +9,6 @@
 #include <optional>
 #include <variant>
 
-#include "info/framing_report.hpp"
-#include "info/heavy_check.hpp"
-#include "info/model_listing.hpp"
 #include "kiv/log/raise.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/global_info.hpp"
@@ -22,8 +19,11 @@
 #include "kiv/rkf/rkfile.hpp"
 #include "kiv/util/display_text.hpp"
 #include "kiv/util/exception.hpp"
+#include "tools/framing_report.hpp"
+#include "tools/heavy_check.hpp"
+#include "tools/tree_walk.hpp"
 
-namespace MoxInfo {
+namespace MoxTools {
 
 using Kiv::Util::Quoted;
 
@@ -199,7 +199,7 @@ void CheckIdentifierRange(const KivMox::Tree& tree, CheckReport& report) {
 
 // Array links to arrays that do not exist or have no values of their own; tree links that
 // lead nowhere, back, or too deep; entries the walk from the root never reaches.
-void CheckLinks(const KivMox::Tree& tree, const std::string& path, CheckReport& report) {
+void CheckLinks(const KivMox::Tree& tree, CheckReport& report) {
   for (const auto& [id, entry] : tree.Entries()) {
     const auto* g = KivMox::NodeAs<KivMox::Geometry>(entry.data);
     if (!g) continue;
@@ -216,23 +216,28 @@ void CheckLinks(const KivMox::Tree& tree, const std::string& path, CheckReport& 
                        to + ", which is itself linked and has no values of its own");
     }
   }
-  const ModelListing listing = ListModel(tree, path);
-  for (const ListingLine& line : listing.lines) {
-    if (const auto* p = std::get_if<LinkProblem>(&line); p && p->to != 0xFFFFFFFF) {
-      const std::string where = p->from == 0 ? std::string("the tree's root link")
-                                             : NodeWhere(p->from, NameOf(tree, p->from));
-      const std::string link = "its " + p->link + " link names node " + std::to_string(p->to);
-      if (p->problem == "dangling")
+  const TreeWalk walk = WalkTree(tree);
+  for (const WalkStep& step : walk.steps) {
+    const auto* p = std::get_if<BrokenLink>(&step);
+    if (!p || p->to == 0xFFFFFFFF) continue;
+    const std::string where = p->from == 0 ? std::string("the tree's root link")
+                                           : NodeWhere(p->from, NameOf(tree, p->from));
+    const std::string link =
+        std::string("its ") + LinkName(p->link) + " link names node " + std::to_string(p->to);
+    switch (p->fault) {
+      case LinkFault::Dangling:
         report.Warning(where, link + ", which does not exist");
-      else if (p->problem == "cycle")
+        break;
+      case LinkFault::Cycle:
         report.Warning(where, link + ", which the walk from the root reached before");
-      else
-        report.Warning(where,
-                       link + ", deeper than " + std::to_string(kMaxListingDepth) + " levels");
-    } else if (const auto* e = std::get_if<EntryListing>(&line); e && !e->reached) {
-      report.Warning(NodeWhere(e->id, e->name), "the walk from the root never reaches it");
+        break;
+      case LinkFault::TooDeep:
+        report.Warning(where, link + ", deeper than " + std::to_string(kMaxWalkDepth) + " levels");
+        break;
     }
   }
+  for (const std::uint32_t id : walk.unreached)
+    report.Warning(NodeWhere(id, NameOf(tree, id)), "the walk from the root never reaches it");
 }
 
 }  // namespace
@@ -293,8 +298,8 @@ CheckReport CheckFile(const std::string& path) {
   CheckOtherBlocks(index, fd, fileSize, report);
   CheckHeavyData(index, fd, fileSize, tree, whole, report);
   CheckIdentifierRange(tree, report);
-  if (whole) CheckLinks(tree, path, report);
+  if (whole) CheckLinks(tree, report);
   return report;
 }
 
-}  // namespace MoxInfo
+}  // namespace MoxTools

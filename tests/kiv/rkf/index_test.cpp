@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 
 #include "kiv/rkf/background_write.hpp"
 #include "kiv/rkf/container_helpers.hpp"
@@ -94,6 +95,58 @@ TEST(IndexWrite, StreamLimitsFlagsAndEarlyWrites) {
   EXPECT_EQ(frozen(), "fff--");
   index.DropPendingWrite();
   out.Close();
+}
+
+// The flags byte of every block record in the file (the primary index, then the records of
+// index block 19), a run of equal neighbours as one word: "33 1x2".
+std::string RecordFlags(const Bytes& file) {
+  std::vector<int> flags;
+  std::size_t chained = 2800;
+  for (std::uint32_t k = 0; k < 20; ++k) {
+    flags.push_back(file[PrimaryRecordOffset(k) + 137]);
+    if (k < 19) chained += U32At(file, PrimaryRecordOffset(k) + 133);
+  }
+  if (file[PrimaryRecordOffset(19) + 6] == 'I')
+    for (std::uint32_t k = 0; k < U32At(file, chained); ++k)
+      flags.push_back(file[chained + 4 + 139 * k + 137]);
+  std::string text;
+  for (std::size_t k = 0, n = 1; k < flags.size(); k += n, n = 1) {
+    while (k + n < flags.size() && flags[k + n] == flags[k]) ++n;
+    text += (text.empty() ? "" : " ") + std::to_string(flags[k]) +
+            (n > 1 ? "x" + std::to_string(n) : "");
+  }
+  return text;
+}
+
+// A block's record has the flags set on its stream while the block belonged to it; a pool
+// block keeps those set on the pool. "A" puts a value into stream A (a block of its own),
+// "Ax3" three; "A|32" sets flags 32 on A; "E" is the pool; "F" writes full blocks early.
+TEST(IndexWrite, EachBlockHasTheFlagsSetWhileItBelongedToItsStream) {
+  SmallBlocks small("4");
+  const std::pair<const char*, const char*> cases[] = {
+      {"A A|32 A A|1 A", "33 1 0x18"},
+      {"A B A|1 B|32 A", "1 32 0x18"},
+      {"A|1 A A", "0x20"},
+      {"A E|2 B A|1 B", "1 2x19"},
+      {"Ax18 E|2 Ax3 A|1", "1x18 3 34 1x2 0x198"},
+      {"A A|33 A F A|2 A", "35 2 0x18"},
+      {"H|32 H|1 H H|32 H|1 H H H|1", "33 1x2 0x17"}};
+  for (const auto& [words, expected] : cases) {
+    const Bytes bytes = ContainerBytes([&](RkFile& f) {
+      std::istringstream in(words);
+      for (std::string w; in >> w;) {
+        const std::string name = w[0] == 'E' ? kEmptyBlockName : w.substr(0, 1);
+        if (w == "F")
+          f.GetIndex().FlushFrozen(f.Stream());
+        else if (w.size() > 1 && w[1] == '|')
+          f.SetBlockFlags(name, std::uint8_t(std::stoi(w.substr(2))));
+        else
+          for (int n = w.size() > 1 ? std::stoi(w.substr(2)) : 1; n > 0; --n)
+            f.GetIndex().Put(name, std::uint32_t(n));
+      }
+    });
+    EXPECT_EQ(RecordFlags(bytes), expected) << words;
+  }
 }
 
 // An adopted block is copied to the end of the file: refused while any stream, its own or

@@ -114,8 +114,7 @@ class Geometry : public Node {
   // Counts, per input, the runs that WriteHeavyData of the pass takes through loaders.
   void CountHeavyRuns(bool connectivityPass, HeavyReadState& reading) const;
   // Writes the "0.7" light record; every non-linked array needs a recorded position.
-  void WriteRk(KivRkf::Index& index, const std::string& light, const std::string& heavy,
-               const std::string& attributes) const;
+  void WriteRk(KivRkf::Index& index, const std::string& light, const std::string& attributes) const;
 
   std::vector<GeometryArray> arrays;
 

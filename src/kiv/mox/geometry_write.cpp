@@ -95,7 +95,6 @@ void Geometry::CountHeavyRuns(bool connectivityPass, HeavyReadState& reading) co
 }
 
 void Geometry::WriteRk(KivRkf::Index& index, const std::string& light,
-                       [[maybe_unused]] const std::string& heavy,
                        const std::string& attributes) const {
   for (const GeometryArray& array : arrays) {
     // The kind word holds the kind in its low byte and the subKind in its high byte; a

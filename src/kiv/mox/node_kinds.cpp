@@ -58,7 +58,7 @@ const NodeKindInfo kKinds[] = {
      [](Node& n, KivRkf::Index& index) { WriteShape(static_cast<Shape&>(n), index); }},
     {NodeKind::Geometry, "Geometry", ReadGeometryNode,
      [](Node& n, KivRkf::Index& index) {
-       static_cast<Geometry&>(n).WriteRk(index, kLightData, kHeavyData, kAttributes);
+       static_cast<Geometry&>(n).WriteRk(index, kLightData, kAttributes);
      }},
     {NodeKind::NodeSets, "NodeSets", ReadNodeSetsNode, WriteNodeSetsNode},
     {NodeKind::Future, "FutureNode", ReadFutureNodeNode,

@@ -110,7 +110,7 @@ inline std::vector<std::uint64_t> SaveGeometries(const std::string& path,
       for (auto* g : all) g->WriteHeavyData(f.GetIndex(), f.Stream(), kHeavy, connectivity);
     for (auto* g : all) {
       positions.push_back(f.GetIndex().GetSize(kLight));
-      g->WriteRk(f.GetIndex(), kLight, kHeavy, kAttrs);
+      g->WriteRk(f.GetIndex(), kLight, kAttrs);
     }
   };
   WriteContainer(path, fill, zlib);

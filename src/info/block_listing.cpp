@@ -14,7 +14,7 @@ namespace MoxInfo {
 using Kiv::Util::DisplayText;
 
 BlockTable ReadBlockTable(const std::string& path) {
-  const char* method = "MoxApp::ReadBlockTable";
+  const char* method = "MoxInfo::ReadBlockTable";
   KivRkf::RkFile file;
   file.OpenFile(path, "rb");
   KIV_CHECK(file.IsContainerFile(), FormatNotSupported, path + " is not a Mox file", method);

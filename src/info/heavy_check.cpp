@@ -21,7 +21,7 @@
 #include "kiv/rkf/block_table.hpp"
 #include "kiv/rkf/copied_block_check.hpp"
 #include "kiv/rkf/index.hpp"
-#include "kiv/rkf/read_buffer.hpp"
+#include "kiv/rkf/spare_buffers.hpp"
 #include "kiv/rkf/zlib.hpp"
 #include "kiv/util/display_text.hpp"
 #include "kiv/util/exception.hpp"
@@ -144,8 +144,7 @@ class RecordChecker {
   };
 
   // The record that could not get memory to be decoded, if any.
-  static const HeavyRecord* DecodeAll(const std::vector<Run>& runs,
-                                      KivRkf::GrowingBuffer& scratch) {
+  static const HeavyRecord* DecodeAll(const std::vector<Run>& runs, KivRkf::SpareBuffer& scratch) {
     for (const Run& run : runs) {
       std::uint8_t* values = scratch.Room(run.record->size);
       if (!values) return run.record;
@@ -157,7 +156,7 @@ class RecordChecker {
 
   CheckReport& report_;
   std::vector<Run> runs_;
-  KivRkf::GrowingBuffer scratch_, otherScratch_;
+  KivRkf::SpareBuffer scratch_, otherScratch_;
 };
 
 struct ScannedBlock {

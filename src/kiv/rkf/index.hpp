@@ -159,9 +159,9 @@ class Index {
   const std::map<std::uint64_t, std::uint64_t>* ClaimedRanges(const std::string& name) const {
     return reader_.ClaimedRanges(name);
   }
-  // The open file the reading side loads blocks from, and its length in bytes (every
-  // size read from the table is checked against it).
-  void SetStream(std::FILE* stream, std::uint64_t fileSize) { reader_.SetStream(stream, fileSize); }
+  // The open file the reading side loads blocks from (every size read from the table is
+  // checked against its length).
+  void SetStream(std::FILE* stream) { reader_.SetStream(stream); }
   std::FILE* Stream() const { return reader_.Stream(); }
 
  private:

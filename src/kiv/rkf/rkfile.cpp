@@ -100,7 +100,7 @@ void RkFile::OpenFile(const std::string& path, const char* mode) {
   }
   stream_ = stream;
   if (!reading) return;
-  index_.SetStream(stream_, static_cast<std::uint64_t>(st.st_size));
+  index_.SetStream(stream_);
   readPath_ = path;
   identity_ = IdentityOf(st);
   OpenFilePool::Instance().Opened(this, false);
@@ -123,7 +123,7 @@ bool RkFile::Use(bool pin) {
   }
   stream_ = stream;
   suspended_ = false;
-  index_.SetStream(stream_, identity_.size);
+  index_.SetStream(stream_);
   OpenFilePool::Instance().Opened(this, pin);
   return pin;
 }
@@ -133,7 +133,7 @@ void RkFile::Suspend() {
   std::fclose(stream_);
   stream_ = nullptr;
   suspended_ = true;
-  index_.SetStream(nullptr, identity_.size);
+  index_.SetStream(nullptr);
 }
 
 void RkFile::AttachStream(std::FILE* stream) {
@@ -149,7 +149,7 @@ void RkFile::CloseFile() {
   const bool suspended = suspended_;
   suspended_ = false;
   if (suspended && !stream_) {
-    index_.SetStream(nullptr, 0);
+    index_.SetStream(nullptr);
     KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "File closed.");
     return;
   }
@@ -158,7 +158,7 @@ void RkFile::CloseFile() {
   index_.DropPendingWrite();
   std::fclose(stream_);
   stream_ = nullptr;
-  index_.SetStream(nullptr, 0);
+  index_.SetStream(nullptr);
   KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "File closed.");
 }
 

@@ -90,10 +90,7 @@ class StreamReader {
     return it == claims_.end() ? nullptr : &it->second;
   }
 
-  void SetStream(std::FILE* stream, std::uint64_t fileSize) {
-    stream_ = stream;
-    fileSize_ = fileSize;
-  }
+  void SetStream(std::FILE* stream) { stream_ = stream; }
   std::FILE* Stream() const { return stream_; }
 
  private:
@@ -104,7 +101,6 @@ class StreamReader {
 
   BlockTable& table_;
   std::FILE* stream_ = nullptr;
-  std::uint64_t fileSize_ = 0;
   // Per stream, the byte ranges read into records (ClaimRange): start -> end.
   std::map<std::string, std::map<std::uint64_t, std::uint64_t>> claims_;
   std::map<std::string, std::uint64_t> missingReads_;

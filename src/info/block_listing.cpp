@@ -24,7 +24,7 @@ BlockTable ReadBlockTable(const std::string& path) {
   KIV_CHECK(fstat(fileno(file.Stream()), &st) == 0, ReadError, "Unable to read from file", method);
   table.fileSize = static_cast<std::uint64_t>(st.st_size);
   file.ReadIndex();
-  const KivRkf::Index& index = file.GetIndex();
+  const KivRkf::BlockTable& index = file.Reader().Table();
   table.primaryOffset = index.HeaderSize();
   table.primaryLength = index.IndexBufferSize();
   const auto& blocks = index.Blocks();

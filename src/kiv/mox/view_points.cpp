@@ -102,7 +102,7 @@ std::string RawFrame::Version() const {
 
 void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failure,
                     ViewPointsReadPlace* place) {
-  KivRkf::Index& index = file.GetIndex();
+  KivRkf::IndexReader& index = file.Reader();
   ViewPointsReadPlace unused;
   ViewPointsReadPlace& at = place ? *place : unused;
   ViewPointEntry entry;  // outside the loop: a failed read leaves the name it got to
@@ -146,7 +146,7 @@ void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, std::string* failur
 }
 
 void WriteViewPoints(KivRkf::RkFile& file, const ViewPoints& views) {
-  KivRkf::Index& index = file.GetIndex();
+  KivRkf::IndexWriter& index = file.Writer();
   index.Put(kViewPoints, views.current);
   index.Put(kViewPoints, static_cast<std::uint32_t>(views.groups.size()));
   for (const auto& group : views.groups) {

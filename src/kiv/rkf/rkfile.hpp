@@ -2,16 +2,18 @@
 //
 //   offset 0   8 bytes  magic 89 52 4B 46 0D 0A 1A 0A
 //   offset 8   4 bytes  version text, zero padded ("1.3\0" when written here)
-//   offset 12  the primary index field, then the blocks (index.hpp)
+//   offset 12  the primary index field, then the blocks (block_table.hpp)
 #pragma once
 
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
-#include "kiv/rkf/index.hpp"
+#include "kiv/rkf/index_reader.hpp"
+#include "kiv/rkf/index_writer.hpp"
 
 namespace KivRkf {
 
@@ -25,7 +27,7 @@ int VersionNumber(const std::string& text);
 // What ReadIndex does with a file that ends before the blocks its table describes.
 enum class OnCut {
   Refuse,  // raise code 9 naming the file and both lengths
-  Keep,    // keep the table as read; GetIndex().Cut() tells where the file ends
+  Keep,    // keep the table as read; Reader().Cut() tells where the file ends
 };
 
 class RkFile {
@@ -37,7 +39,7 @@ class RkFile {
 
   virtual void CloseFile();
   // A file opened for reading joins the OpenFilePool, which may close it again while it is
-  // not used; EnsureOpen opens it again before its index reads from it.
+  // not used; EnsureOpen opens it again before its reader reads from it.
   void OpenFile(const std::string& path, const char* mode);
   // Takes a stream opened for writing (a file or a device); CloseFile closes it.
   void AttachStream(std::FILE* stream);
@@ -60,13 +62,16 @@ class RkFile {
   // Reads the table when it is still empty.
   void EnsureIndex();
   void SetBlockFlags(const std::string& name, std::uint8_t flags) {
-    index_.SetBlockFlags(name, flags);
+    Writer().SetBlockFlags(name, flags);
   }
   // Writes the magic and "1.3" at the start of a file opened for writing.
   void WriteHeader();
 
   std::FILE* Stream() const { return stream_; }
-  Index& GetIndex() { return index_; }
+  // The reader of a file opened for reading, and the writer of a file written: each made
+  // when first asked for, and kept when the file is closed.
+  IndexReader& Reader();
+  IndexWriter& Writer();
   bool IsOpen() const { return stream_ != nullptr; }
 
  private:
@@ -78,13 +83,14 @@ class RkFile {
     bool operator==(const Identity&) const = default;
   };
   static Identity IdentityOf(const struct stat& st);
-  // Closes the stream of a file opened for reading; the index keeps its state.
+  // Closes the stream of a file opened for reading; the reader keeps its state.
   void Suspend();
   // Opens path for reading, closing pooled files while descriptors run out.
   std::FILE* OpenPooled(const std::string& path, const char* mode);
 
   std::FILE* stream_ = nullptr;
-  Index index_;
+  std::unique_ptr<IndexReader> reader_;
+  std::unique_ptr<IndexWriter> writer_;
   // Set while the file is open for reading, or closed by the pool.
   std::string readPath_;
   Identity identity_;

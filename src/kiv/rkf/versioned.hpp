@@ -16,10 +16,10 @@
 //   static constexpr int kGroups;              number of the newest group (1..8)
 //   static void Put(Block&, const T&, int group);
 //   static void Get(Block&, T&, int group);
-// It then also gets a Codec, so Block::Put/Get, Index::Put/Get and std::vector<T> work.
-// A type read in sequences also gives static constexpr std::uint32_t kMinPayload, the
-// fewest bytes its group 1 takes, so that a count is checked against what the records
-// really need, not against 4 bytes each. A type that keeps the version it was read under
+// It then also gets a Codec, so Block::Put/Get, IndexWriter::Put, IndexReader::Get and
+// std::vector<T> work. A type read in sequences also gives static constexpr std::uint32_t
+// kMinPayload, the fewest bytes its group 1 takes, so that a count is checked against what the
+// records really need, not against 4 bytes each. A type that keeps the version it was read under
 // gives static void KeepVersion(T&, const std::string&).
 #pragma once
 

@@ -70,6 +70,8 @@ class IndexWriter {
   // is closed.
   void DropPendingWrite() noexcept;
 
+  // The table as built so far. The flags of a record are brought up to date when the
+  // record is written (TableBuilder::Flags gives them before).
   const BlockTable& Table() const { return builder_.Table(); }
 
  private:

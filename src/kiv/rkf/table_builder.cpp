@@ -8,7 +8,7 @@
 namespace KivRkf {
 
 std::uint64_t TableBuilder::CreateBlock(const std::string& name) {
-  state_.push_back({});
+  state_.push_back({false, 0, flagCalls_});
   return table_.CreateBlock(name);
 }
 
@@ -24,6 +24,7 @@ void TableBuilder::AddPrimaryBlocks() {
 }
 
 void TableBuilder::Assign(std::uint64_t b, const std::string& name) {
+  SettleFlags(b);
   table_.Blocks()[b].name = name;
 }
 
@@ -83,19 +84,34 @@ std::uint64_t TableBuilder::GetSize(const std::string& name) const {
 }
 
 void TableBuilder::SetBlockFlags(const std::string& name, std::uint8_t flags) {
-  for (auto& info : table_.Blocks())
-    if (info.name == name) info.flags |= flags;
+  ++flagCalls_;
+  std::array<std::uint64_t, 8>& setAt = bitSetAt_[name];
+  for (unsigned bit = 0; bit < 8; ++bit)
+    if (flags & (1u << bit)) setAt[bit] = flagCalls_;
 }
 
 std::uint8_t TableBuilder::Flags(std::uint64_t b) const {
-  return table_.Blocks()[b].flags;
+  const BlockInfo& info = table_.Blocks()[b];
+  std::uint8_t flags = info.flags;
+  auto it = bitSetAt_.find(info.name);
+  if (it != bitSetAt_.end())
+    for (unsigned bit = 0; bit < 8; ++bit)
+      if (it->second[bit] > state_[b].flagsAsOf) flags |= std::uint8_t(1u << bit);
+  return flags;
+}
+
+void TableBuilder::SettleFlags(std::uint64_t b) {
+  table_.Blocks()[b].flags = Flags(b);
+  state_[b].flagsAsOf = flagCalls_;
 }
 
 void TableBuilder::ResetFlags(std::uint64_t b, std::uint8_t flags) {
   table_.Blocks()[b].flags = flags;
+  state_[b].flagsAsOf = flagCalls_;
 }
 
 void TableBuilder::PutIndexContent(Block& block, std::uint64_t first, std::uint64_t count) {
+  for (std::uint64_t b = first; b < first + count; ++b) SettleFlags(b);
   table_.PutIndexContent(block, first, count);
 }
 

@@ -121,7 +121,7 @@ inline void MeasureFile(const std::string& path, bool inflate, bool deflate, Flo
   KivRkf::RkFile file;
   file.OpenFile(path, "rb");
   file.ReadIndex();
-  auto& index = file.GetIndex();
+  const KivRkf::BlockTable& index = file.Reader().Table();
   std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(
       libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
   std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> c(

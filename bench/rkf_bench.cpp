@@ -178,7 +178,7 @@ void BM_IndexZlibFile(benchmark::State& state) {
       KivRkf::RkFile file;
       file.OpenFile(path, "wb+");
       file.WriteHeader();
-      KivRkf::Index& index = file.GetIndex();
+      KivRkf::IndexWriter& index = file.Writer();
       for (std::uint64_t at = 0; at < total; at += kPutBytes) {
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kPutBytes, total - at));
         index.Put(kStreamName, source + at, n);
@@ -198,7 +198,7 @@ void BM_IndexZlibFile(benchmark::State& state) {
       KivRkf::RkFile file;
       file.OpenFile(path, "rb");
       file.ReadIndex();
-      KivRkf::Index& index = file.GetIndex();
+      KivRkf::IndexReader& index = file.Reader();
       for (std::uint64_t at = 0; at < total && same; at += kPutBytes) {
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kPutBytes, total - at));
         index.Get(kStreamName, back.data(), n);

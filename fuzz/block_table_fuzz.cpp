@@ -31,7 +31,7 @@ std::uint64_t MostInflated(std::uint64_t n) {
 }
 
 // Blocks lie one after the other from the end of the primary index.
-void CheckTable(const KivRkf::Index& index, std::uint64_t fileSize) {
+void CheckTable(const KivRkf::BlockTable& index, std::uint64_t fileSize) {
   const auto& blocks = index.Blocks();
   std::uint64_t offset = index.HeaderSize() + index.IndexBufferSize();
   Require(index.HeaderSize() == 16 && offset <= fileSize, "the primary index lies in the file");
@@ -46,7 +46,7 @@ void CheckTable(const KivRkf::Index& index, std::uint64_t fileSize) {
 }
 
 // Reads the stream to its end; returns the number of bytes read.
-std::uint64_t ReadStream(KivRkf::Index& index, const std::string& name) {
+std::uint64_t ReadStream(KivRkf::IndexReader& index, const std::string& name) {
   std::uint64_t total = 0;
   for (;;) {
     KivRkf::Block* block = index.ReadingBlock(name);
@@ -60,11 +60,11 @@ std::uint64_t ReadStream(KivRkf::Index& index, const std::string& name) {
 }
 
 void CheckStream(KivRkf::RkFile& file, const std::string& name, std::uint64_t fileSize) {
-  KivRkf::Index& index = file.GetIndex();
+  KivRkf::IndexReader& index = file.Reader();
   std::uint64_t stored = 0, most = 0;
   bool compressed = false;
-  for (std::uint64_t b : index.Names().at(name).blocks) {
-    const KivRkf::BlockInfo& info = index.Blocks()[b];
+  for (std::uint64_t b : index.Table().Names().at(name).blocks) {
+    const KivRkf::BlockInfo& info = index.Table().Blocks()[b];
     stored += info.storedSize;
     compressed = compressed || (info.flags & KivRkf::kFlagZlib);
     most += (info.flags & KivRkf::kFlagZlib) ? MostInflated(info.storedSize) : info.storedSize;
@@ -72,9 +72,9 @@ void CheckStream(KivRkf::RkFile& file, const std::string& name, std::uint64_t fi
   const std::uint64_t total = ReadStream(index, name);
   Require(total <= most, "a stream holds no more than its blocks can inflate to");
   // Once read, each block lay in the file.
-  for (std::uint64_t b : index.Names().at(name).blocks) {
-    const KivRkf::BlockInfo& info = index.Blocks()[b];
-    if (info.loaded)
+  for (std::uint64_t b : index.Table().Names().at(name).blocks) {
+    const KivRkf::BlockInfo& info = index.Table().Blocks()[b];
+    if (index.ReadState(b).loaded)
       Require(info.offset + info.storedSize <= fileSize, "a loaded block lies in the file");
   }
   if (!compressed) Require(total == stored, "an uncompressed stream holds its stored bytes");
@@ -110,9 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const Kiv::Util::Exception&) {
     return 0;
   }
-  CheckTable(file.GetIndex(), size);
+  CheckTable(file.Reader().Table(), size);
   std::vector<std::string> names;
-  for (const auto& [name, limiter] : file.GetIndex().Names()) names.push_back(name);
+  for (const auto& [name, limiter] : file.Reader().Table().Names()) names.push_back(name);
   for (const auto& name : names) {
     try {
       CheckStream(file, name, size);

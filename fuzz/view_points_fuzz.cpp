@@ -41,9 +41,9 @@ void WriteViewPointFile(const std::string& path, const char* version, bool zlib,
   Require(std::fwrite(KivRkf::kMagic, 1, 8, file.Stream()) == 8 &&
               std::fwrite(field, 1, 4, file.Stream()) == 4,
           "header written");
-  file.GetIndex().Put(KivMox::kViewPoints, section, static_cast<std::uint32_t>(size));
+  file.Writer().Put(KivMox::kViewPoints, section, static_cast<std::uint32_t>(size));
   if (zlib) file.SetBlockFlags(KivMox::kViewPoints, KivRkf::kFlagZlib);
-  file.GetIndex().WriteAllBuffersToFileStream(file.Stream());
+  file.Writer().WriteAllBuffersToFileStream(file.Stream());
   file.CloseFile();
 }
 

@@ -7,12 +7,12 @@
 #include <exception>
 #include <future>
 
-#include "kiv/util/display_text.hpp"
 #include "kiv/log/raise.hpp"
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/geometry.hpp"
-#include "kiv/rkf/read_buffer.hpp"
+#include "kiv/rkf/spare_buffers.hpp"
+#include "kiv/util/display_text.hpp"
 #include "kiv/util/exception.hpp"
 
 namespace MoxDiff {
@@ -28,7 +28,7 @@ double ValueOf(std::uint32_t word, bool integers) {
 // values a load put in memory at once. Stored runs are decoded only when their bytes differ,
 // into a buffer kept from array to array.
 struct Values {
-  KivRkf::GrowingBuffer buffer;
+  KivRkf::SpareBuffer buffer;
   const std::uint8_t* stored = nullptr;
   std::uint8_t components = 0;  // of the stored run
   const std::uint8_t* decoded = nullptr;

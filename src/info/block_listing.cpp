@@ -14,7 +14,7 @@ namespace MoxInfo {
 using Kiv::Util::DisplayText;
 
 BlockListing ReadBlockListing(const std::string& path) {
-  const char* method = "MoxApp::ReadBlockTable";
+  const char* method = "MoxInfo::ReadBlockListing";
   KivRkf::RkFile file;
   file.OpenFile(path, "rb");
   KIV_CHECK(file.IsContainerFile(), FormatNotSupported, path + " is not a Mox file", method);
@@ -24,7 +24,7 @@ BlockListing ReadBlockListing(const std::string& path) {
   KIV_CHECK(fstat(fileno(file.Stream()), &st) == 0, ReadError, "Unable to read from file", method);
   table.fileSize = static_cast<std::uint64_t>(st.st_size);
   file.ReadIndex();
-  const KivRkf::Index& index = file.GetIndex();
+  const KivRkf::BlockTable& index = file.Reader().Table();
   table.primaryOffset = index.HeaderSize();
   table.primaryLength = index.IndexBufferSize();
   const auto& blocks = index.Blocks();

@@ -55,15 +55,16 @@ bool IsReadSection(const std::string& name) {
   return false;
 }
 
-std::uint64_t StoredBytes(KivRkf::Index& index, const std::vector<std::uint64_t>& blocks) {
+std::uint64_t StoredBytes(KivRkf::IndexReader& index, const std::vector<std::uint64_t>& blocks) {
   std::uint64_t bytes = 0;
-  for (std::uint64_t b : blocks) bytes += index.Blocks()[b].storedSize;
+  for (std::uint64_t b : blocks) bytes += index.Table().Blocks()[b].storedSize;
   return bytes;
 }
 
-void CheckOtherBlocks(KivRkf::Index& index, int fd, std::uint64_t fileSize, CheckReport& report) {
+void CheckOtherBlocks(KivRkf::IndexReader& index, int fd, std::uint64_t fileSize,
+                      CheckReport& report) {
   KivRkf::BlockReader reader(fd, fileSize);
-  for (const auto& [name, stream] : index.Names()) {
+  for (const auto& [name, stream] : index.Table().Names()) {
     if (name == KivMox::kHeavyData || KivRkf::IsSpecialName(name, KivRkf::kEmptyBlockName) ||
         KivRkf::IsSpecialName(name, KivRkf::kIndexBlockName))
       continue;
@@ -74,15 +75,16 @@ void CheckOtherBlocks(KivRkf::Index& index, int fd, std::uint64_t fileSize, Chec
                        "no reader reads this section: its " + std::to_string(stream.blocks.size()) +
                            " blocks and " + std::to_string(StoredBytes(index, stream.blocks)) +
                            " stored bytes are left out");
-      const KivRkf::BlockInfo& info = index.Blocks()[stream.blocks[k]];
+      const KivRkf::BlockInfo& info = index.Table().Blocks()[stream.blocks[k]];
+      const KivRkf::BlockReadState& state = index.ReadState(stream.blocks[k]);
       const std::string where = BlockWhere(name, k, stream.blocks[k]);
       const bool follows = k + 1 < stream.blocks.size();
       // Inflated whole by a reader already, which noted a stream shorter than its field.
-      if (info.inflated) {
-        if (info.declaredLength != 0)
+      if (state.inflated) {
+        if (state.declaredLength != 0)
           ReportShorterStream(report, where, name, k, follows,
-                              KivRkf::Framing{KivRkf::Framing::State::Shorter, info.declaredLength,
-                                              info.streamLength});
+                              KivRkf::Framing{KivRkf::Framing::State::Shorter, state.declaredLength,
+                                              state.streamLength});
         continue;
       }
       const KivRkf::BlockRead read =
@@ -145,7 +147,7 @@ void ReportMissingSections(const KivMox::Tree& tree, CheckReport& report) {
 
 void ReadViews(KivRkf::RkFile& file, const std::string& version, KivMox::Tree& tree,
                CheckReport& report) {
-  if (version == "0.1" || !file.GetIndex().HasName(KivMox::kViewPoints)) return;
+  if (version == "0.1" || !file.Reader().HasName(KivMox::kViewPoints)) return;
   std::string failure;
   KivMox::ViewPointsReadPlace at;
   KivMox::ReadViewPoints(file, tree.views, version, &failure, &at);
@@ -260,7 +262,7 @@ CheckReport CheckFile(const std::string& path) {
     report.Problem("container", CutHeader(file->Stream()).value_or(Kiv::Util::DescriptionOf(e)));
     return report;
   }
-  KivRkf::Index& index = file->GetIndex();
+  KivRkf::IndexReader& index = file->Reader();
   const int fd = fileno(file->Stream());
   struct stat st {};
   fstat(fd, &st);
@@ -290,8 +292,9 @@ CheckReport CheckFile(const std::string& path) {
                                              " is the first that runs past its end" + unread});
   }
 
-  std::uint64_t end = index.HeaderSize();
-  for (const KivRkf::BlockInfo& b : index.Blocks()) end = std::max(end, b.offset + b.storedSize);
+  std::uint64_t end = index.Table().HeaderSize();
+  for (const KivRkf::BlockInfo& b : index.Table().Blocks())
+    end = std::max(end, b.offset + b.storedSize);
   if (end < fileSize)
     report.Warning("container", "the file goes on " + std::to_string(fileSize - end) +
                                     " bytes after the end of its last block");

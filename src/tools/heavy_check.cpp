@@ -18,8 +18,8 @@
 #include "kiv/rkf/block_read.hpp"
 #include "kiv/rkf/block_table.hpp"
 #include "kiv/rkf/copied_block_check.hpp"
-#include "kiv/rkf/index.hpp"
-#include "kiv/rkf/read_buffer.hpp"
+#include "kiv/rkf/index_reader.hpp"
+#include "kiv/rkf/spare_buffers.hpp"
 #include "kiv/rkf/zlib.hpp"
 #include "kiv/util/display_text.hpp"
 #include "kiv/util/exception.hpp"
@@ -144,8 +144,7 @@ class RecordChecker {
   };
 
   // The record that could not get memory to be decoded, if any.
-  static const HeavyRecord* DecodeAll(const std::vector<Run>& runs,
-                                      KivRkf::GrowingBuffer& scratch) {
+  static const HeavyRecord* DecodeAll(const std::vector<Run>& runs, KivRkf::SpareBuffer& scratch) {
     for (const Run& run : runs) {
       std::uint8_t* values = scratch.Room(run.record->size);
       if (!values) return run.record;
@@ -157,7 +156,7 @@ class RecordChecker {
 
   CheckReport& report_;
   std::vector<Run> runs_;
-  KivRkf::GrowingBuffer scratch_, otherScratch_;
+  KivRkf::SpareBuffer scratch_, otherScratch_;
 };
 
 struct ScannedBlock {
@@ -326,7 +325,7 @@ std::uint64_t HeldBytes(int fd, const KivRkf::BlockInfo& block) {
 
 }  // namespace
 
-void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox::Tree& tree,
+void CheckHeavyData(KivRkf::IndexReader& index, int fd, std::uint64_t fileSize, KivMox::Tree& tree,
                     bool recordsWhole, CheckReport& report) {
   std::vector<HeavyRecord> records = GatherRecords(tree, report);
   // Records that share bytes: the reader refuses the later one. Empty records are checked
@@ -354,16 +353,17 @@ void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox
     return;
   }
 
-  const std::vector<std::uint64_t>& blocks = index.Names().at(kHeavy).blocks;
+  const std::vector<std::uint64_t>& blocks = index.Table().Names().at(kHeavy).blocks;
   HeavyScan scan(records, index.Cut().has_value(), report);
   // Two blocks are inflated side by side when two workers' blocks fit the memory bound of a
   // merge's block check; the records of each are checked in stream order all the same.
   std::uint64_t largest = 0;
-  for (std::uint64_t b : blocks) largest = std::max(largest, HeldBytes(fd, index.Blocks()[b]));
+  for (std::uint64_t b : blocks)
+    largest = std::max(largest, HeldBytes(fd, index.Table().Blocks()[b]));
   const bool pairs = KivRkf::CopiedBlockCheck::Workers(largest) > 1;
   KivRkf::BlockReader first(fd, fileSize), second(fd, fileSize);
   const auto read = [&](KivRkf::BlockReader& reader, std::size_t k) {
-    const KivRkf::BlockInfo& info = index.Blocks()[blocks[k]];
+    const KivRkf::BlockInfo& info = index.Table().Blocks()[blocks[k]];
     return reader.Read(info.offset, info.storedSize, info.flags & KivRkf::kFlagZlib, true);
   };
   for (std::size_t k = 0; k < blocks.size(); k += pairs ? 2 : 1) {

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 namespace KivRkf {
-class Index;
+class IndexReader;
 }
 namespace KivMox {
 class Tree;
@@ -20,7 +20,7 @@ struct CheckReport;
 // The tree was read with Tree::ReadNodesForCheck (heavy positions still recorded); fd is the
 // open file of fileSize bytes whose table index holds; recordsWhole when the whole tree
 // was read (else the bytes no record references are not counted).
-void CheckHeavyData(KivRkf::Index& index, int fd, std::uint64_t fileSize, KivMox::Tree& tree,
+void CheckHeavyData(KivRkf::IndexReader& index, int fd, std::uint64_t fileSize, KivMox::Tree& tree,
                     bool recordsWhole, CheckReport& report);
 
 }  // namespace MoxTools

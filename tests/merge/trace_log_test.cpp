@@ -2,6 +2,7 @@
 // the records of every block written match the output's block table.
 #include <gtest/gtest.h>
 
+#include "kiv/rkf/block_read.hpp"
 #include "kiv/rkf/rkfile.hpp"
 #include "support/merge_fixtures.hpp"
 
@@ -39,28 +40,30 @@ TEST_P(TraceLogTest, BlockRecordsMatchTheOutputsBlockTable) {
   KivRkf::RkFile file;
   file.OpenFile(dir.File("out.mox"), "rb");
   file.ReadIndex();
-  KivRkf::Index& index = file.GetIndex();
+  const KivRkf::BlockTable& table = file.Reader().Table();
+  KivRkf::BlockReader blocks(fileno(file.Stream()));
   std::size_t compressed = 0;
-  for (std::uint64_t k = 0; k < index.Blocks().size(); ++k) {
-    const KivRkf::BlockInfo& info = index.Blocks()[k];
+  for (std::uint64_t k = 0; k < table.Blocks().size(); ++k) {
+    const KivRkf::BlockInfo& info = table.Blocks()[k];
     const std::string n = std::to_string(k);
     if (KivRkf::IsSpecialName(info.name, KivRkf::kIndexBlockName) &&
         !Has(logged, "Writing buffer " + n + " to stream."))
       continue;
-    index.LoadBlock(k, file.Stream());
     const bool zlib = info.flags & KivRkf::kFlagZlib;
     compressed += zlib;
-    const auto size = index.Buffer(k).Size();
+    const KivRkf::BlockRead read = blocks.Read(info.offset, info.storedSize, zlib);
+    ASSERT_TRUE(read.Exact()) << "block " << k;
+    const auto size = read.length;
     EXPECT_TRUE(zlib || info.storedSize == size) << "block " << k;
     expected +=
         "Writing buffer " + n + " to stream.\n" +
         (size ? "Buffer length: " + std::to_string(size) + "\n" : "") +
         (zlib ? "Buffer length after transformations: " + std::to_string(info.storedSize) + "\n"
               : "") +
-        "Writing buffer at position: " + std::to_string(index.BlockOffset(k)) + "\nBuffer " + n +
+        "Writing buffer at position: " + std::to_string(info.offset) + "\nBuffer " + n +
         " written to stream.\n";
   }
-  ASSERT_GT(index.Blocks().size(), KivRkf::kPrimaryBlocks + 1);
+  ASSERT_GT(table.Blocks().size(), KivRkf::kPrimaryBlocks + 1);
   EXPECT_GT(compressed, 2u);
   EXPECT_EQ(logged, expected);
   EXPECT_TRUE(Has(std::string(bytes.begin(), bytes.end()), "Heavy data blocks adopted: "));

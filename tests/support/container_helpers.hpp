@@ -69,7 +69,7 @@ inline void WriteContainer(const std::string& path, const Fill& fill, const Fill
   f.OpenFile(path, "wb+");
   f.WriteHeader();
   fill(f);
-  f.GetIndex().WriteAllBuffersToFileStream(f.Stream());
+  f.Writer().WriteAllBuffersToFileStream(f.Stream());
   if (written) written(f);
   f.CloseFile();
 }
@@ -90,10 +90,10 @@ struct ContainerReader {
     pool ? file.OpenFile(path, "rb", *pool) : file.OpenFile(path, "rb");
     file.ReadIndex();
   }
-  KivRkf::Index& Index() { return file.GetIndex(); }
+  KivRkf::IndexReader& Index() { return file.Reader(); }
   template <class T>
   T Get(const std::string& name, T value = T{}) {
-    file.GetIndex().Get(name, value);
+    file.Reader().Get(name, value);
     return value;
   }
   MemFile memory;

@@ -117,7 +117,7 @@ class RawMox {
     std::fwrite(KivRkf::kMagic, 1, 8, file_.Stream());
     std::fwrite(version, 1, 4, file_.Stream());
   }
-  KivRkf::Index& Ix() { return file_.GetIndex(); }
+  KivRkf::IndexWriter& Ix() { return file_.Writer(); }
   template <class... T>
   void Put(const char* section, const T&... values) {
     (Ix().Put(section, values), ...);

@@ -32,7 +32,7 @@ inline int Failure(const std::function<void()>& fn, std::string* description = n
 }
 
 template <class... T>
-void PutAll(KivRkf::Index& index, const std::string& name, const T&... values) {
+void PutAll(KivRkf::IndexWriter& index, const std::string& name, const T&... values) {
   (index.Put(name, values), ...);
 }
 
@@ -51,17 +51,17 @@ inline void WriteContainer(const std::string& path,
   f.OpenFile(path, "wb+");
   f.WriteHeader();
   fill(f);
-  const auto names = f.GetIndex().Names();  // a copy: setting flags may change the index
+  const auto names = f.Writer().Table().Names();  // a copy: setting flags may change the index
   for (const auto& [name, limiter] : names)
     if (zlib) f.SetBlockFlags(name, KivRkf::kFlagZlib);
-  f.GetIndex().WriteAllBuffersToFileStream(f.Stream());
+  f.Writer().WriteAllBuffersToFileStream(f.Stream());
   f.CloseFile();
 }
 
 // A container opened for reading with its index read.
 struct Reader {
   explicit Reader(const std::string& path) { file.OpenFile(path, "rb"), file.ReadIndex(); }
-  KivRkf::Index& Index() { return file.GetIndex(); }
+  KivRkf::IndexReader& Index() { return file.Reader(); }
   U32 Next(const std::string& name) {  // the next 32-bit value of a stream
     U32 value = 0;
     return Index().Get(name, value), value;
@@ -75,9 +75,9 @@ struct Reader {
 
 // A container that fill writes into a scratch directory, opened for reading.
 struct RecordFile : TestSupport::TempDir, Reader {
-  explicit RecordFile(const std::function<void(KivRkf::Index&)>& fill, bool zlib = false)
+  explicit RecordFile(const std::function<void(KivRkf::IndexWriter&)>& fill, bool zlib = false)
       : Reader((WriteContainer(
-                    File("r.mox"), [&](KivRkf::RkFile& f) { fill(f.GetIndex()); }, zlib),
+                    File("r.mox"), [&](KivRkf::RkFile& f) { fill(f.Writer()); }, zlib),
                 File("r.mox"))) {}
   Bytes StreamBytes(const std::string& name) const { return Reader(File("r.mox")).Stream(name); }
 };
@@ -107,10 +107,10 @@ inline std::vector<std::uint64_t> SaveGeometries(const std::string& path,
   std::vector<std::uint64_t> positions;
   auto fill = [&](KivRkf::RkFile& f) {
     for (bool connectivity : {true, false})
-      for (auto* g : all) g->WriteHeavyData(f.GetIndex(), f.Stream(), kHeavy, connectivity);
+      for (auto* g : all) g->WriteHeavyData(f.Writer(), f.Stream(), kHeavy, connectivity);
     for (auto* g : all) {
-      positions.push_back(f.GetIndex().GetSize(kLight));
-      g->WriteRk(f.GetIndex(), kLight, kHeavy, kAttrs);
+      positions.push_back(f.Writer().GetSize(kLight));
+      g->WriteRk(f.Writer(), kLight, kAttrs);
     }
   };
   WriteContainer(path, fill, zlib);
@@ -118,7 +118,7 @@ inline std::vector<std::uint64_t> SaveGeometries(const std::string& path,
 }
 
 // Reads each light record at its position, then runs both loading passes.
-inline void LoadGeometries(KivRkf::Index& index, const std::vector<KivMox::Geometry*>& all,
+inline void LoadGeometries(KivRkf::IndexReader& index, const std::vector<KivMox::Geometry*>& all,
                            const std::vector<std::uint64_t>& positions, U32 idOffset = 0) {
   for (std::size_t i = 0; i < all.size(); ++i) {
     index.SetReadingPosition(kLight, positions[i]);

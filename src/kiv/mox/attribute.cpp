@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "kiv/log/raise.hpp"
-#include "kiv/rkf/index.hpp"
+#include "kiv/rkf/index_reader.hpp"
+#include "kiv/rkf/index_writer.hpp"
 
 namespace KivMox {
 
@@ -96,7 +97,8 @@ bool Attribute::operator==(const Attribute& other) const {
   return false;
 }
 
-void WriteAttributeMap(KivRkf::Index& index, const std::string& section, const AttributeMap& map) {
+void WriteAttributeMap(KivRkf::IndexWriter& index, const std::string& section,
+                       const AttributeMap& map) {
   AttributeLists l;
   for (const auto& [name, a] : map) {
     l.names.push_back(name);
@@ -124,7 +126,7 @@ void WriteAttributeMap(KivRkf::Index& index, const std::string& section, const A
   index.Put(section, l.texts);
 }
 
-void ReadAttributeMap(KivRkf::Index& index, const std::string& section, AttributeMap& map) {
+void ReadAttributeMap(KivRkf::IndexReader& index, const std::string& section, AttributeMap& map) {
   AttributeLists l;
   index.Get(section, l.names);
   index.Get(section, l.types);

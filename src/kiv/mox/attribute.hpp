@@ -9,8 +9,9 @@
 #include <string>
 
 namespace KivRkf {
-class Index;
-}
+class IndexReader;
+class IndexWriter;
+}  // namespace KivRkf
 
 namespace KivMox {
 
@@ -32,7 +33,8 @@ struct Attribute {
 
 using AttributeMap = std::map<std::string, Attribute>;
 
-void ReadAttributeMap(KivRkf::Index& index, const std::string& section, AttributeMap& map);
-void WriteAttributeMap(KivRkf::Index& index, const std::string& section, const AttributeMap& map);
+void ReadAttributeMap(KivRkf::IndexReader& index, const std::string& section, AttributeMap& map);
+void WriteAttributeMap(KivRkf::IndexWriter& index, const std::string& section,
+                       const AttributeMap& map);
 
 }  // namespace KivMox

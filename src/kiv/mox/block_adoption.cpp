@@ -29,7 +29,6 @@ struct Taken {
 
 // The arrays loaded from one input, in tree order.
 struct InputArrays {
-  KivRkf::Index* source = nullptr;
   std::shared_ptr<KivRkf::RkFile> file;
   std::vector<GeometryArray*> arrays;
 };
@@ -45,7 +44,7 @@ void PlanInput(const InputArrays& input, const std::string& heavy, std::uint32_t
                const std::map<const DataLoader*, int>& users, AdoptionPlan& plan) {
   const KivRkf::FileInUse use(input.file.get());
   if (KivRkf::VersionNumber(input.file->ReadVersion()) <= 6) return;
-  const std::vector<KivRkf::StoredBlock> blocks = input.source->DescribeStream(heavy);
+  const std::vector<KivRkf::StoredBlock> blocks = input.file->Reader().DescribeStream(heavy);
   std::vector<Taken> taken(blocks.size());
   for (GeometryArray* array : input.arrays) {
     const DataLoader& loader = *array->data.loader;
@@ -89,16 +88,16 @@ AdoptionPlan PlanAdoption(const std::vector<Geometry*>& geometries, const std::s
                           std::uint32_t outputLimit) {
   std::map<const DataLoader*, int> users;
   std::vector<InputArrays> inputs;
-  std::unordered_map<const KivRkf::Index*, std::size_t> inputOf;
+  std::unordered_map<const KivRkf::RkFile*, std::size_t> inputOf;
   for (Geometry* geometry : geometries) {
     for (GeometryArray& array : geometry->arrays) {
       array.adopted = false;
       const DataLoader* loader = array.data.loader.get();
       if (array.linked || !loader) continue;
       ++users[loader];
-      if (!loader->source || !loader->file || loader->section != heavy) continue;
-      const auto [at, fresh] = inputOf.emplace(loader->source, inputs.size());
-      if (fresh) inputs.push_back(InputArrays{loader->source, loader->file, {}});
+      if (!loader->file || loader->section != heavy) continue;
+      const auto [at, fresh] = inputOf.emplace(loader->file.get(), inputs.size());
+      if (fresh) inputs.push_back(InputArrays{loader->file, {}});
       inputs[at->second].arrays.push_back(&array);
     }
   }
@@ -107,7 +106,7 @@ AdoptionPlan PlanAdoption(const std::vector<Geometry*>& geometries, const std::s
   return plan;
 }
 
-void AdoptBlocks(AdoptionPlan& plan, KivRkf::Index& output, std::FILE* stream,
+void AdoptBlocks(AdoptionPlan& plan, KivRkf::IndexWriter& output, std::FILE* stream,
                  const std::string& heavy, ProgressListener* progress, std::uint64_t total) {
   if (plan.blocks.empty()) return;
   std::uint64_t largest = 0;
@@ -118,7 +117,7 @@ void AdoptBlocks(AdoptionPlan& plan, KivRkf::Index& output, std::FILE* stream,
     // The kernel copies from the input's descriptor: it stays open until the copy is done.
     const KivRkf::FileInUse use(block.file.get());
     const KivRkf::StoredBlock& stored = block.stored;
-    const KivRkf::Index::Adopted placed =
+    const KivRkf::IndexWriter::Adopted placed =
         output.AdoptBlock(heavy, fileno(block.file->Stream()), stored.offset, stored.storedSize,
                           stored.rawLength, stream);
     check.Add(placed.offset, stored.storedSize, stored.rawLength, block.runsEnd);
@@ -131,7 +130,7 @@ void AdoptBlocks(AdoptionPlan& plan, KivRkf::Index& output, std::FILE* stream,
   check.Finish();
   // Inflated once from the output: the input's length fields of these blocks hold.
   for (const AdoptedBlock& block : plan.blocks)
-    block.file->GetIndex().MarkSizeChecked(block.stored.block);
+    block.file->Reader().MarkSizeChecked(block.stored.block);
 }
 
 }  // namespace KivMox

@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "kiv/rkf/stream_reader.hpp"
+#include "kiv/rkf/index_reader.hpp"
 
 namespace KivRkf {
-class Index;
+class IndexWriter;
 class RkFile;
 }  // namespace KivRkf
 
@@ -64,7 +64,7 @@ AdoptionPlan PlanAdoption(const std::vector<Geometry*>& geometries, const std::s
 // their output positions (marking them adopted), and checks every copied block from the
 // output file's bytes (KivRkf::CopiedBlockCheck) before it returns. Progress counts the
 // stream's size against total.
-void AdoptBlocks(AdoptionPlan& plan, KivRkf::Index& output, std::FILE* stream,
+void AdoptBlocks(AdoptionPlan& plan, KivRkf::IndexWriter& output, std::FILE* stream,
                  const std::string& heavy, ProgressListener* progress, std::uint64_t total);
 
 }  // namespace KivMox

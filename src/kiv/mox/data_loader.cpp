@@ -5,7 +5,6 @@
 #include "kiv/log/raise.hpp"
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/stored_run.hpp"
-#include "kiv/rkf/index.hpp"
 #include "kiv/rkf/open_file_pool.hpp"
 #include "kiv/rkf/rkfile.hpp"
 
@@ -20,11 +19,12 @@ void DataLoader::CheckValueKind(bool integers) const {
 }
 
 const std::uint8_t* DataLoader::TakeRun() {
-  KIV_CHECK(source != nullptr, NotInitialized, "The data loader has no source", kLoadTo);
+  KIV_CHECK(file != nullptr, NotInitialized, "The data loader has no source", kLoadTo);
   // The run lies in a loaded block once taken: the file may close again afterwards.
   const KivRkf::FileInUse use(file.get());
-  source->SetReadingPosition(section, position);
-  return TakeStoredRun(*source, section, byteSize, kLoadTo);
+  KivRkf::IndexReader& reader = file->Reader();
+  reader.SetReadingPosition(section, position);
+  return TakeStoredRun(reader, section, byteSize, kLoadTo);
 }
 
 void DataLoader::CopyStored(std::uint8_t* out) {
@@ -39,13 +39,14 @@ void DataLoader::CopyDecoded(std::uint8_t* out) {
 
 template <class T>
 void DataLoader::LoadValues(std::vector<T>& out) {
-  KIV_CHECK(source != nullptr, NotInitialized, "The data loader has no source", kLoadTo);
+  KIV_CHECK(file != nullptr, NotInitialized, "The data loader has no source", kLoadTo);
   const KivRkf::FileInUse use(file.get());
-  source->SetReadingPosition(section, position);
+  KivRkf::IndexReader& reader = file->Reader();
+  reader.SetReadingPosition(section, position);
   const std::uint64_t n = byteSize / 4;
   if (n == 0) return;
   KIV_CHECK(byteSize % 4 == 0, ReadError, "The byte size is not a multiple of 4", kLoadTo);
-  const std::uint8_t* run = TakeStoredRun(*source, section, byteSize, kLoadTo);
+  const std::uint8_t* run = TakeStoredRun(reader, section, byteSize, kLoadTo);
   out.resize(n);
   DecodeComponents(run, reinterpret_cast<std::uint8_t*>(out.data()), byteSize, StoredComponents());
 }

@@ -3,11 +3,12 @@
 
 #include <cstdint>
 
-#include "kiv/rkf/index.hpp"
+#include "kiv/rkf/index_reader.hpp"
+#include "kiv/rkf/index_writer.hpp"
 
 namespace KivMox {
 
-void ReadFutureNode(FutureNode&, KivRkf::Index& index, const std::string& light) {
+void ReadFutureNode(FutureNode&, KivRkf::IndexReader& index, const std::string& light) {
   std::uint32_t count = 0;
   index.Get(light, count);
   if (count == 0) return;
@@ -15,7 +16,7 @@ void ReadFutureNode(FutureNode&, KivRkf::Index& index, const std::string& light)
   if (KivRkf::Block* block = index.ReadingBlock(light)) block->Skip(count);
 }
 
-void WriteFutureNode(const FutureNode&, KivRkf::Index& index) {
+void WriteFutureNode(const FutureNode&, KivRkf::IndexWriter& index) {
   index.Put("Light Data", std::uint32_t{0});
 }
 

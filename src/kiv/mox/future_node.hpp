@@ -9,8 +9,9 @@
 #include "kiv/mox/node.hpp"
 
 namespace KivRkf {
-class Index;
-}
+class IndexReader;
+class IndexWriter;
+}  // namespace KivRkf
 
 namespace KivMox {
 
@@ -20,7 +21,7 @@ class FutureNode : public Node {
   NodeKind Kind() const override { return kKind; }
 };
 
-void ReadFutureNode(FutureNode& node, KivRkf::Index& index, const std::string& light);
-void WriteFutureNode(const FutureNode& node, KivRkf::Index& index);
+void ReadFutureNode(FutureNode& node, KivRkf::IndexReader& index, const std::string& light);
+void WriteFutureNode(const FutureNode& node, KivRkf::IndexWriter& index);
 
 }  // namespace KivMox

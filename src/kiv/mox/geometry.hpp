@@ -36,7 +36,8 @@
 #include "kiv/mox/numeric_array.hpp"
 
 namespace KivRkf {
-class Index;
+class IndexReader;
+class IndexWriter;
 class RkFile;
 }  // namespace KivRkf
 
@@ -72,7 +73,7 @@ using LinkSources = std::map<std::pair<std::uint32_t, std::uint32_t>, NumericArr
 // blocks it holds of that input are freed (a later pass reads them again as needed), so
 // that a merge holds about one block per input whatever the size of the inputs.
 struct HeavyReadState {
-  std::map<std::pair<KivRkf::Index*, std::string>, std::uint64_t> runsLeft;
+  std::map<std::pair<const KivRkf::RkFile*, std::string>, std::uint64_t> runsLeft;
 };
 
 class Geometry : public Node {
@@ -91,8 +92,8 @@ class Geometry : public Node {
 
   // The two heavy loading passes: connectivity arrays (as integers), then all others (as
   // floats). Only non-linked arrays with a recorded heavy position are loaded.
-  void LoadConnectivityBlocks(KivRkf::Index& index, const std::string& heavy);
-  void LoadOtherBlocks(KivRkf::Index& index, const std::string& heavy);
+  void LoadConnectivityBlocks(KivRkf::IndexReader& index, const std::string& heavy);
+  void LoadOtherBlocks(KivRkf::IndexReader& index, const std::string& heavy);
   // Deferred loading: instead of reading them, every non-linked array with a recorded
   // position gets a loader on the still-open file, which the heavy writer reads through.
   void DeferBlocks(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& heavy);
@@ -109,26 +110,26 @@ class Geometry : public Node {
   // One pass of the heavy writer: puts the stored run of each non-linked array of the
   // pass that was not adopted at the end of "Heavy Data" and records its position in the array.
   // With a read state, the blocks of an input are freed when the writer moves on to another input.
-  void WriteHeavyData(KivRkf::Index& index, std::FILE* stream, const std::string& heavy,
+  void WriteHeavyData(KivRkf::IndexWriter& index, std::FILE* stream, const std::string& heavy,
                       bool connectivityPass, HeavyReadState* reading = nullptr);
   // Counts, per input, the runs that WriteHeavyData of the pass takes through loaders.
   void CountHeavyRuns(bool connectivityPass, HeavyReadState& reading) const;
   // Writes the "0.7" light record; every non-linked array needs a recorded position.
-  void WriteRk(KivRkf::Index& index, const std::string& light, const std::string& heavy,
+  void WriteRk(KivRkf::IndexWriter& index, const std::string& light,
                const std::string& attributes) const;
 
   std::vector<GeometryArray> arrays;
 
  private:
-  void LoadBlocks(KivRkf::Index& index, const std::string& heavy, bool connectivity,
+  void LoadBlocks(KivRkf::IndexReader& index, const std::string& heavy, bool connectivity,
                   const char* method);
-  void WriteArrayRun(KivRkf::Index& index, const std::string& heavy, GeometryArray& array,
+  void WriteArrayRun(KivRkf::IndexWriter& index, const std::string& heavy, GeometryArray& array,
                      bool connectivity, HeavyReadState* reading);
 };
 
 // The light reader: fills geometry from its record of the given version; idOffset is
 // added to the linkNode of every linked array.
-void ReadGeometry(Geometry& geometry, KivRkf::Index& index, const std::string& light,
+void ReadGeometry(Geometry& geometry, KivRkf::IndexReader& index, const std::string& light,
                   const std::string& heavy, const std::string& attributes,
                   const std::string& version, std::uint32_t idOffset);
 

@@ -6,7 +6,6 @@
 
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/geometry.hpp"
-#include "kiv/rkf/index.hpp"
 #include "kiv/rkf/rkfile.hpp"
 
 namespace KivMox {
@@ -15,9 +14,8 @@ void Geometry::DeferBlocks(const std::shared_ptr<KivRkf::RkFile>& file, const st
   for (GeometryArray& array : arrays) {
     if (array.linked || !array.heavyPosition) continue;
     // The run is read only when the output is written; no other array may share it.
-    file->GetIndex().ClaimRange(heavy, *array.heavyPosition, array.data.byteSize);
+    file->Reader().ClaimRange(heavy, *array.heavyPosition, array.data.byteSize);
     auto loader = std::make_shared<DataLoader>();
-    loader->source = &file->GetIndex();
     loader->file = file;
     loader->section = heavy;
     loader->position = *array.heavyPosition;

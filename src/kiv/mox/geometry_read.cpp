@@ -9,7 +9,7 @@
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/stored_run.hpp"
-#include "kiv/rkf/index.hpp"
+#include "kiv/rkf/index_reader.hpp"
 
 namespace KivMox {
 
@@ -23,7 +23,7 @@ const char* const kReadMethod = "KivMox::ReadGeometry";
 constexpr std::uint64_t kMinRecord = 18;
 constexpr std::uint64_t kMinOldRecord = 17;
 
-void CheckArrayCount(KivRkf::Index& index, const std::string& light, std::uint32_t count,
+void CheckArrayCount(KivRkf::IndexReader& index, const std::string& light, std::uint32_t count,
                      std::uint64_t minRecord) {
   if (count == 0) return;
   std::optional<std::uint64_t> left = index.KnownBytesLeft(light);
@@ -33,7 +33,7 @@ void CheckArrayCount(KivRkf::Index& index, const std::string& light, std::uint32
 
 // Each record starts with unread bytes; so the records read never outnumber what the
 // section holds, whatever the count says.
-void CheckRecordStart(KivRkf::Index& index, const std::string& light) {
+void CheckRecordStart(KivRkf::IndexReader& index, const std::string& light) {
   KivRkf::Block* block = index.ReadingBlock(light);
   KIV_CHECK(block && block->Remaining() != 0, OutOfBounds, "Not enough bytes in the block",
             kReadMethod);
@@ -42,7 +42,7 @@ void CheckRecordStart(KivRkf::Index& index, const std::string& light) {
 thread_local bool runsLeftUnread = false;
 
 // Reads the stored run of byteSize bytes at position into the array, as stored.
-void ReadDataAtOnce(KivRkf::Index& index, const std::string& heavy, std::uint64_t position,
+void ReadDataAtOnce(KivRkf::IndexReader& index, const std::string& heavy, std::uint64_t position,
                     std::uint32_t byteSize, GeometryArray& array) {
   NumericArray& data = array.data;
   if (runsLeftUnread) {
@@ -61,9 +61,9 @@ bool IsNewLayout(const std::string& version) {
   return version == "0.5" || version == "0.6" || version == "0.7";
 }
 
-GeometryArray ReadNewArray(KivRkf::Index& index, const std::string& light, const std::string& heavy,
-                           const std::string& attributes, const std::string& version,
-                           std::uint32_t idOffset) {
+GeometryArray ReadNewArray(KivRkf::IndexReader& index, const std::string& light,
+                           const std::string& heavy, const std::string& attributes,
+                           const std::string& version, std::uint32_t idOffset) {
   GeometryArray array;
   NumericArray& data = array.data;
   index.Get(light, array.name);
@@ -112,8 +112,9 @@ GeometryArray ReadNewArray(KivRkf::Index& index, const std::string& light, const
   return array;
 }
 
-GeometryArray ReadOldArray(KivRkf::Index& index, const std::string& light, const std::string& heavy,
-                           const std::string& attributes, const std::string& version) {
+GeometryArray ReadOldArray(KivRkf::IndexReader& index, const std::string& light,
+                           const std::string& heavy, const std::string& attributes,
+                           const std::string& version) {
   GeometryArray array;
   NumericArray& data = array.data;
   index.Get(light, array.name);
@@ -150,7 +151,7 @@ ScopedRunsLeftUnread::~ScopedRunsLeftUnread() {
   runsLeftUnread = previous_;
 }
 
-void ReadGeometry(Geometry& geometry, KivRkf::Index& index, const std::string& light,
+void ReadGeometry(Geometry& geometry, KivRkf::IndexReader& index, const std::string& light,
                   const std::string& heavy, const std::string& attributes,
                   const std::string& version, std::uint32_t idOffset) {
   const bool newLayout = IsNewLayout(version);
@@ -166,7 +167,7 @@ void ReadGeometry(Geometry& geometry, KivRkf::Index& index, const std::string& l
   }
 }
 
-void Geometry::LoadBlocks(KivRkf::Index& index, const std::string& heavy, bool connectivity,
+void Geometry::LoadBlocks(KivRkf::IndexReader& index, const std::string& heavy, bool connectivity,
                           const char* method) {
   for (GeometryArray& array : arrays) {
     if (array.linked || array.IsConnectivity() != connectivity || !array.heavyPosition) continue;
@@ -179,11 +180,11 @@ void Geometry::LoadBlocks(KivRkf::Index& index, const std::string& heavy, bool c
   }
 }
 
-void Geometry::LoadConnectivityBlocks(KivRkf::Index& index, const std::string& heavy) {
+void Geometry::LoadConnectivityBlocks(KivRkf::IndexReader& index, const std::string& heavy) {
   LoadBlocks(index, heavy, true, "KivMox::Geometry::LoadConnectivityBlocks");
 }
 
-void Geometry::LoadOtherBlocks(KivRkf::Index& index, const std::string& heavy) {
+void Geometry::LoadOtherBlocks(KivRkf::IndexReader& index, const std::string& heavy) {
   LoadBlocks(index, heavy, false, "KivMox::Geometry::LoadOtherBlocks");
 }
 

@@ -8,7 +8,8 @@
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/geometry.hpp"
-#include "kiv/rkf/index.hpp"
+#include "kiv/rkf/index_writer.hpp"
+#include "kiv/rkf/rkfile.hpp"
 
 namespace KivMox {
 
@@ -45,16 +46,16 @@ void WriteThroughLoader(DataLoader& loader, const NumericArray& data, std::uint8
 // Notes that a run of the loader's input was taken; after the last one of the pass the
 // input's blocks are freed.
 void TookRun(HeavyReadState& reading, const DataLoader& loader) {
-  auto it = reading.runsLeft.find({loader.source, loader.section});
+  auto it = reading.runsLeft.find({loader.file.get(), loader.section});
   if (it == reading.runsLeft.end() || --it->second != 0) return;
-  loader.source->ReleaseLoadedBlocks(loader.section);
+  loader.file->Reader().ReleaseLoadedBlocks(loader.section);
   reading.runsLeft.erase(it);
 }
 
 }  // namespace
 
-void Geometry::WriteArrayRun(KivRkf::Index& index, const std::string& heavy, GeometryArray& array,
-                             bool connectivity, HeavyReadState* reading) {
+void Geometry::WriteArrayRun(KivRkf::IndexWriter& index, const std::string& heavy,
+                             GeometryArray& array, bool connectivity, HeavyReadState* reading) {
   const NumericArray& data = array.data;
   KIV_CHECK(data.byteSize <= kMaxRun, OutOfBounds, "A block cannot hold more than 4294967295 bytes",
             kHeavyMethod);
@@ -71,8 +72,9 @@ void Geometry::WriteArrayRun(KivRkf::Index& index, const std::string& heavy, Geo
   }
 }
 
-void Geometry::WriteHeavyData(KivRkf::Index& index, std::FILE* stream, const std::string& heavy,
-                              bool connectivityPass, HeavyReadState* reading) {
+void Geometry::WriteHeavyData(KivRkf::IndexWriter& index, std::FILE* stream,
+                              const std::string& heavy, bool connectivityPass,
+                              HeavyReadState* reading) {
   for (GeometryArray& array : arrays) {
     if (array.linked || array.adopted || array.IsConnectivity() != connectivityPass) continue;
     const std::uint64_t position = index.GetSize(heavy);
@@ -90,12 +92,11 @@ void Geometry::CountHeavyRuns(bool connectivityPass, HeavyReadState& reading) co
         !array.data.loader)
       continue;
     const DataLoader& loader = *array.data.loader;
-    if (loader.source) ++reading.runsLeft[{loader.source, loader.section}];
+    if (loader.file) ++reading.runsLeft[{loader.file.get(), loader.section}];
   }
 }
 
-void Geometry::WriteRk(KivRkf::Index& index, const std::string& light,
-                       [[maybe_unused]] const std::string& heavy,
+void Geometry::WriteRk(KivRkf::IndexWriter& index, const std::string& light,
                        const std::string& attributes) const {
   for (const GeometryArray& array : arrays) {
     // The kind word holds the kind in its low byte and the subKind in its high byte; a

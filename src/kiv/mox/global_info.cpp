@@ -39,7 +39,7 @@ std::string SaveTimeText() {
 
 void ReadGlobalInfo(KivRkf::RkFile& file, std::vector<GlobalInfoRecord>& history) {
   file.EnsureIndex();
-  KivRkf::Index& index = file.GetIndex();
+  KivRkf::IndexReader& index = file.Reader();
   if (!index.HasName(kGlobalInformation)) return;
   std::uint32_t count = 0;
   index.Get(kGlobalInformation, count);
@@ -62,7 +62,7 @@ void WriteGlobalInfo(KivRkf::RkFile& file, GlobalInfoRecord& current,
   }
   current.callerText = callerText;
   history.push_back(current);
-  KivRkf::Index& index = file.GetIndex();
+  KivRkf::IndexWriter& index = file.Writer();
   index.Put(kGlobalInformation, static_cast<std::uint32_t>(history.size()));
   for (const auto& record : history) index.Put(kGlobalInformation, record);
   file.SetBlockFlags(kGlobalInformation, KivRkf::kFlagZlib);

@@ -1,11 +1,12 @@
 // Group records in "Light Data" and "Attributes" (layout in group.hpp).
 #include "kiv/mox/group.hpp"
 
-#include "kiv/rkf/index.hpp"
+#include "kiv/rkf/index_reader.hpp"
+#include "kiv/rkf/index_writer.hpp"
 
 namespace KivMox {
 
-void ReadGroup(Group& group, KivRkf::Index& index, const std::string& light,
+void ReadGroup(Group& group, KivRkf::IndexReader& index, const std::string& light,
                const std::string& attributes, const std::string& version) {
   if (version == "0.0a" || version == "0.1") return;
   index.Get(light, group.translation);
@@ -17,7 +18,7 @@ void ReadGroup(Group& group, KivRkf::Index& index, const std::string& light,
   index.Get(light, group.mergeRoot);
 }
 
-void WriteGroup(const Group& group, KivRkf::Index& index) {
+void WriteGroup(const Group& group, KivRkf::IndexWriter& index) {
   index.Put("Light Data", group.translation);
   index.Put("Light Data", group.rotation);
   index.Put("Light Data", group.scale);

@@ -29,8 +29,8 @@ class Group : public Node {
   std::uint8_t mergeRoot = 0;
 };
 
-void ReadGroup(Group& group, KivRkf::Index& index, const std::string& light,
+void ReadGroup(Group& group, KivRkf::IndexReader& index, const std::string& light,
                const std::string& attributes, const std::string& version);
-void WriteGroup(const Group& group, KivRkf::Index& index);
+void WriteGroup(const Group& group, KivRkf::IndexWriter& index);
 
 }  // namespace KivMox

@@ -11,40 +11,42 @@ namespace KivMox {
 
 namespace {
 
-std::unique_ptr<Node> ReadGroupNode(KivRkf::Index& index, const std::string& version,
+std::unique_ptr<Node> ReadGroupNode(KivRkf::IndexReader& index, const std::string& version,
                                     std::uint32_t) {
   auto group = std::make_unique<Group>();
   ReadGroup(*group, index, kLightData, kAttributes, version);
   return group;
 }
 
-std::unique_ptr<Node> ReadShapeNode(KivRkf::Index& index, const std::string& version,
+std::unique_ptr<Node> ReadShapeNode(KivRkf::IndexReader& index, const std::string& version,
                                     std::uint32_t) {
   auto shape = std::make_unique<Shape>();
   ReadShape(*shape, index, kResources, version);
   return shape;
 }
 
-std::unique_ptr<Node> ReadGeometryNode(KivRkf::Index& index, const std::string& version,
+std::unique_ptr<Node> ReadGeometryNode(KivRkf::IndexReader& index, const std::string& version,
                                        std::uint32_t idOffset) {
   auto geometry = std::make_unique<Geometry>();
   ReadGeometry(*geometry, index, kLightData, kHeavyData, kAttributes, version, idOffset);
   return geometry;
 }
 
-std::unique_ptr<Node> ReadNodeSetsNode(KivRkf::Index& index, const std::string&, std::uint32_t) {
+std::unique_ptr<Node> ReadNodeSetsNode(KivRkf::IndexReader& index, const std::string&,
+                                       std::uint32_t) {
   auto sets = std::make_unique<NodeSets>();
   ReadNodeSetsLight(*sets, index, kLightData);
   return sets;
 }
 
-std::unique_ptr<Node> ReadFutureNodeNode(KivRkf::Index& index, const std::string&, std::uint32_t) {
+std::unique_ptr<Node> ReadFutureNodeNode(KivRkf::IndexReader& index, const std::string&,
+                                         std::uint32_t) {
   auto future = std::make_unique<FutureNode>();
   ReadFutureNode(*future, index, kLightData);
   return future;
 }
 
-void WriteNodeSetsNode(Node& node, KivRkf::Index& index) {
+void WriteNodeSetsNode(Node& node, KivRkf::IndexWriter& index) {
   auto& sets = static_cast<NodeSets&>(node);
   WriteNodeSetsHeavy(sets, index, kHeavyData);
   WriteNodeSetsLight(sets, index, kLightData);
@@ -53,16 +55,18 @@ void WriteNodeSetsNode(Node& node, KivRkf::Index& index) {
 // In NodeKind order.
 const NodeKindInfo kKinds[] = {
     {NodeKind::Group, "Group", ReadGroupNode,
-     [](Node& n, KivRkf::Index& index) { WriteGroup(static_cast<Group&>(n), index); }},
+     [](Node& n, KivRkf::IndexWriter& index) { WriteGroup(static_cast<Group&>(n), index); }},
     {NodeKind::Shape, "Shape", ReadShapeNode,
-     [](Node& n, KivRkf::Index& index) { WriteShape(static_cast<Shape&>(n), index); }},
+     [](Node& n, KivRkf::IndexWriter& index) { WriteShape(static_cast<Shape&>(n), index); }},
     {NodeKind::Geometry, "Geometry", ReadGeometryNode,
-     [](Node& n, KivRkf::Index& index) {
-       static_cast<Geometry&>(n).WriteRk(index, kLightData, kHeavyData, kAttributes);
+     [](Node& n, KivRkf::IndexWriter& index) {
+       static_cast<Geometry&>(n).WriteRk(index, kLightData, kAttributes);
      }},
     {NodeKind::NodeSets, "NodeSets", ReadNodeSetsNode, WriteNodeSetsNode},
     {NodeKind::Future, "FutureNode", ReadFutureNodeNode,
-     [](Node& n, KivRkf::Index& index) { WriteFutureNode(static_cast<FutureNode&>(n), index); }},
+     [](Node& n, KivRkf::IndexWriter& index) {
+       WriteFutureNode(static_cast<FutureNode&>(n), index);
+     }},
     // Written inside its shape's records: read and written by them alone.
     {NodeKind::Material, "Material", nullptr, nullptr},
 };

@@ -18,8 +18,9 @@
 #include "kiv/mox/node.hpp"
 
 namespace KivRkf {
-class Index;
-}
+class IndexReader;
+class IndexWriter;
+}  // namespace KivRkf
 
 namespace KivMox {
 
@@ -28,9 +29,9 @@ struct NodeKindInfo {
   const char* typeName;
   // Makes a node of the kind and reads its records at the sections' reading positions;
   // idOffset shifts the identifiers its links name (append mode).
-  std::unique_ptr<Node> (*read)(KivRkf::Index& index, const std::string& version,
+  std::unique_ptr<Node> (*read)(KivRkf::IndexReader& index, const std::string& version,
                                 std::uint32_t idOffset);
-  void (*write)(Node& node, KivRkf::Index& index);  // null for a material
+  void (*write)(Node& node, KivRkf::IndexWriter& index);  // null for a material
 };
 
 // The kind a tree header's type name selects (exact comparison): null for the empty

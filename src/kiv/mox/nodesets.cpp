@@ -6,7 +6,8 @@
 #include "kiv/log/raise.hpp"
 #include "kiv/rkf/block.hpp"
 #include "kiv/rkf/encoding.hpp"
-#include "kiv/rkf/index.hpp"
+#include "kiv/rkf/index_reader.hpp"
+#include "kiv/rkf/index_writer.hpp"
 
 namespace KivMox {
 
@@ -28,7 +29,7 @@ void CheckOffsets(const std::vector<std::uint32_t>& offsets, std::uint32_t count
 
 }  // namespace
 
-void ReadNodeSetsLight(NodeSets& node, KivRkf::Index& index, const std::string& light) {
+void ReadNodeSetsLight(NodeSets& node, KivRkf::IndexReader& index, const std::string& light) {
   std::uint32_t payload = 0;
   index.Get(light, payload);
   if (payload == kNodeSetsLightPayload) {
@@ -67,7 +68,7 @@ void TakeNodeSets(NodeSets& node, const HeavyLists& l) {
   node.sets = std::move(sets);
 }
 
-void ReadNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy) {
+void ReadNodeSetsHeavy(NodeSets& node, KivRkf::IndexReader& index, const std::string& heavy) {
   // A node whose light record was skipped has no heavy record to read.
   if (node.heavySize == 0) return;
   index.SetReadingPosition(heavy, node.heavyPosition);
@@ -85,7 +86,7 @@ NodeSetLists ReadNodeSetLists(KivRkf::Block& record) {
   return l;
 }
 
-void WriteNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy) {
+void WriteNodeSetsHeavy(NodeSets& node, KivRkf::IndexWriter& index, const std::string& heavy) {
   HeavyLists l;
   l.nameOffsets.push_back(0);
   l.memberOffsets.push_back(0);
@@ -108,7 +109,8 @@ void WriteNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string&
   node.count = static_cast<std::uint32_t>(node.sets.size());
 }
 
-void WriteNodeSetsLight(const NodeSets& node, KivRkf::Index& index, const std::string& light) {
+void WriteNodeSetsLight(const NodeSets& node, KivRkf::IndexWriter& index,
+                        const std::string& light) {
   index.Put(light, kNodeSetsLightPayload);
   index.Put(light, static_cast<std::uint32_t>(node.sets.size()));
   index.Put(light, node.heavyPosition);

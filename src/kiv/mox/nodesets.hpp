@@ -22,7 +22,8 @@
 
 namespace KivRkf {
 class Block;
-class Index;
+class IndexReader;
+class IndexWriter;
 }  // namespace KivRkf
 
 namespace KivMox {
@@ -46,10 +47,10 @@ class NodeSets : public Node {
 
 inline constexpr std::uint32_t kNodeSetsLightPayload = 16;
 
-void ReadNodeSetsLight(NodeSets& node, KivRkf::Index& index, const std::string& light);
+void ReadNodeSetsLight(NodeSets& node, KivRkf::IndexReader& index, const std::string& light);
 // Replaces the sets with the count sets of the heavy record at heavyPosition; a node
 // without a heavy record (heavySize 0) is left as it is.
-void ReadNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy);
+void ReadNodeSetsHeavy(NodeSets& node, KivRkf::IndexReader& index, const std::string& heavy);
 // The lists of a heavy record as stored.
 struct NodeSetLists {
   std::vector<std::uint32_t> nameOffsets;
@@ -65,7 +66,7 @@ NodeSetLists ReadNodeSetLists(KivRkf::Block& record);
 // does: raises code 1 when the offsets are too few, decrease or run past their lists.
 void TakeNodeSets(NodeSets& node, const NodeSetLists& lists);
 // Appends the heavy record and records heavyPosition, heavySize and count in the node.
-void WriteNodeSetsHeavy(NodeSets& node, KivRkf::Index& index, const std::string& heavy);
-void WriteNodeSetsLight(const NodeSets& node, KivRkf::Index& index, const std::string& light);
+void WriteNodeSetsHeavy(NodeSets& node, KivRkf::IndexWriter& index, const std::string& heavy);
+void WriteNodeSetsLight(const NodeSets& node, KivRkf::IndexWriter& index, const std::string& light);
 
 }  // namespace KivMox

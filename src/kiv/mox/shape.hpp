@@ -9,8 +9,9 @@
 #include "kiv/mox/node.hpp"
 
 namespace KivRkf {
-class Index;
-}
+class IndexReader;
+class IndexWriter;
+}  // namespace KivRkf
 
 namespace KivMox {
 
@@ -23,8 +24,8 @@ class Shape : public Node {
   Material material;
 };
 
-void ReadShape(Shape& shape, KivRkf::Index& index, const std::string& resources,
+void ReadShape(Shape& shape, KivRkf::IndexReader& index, const std::string& resources,
                const std::string& version);
-void WriteShape(const Shape& shape, KivRkf::Index& index);
+void WriteShape(const Shape& shape, KivRkf::IndexWriter& index);
 
 }  // namespace KivMox

@@ -7,7 +7,7 @@
 #include <string>
 
 namespace KivRkf {
-class Index;
+class IndexReader;
 }
 
 namespace KivMox {
@@ -17,7 +17,7 @@ namespace KivMox {
 // the section; it is null when byteSize is 0. A run that its block cannot supply whole
 // raises code 1 "Not enough bytes in the block" (with the given method) before anything
 // is allocated.
-const std::uint8_t* TakeStoredRun(KivRkf::Index& index, const std::string& section,
+const std::uint8_t* TakeStoredRun(KivRkf::IndexReader& index, const std::string& section,
                                   std::uint64_t byteSize, const char* method);
 
 }  // namespace KivMox

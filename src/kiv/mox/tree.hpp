@@ -18,7 +18,6 @@
 #include "kiv/mox/view_points.hpp"
 
 namespace KivRkf {
-class Index;
 class OpenFilePool;
 class RkFile;
 }  // namespace KivRkf

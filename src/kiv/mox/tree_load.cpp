@@ -54,7 +54,7 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers, KivRkf::Ope
     std::string failure;
     ReadViewPoints(file, views, fileVersion, &failure);
     // A file without the section has no view points, which is no failure.
-    if (file.GetIndex().HasName(kViewPoints)) viewPointsFailure = failure;
+    if (file.Reader().HasName(kViewPoints)) viewPointsFailure = failure;
   }
   CheckRecordedSizes(file);
   ReleaseLightBlocks(file);
@@ -97,7 +97,7 @@ std::set<std::uint32_t> Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkF
                                                const std::string& path, std::uint32_t attach,
                                                bool wide, IdentifierMap& identifiers) {
   file->EnsureIndex();
-  KivRkf::Index& index = file->GetIndex();
+  KivRkf::IndexReader& index = file->Reader();
   // A container without the node tree is not a Mox file (a view point file, say).
   KIV_CHECK(index.HasName(kMoxTree), FormatNotSupported, path + " is not a Mox file", kLoad);
   const std::uint64_t offset = attach != 0 ? NextId() - 1 : 0;
@@ -192,7 +192,7 @@ void Tree::ReadNodesForCheck(const std::shared_ptr<KivRkf::RkFile>& file, const 
 
 void Tree::LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file,
                      const std::set<std::uint32_t>& ids) {
-  KivRkf::Index& index = file->GetIndex();
+  KivRkf::IndexReader& index = file->Reader();
   std::vector<Geometry*> geometries;
   std::vector<NodeSets*> sets;
   for (std::uint32_t id : ids) {
@@ -215,15 +215,15 @@ void Tree::LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file,
 
 void Tree::CheckRecordedSizes(KivRkf::RkFile& file) {
   // Deferred heavy data is read (and its blocks checked) when the output is written.
-  file.GetIndex().CheckRecordedSizes(deferred_ ? kHeavyData : std::string());
+  file.Reader().CheckRecordedSizes(deferred_ ? kHeavyData : std::string());
 }
 
 void Tree::ReleaseLightBlocks(KivRkf::RkFile& file) {
   // A file kept open for its deferred values is read again only in "Heavy Data": the other
   // sections' blocks are not held until the save.
   if (!deferred_) return;
-  KivRkf::Index& index = file.GetIndex();
-  for (const auto& [name, limiter] : index.Names()) index.ReleaseLoadedBlocks(name);
+  KivRkf::IndexReader& index = file.Reader();
+  for (const auto& [name, limiter] : index.Table().Names()) index.ReleaseLoadedBlocks(name);
 }
 
 void Tree::ClearHeavyPositions(const std::set<std::uint32_t>& ids) {

@@ -35,7 +35,7 @@ void Tree::Save(const std::string& path, bool replaceLink) {
     for (const char* section : {kHeavyData, kMoxTree, kLightData, kAttributes, kResources,
                                 kGlobalInformation, kViewPoints})
       file.SetBlockFlags(section, KivRkf::kFlagZlib);
-    file.GetIndex().WriteAllBuffersToFileStream(file.Stream());
+    file.Writer().WriteAllBuffersToFileStream(file.Stream());
     output.Finish(file.Stream());
     file.CloseFile();
   } catch (const Kiv::Util::Exception& e) {
@@ -54,9 +54,9 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
   std::vector<Geometry*> geometries;
   for (auto& [id, entry] : Entries())
     if (Geometry* geometry = NodeAs<Geometry>(entry.data)) geometries.push_back(geometry);
-  KivRkf::Index& index = file.GetIndex();
+  KivRkf::IndexWriter& index = file.Writer();
   AdoptionPlan plan;
-  if (adoptBlocks) plan = PlanAdoption(geometries, kHeavyData, index.LimiterFor(kHeavyData).limit);
+  if (adoptBlocks) plan = PlanAdoption(geometries, kHeavyData, index.StreamLimit(kHeavyData));
   // Adopted blocks count whole, the bytes no array takes included.
   std::uint64_t total = plan.rawBytes - plan.runBytes;
   for (Geometry* geometry : geometries)
@@ -73,7 +73,7 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
     }
   }
   const std::uint64_t blocks =
-      index.HasName(kHeavyData) ? index.Names().at(kHeavyData).blocks.size() : 0;
+      index.Table().HasName(kHeavyData) ? index.Table().Names().at(kHeavyData).blocks.size() : 0;
   KIV_LOG_INFO(method,
                "Heavy data blocks adopted: " + std::to_string(plan.blocks.size()) + " (" +
                    std::to_string(plan.rawBytes) + " bytes, " + std::to_string(plan.storedBytes) +
@@ -81,23 +81,23 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
                    std::to_string(index.GetSize(kHeavyData) - plan.rawBytes) + " bytes)");
   // Every input block that a seek passed over on its length field alone is inflated once by
   // now, or here: a length field that lies fails the save.
-  std::vector<const DataLoader*> sources;
-  std::unordered_set<const void*> seen;
+  std::vector<KivRkf::RkFile*> sources;
+  std::unordered_set<const KivRkf::RkFile*> seen;
   for (Geometry* geometry : geometries)
     for (const GeometryArray& array : geometry->arrays)
       if (const DataLoader* loader = array.data.loader.get();
-          loader && loader->source && seen.insert(loader->source).second)
-        sources.push_back(loader);
-  for (const DataLoader* source : sources) {
-    const KivRkf::FileInUse use(source->file.get());
-    source->source->CheckRecordedSizes();
+          loader && loader->file && seen.insert(loader->file.get()).second)
+        sources.push_back(loader->file.get());
+  for (KivRkf::RkFile* source : sources) {
+    const KivRkf::FileInUse use(source);
+    source->Reader().CheckRecordedSizes();
   }
 }
 
 void Tree::SaveTree(KivRkf::RkFile& file) {
   const char* method = "KivMox::Tree::SaveTree";
   KIV_LOG_INFO(method, "Saving mox tree ... ");
-  KivRkf::Index& index = file.GetIndex();
+  KivRkf::IndexWriter& index = file.Writer();
   index.Put(kMoxTree, static_cast<std::uint32_t>(Entries().size()));
   for (auto& [id, entry] : Entries()) {
     for (std::uint32_t v : {entry.id, entry.parentId, entry.prevSiblingId, entry.nextSiblingId,

@@ -32,7 +32,7 @@ ViewPointFile ReadViewPointFile(const std::string& path) {
   } catch (const std::exception& e) {
     RaiseDamaged(path, "its block table cannot be read: " + Kiv::Util::DescriptionOf(e));
   }
-  if (!file.GetIndex().HasName(kViewPoints)) return read;
+  if (!file.Reader().HasName(kViewPoints)) return read;
   std::string failure;
   // Whatever the header says, the records are read as those of the containers written here.
   ReadViewPoints(file, read.views, KivRkf::kWrittenVersion, &failure);

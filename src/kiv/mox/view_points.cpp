@@ -63,8 +63,8 @@ std::string RawFrame::Version() const {
 
 void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, const std::string& containerVersion,
                     std::string* failure, ViewPointsReadPlace* place) {
-  KivRkf::Index& index = file.GetIndex();
-  // The next value of the section, as Index::Get reads it, with the container's framing.
+  KivRkf::IndexReader& index = file.Reader();
+  // The next value of the section, as IndexReader::Get reads it, with the container's framing.
   const KivRkf::SizeField sizes = KivRkf::SizeFieldOf(containerVersion);
   const auto get = [&](auto& value) {
     if (KivRkf::Block* block = index.ReadingBlock(kViewPoints))
@@ -113,7 +113,7 @@ void ReadViewPoints(KivRkf::RkFile& file, ViewPoints& views, const std::string& 
 }
 
 void WriteViewPoints(KivRkf::RkFile& file, const ViewPoints& views) {
-  KivRkf::Index& index = file.GetIndex();
+  KivRkf::IndexWriter& index = file.Writer();
   index.Put(kViewPoints, views.current);
   index.Put(kViewPoints, static_cast<std::uint32_t>(views.groups.size()));
   for (const auto& group : views.groups) {

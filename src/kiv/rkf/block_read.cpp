@@ -1,9 +1,29 @@
 #include "kiv/rkf/block_read.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
 namespace KivRkf {
+
+namespace {
+
+// Reads size bytes at offset of fd into out, however many reads it takes; false when a read
+// fails (errno tells why) or the file ends first (errno as it was).
+bool ReadAt(int fd, std::uint8_t* out, std::uint64_t size, std::uint64_t offset) {
+  while (size > 0) {
+    const ssize_t r = pread(fd, out, size, static_cast<off_t>(offset));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    out += r;
+    size -= std::uint64_t(r);
+    offset += std::uint64_t(r);
+  }
+  return true;
+}
+
+}  // namespace
 
 std::string BlockRead::Problem() const {
   if (!unreadable.empty()) return unreadable;

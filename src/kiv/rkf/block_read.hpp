@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kiv/rkf/read_buffer.hpp"
+#include "kiv/rkf/spare_buffers.hpp"
 #include "kiv/rkf/zlib.hpp"
 
 namespace KivRkf {
@@ -45,7 +45,7 @@ class BlockReader {
  private:
   int fd_;
   std::uint64_t fileSize_;
-  GrowingBuffer stored_, raw_;
+  SpareBuffer stored_, raw_;
 };
 
 }  // namespace KivRkf

@@ -1,4 +1,6 @@
-// KivRkf::BlockTable: the records of a container's blocks, grouped into named streams.
+// KivRkf::BlockTable: the records of a container's blocks, grouped into named streams: the
+// format that the container writer (index_writer.hpp) builds and the container reader
+// (index_reader.hpp) reads, each over a table of its own.
 //
 //   file offset 12     u32 length of the primary index content (2784)
 //   file offset 16     primary index: u32 count 20, then 20 records of 139 bytes
@@ -9,9 +11,6 @@
 // Index record (139 bytes): u8 serial, u32 name length (128), 128 name bytes padded
 // with zeros, u32 storedSize, u8 flags (bit 0 zlib, bit 5 streaming), u8 reserved.
 // Offsets are not stored: block i starts where block i - 1 ends.
-//
-// A stream takes blocks from the pool of unassigned blocks in increasing order; when the
-// pool runs dry its last block becomes an index block and 200 new blocks fill the pool.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +33,7 @@ inline constexpr std::uint32_t kPrimaryBlocks = 20;
 inline constexpr std::uint32_t kBlocksPerIndexBlock = 200;
 inline constexpr std::uint32_t kDefaultStreamLimit = 209715200;
 
+// A block's index record, and where the block lies in the file.
 struct BlockInfo {
   std::uint8_t serial = 0;
   std::string name;
@@ -41,18 +41,6 @@ struct BlockInfo {
   std::uint32_t storedSize = 0;
   std::uint8_t flags = 0;
   std::uint8_t reserved = 0;
-  bool frozen = false;
-  bool loaded = false;
-  // The size the block stands for came from its length field and was not yet checked by
-  // inflating it.
-  bool sizeUnchecked = false;
-  // The block was loaded whole at least once: its stored bytes read and, when compressed,
-  // inflated to exactly the length they declare.
-  bool inflated = false;
-  // A compressed block whose zlib stream gave fewer bytes than its length field declares
-  // when it was loaded (the loader takes it as it is): the two lengths; both 0 otherwise.
-  std::uint32_t declaredLength = 0, streamLength = 0;
-  std::uint32_t frozenLength = 0;
 };
 
 struct BlockSizeLimiter {
@@ -68,21 +56,11 @@ class BlockTable {
  public:
   // A new block of the stream at the end of the table.
   std::uint64_t CreateBlock(const std::string& name);
-  // n new unassigned blocks; gives the length of the index content describing them.
-  std::uint32_t AddEmptyBlocks(std::uint32_t n);
-  // The next unassigned block, given to the stream (the pool and index blocks grow here).
-  std::uint64_t AddBlock(const std::string& name);
   // The stream's blocks and limit, made with the limit from the environment when new.
   BlockSizeLimiter& LimiterFor(const std::string& name);
-  // Raises code 5 for a stream that does not exist.
-  BlockSizeLimiter& GetBlockSizeLimiter(const std::string& name);
-  // The bytes written to the stream so far.
-  std::uint64_t GetSize(const std::string& name) const;
-  void SetBlockFlags(const std::string& name, std::uint8_t flags);
 
   void ComputeOffset(std::uint64_t b);
   void ComputeAllOffsets();
-  std::uint64_t BlockOffset(std::uint64_t b) const { return blocks_.at(b).offset; }
 
   // The index content: u32 count, then the records of blocks first .. first + count - 1.
   void PutIndexContent(Block& block, std::uint64_t first, std::uint64_t count) const;
@@ -91,10 +69,7 @@ class BlockTable {
   void DecodeIndexContent(Block& block, std::uint64_t maxBlocks);
   // Once a table is read: an empty buffer for every block, the streams in block order.
   void IndexStreams();
-  void Clear() {
-    blocks_.clear();
-    frozenPrefix_.clear();
-  }
+  void Clear() { blocks_.clear(); }
 
   std::vector<BlockInfo>& Blocks() { return blocks_; }
   const std::vector<BlockInfo>& Blocks() const { return blocks_; }
@@ -115,12 +90,6 @@ class BlockTable {
   std::uint8_t nextSerial_ = 1;
   std::uint64_t headerSize_ = 12;
   std::uint64_t indexBufferSize_ = 0;
-  // Per stream, how many of its first blocks are frozen and their lengths (GetSize).
-  struct FrozenPrefix {
-    std::size_t blocks = 0;
-    std::uint64_t bytes = 0;
-  };
-  mutable std::map<std::string, FrozenPrefix> frozenPrefix_;
 };
 
 }  // namespace KivRkf

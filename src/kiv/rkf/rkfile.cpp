@@ -1,5 +1,5 @@
 // The container file: 8-byte magic, 4-byte version text ("1.3\0" when written here), then
-// the primary index field at offset 12 and the blocks (index.cpp draws that part).
+// the primary index field at offset 12 and the blocks (block_table.hpp draws that part).
 #include "kiv/rkf/rkfile.hpp"
 
 #include <fcntl.h>
@@ -110,7 +110,7 @@ void RkFile::Open(const std::string& path, const char* mode, OpenFilePool* pool)
   }
   stream_ = stream;
   if (!reading) return;
-  index_.SetStream(stream_, static_cast<std::uint64_t>(st.st_size));
+  Reader().SetStream(stream_);
   readPath_ = path;
   identity_ = IdentityOf(st);
   if (pool_) pool_->Opened(this, false);
@@ -133,7 +133,7 @@ bool RkFile::Use(bool pin) {
   }
   stream_ = stream;
   suspended_ = false;
-  index_.SetStream(stream_, identity_.size);
+  Reader().SetStream(stream_);
   if (!pool_) return false;  // its pool went while the file was closed
   pool_->Opened(this, pin);
   return pin;
@@ -144,7 +144,7 @@ void RkFile::Suspend() {
   std::fclose(stream_);
   stream_ = nullptr;
   suspended_ = true;
-  index_.SetStream(nullptr, identity_.size);
+  Reader().SetStream(nullptr);
 }
 
 void RkFile::AttachStream(std::FILE* stream) {
@@ -161,16 +161,16 @@ void RkFile::CloseFile() {
   const bool suspended = suspended_;
   suspended_ = false;
   if (suspended && !stream_) {
-    index_.SetStream(nullptr, 0);
+    Reader().SetStream(nullptr);
     KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "File closed.");
     return;
   }
   if (!stream_) return;
   // A block still being written on the second thread finishes before its stream goes.
-  index_.DropPendingWrite();
+  if (writer_) writer_->DropPendingWrite();
   std::fclose(stream_);
   stream_ = nullptr;
-  index_.SetStream(nullptr, 0);
+  if (reader_) reader_->SetStream(nullptr);
   KIV_LOG_INFO("KivRkf::RkFile::CloseFile", "File closed.");
 }
 
@@ -212,8 +212,8 @@ void RkFile::ReadIndex(OnCut onCut) {
   field.Read(stream_, sizeof(std::uint32_t));
   std::uint32_t length = 0;
   field.Get(length);
-  index_.ReadIndexBufferFromFileStream(stream_, length);
-  const std::optional<FileCut>& cut = index_.Cut();
+  Reader().ReadIndexBufferFromFileStream(stream_, length);
+  const std::optional<FileCut>& cut = Reader().Cut();
   KIV_CHECK(!cut || onCut == OnCut::Keep, ReadError,
             "\"" + readPath_ + "\" is cut short: " + (cut ? cut->Describe() : std::string()),
             "KivRkf::RkFile::ReadIndex");
@@ -221,7 +221,17 @@ void RkFile::ReadIndex(OnCut onCut) {
 }
 
 void RkFile::EnsureIndex() {
-  if (index_.Blocks().empty()) ReadIndex();
+  if (Reader().Table().Blocks().empty()) ReadIndex();
+}
+
+IndexReader& RkFile::Reader() {
+  if (!reader_) reader_ = std::make_unique<IndexReader>();
+  return *reader_;
+}
+
+IndexWriter& RkFile::Writer() {
+  if (!writer_) writer_ = std::make_unique<IndexWriter>();
+  return *writer_;
 }
 
 void RkFile::WriteHeader() {

@@ -2,16 +2,18 @@
 //
 //   offset 0   8 bytes  magic 89 52 4B 46 0D 0A 1A 0A
 //   offset 8   4 bytes  version text, zero padded ("1.3\0" when written here)
-//   offset 12  the primary index field, then the blocks (index.hpp)
+//   offset 12  the primary index field, then the blocks (block_table.hpp)
 #pragma once
 
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
-#include "kiv/rkf/index.hpp"
+#include "kiv/rkf/index_reader.hpp"
+#include "kiv/rkf/index_writer.hpp"
 
 namespace KivRkf {
 
@@ -27,7 +29,7 @@ int VersionNumber(const std::string& text);
 // What ReadIndex does with a file that ends before the blocks its table describes.
 enum class OnCut {
   Refuse,  // raise code 9 naming the file and both lengths
-  Keep,    // keep the table as read; GetIndex().Cut() tells where the file ends
+  Keep,    // keep the table as read; Reader().Cut() tells where the file ends
 };
 
 class RkFile {
@@ -42,7 +44,7 @@ class RkFile {
   // stays open until it is closed.
   void OpenFile(const std::string& path, const char* mode);
   // A file opened for reading joins pool, which may close it again while it is not used;
-  // EnsureOpen opens it again before its index reads from it. The pool is to outlive the
+  // EnsureOpen opens it again before its reader reads from it. The pool is to outlive the
   // file (or at least its reading).
   void OpenFile(const std::string& path, const char* mode, OpenFilePool& pool);
   // Takes a stream opened for writing (a file or a device); CloseFile closes it.
@@ -68,13 +70,16 @@ class RkFile {
   // Reads the table when it is still empty.
   void EnsureIndex();
   void SetBlockFlags(const std::string& name, std::uint8_t flags) {
-    index_.SetBlockFlags(name, flags);
+    Writer().SetBlockFlags(name, flags);
   }
   // Writes the magic and "1.3" at the start of a file opened for writing.
   void WriteHeader();
 
   std::FILE* Stream() const { return stream_; }
-  Index& GetIndex() { return index_; }
+  // The reader of a file opened for reading, and the writer of a file written: each made
+  // when first asked for, and kept when the file is closed.
+  IndexReader& Reader();
+  IndexWriter& Writer();
   bool IsOpen() const { return stream_ != nullptr; }
 
  private:
@@ -86,7 +91,7 @@ class RkFile {
     bool operator==(const Identity&) const = default;
   };
   static Identity IdentityOf(const struct stat& st);
-  // Closes the stream of a file opened for reading; the index keeps its state.
+  // Closes the stream of a file opened for reading; the reader keeps its state.
   void Suspend();
   void Open(const std::string& path, const char* mode, OpenFilePool* pool);
   // Opens path for reading, closing files of the pool while descriptors run out.
@@ -94,7 +99,8 @@ class RkFile {
 
   std::FILE* stream_ = nullptr;
   OpenFilePool* pool_ = nullptr;
-  Index index_;
+  std::unique_ptr<IndexReader> reader_;
+  std::unique_ptr<IndexWriter> writer_;
   // Set while the file is open for reading, or closed by the pool.
   std::string readPath_;
   Identity identity_;

@@ -1,9 +1,15 @@
-// Buffers kept from one block of a stream for the next. Fresh memory comes from the
-// kernel zeroed and is mapped page by page on first touch, which for a stream of 200 MiB
-// blocks costs more than the copies that fill it. A stream written block after block
-// therefore reuses two buffers: one for raw bytes (the next block's content) and one for
-// compressed bytes (the next block's zlib framing). Only the most recent buffer of each
-// kind is kept, so the spares never hold more than the blocks they came from.
+// Buffers kept from one use to the next. Fresh memory comes from the kernel zeroed and is
+// mapped page by page on first touch, which for a stream of 200 MiB blocks costs more than
+// the copies that fill it; large buffers also get huge pages (huge_pages.hpp).
+//
+// A buffer is used in one of two ways. Handed over (Take, and Keep to have it back): a
+// stream written block after block reuses two buffers, one for raw bytes (the next block's
+// content) and one for compressed bytes (the next block's zlib framing), and a reader
+// inflates each block into the buffer of the block it left behind; only the most recent
+// buffer of each kind is kept, so the spares never hold more than the blocks they came
+// from. Or kept in place (Room): a reader that reads or decodes one block or array after
+// another into it lets it grow by half its size at least, so that a run of ever larger
+// ones allocates a few times only (pages never touched cost no memory).
 #pragma once
 
 #include <cstdint>
@@ -15,6 +21,9 @@ namespace KivRkf {
 
 class SpareBuffer {
  public:
+  // Room for size bytes (content undefined) in the buffer kept, which grows when it is too
+  // small; null when memory runs out.
+  std::uint8_t* Room(std::uint64_t size);
   // A buffer of at least bytes bytes: the spare when it is large enough, else a fresh one
   // (the spare is then freed). Null when memory is exhausted; capacity is set to what the
   // returned buffer holds.
@@ -29,6 +38,10 @@ class SpareBuffer {
   }
 
  private:
+  // Frees the buffer, so that it never lives beside its replacement, and allocates one of
+  // bytes bytes; false when memory runs out (no buffer is kept then).
+  bool Replace(std::uint64_t bytes);
+
   MallocBuffer data_;
   std::uint64_t capacity_ = 0;
 };

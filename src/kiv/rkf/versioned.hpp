@@ -22,7 +22,7 @@
 //   static void Get(BlockReaderIo&, T&, int group);         optional, instead of Fields
 // A type gives Put or Get only where one direction does more than its fields (a reader's
 // checks, say), and calls Fields from there for what the two have in common.
-// It then also gets a Codec, so Block::Put/Get, Index::Put/Get and std::vector<T> work.
+// It then also gets a Codec, so Block::Put/Get, IndexWriter::Put, IndexReader::Get and std::vector<T> work.
 // A type read in sequences also gives static constexpr std::uint32_t kMinPayload, the
 // fewest bytes its group 1 takes, so that a count is checked against what the records
 // really need, not against 4 bytes each. A type that keeps the version it was read under

@@ -92,7 +92,7 @@ TEST(DataLoader, LoadToChecksTheKindAndTheByteSize) {
                                    reinterpret_cast<const std::uint8_t*>(kInts.data() + 7)),
                              3);
   RecordFile reader(
-      [&](KivRkf::Index& ix) {
+      [&](KivRkf::IndexWriter& ix) {
         PutAll(ix, kHeavy, std::uint64_t{0x1122334455667788});
         ix.Put(kHeavy, encoded.data(), 28), ix.Put(kHeavy, kFloats.data(), 16);
       },
@@ -107,12 +107,14 @@ TEST(DataLoader, LoadToChecksTheKindAndTheByteSize) {
       {true, 0, 3, 0, ""},
       {false, 0, 6, 9, "The byte size is not a multiple of 4"},
       {false, 0, 0xFFFFFFF0, 1, "Not enough bytes in the block"}};
+  auto file = std::make_shared<KivRkf::RkFile>();
+  file->OpenFile(reader.File("r.mox"), "rb"), file->ReadIndex();
   for (const auto& c : cases) {
     const auto& [isInt, kind, byteSize, code, text] = c;
     KivMox::DataLoader l;
-    std::tie(l.source, l.section, l.position, l.byteSize, l.componentCount, l.encoded) =
-        isInt ? std::make_tuple(&reader.Index(), MoxTest::kHeavy, 8ul, 28ul, U8{3}, U8{1})
-              : std::make_tuple(&reader.Index(), MoxTest::kHeavy, 36ul, 16ul, U8{1}, U8{0});
+    std::tie(l.file, l.section, l.position, l.byteSize, l.componentCount, l.encoded) =
+        isInt ? std::make_tuple(file, MoxTest::kHeavy, 8ul, 28ul, U8{3}, U8{1})
+              : std::make_tuple(file, MoxTest::kHeavy, 36ul, 16ul, U8{1}, U8{0});
     l.valueKind = kind;
     if (byteSize) l.byteSize = byteSize;
     std::vector<std::int32_t> ints = {99};
@@ -147,7 +149,8 @@ std::string Describe(const Geometry& g) {
   return w.Text();
 }
 
-void Read(Geometry& g, KivRkf::Index& index, const std::string& version = "0.7", U32 offset = 0) {
+void Read(Geometry& g, KivRkf::IndexReader& index, const std::string& version = "0.7",
+          U32 offset = 0) {
   KivMox::ReadGeometry(g, index, kLight, kHeavy, kAttrs, version, offset);
 }
 
@@ -203,9 +206,9 @@ TEST_F(GeometryFile, LightRecordLayout) {
 // A count beyond the light data is refused before the geometry is touched.
 TEST_F(GeometryFile, AnArrayCountBeyondTheLightDataIsRefused) {
   WriteContainer(path_, [&](KivRkf::RkFile& f) {
-    PutAll(f.GetIndex(), kLight, U32{3}, std::string("only one"), U32{1}, U8{1}, U32{1}, U32{0},
+    PutAll(f.Writer(), kLight, U32{3}, std::string("only one"), U32{1}, U8{1}, U32{1}, U32{0},
            U8{0});
-    KivMox::WriteAttributeMap(f.GetIndex(), kAttrs, {});
+    KivMox::WriteAttributeMap(f.Writer(), kAttrs, {});
   });
   Reader reader(path_);
   Geometry g;
@@ -219,11 +222,11 @@ TEST_F(GeometryFile, AnArrayCountBeyondTheLightDataIsRefused) {
 
 TEST_F(GeometryFile, SizesAndPositionsBeyondTheHeavyDataAreRefused) {
   WriteContainer(path_, [&](KivRkf::RkFile& f) {
-    f.GetIndex().Put(kLight, U32{1});
-    PutAll(f.GetIndex(), kLight, std::string("big"), U32{1}, U8{0}, U32{0xFFFFFFF0}, U8{0}, U8{0},
+    f.Writer().Put(kLight, U32{1});
+    PutAll(f.Writer(), kLight, std::string("big"), U32{1}, U8{0}, U32{0xFFFFFFF0}, U8{0}, U8{0},
            U8{0}, U32{0}, U32{0}, U8{0}, std::uint64_t{4}, U8{0});
-    KivMox::WriteAttributeMap(f.GetIndex(), kAttrs, {});
-    f.GetIndex().Put(kHeavy, std::uint64_t{0});
+    KivMox::WriteAttributeMap(f.Writer(), kAttrs, {});
+    f.Writer().Put(kHeavy, std::uint64_t{0});
   });
   Reader reader(path_);
   Geometry g;
@@ -293,7 +296,7 @@ TEST_F(GeometryFile, OlderLayoutsReadEveryFieldAndValue) {
     stored.arrays = {MakeArray("conn", packed ? 0x02000005 : 5, DataOf(conn, 3)),
                      MakeArray("vals", 0x01000002, DataOf(vals, 1))};
     WriteContainer(path_, [&](KivRkf::RkFile& f) {
-      KivRkf::Index& ix = f.GetIndex();
+      KivRkf::IndexWriter& ix = f.Writer();
       ix.Put(kLight, U32(packed ? 3 : 2));
       for (const GeometryArray& a : stored.arrays) {
         const Bytes run =

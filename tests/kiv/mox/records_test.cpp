@@ -26,7 +26,8 @@ TEST(GroupRecord, LayoutAndEveryVersion) {
       std::array<float, 3>{1.5f, -2.0f, 3.25f}, std::array<float, 4>{0.5f, 0.5f, 0.5f, 0.5f},
       std::array<float, 3>{2, 3, 4}, 1);
   g.attributes["part"] = Attribute::MakeText("P-17");
-  RecordFile file([&](KivRkf::Index& index) { WriteGroup(g, index), index.Put(kLight, kEnd); });
+  RecordFile file(
+      [&](KivRkf::IndexWriter& index) { WriteGroup(g, index), index.Put(kLight, kEnd); });
   EXPECT_EQ(file.StreamBytes(kLight),
             BlockBytes(g.translation, g.rotation, g.scale, g.mergeRoot, kEnd));
   // Version (unknown or newer: the current), transforms, attributes, merge root flag.
@@ -34,7 +35,7 @@ TEST(GroupRecord, LayoutAndEveryVersion) {
       {"0.4", 1, 1, 1}, {"0.0a", 0, 0, 0}, {"0.1", 0, 0, 0}, {"0.2", 1, 0, 0},
       {"0.3", 1, 1, 0}, {"0.5", 1, 1, 1},  {"1.0", 1, 1, 1}, {"0.2 ", 1, 1, 1}};
   for (const auto& [version, transforms, attributes, mergeRoot] : versions) {
-    RecordFile f([&](KivRkf::Index& index) {
+    RecordFile f([&](KivRkf::IndexWriter& index) {
       if (transforms) PutAll(index, kLight, g.translation, g.rotation, g.scale);
       if (attributes) WriteAttributeMap(index, kAttrs, g.attributes);
       if (mergeRoot) index.Put(kLight, g.mergeRoot);
@@ -70,7 +71,8 @@ TEST(MaterialRecord, LayoutAndEveryVersion) {
   std::tie(m.valueE, m.valueF, m.flagG) = std::make_tuple(42.0f, 0.75f, U8{0});
   Shape s;
   s.material = m;
-  RecordFile file([&](KivRkf::Index& index) { WriteShape(s, index), index.Put(kResources, kEnd); });
+  RecordFile file(
+      [&](KivRkf::IndexWriter& index) { WriteShape(s, index), index.Put(kResources, kEnd); });
   EXPECT_EQ(file.StreamBytes(kResources),
             BlockBytes(U32{84}, std::string("0.3"), m.colorA, m.colorB, m.colorC, m.colorD,
                        m.valueE, m.valueF, m.flagG, kEnd));
@@ -78,7 +80,7 @@ TEST(MaterialRecord, LayoutAndEveryVersion) {
   const std::pair<std::string, std::string> versions[] = {
       {"0.2", "0.3"}, {"0.2", "0.1"}, {"0.2", "0.2"}, {"0.1a", "0.4"}, {"0.0a", ""}, {"0.1", ""}};
   for (const auto& [shape, version] : versions) {
-    RecordFile f([&](KivRkf::Index& index) {
+    RecordFile f([&](KivRkf::IndexWriter& index) {
       KivRkf::Block record;
       record.Put(U32{0});
       record.Put(version);
@@ -101,7 +103,7 @@ TEST(MaterialRecord, LayoutAndEveryVersion) {
         std::make_pair(version == "0.1" ? 0.2f : 0.75f, U8(version < "0.3"));
     EXPECT_EQ(MaterialText(r.material), MaterialText(version.empty() ? Material{} : e)) << version;
   }
-  RecordFile shortSize([&](KivRkf::Index& index) {
+  RecordFile shortSize([&](KivRkf::IndexWriter& index) {
     KivRkf::Block record;
     KivRkf::CopyToBlock_Versioned(record, m);
     record.SetPosition(0u), record.Put(U32{80});
@@ -111,7 +113,7 @@ TEST(MaterialRecord, LayoutAndEveryVersion) {
 }
 
 TEST(FutureNodeRecord, WrittenAsAZeroCountAndReadBySkippingTheCountedBytes) {
-  RecordFile file([](KivRkf::Index& index) {
+  RecordFile file([](KivRkf::IndexWriter& index) {
     WriteFutureNode(FutureNode{}, index);
     PutAll(index, kLight, U32{6}, std::vector<U8>{9, 9}, kEnd, U32{0xFFFFFFF0}, kEnd);
   });
@@ -133,7 +135,7 @@ struct Lists {
 };
 
 int ReadLists(const Lists& l, AttributeMap& read, std::string* description = nullptr) {
-  RecordFile file([&](KivRkf::Index& index) {
+  RecordFile file([&](KivRkf::IndexWriter& index) {
     PutAll(index, kAttrs, l.names, l.types, l.ints, l.floats, l.values64, l.texts);
   });
   return Failure([&] { ReadAttributeMap(file.Index(), kAttrs, read); }, description);
@@ -147,7 +149,7 @@ TEST(AttributeRecord, LayoutAndValuesInTheOrderOfTheirTypeList) {
   map["c"] = Attribute::MakeFloat(1.0f);
   map["d"] = Attribute::MakeValue64(0x0102030405060708ull);
   map["e"] = Attribute::MakeInt(7);
-  RecordFile file([&](KivRkf::Index& index) {
+  RecordFile file([&](KivRkf::IndexWriter& index) {
     WriteAttributeMap(index, kAttrs, {}), WriteAttributeMap(index, kAttrs, map);
   });
   EXPECT_EQ(file.StreamBytes(kAttrs),
@@ -199,7 +201,7 @@ struct HeavyRecord {
 };
 
 int ReadHeavy(const HeavyRecord& h, U32 count, NodeSets& n, std::string* description = nullptr) {
-  RecordFile file([&](KivRkf::Index& index) {
+  RecordFile file([&](KivRkf::IndexWriter& index) {
     PutAll(index, kHeavy, h.nameOffsets, h.names, h.memberOffsets, h.firsts, h.seconds);
   });
   std::tie(n.count, n.heavySize, n.heavyPosition) = std::make_tuple(count, 1u, 0u);
@@ -209,7 +211,7 @@ int ReadHeavy(const HeavyRecord& h, U32 count, NodeSets& n, std::string* descrip
 TEST(NodeSetsRecord, Layouts) {
   NodeSets n, none;
   n.sets = {NodeSet{"left", {{1, 2}, {3, 4}}}, NodeSet{"", {}}, NodeSet{"right side", {{7, 8}}}};
-  RecordFile file([&](KivRkf::Index& index) {
+  RecordFile file([&](KivRkf::IndexWriter& index) {
     index.Put(kHeavy, std::vector<U8>(37, 0xEE));  // earlier heavy data
     WriteNodeSetsHeavy(n, index, kHeavy);
     WriteNodeSetsLight(n, index, kLight);
@@ -225,7 +227,7 @@ TEST(NodeSetsRecord, Layouts) {
       std::make_tuple(n.count, n.heavyPosition, n.heavySize, none.heavyPosition, none.heavySize),
       std::make_tuple(3u, std::uint64_t{41}, 90u, std::uint64_t{131}, 28u));
   // A record of another payload size is skipped and leaves the node empty.
-  RecordFile other([](KivRkf::Index& index) {
+  RecordFile other([](KivRkf::IndexWriter& index) {
     PutAll(index, kLight, U32{20}, std::vector<U8>(4, 0xAB), ~std::uint64_t{0}, ~U32{0}, kEnd,
            U32{0x7FFFFFFF}, kEnd);
   });
@@ -353,7 +355,7 @@ TEST(ActionsRecord, UnknownTypeCodeIsSkippedWithItsRecord) {
   Bytes all = BlockBytes(U32{0}, U32{0}, std::string("t"), std::vector<std::uint16_t>{1, 7, 4});
   for (const Bytes& part : {Written(move), unknown, Written(view)})
     all.insert(all.end(), part.begin(), part.end());
-  RecordFile file([&](KivRkf::Index& index) {
+  RecordFile file([&](KivRkf::IndexWriter& index) {
     PutAll(index, kViews, U32(4 + 7 + all.size()), std::string("0.1"));
     index.Put(kViews, all.data(), U32(all.size()));
     index.Put(kViews, kEnd);
@@ -375,7 +377,7 @@ TEST(ActionsRecord, DamagedRecordsFail) {
         BlockBytes(U32{4 + 7 + 12 + 4 + 6 + 4}, v01, U32{0}, U32{0}, U32{0},
                    std::vector<std::uint16_t>{1, 1, 1}, U32{0})}) {
     RecordFile file(
-        [&](KivRkf::Index& index) { index.Put(kViews, bytes.data(), U32(bytes.size())); });
+        [&](KivRkf::IndexWriter& index) { index.Put(kViews, bytes.data(), U32(bytes.size())); });
     ActionCollection r;
     EXPECT_EQ(Failure([&] { file.Index().Get(kViews, r); }), 1);
     EXPECT_TRUE(r.actions.empty());

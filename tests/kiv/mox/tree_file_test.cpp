@@ -42,7 +42,7 @@ struct RawMox {
     if (nodes >= 0) Ix().Put(kMoxTree, nodes);
   }
   ~RawMox() { Ix().WriteAllBuffersToFileStream(file.Stream()), file.CloseFile(); }
-  KivRkf::Index& Ix() { return file.GetIndex(); }
+  KivRkf::IndexWriter& Ix() { return file.Writer(); }
   // A tree header whose light position is where "Light Data" stands now.
   void Header(std::array<U32, 6> links, const std::string& name, const std::string& type,
               const std::string& version) {
@@ -389,8 +389,8 @@ std::vector<KivRkf::BlockInfo> SaveLargeTree(const std::string& path, int parts)
   tree.Save(path);
   MoxTest::Reader probe(path);
   std::vector<KivRkf::BlockInfo> heavy;
-  for (std::uint64_t b : probe.Index().Names().at(kHeavyData).blocks)
-    heavy.push_back(probe.Index().Blocks().at(b));
+  for (std::uint64_t b : probe.Index().Table().Names().at(kHeavyData).blocks)
+    heavy.push_back(probe.Index().Table().Blocks().at(b));
   return heavy;
 }
 
@@ -409,7 +409,7 @@ void MergeTwo(const TestSupport::TempDir& dir, const std::string& out, bool defe
   tree.Save(dir.File(out));
   if (!deferred) return;
   // Once the writer is done with the first input, none of its heavy blocks stays loaded.
-  KivRkf::Index& first = *data.loader->source;
+  const KivRkf::BlockTable& first = data.loader->file->Reader().Table();
   for (std::uint64_t block : first.Names().at(data.loader->section).blocks)
     EXPECT_FALSE(first.Buffer(block).HasBuffer()) << block;
 }

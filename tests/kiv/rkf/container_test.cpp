@@ -23,8 +23,8 @@ TEST(Container, LayoutOfAPlainAndACompressedStream) {
   Block heavy;
   heavy.Put(values);
   const Bytes written = ContainerBytes([&](RkFile& f) {
-    f.GetIndex().Put("Heavy Data", values);
-    f.GetIndex().Put("Light Data", payload.data(), 100);
+    f.Writer().Put("Heavy Data", values);
+    f.Writer().Put("Light Data", payload.data(), 100);
     f.SetBlockFlags("Heavy Data", kFlagZlib);
   });
   const Bytes image =
@@ -34,7 +34,7 @@ TEST(Container, LayoutOfAPlainAndACompressedStream) {
   reader.Index().Get("Light Data", back.data(), 100);
   EXPECT_EQ(std::make_pair(reader.Get<std::vector<double>>("Heavy Data"), back),
             std::make_pair(values, payload));
-  EXPECT_EQ(reader.Index().HeaderSize() + reader.Index().IndexBufferSize(), 2800u);
+  EXPECT_EQ(reader.Index().Table().HeaderSize() + reader.Index().Table().IndexBufferSize(), 2800u);
 }
 
 // Magic, version text to its first zero byte, in tenths: "wide" above "0.6", up to "1.3".
@@ -92,7 +92,7 @@ TEST(Container, OpeningReadingAndClosing) {
   EXPECT_FALSE(f.IsOpen());
   SmallBlocks small("8");
   MemFile file(ContainerBytes([](RkFile& w) {
-    for (std::uint32_t i = 0; i < 4; ++i) w.GetIndex().Put("A", i);
+    for (std::uint32_t i = 0; i < 4; ++i) w.Writer().Put("A", i);
   }));
   f.OpenFile(file.Path(), "rb");
   EXPECT_EQ(Failure([&] { f.OpenFile(dir.Path(), "rb"); }), "16 File stream is already in use");
@@ -101,11 +101,11 @@ TEST(Container, OpeningReadingAndClosing) {
   f.EnsureIndex();
   f.EnsureIndex();  // the table is there: nothing is read again
   std::uint32_t v[3] = {99, 99, 99};
-  f.GetIndex().Get("A", v[0]);
+  f.Reader().Get("A", v[0]);
   f.CloseFile();
   f.CloseFile();
-  f.GetIndex().Get("A", v[1]);  // same block, already loaded
-  f.GetIndex().Get("A", v[2]);  // the next block was never loaded: reads as nothing
+  f.Reader().Get("A", v[1]);  // same block, already loaded
+  f.Reader().Get("A", v[2]);  // the next block was never loaded: reads as nothing
   EXPECT_EQ(std::vector(v, v + 3), (std::vector<std::uint32_t>{0, 1, 99}));
   EXPECT_EQ(capture.Count("Reading index positions ... ") + capture.Count("Index read. "), 2);
   EXPECT_EQ(std::make_pair(capture.Count("Closing file ..."), capture.Count("File closed.")),
@@ -121,8 +121,8 @@ TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
     return ContainerBytes([&](RkFile& f) {
       Bytes payload(100);
       for (int i = 0; i < 100; ++i) payload[i] = std::uint8_t(i * 7);
-      f.GetIndex().Put("A", payload.data(), 100);
-      for (std::uint32_t s = 1; s < streams; ++s) f.GetIndex().Put("S" + std::to_string(s), s);
+      f.Writer().Put("A", payload.data(), 100);
+      for (std::uint32_t s = 1; s < streams; ++s) f.Writer().Put("S" + std::to_string(s), s);
       if (compressed) f.SetBlockFlags("A", kFlagZlib);
     });
   };
@@ -149,9 +149,10 @@ TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
   Bytes file = written(20, false);
   SetU32At(file, 2800 + 100 + 18 * 4, 0);  // an index block emptied of records ends the table
   ContainerReader reader(file);
-  EXPECT_EQ(std::make_tuple(reader.Index().Blocks().size(), reader.Get<std::uint32_t>("S19", 77u),
-                            reader.Get<std::uint32_t>("S18")),
-            std::make_tuple(20ul, 77u, 18u));
+  EXPECT_EQ(
+      std::make_tuple(reader.Index().Table().Blocks().size(), reader.Get<std::uint32_t>("S19", 77u),
+                      reader.Get<std::uint32_t>("S18")),
+      std::make_tuple(20ul, 77u, 18u));
 }
 
 // A file that ends before the blocks its table describes is refused when the table is read,
@@ -162,10 +163,10 @@ TEST(Container, CutFilesAreRefusedWhenTheTableIsRead) {
   // Blocks 0 to 18 and 20 to 25 hold 10 to 34 bytes each; block 19 is an index block.
   const Bytes whole = ContainerBytes([](RkFile& f) {
     for (std::uint32_t k = 0; k < 25; ++k)
-      f.GetIndex().Put("S" + std::to_string(k % 3), Bytes(10 + k, std::uint8_t(k)).data(), 10 + k);
+      f.Writer().Put("S" + std::to_string(k % 3), Bytes(10 + k, std::uint8_t(k)).data(), 10 + k);
   });
   ContainerReader sound(whole);
-  const std::vector<BlockInfo> blocks = sound.Index().Blocks();
+  const std::vector<BlockInfo> blocks = sound.Index().Table().Blocks();
   ASSERT_EQ(blocks[19].name, kIndexBlockName);
   ASSERT_EQ(blocks[25].offset + blocks[25].storedSize, whole.size());
   const auto inside = [&](std::uint64_t b) { return blocks[b].offset + blocks[b].storedSize / 2; };
@@ -197,7 +198,7 @@ TEST(Container, CutFilesAreRefusedWhenTheTableIsRead) {
                   ", the file has " + std::to_string(length) + " bytes");
     kept.OpenFile(cut.Path(), "rb");
     kept.ReadIndex(OnCut::Keep);
-    const std::optional<FileCut>& found = kept.GetIndex().Cut();
+    const std::optional<FileCut>& found = kept.Reader().Cut();
     ASSERT_TRUE(found) << length;
     EXPECT_EQ(std::make_pair(found->fileSize, found->firstBlockPast),
               std::make_pair(length, first));
@@ -205,9 +206,9 @@ TEST(Container, CutFilesAreRefusedWhenTheTableIsRead) {
                                      std::to_string(length) + " bytes");
     // Blocks inside the file read; the first past its end is not read.
     Bytes head(10);
-    kept.GetIndex().Get("S0", head.data(), 10);
+    kept.Reader().Get("S0", head.data(), 10);
     EXPECT_EQ(head, Bytes(10, 0));
-    EXPECT_EQ(Failure([&] { kept.GetIndex().LoadBlock(first, kept.Stream()); }),
+    EXPECT_EQ(Failure([&] { kept.Reader().DescribeStream(blocks[first].name); }),
               "9 Unable to read from file");
   }
   for (const Bytes& bytes : {whole, Cat({whole, Bytes(5, 0xAB)})}) {
@@ -229,7 +230,7 @@ TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
   auto numbered = [&](std::uint32_t k) {  // streams "A" and "B", holding k * 10 and k * 10 + 1
     const std::string path = dir.File(std::to_string(k));
     WriteContainer(
-        path, [&](RkFile& f) { f.GetIndex().Put("A", k * 10), f.GetIndex().Put("B", k * 10 + 1); });
+        path, [&](RkFile& f) { f.Writer().Put("A", k * 10), f.Writer().Put("B", k * 10 + 1); });
     return path;
   };
   std::vector<std::unique_ptr<ContainerReader>> files;

@@ -1,6 +1,7 @@
-// The reading side of the block table. The table is read from the primary index and then
-// from the chain of index blocks (the last block of the table, while it is an index block
-// not yet read).
+// The container reader. The table is read from the primary index and then from the chain
+// of index blocks (the last block of the table, while it is an index block not yet read).
+#include "kiv/rkf/index_reader.hpp"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 
 #include "kiv/log/log_manager.hpp"
 #include "kiv/log/raise.hpp"
-#include "kiv/rkf/stream_reader.hpp"
 #include "kiv/rkf/zlib.hpp"
 
 namespace KivRkf {
@@ -47,13 +47,18 @@ std::string FileCut::Describe() const {
          (endKnown ? "" : " or later") + ", the file has " + std::to_string(fileSize) + " bytes";
 }
 
-void StreamReader::CheckFileRange(std::FILE* stream, std::uint64_t offset,
-                                  std::uint64_t size) const {
-  KIV_CHECK(InFile(offset, size, FileSize(stream ? stream : stream_)), ReadError,
-            "Unable to read from file", "KivRkf::Block::Read");
+void IndexReader::CheckFileRange(std::FILE* stream, std::uint64_t offset,
+                                 std::uint64_t size) const {
+  KIV_CHECK(InFile(offset, size, FileSize(stream)), ReadError, "Unable to read from file",
+            "KivRkf::Block::Read");
 }
 
-void StreamReader::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t length) {
+std::uint64_t IndexReader::CreateBlock(const std::string& name) {
+  state_.emplace_back();
+  return table_.CreateBlock(name);
+}
+
+void IndexReader::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_t length) {
   KIV_LOG_INFO(kReadTable, "Reading index block ... ");
   if (!stream_) stream_ = stream;
   off_t here = ftello(stream);
@@ -65,6 +70,7 @@ void StreamReader::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_
   table_.SetIndexBufferSize(length);
   primary.SetPosition(std::uint32_t{0});
   table_.Clear();
+  state_.clear();
   cut_.reset();
   // A table never describes more blocks than the file has bytes.
   const std::uint64_t fileSize = FileSize(stream);
@@ -96,6 +102,7 @@ void StreamReader::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_
     table_.DecodeIndexContent(chained, maxBlocks);
   }
   table_.IndexStreams();
+  state_.resize(table_.Blocks().size());
   cut_ = FindCut(fileSize, endKnown);
   claims_.clear();
   loadBudget_ = 0;
@@ -106,7 +113,7 @@ void StreamReader::ReadIndexBufferFromFileStream(std::FILE* stream, std::uint32_
   KIV_LOG_INFO(kReadTable, "Index block read. ");
 }
 
-std::optional<FileCut> StreamReader::FindCut(std::uint64_t fileSize, bool endKnown) const {
+std::optional<FileCut> IndexReader::FindCut(std::uint64_t fileSize, bool endKnown) const {
   const std::vector<BlockInfo>& blocks = table_.Blocks();
   // Offsets add up from the end of the primary index, so the last block ends last.
   const std::uint64_t end = blocks.empty() ? table_.HeaderSize() + table_.IndexBufferSize()
@@ -119,43 +126,44 @@ std::optional<FileCut> StreamReader::FindCut(std::uint64_t fileSize, bool endKno
   return FileCut{fileSize, end, endKnown, first};
 }
 
-void StreamReader::LoadBlock(std::uint64_t b, std::FILE* stream) {
-  BlockInfo& info = table_.Blocks()[b];
+void IndexReader::LoadBlock(std::uint64_t b) {
+  const BlockInfo& info = table_.Blocks()[b];
+  BlockReadState& state = state_[b];
   table_.ComputeOffset(b);
-  CheckFileRange(stream, info.offset, info.storedSize);
+  CheckFileRange(stream_, info.offset, info.storedSize);
   KIV_CHECK(LoadCost(info) <= loadBudget_, ReadError,
             "The records of the file send the reader back and forth between its blocks",
             "KivRkf::Index::LoadBlock");
   loadBudget_ -= LoadCost(info);
-  KIV_CHECK(fseeko(stream, static_cast<off_t>(info.offset), SEEK_SET) == 0, ReadError,
+  KIV_CHECK(fseeko(stream_, static_cast<off_t>(info.offset), SEEK_SET) == 0, ReadError,
             "Unable to read from file", "KivRkf::Block::Read");
   Block& buffer = table_.Buffer(b);
   // A block read before, or passed over, already stands for a number of bytes, and readers
   // have counted positions with it.
   const std::uint32_t recorded = buffer.Size();
   buffer.Clear();
-  buffer.Read(stream, info.storedSize);
-  info.declaredLength = info.streamLength = 0;
+  buffer.Read(stream_, info.storedSize);
+  state.declaredLength = state.streamLength = 0;
   if (info.flags & kFlagZlib) {
     BlockZlibUnCompressor uncompress;
     uncompress(buffer, spare_);
     if (uncompress.Last().state == Framing::State::Shorter) {
-      info.declaredLength = uncompress.Last().declared;
-      info.streamLength = buffer.Size();
+      state.declaredLength = uncompress.Last().declared;
+      state.streamLength = buffer.Size();
     }
   }
   KIV_CHECK(recorded == 0 || buffer.Size() == recorded, ReadError, "Unable to decompress block",
             "KivRkf::Index::LoadBlock");
-  info.loaded = true;
-  info.sizeUnchecked = false;
-  info.inflated = true;
+  state.loaded = true;
+  state.sizeUnchecked = false;
+  state.inflated = true;
   buffer.SetPosition(std::uint32_t{0});
 }
 
-void StreamReader::RecordPassedOver(std::uint64_t b, std::FILE* stream) {
-  BlockInfo& info = table_.Blocks()[b];
+void IndexReader::RecordPassedOver(std::uint64_t b) {
+  const BlockInfo& info = table_.Blocks()[b];
   table_.ComputeOffset(b);
-  CheckFileRange(stream, info.offset, info.storedSize);
+  CheckFileRange(stream_, info.offset, info.storedSize);
   if (!(info.flags & kFlagZlib)) {
     table_.Buffer(b).RecordOnly(info.storedSize);
     return;
@@ -163,35 +171,34 @@ void StreamReader::RecordPassedOver(std::uint64_t b, std::FILE* stream) {
   std::uint8_t first4[4] = {};
   std::optional<std::uint32_t> length;
   if (info.storedSize >= sizeof first4 &&
-      fseeko(stream, static_cast<off_t>(info.offset), SEEK_SET) == 0 &&
-      std::fread(first4, 1, sizeof first4, stream) == sizeof first4)
+      fseeko(stream_, static_cast<off_t>(info.offset), SEEK_SET) == 0 &&
+      std::fread(first4, 1, sizeof first4, stream_) == sizeof first4)
     length = FramedLength(first4, info.storedSize);
   // A length that cannot be true, or none: the block is loaded, which reports the damage.
   if (!length || *length == 0) {
-    LoadBlock(b, stream);
+    LoadBlock(b);
     return;
   }
   table_.Buffer(b).RecordOnly(*length);
-  info.sizeUnchecked = true;
+  state_[b].sizeUnchecked = true;
 }
 
-void StreamReader::CheckRecordedSizes(const std::string& skip) {
+void IndexReader::CheckRecordedSizes(const std::string& skip) {
   for (std::uint64_t b = 0; b < table_.Blocks().size(); ++b) {
-    BlockInfo& info = table_.Blocks()[b];
-    if (!info.sizeUnchecked || (!skip.empty() && info.name == skip)) continue;
-    LoadBlock(b, stream_);
+    if (!state_[b].sizeUnchecked || (!skip.empty() && table_.Blocks()[b].name == skip)) continue;
+    LoadBlock(b);
     Retire(b);
   }
   spare_.Clear();
 }
 
-std::vector<StoredBlock> StreamReader::DescribeStream(const std::string& name) {
+std::vector<StoredBlock> IndexReader::DescribeStream(const std::string& name) {
   std::vector<StoredBlock> described;
   auto it = table_.Names().find(name);
   if (it == table_.Names().end()) return described;
   std::uint64_t position = 0;
   for (std::uint64_t b : it->second.blocks) {
-    if (table_.Buffer(b).Size() == 0 && !table_.Blocks()[b].loaded) RecordPassedOver(b, stream_);
+    if (table_.Buffer(b).Size() == 0 && !state_[b].loaded) RecordPassedOver(b);
     const BlockInfo& info = table_.Blocks()[b];
     const std::uint32_t raw = table_.Buffer(b).Size();
     described.push_back({b, position, raw, info.offset, info.storedSize, info.flags});
@@ -200,44 +207,40 @@ std::vector<StoredBlock> StreamReader::DescribeStream(const std::string& name) {
   return described;
 }
 
-std::uint64_t StreamReader::GetReadingBlockIndex(const std::string& name, std::FILE* stream) {
+std::uint64_t IndexReader::GetReadingBlockIndex(const std::string& name) {
   auto it = table_.Names().find(name);
   if (it == table_.Names().end()) KIV_RAISE(ElementNotFound, nullptr, kReading);
   const auto& list = it->second.blocks;
   for (std::size_t i = 0; i < list.size(); ++i) {
     std::uint64_t b = list[i];
     Block& buffer = table_.Buffer(b);
+    // Without a file, only the bytes in memory are read.
+    if (!stream_) {
+      if (buffer.Position() != buffer.Size()) return b;
+      continue;
+    }
     // Never reached, or reached again from its start after a seek back.
-    if (!table_.Blocks()[b].loaded && (buffer.Size() == 0 || buffer.Position() < buffer.Size()))
-      LoadBlock(b, stream);
+    if (!state_[b].loaded && (buffer.Size() == 0 || buffer.Position() < buffer.Size()))
+      LoadBlock(b);
     if (buffer.Position() != buffer.Size() || i + 1 == list.size()) return b;
-    if (table_.Blocks()[b].loaded) Retire(b);
+    if (state_[b].loaded) Retire(b);
   }
   KIV_RAISE(ElementNotFound, nullptr, kReading);
 }
 
-void StreamReader::Retire(std::uint64_t b) {
+void IndexReader::Retire(std::uint64_t b) {
   // Used up and left behind: the next block loaded inflates into its buffer, so reading a
   // stream takes no fresh memory per block. Its size stays as the record of what it held.
   table_.Buffer(b).SetPosition(table_.Buffer(b).Size());
   std::uint64_t capacity = 0;
   MallocBuffer buffer = table_.Buffer(b).HandOver(capacity);
   spare_.Keep(std::move(buffer), capacity);
-  table_.Blocks()[b].loaded = false;
+  state_[b].loaded = false;
 }
 
-std::uint64_t StreamReader::GetReadingBlockIndex(const std::string& name) {
-  auto it = table_.Names().find(name);
-  if (it == table_.Names().end()) KIV_RAISE(ElementNotFound, nullptr, kReading);
-  for (std::uint64_t b : it->second.blocks)
-    if (table_.Buffer(b).Position() != table_.Buffer(b).Size()) return b;
-  KIV_RAISE(ElementNotFound, nullptr, kReading);
-}
-
-Block* StreamReader::ReadingBlock(const std::string& name) {
+Block* IndexReader::ReadingBlock(const std::string& name) {
   try {
-    std::uint64_t b = stream_ ? GetReadingBlockIndex(name, stream_) : GetReadingBlockIndex(name);
-    return &table_.Buffer(b);
+    return &table_.Buffer(GetReadingBlockIndex(name));
   } catch (const Kiv::Util::Exception& e) {
     if (e.GetCode() != Kiv::Util::ErrorCode::ElementNotFound) throw;
     if (!table_.HasName(name)) ++missingReads_[name];
@@ -245,9 +248,8 @@ Block* StreamReader::ReadingBlock(const std::string& name) {
   }
 }
 
-void StreamReader::SetReadingPosition(const std::string& name, std::uint64_t position,
-                                      std::FILE* stream) {
-  if (!table_.HasName(name)) table_.CreateBlock(name);
+void IndexReader::SetReadingPosition(const std::string& name, std::uint64_t position) {
+  if (!table_.HasName(name)) CreateBlock(name);
   const auto& list = table_.Names().at(name).blocks;
   std::uint64_t r = position;
   std::uint64_t chosen = 0;
@@ -255,7 +257,7 @@ void StreamReader::SetReadingPosition(const std::string& name, std::uint64_t pos
   for (std::size_t i = 0; i < list.size(); ++i) {
     std::uint64_t b = list[i];
     Block& buffer = table_.Buffer(b);
-    if (buffer.Size() == 0 && !table_.Blocks()[b].loaded) RecordPassedOver(b, stream);
+    if (buffer.Size() == 0 && !state_[b].loaded) RecordPassedOver(b);
     if (r < buffer.Size() || i + 1 == list.size()) {
       chosen = b;
       found = true;
@@ -264,10 +266,10 @@ void StreamReader::SetReadingPosition(const std::string& name, std::uint64_t pos
     r -= buffer.Size();
     // Passed over: used up, and its buffer left for the next block loaded.
     buffer.SetPosition(buffer.Size());
-    if (table_.Blocks()[b].loaded) Retire(b);
+    if (state_[b].loaded) Retire(b);
   }
-  if (!found) chosen = table_.CreateBlock(name);
-  if (!table_.Blocks()[chosen].loaded) LoadBlock(chosen, stream);
+  if (!found) chosen = CreateBlock(name);
+  if (!state_[chosen].loaded) LoadBlock(chosen);
   table_.Buffer(chosen).SetPosition(r);
   // Reading on from here takes every later block from its start, also one that an earlier
   // seek passed over or left part read.
@@ -276,16 +278,16 @@ void StreamReader::SetReadingPosition(const std::string& name, std::uint64_t pos
     table_.Buffer(*it).SetPosition(std::uint32_t{0});
 }
 
-void StreamReader::ReleaseLoadedBlocks(const std::string& name) {
+void IndexReader::ReleaseLoadedBlocks(const std::string& name) {
   auto it = table_.Names().find(name);
   if (it == table_.Names().end()) return;
   for (std::uint64_t b : it->second.blocks)
-    if (table_.Blocks()[b].loaded) Retire(b);
+    if (state_[b].loaded) Retire(b);
   // A stream set aside keeps no buffer at all.
   spare_.Clear();
 }
 
-std::uint64_t StreamReader::ReadingPosition(const std::string& name) const {
+std::uint64_t IndexReader::ReadingPosition(const std::string& name) const {
   auto it = table_.Names().find(name);
   if (it == table_.Names().end()) return 0;
   // Blocks before the one being read are used up (or were released by a reposition);
@@ -293,38 +295,37 @@ std::uint64_t StreamReader::ReadingPosition(const std::string& name) const {
   std::uint64_t before = 0;
   for (std::uint64_t b : it->second.blocks) {
     const Block& buffer = table_.Buffer(b);
-    if (buffer.Size() == 0 && !table_.Blocks()[b].loaded) return before;
+    if (buffer.Size() == 0 && !state_[b].loaded) return before;
     if (buffer.Position() != buffer.Size()) return before + buffer.Position();
     before += buffer.Size();
   }
   return before;
 }
 
-std::optional<std::uint64_t> StreamReader::KnownBytesLeft(const std::string& name) {
+std::optional<std::uint64_t> IndexReader::KnownBytesLeft(const std::string& name) {
   Block* current = ReadingBlock(name);
   if (!current) return 0;
   std::uint64_t left = 0;
   bool after = false;
   for (std::uint64_t b : table_.Names().at(name).blocks) {
     Block& buffer = table_.Buffer(b);
-    const BlockInfo& info = table_.Blocks()[b];
     if (&buffer == current) {
       after = true;
       left += buffer.Remaining();
     } else if (!after) {
       continue;
-    } else if (info.loaded || buffer.Size() != 0) {
+    } else if (state_[b].loaded || buffer.Size() != 0) {
       left += buffer.Remaining();
-    } else if (info.flags & kFlagZlib) {
+    } else if (table_.Blocks()[b].flags & kFlagZlib) {
       return std::nullopt;
     } else {
-      left += info.storedSize;
+      left += table_.Blocks()[b].storedSize;
     }
   }
   return left;
 }
 
-void StreamReader::ClaimRange(const std::string& name, std::uint64_t position, std::uint64_t size) {
+void IndexReader::ClaimRange(const std::string& name, std::uint64_t position, std::uint64_t size) {
   const char* method = "KivRkf::Index::ClaimRange";
   if (size == 0) return;
   const std::string shared = "Two records share bytes of \"" + name + "\"";

@@ -1,4 +1,4 @@
-// The writing side of the block table.
+// The container writer.
 //
 //   primary index   u32 count 20, then the records of blocks 0..19 (stored at offset 12
 //                   with its own u32 length field, 2784)
@@ -6,7 +6,7 @@
 //                   blocks that follow; stored like any block, without a length field
 //
 // Blocks are placed one after the other in number order.
-#include "kiv/rkf/stream_writer.hpp"
+#include "kiv/rkf/index_writer.hpp"
 
 #include <algorithm>
 #include <string>
@@ -37,26 +37,28 @@ void LogBlockWrite(std::uint64_t b, std::uint32_t rawLength, std::optional<std::
 }
 }  // namespace
 
-std::uint64_t StreamWriter::GetWritingBlockIndex(const std::string& name) {
-  auto it = table_.Names().find(name);
-  if (it != table_.Names().end() && !it->second.blocks.empty()) {
+std::uint64_t IndexWriter::GetWritingBlockIndex(const std::string& name) {
+  const BlockTable& table = builder_.Table();
+  auto it = table.Names().find(name);
+  if (it != table.Names().end() && !it->second.blocks.empty()) {
     std::uint64_t b = it->second.blocks.back();
-    if (!table_.Blocks()[b].frozen && table_.Buffer(b).Size() < it->second.limit) return b;
+    if (!builder_.Frozen(b) && table.Buffer(b).Size() < it->second.limit) return b;
   }
-  return table_.AddBlock(name);
+  return builder_.AddBlock(name);
 }
 
-Block& StreamWriter::WritingBlock(const std::string& name, bool typed) {
+Block& IndexWriter::WritingBlock(const std::string& name, bool typed) {
   std::uint64_t b = GetWritingBlockIndex(name);
-  if (table_.Blocks()[b].frozen) {
+  if (builder_.Frozen(b)) {
     if (typed) KIV_RAISE(Miscellaneous, "Attempt to write into a frozen block", kPut);
     KIV_RAISE(ElementNotFound, nullptr, kPut);
   }
-  Block& block = table_.Buffer(b);
+  BlockTable& table = builder_.Table();
+  Block& block = table.Buffer(b);
   if (!block.HasBuffer() && block.Size() == 0) {
     // Both buffers of the stream are being written: the new block waits for the older one.
     if (!spares_.raw.Holds() && pending_.size() >= kWritesInFlight &&
-        table_.Blocks()[pending_.front().block].name == name)
+        table.Blocks()[pending_.front().block].name == name)
       FinishOldestWrite();
     // The next block of a stream fills the buffer of the block written before it.
     if (spares_.raw.Holds() && spares_.rawStream == name) {
@@ -68,29 +70,18 @@ Block& StreamWriter::WritingBlock(const std::string& name, bool typed) {
   return block;
 }
 
-void StreamWriter::WriteBufferToFileStream(std::uint64_t b, std::FILE* stream) {
-  StartWrite(b, stream, false);
-  FinishPendingWrite();
-}
-
-void StreamWriter::WriteIndexBufferToFileStream(std::uint64_t b, std::FILE* stream) {
+void IndexWriter::WriteIndexBufferToFileStream(std::uint64_t b, std::FILE* stream) {
   const char* method = "KivRkf::Index::WriteIndexBufferToFileStream";
   FinishPendingWrite();
   KIV_LOG_INFO(method, "Writing index buffer " + Num(b) + " to stream.");
-  BlockInfo& info = table_.Blocks()[b];
-  Block& buffer = table_.Buffer(b);
-  if (info.frozen) {
-    info.frozen = false;
-    if (!info.loaded) {
-      buffer.Clear();
-      info.loaded = true;
-    }
-  }
+  BlockTable& table = builder_.Table();
+  BlockInfo& info = table.Blocks()[b];
+  Block& buffer = table.Buffer(b);
   buffer.Clear();
-  table_.PutIndexContent(buffer, b + 1, kBlocksPerIndexBlock);
+  builder_.PutIndexContent(buffer, b + 1, kBlocksPerIndexBlock);
   info.storedSize = buffer.Size();
-  table_.ComputeAllOffsets();
-  info.frozen = true;
+  table.ComputeAllOffsets();
+  builder_.Freeze(b, buffer.Size());
   if (fseeko(stream, static_cast<off_t>(info.offset), SEEK_SET) != 0)
     KIV_RAISE(WriteError, "Saving the buffer failed", method);
   buffer.Write(stream, false);
@@ -98,17 +89,18 @@ void StreamWriter::WriteIndexBufferToFileStream(std::uint64_t b, std::FILE* stre
   KIV_LOG_INFO(method, "Index buffer " + Num(b) + " written to stream.");
 }
 
-void StreamWriter::FlushFrozen(std::FILE* stream) {
+void IndexWriter::FlushFrozen(std::FILE* stream) {
   const char* method = "KivRkf::Index::FlushFrozen";
   KIV_LOG_INFO(method, "Flushing frozen blocks ... ");
-  for (auto& [name, limiter] : table_.Names()) {
+  const BlockTable& table = builder_.Table();
+  for (const auto& [name, limiter] : table.Names()) {
     if (IsSpecialName(name, kEmptyBlockName) || IsSpecialName(name, kIndexBlockName)) continue;
     for (std::uint64_t b : limiter.blocks) {
-      const BlockInfo& info = table_.Blocks()[b];
-      if (info.frozen || !(info.flags & kFlagStreaming) || table_.Buffer(b).Size() < limiter.limit)
+      if (builder_.Frozen(b) || !(builder_.Flags(b) & kFlagStreaming) ||
+          table.Buffer(b).Size() < limiter.limit)
         continue;
       for (std::uint64_t k = 0; k < b; ++k)
-        if (!table_.Blocks()[k].frozen && !IsSpecialName(table_.Blocks()[k].name, kIndexBlockName))
+        if (!builder_.Frozen(k) && !IsSpecialName(table.Blocks()[k].name, kIndexBlockName))
           KIV_RAISE(NotImplemented, nullptr, method);
       StartWrite(b, stream, true);
     }
@@ -116,61 +108,58 @@ void StreamWriter::FlushFrozen(std::FILE* stream) {
   KIV_LOG_INFO(method, "Frozen blocks flushed. ");
 }
 
-bool StreamWriter::AllBlocksFrozen() {
-  const auto& blocks = table_.Blocks();
-  // Blocks never thaw, so the blocks before firstUnfrozen_ need no second look (unless the
-  // table was read anew). Blocks still in the empty pool come after every block in use.
-  if (firstUnfrozen_ > blocks.size()) firstUnfrozen_ = 0;
+bool IndexWriter::AllBlocksFrozen() {
+  const auto& blocks = builder_.Table().Blocks();
+  // Blocks never thaw, so the blocks before firstUnfrozen_ need no second look. Blocks still
+  // in the empty pool come after every block in use.
   while (firstUnfrozen_ < blocks.size() &&
-         (blocks[firstUnfrozen_].frozen ||
+         (builder_.Frozen(firstUnfrozen_) ||
           IsSpecialName(blocks[firstUnfrozen_].name, kIndexBlockName)))
     ++firstUnfrozen_;
   return firstUnfrozen_ == blocks.size() ||
          IsSpecialName(blocks[firstUnfrozen_].name, kEmptyBlockName);
 }
 
-void StreamWriter::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
-                              std::optional<std::uint32_t> packedFrom) {
+void IndexWriter::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread,
+                             std::optional<std::uint32_t> packedFrom) {
   const char* method = "KivRkf::Index::WriteBufferToFileStream";
   if (!ownThread)
     FinishPendingWrite();
   else if (pending_.size() >= kWritesInFlight)
     FinishOldestWrite();
-  BlockInfo& info = table_.Blocks()[b];
-  if (info.frozen || (!pending_.empty() && pending_.back().block >= b)) {
+  BlockTable& table = builder_.Table();
+  if (builder_.Frozen(b) || (!pending_.empty() && pending_.back().block >= b)) {
     // The records of the blocks before it come first.
     FinishPendingWrite();
     KIV_LOG_INFO(method, "Writing buffer " + Num(b) + " to stream.");
     KIV_RAISE(MisMatch, nullptr, method);
   }
   // The block's records are published when its result is taken (FinishOldestWrite).
-  const std::uint32_t n = packedFrom ? *packedFrom : table_.Buffer(b).Size();
+  const std::uint32_t n = packedFrom ? *packedFrom : table.Buffer(b).Size();
+  const std::uint8_t flags = builder_.Flags(b);
   // A streaming block is frozen at its raw length now; its stored size is known once it is
   // written, and the block lies at the sum of the stored sizes before it: right after a
   // block still being written (and the blocks between, all written), or where the table
   // puts it.
-  if (info.flags & kFlagStreaming) {
-    info.frozen = true;
-    info.frozenLength = n;
-  }
+  if (flags & kFlagStreaming) builder_.Freeze(b, n);
   WritePlace place;
   if (!pending_.empty()) {
     const std::uint64_t last = pending_.back().block;
     place.afterPrevious = true;
-    for (std::uint64_t k = last + 1; k < b; ++k) place.offset += table_.Blocks()[k].storedSize;
+    for (std::uint64_t k = last + 1; k < b; ++k) place.offset += table.Blocks()[k].storedSize;
   } else {
-    table_.ComputeAllOffsets();
-    place.offset = info.offset;
+    table.ComputeAllOffsets();
+    place.offset = table.Blocks()[b].offset;
   }
   SpareBuffer packed = std::move(spares_.packed);
   spares_.packed.Clear();
-  const BackgroundWrite::Form form = packedFrom                 ? BackgroundWrite::Form::Packed
-                                     : (info.flags & kFlagZlib) ? BackgroundWrite::Form::Compress
-                                                                : BackgroundWrite::Form::Stored;
+  const BackgroundWrite::Form form = packedFrom            ? BackgroundWrite::Form::Packed
+                                     : (flags & kFlagZlib) ? BackgroundWrite::Form::Compress
+                                                           : BackgroundWrite::Form::Stored;
   place.turns = &turns_;
   place.ticket = turns_.Take();
   try {
-    auto job = std::make_unique<BackgroundWrite>(std::move(table_.Buffer(b)), form, place, stream,
+    auto job = std::make_unique<BackgroundWrite>(std::move(table.Buffer(b)), form, place, stream,
                                                  std::move(packed), ownThread);
     pending_.push_back({std::move(job), b, n});
   } catch (...) {
@@ -180,32 +169,33 @@ void StreamWriter::StartWrite(std::uint64_t b, std::FILE* stream, bool ownThread
   }
 }
 
-std::vector<std::optional<std::uint32_t>> StreamWriter::PackAhead(std::uint64_t first) {
-  std::vector<std::optional<std::uint32_t>> packedFrom(table_.Blocks().size());
+std::vector<std::optional<std::uint32_t>> IndexWriter::PackAhead(std::uint64_t first) {
+  const BlockTable& table = builder_.Table();
+  std::vector<std::optional<std::uint32_t>> packedFrom(table.Blocks().size());
   if (pending_.empty()) return packedFrom;
   BlockZlibCompressor compress(6);
-  for (std::uint64_t b = first; b < table_.Blocks().size(); ++b) {
-    const BlockInfo& info = table_.Blocks()[b];
-    const std::uint32_t n = table_.Buffer(b).Size();
-    if (info.frozen || !(info.flags & kFlagZlib) || IsSpecialName(info.name, kIndexBlockName))
+  for (std::uint64_t b = first; b < table.Blocks().size(); ++b) {
+    const std::uint32_t n = table.Buffer(b).Size();
+    if (builder_.Frozen(b) || !(builder_.Flags(b) & kFlagZlib) ||
+        IsSpecialName(table.Blocks()[b].name, kIndexBlockName))
       continue;
     // Its own packed buffer: the spare is with the block being written.
-    BlockZlibCompressor::RaiseFor(compress.Pack(table_.Buffer(b), nullptr));
+    BlockZlibCompressor::RaiseFor(compress.Pack(builder_.Table().Buffer(b), nullptr));
     packedFrom[b] = n;
   }
   return packedFrom;
 }
 
-void StreamWriter::FinishPendingWrite() {
+void IndexWriter::FinishPendingWrite() {
   while (!pending_.empty()) FinishOldestWrite();
 }
 
-void StreamWriter::DropPendingWrite() noexcept {
+void IndexWriter::DropPendingWrite() noexcept {
   // Oldest first: a later block waits for the turn of the one before it.
   while (!pending_.empty()) pending_.pop_front();
 }
 
-void StreamWriter::FinishOldestWrite() {
+void IndexWriter::FinishOldestWrite() {
   if (pending_.empty()) return;
   const char* method = "KivRkf::Index::WriteBufferToFileStream";
   const std::unique_ptr<BackgroundWrite> job = std::move(pending_.front().job);
@@ -218,11 +208,12 @@ void StreamWriter::FinishOldestWrite() {
   const BackgroundWrite::Progress& reached = job->Reached();
   LogBlockWrite(b, rawLength, reached.compressedSize, reached.offset, reached.positionFailed);
   BackgroundWrite::Done done = job->Finish();
-  BlockInfo& info = table_.Blocks()[b];
+  BlockTable& table = builder_.Table();
+  BlockInfo& info = table.Blocks()[b];
   info.storedSize = done.storedSize;
   // The bytes are gone; the block keeps the record of what was written.
-  table_.Buffer(b).RecordOnly(done.storedSize);
-  table_.ComputeAllOffsets();
+  table.Buffer(b).RecordOnly(done.storedSize);
+  table.ComputeAllOffsets();
   KIV_CHECK(info.offset == done.offset, MisMatch, "The block was written at the wrong place",
             method);
   if (done.spares.raw.Holds()) {
@@ -237,30 +228,30 @@ void StreamWriter::FinishOldestWrite() {
   KIV_LOG_INFO(method, "Buffer " + Num(b) + " written to stream.");
 }
 
-StreamWriter::Adopted StreamWriter::AdoptBlock(const std::string& name, int from,
-                                               std::uint64_t fromOffset, std::uint32_t storedSize,
-                                               std::uint32_t rawLength, std::FILE* stream) {
+IndexWriter::Adopted IndexWriter::AdoptBlock(const std::string& name, int from,
+                                             std::uint64_t fromOffset, std::uint32_t storedSize,
+                                             std::uint32_t rawLength, std::FILE* stream) {
   const char* method = "KivRkf::Index::WriteBufferToFileStream";
   FinishPendingWrite();
-  const BlockSizeLimiter& limiter = table_.LimiterFor(name);
-  KIV_CHECK(limiter.blocks.empty() || table_.Blocks()[limiter.blocks.back()].frozen, MisMatch,
-            nullptr, method);
+  BlockTable& table = builder_.Table();
+  const BlockSizeLimiter& limiter = table.LimiterFor(name);
+  KIV_CHECK(limiter.blocks.empty() || builder_.Frozen(limiter.blocks.back()), MisMatch, nullptr,
+            method);
   // The copy goes to the end of the file: every block before it must be written already,
   // as for blocks flushed early.
   KIV_CHECK(AllBlocksFrozen(), NotImplemented, nullptr, "KivRkf::Index::FlushFrozen");
   Adopted adopted;
-  adopted.position = table_.GetSize(name);
-  adopted.block = table_.AddBlock(name);
-  BlockInfo& info = table_.Blocks()[adopted.block];
-  info.frozen = true;
-  info.frozenLength = rawLength;
+  adopted.position = builder_.GetSize(name);
+  adopted.block = builder_.AddBlock(name);
+  builder_.Freeze(adopted.block, rawLength);
+  builder_.ResetFlags(adopted.block, kFlagZlib | kFlagStreaming);
+  BlockInfo& info = table.Blocks()[adopted.block];
   info.storedSize = storedSize;
-  info.flags = kFlagZlib | kFlagStreaming;
   info.reserved = 0;
-  table_.Buffer(adopted.block).RecordOnly(storedSize);
+  table.Buffer(adopted.block).RecordOnly(storedSize);
   // Every block before it is written: offsets before offsetsFrom_ stand.
   if (offsetsFrom_ > adopted.block) offsetsFrom_ = 0;
-  for (; offsetsFrom_ <= adopted.block; ++offsetsFrom_) table_.ComputeOffset(offsetsFrom_);
+  for (; offsetsFrom_ <= adopted.block; ++offsetsFrom_) table.ComputeOffset(offsetsFrom_);
   adopted.offset = info.offset;
   LogBlockWrite(adopted.block, rawLength, storedSize, adopted.offset, false);
   // The stream's own buffer goes to the file first: the copy writes past it.
@@ -272,30 +263,30 @@ StreamWriter::Adopted StreamWriter::AdoptBlock(const std::string& name, int from
   return adopted;
 }
 
-void StreamWriter::WriteAllBuffersToFileStream(std::FILE* stream) {
+void IndexWriter::WriteAllBuffersToFileStream(std::FILE* stream) {
   const char* method = "KivRkf::Index::WriteAllBuffersToFileStream";
   KIV_LOG_INFO(method, "Writing all buffers to file stream ...");
-  if (table_.Blocks().empty()) table_.SetIndexBufferSize(table_.AddEmptyBlocks(kPrimaryBlocks) + 4);
+  BlockTable& table = builder_.Table();
+  if (table.Blocks().empty()) builder_.AddPrimaryBlocks();
   std::uint64_t first = 0;
-  while (first < table_.Blocks().size() &&
-         (table_.Blocks()[first].frozen ||
-          IsSpecialName(table_.Blocks()[first].name, kIndexBlockName)))
+  while (first < table.Blocks().size() &&
+         (builder_.Frozen(first) || IsSpecialName(table.Blocks()[first].name, kIndexBlockName)))
     ++first;
   // The blocks left (a streaming stream's last, partial block above all) are compressed
   // while the second thread still writes the full block before them, not after it.
   const std::vector<std::optional<std::uint32_t>> packedFrom = PackAhead(first);
   FinishPendingWrite();
-  for (std::uint64_t b = first; b < table_.Blocks().size(); ++b) {
+  for (std::uint64_t b = first; b < table.Blocks().size(); ++b) {
     StartWrite(b, stream, false, packedFrom[b]);
     FinishPendingWrite();
   }
   Block primary;
-  table_.PutIndexContent(primary, 0, kPrimaryBlocks);
-  if (fseeko(stream, static_cast<off_t>(table_.HeaderSize()), SEEK_SET) != 0)
+  builder_.PutIndexContent(primary, 0, kPrimaryBlocks);
+  if (fseeko(stream, static_cast<off_t>(table.HeaderSize()), SEEK_SET) != 0)
     KIV_RAISE(WriteError, "Saving the buffer failed", method);
   primary.Write(stream, true);
-  auto it = table_.Names().find(kIndexBlockName);
-  if (it != table_.Names().end())
+  auto it = table.Names().find(kIndexBlockName);
+  if (it != table.Names().end())
     for (std::uint64_t b : it->second.blocks) WriteIndexBufferToFileStream(b, stream);
   KIV_LOG_INFO(method, "All buffers to file stream written.");
 }

@@ -1,6 +1,9 @@
 // The merge as instances: array names, instance links, geometry matching and links.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/shape.hpp"
 #include "merge/command_line.hpp"
 #include "merge/merge_operations.hpp"
@@ -232,6 +235,53 @@ TEST_F(MergeAsInstancesTest, PlainMergedBaseRefusesTheInputItMerged) {
   const auto log = ReadFileBytes(moreLogs.File("MoxMerge_trace.log"));
   EXPECT_TRUE(Has(std::string(log.begin(), log.end()),
                   "tree.hpp : " + line.substr(0, line.find(' ')) + " @ Element Not Found\n"));
+}
+
+// The arrays of a file in the order it stores their values: "<geometry>:<array>" (tags shown
+// with '|'), by heavy position.
+std::string StoredOrderOf(const std::string& path) {
+  KivMox::Tree tree;
+  tree.SetDeferredLoading(true);
+  KivMox::Tree::IdentifierMap identifiers;
+  tree.Load(path, identifiers);
+  std::vector<std::pair<std::uint64_t, std::string>> runs;
+  for (const auto& [id, entry] : tree.Entries())
+    if (const auto* g = dynamic_cast<const KivMox::Geometry*>(entry.data))
+      for (const KivMox::GeometryArray& a : g->arrays)
+        if (!a.linked && a.data.loader)
+          runs.push_back({a.data.loader->position, g->name + ":" + a.name});
+  std::sort(runs.begin(), runs.end());
+  std::string text;
+  for (auto [position, name] : runs) {
+    std::replace(name.begin(), name.end(), kSep, '|');
+    text += (text.empty() ? "" : " ") + name;
+  }
+  return text;
+}
+
+// A merge writes the arrays it writes anew input by input, each input's in the order that
+// input stores them (its connectivity arrays first here), whatever the geometries they
+// join: each input is read once, front to back.
+TEST_F(MergeAsInstancesTest, HeavyDataInputByInputInStoredOrder) {
+  Names inputs;
+  for (int k = 1; k <= 3; ++k) {
+    Model model("model");
+    model.AddGeometry(1, "partA",
+                      {FloatArray("a", Distinct(float(k), 3000)), IntArray("c", {1, 2, 3})});
+    model.AddGeometry(1, "partB", {FloatArray("b", Distinct(float(10 + k)))});
+    inputs.push_back(dir.File("in" + std::to_string(k) + ".mox"));
+    model.Save(inputs.back());
+  }
+  EXPECT_EQ(StoredOrderOf(inputs[0]), "partA:c partA:a partB:b");
+  const std::string out = dir.File("out.mox");
+  ASSERT_EQ(Merge("s", inputs, out).first, 0);
+  EXPECT_EQ(StoredOrderOf(out),
+            "partA:c|F1 partA:a|F1 partB:b|F1 partA:c|F2 partA:a|F2 partB:b|F2 "
+            "partA:c|F3 partA:a|F3 partB:b|F3");
+  // The plain merge writing every block anew: the same order under each input's root.
+  ASSERT_EQ(InProcess([&] { return MoxMerge::MergeFiles(inputs, out, false); }).first, 0);
+  EXPECT_EQ(StoredOrderOf(out),
+            "partA:c partA:a partB:b partA:c partA:a partB:b partA:c partA:a partB:b");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "kiv/mox/geometry.hpp"
+#include "kiv/mox/heavy_order.hpp"
 #include "kiv/rkf/rkfile.hpp"
 #include "support/test_support.hpp"
 
@@ -100,14 +101,14 @@ inline KivMox::GeometryArray MakeArray(const std::string& name, U32 kind,
   return array;
 }
 
-// Saves as the tree does (connectivity pass, other pass, light records); light positions.
+// Saves as the tree does (heavy data in write order, then light records); light positions.
 inline std::vector<std::uint64_t> SaveGeometries(const std::string& path,
                                                  const std::vector<KivMox::Geometry*>& all,
                                                  bool zlib = true) {
   std::vector<std::uint64_t> positions;
   auto fill = [&](KivRkf::RkFile& f) {
-    for (bool connectivity : {true, false})
-      for (auto* g : all) g->WriteHeavyData(f.Writer(), f.Stream(), kHeavy, connectivity);
+    for (KivMox::GeometryArray* a : KivMox::WriteOrder(all))
+      KivMox::WriteHeavyArray(f.Writer(), f.Stream(), kHeavy, *a);
     for (auto* g : all) {
       positions.push_back(f.Writer().GetSize(kLight));
       g->WriteRk(f.Writer(), kLight, kAttrs);
@@ -117,15 +118,15 @@ inline std::vector<std::uint64_t> SaveGeometries(const std::string& path,
   return positions;
 }
 
-// Reads each light record at its position, then runs both loading passes.
+// Reads each light record at its position, then the arrays in stored order.
 inline void LoadGeometries(KivRkf::IndexReader& index, const std::vector<KivMox::Geometry*>& all,
                            const std::vector<std::uint64_t>& positions, U32 idOffset = 0) {
   for (std::size_t i = 0; i < all.size(); ++i) {
     index.SetReadingPosition(kLight, positions[i]);
     KivMox::ReadGeometry(*all[i], index, kLight, kHeavy, kAttrs, "0.7", idOffset);
   }
-  for (auto* g : all) g->LoadConnectivityBlocks(index, kHeavy);
-  for (auto* g : all) g->LoadOtherBlocks(index, kHeavy);
+  for (KivMox::GeometryArray* a : KivMox::StoredOrder(all))
+    KivMox::LoadStoredArray(index, kHeavy, *a);
 }
 
 }  // namespace MoxTest

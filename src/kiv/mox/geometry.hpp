@@ -68,14 +68,6 @@ struct GeometryArray {
 // The data of every array of a tree, by (geometry node identifier, array index).
 using LinkSources = std::map<std::pair<std::uint32_t, std::uint32_t>, NumericArray>;
 
-// What the heavy writer still has to read from each input in the current pass. Inputs are
-// read block by block; once the writer has taken the last run of an input in a pass, the
-// blocks it holds of that input are freed (a later pass reads them again as needed), so
-// that a merge holds about one block per input whatever the size of the inputs.
-struct HeavyReadState {
-  std::map<std::pair<const KivRkf::RkFile*, std::string>, std::uint64_t> runsLeft;
-};
-
 class Geometry : public Node {
  public:
   Geometry() = default;
@@ -90,10 +82,6 @@ class Geometry : public Node {
   // Appends a new array of that name with the defaults of a new array; its index.
   std::uint32_t AddArray(const std::string& name);
 
-  // The two heavy loading passes: connectivity arrays (as integers), then all others (as
-  // floats). Only non-linked arrays with a recorded heavy position are loaded.
-  void LoadConnectivityBlocks(KivRkf::IndexReader& index, const std::string& heavy);
-  void LoadOtherBlocks(KivRkf::IndexReader& index, const std::string& heavy);
   // Deferred loading: instead of reading them, every non-linked array with a recorded
   // position gets a loader on the still-open file, which the heavy writer reads through.
   void DeferBlocks(const std::shared_ptr<KivRkf::RkFile>& file, const std::string& heavy);
@@ -107,25 +95,22 @@ class Geometry : public Node {
   // keeps its own subKind, the one data field its record carries.
   void ResolveLinks(LinkSources& sources);
 
-  // One pass of the heavy writer: puts the stored run of each non-linked array of the
-  // pass that was not adopted at the end of "Heavy Data" and records its position in the array.
-  // With a read state, the blocks of an input are freed when the writer moves on to another input.
-  void WriteHeavyData(KivRkf::IndexWriter& index, std::FILE* stream, const std::string& heavy,
-                      bool connectivityPass, HeavyReadState* reading = nullptr);
-  // Counts, per input, the runs that WriteHeavyData of the pass takes through loaders.
-  void CountHeavyRuns(bool connectivityPass, HeavyReadState& reading) const;
   // Writes the "0.7" light record; every non-linked array needs a recorded position.
   void WriteRk(KivRkf::IndexWriter& index, const std::string& light,
                const std::string& attributes) const;
 
   std::vector<GeometryArray> arrays;
-
- private:
-  void LoadBlocks(KivRkf::IndexReader& index, const std::string& heavy, bool connectivity,
-                  const char* method);
-  void WriteArrayRun(KivRkf::IndexWriter& index, const std::string& heavy, GeometryArray& array,
-                     bool connectivity, HeavyReadState* reading);
 };
+
+// Reads the stored run of an array at its recorded heavy position into its values, decoded
+// (connectivity arrays as integers, all others as floats).
+void LoadStoredArray(KivRkf::IndexReader& index, const std::string& heavy, GeometryArray& array);
+
+// Puts the stored run of an array that is neither linked nor adopted at the end of the
+// stream heavy (streaming: full blocks go to the file at once) and records its position in
+// the array. Values read through a loader go as stored when their form is kept.
+void WriteHeavyArray(KivRkf::IndexWriter& index, std::FILE* stream, const std::string& heavy,
+                     GeometryArray& array);
 
 // The light reader: fills geometry from its record of the given version; idOffset is
 // added to the linkNode of every linked array.

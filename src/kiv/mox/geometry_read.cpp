@@ -167,25 +167,15 @@ void ReadGeometry(Geometry& geometry, KivRkf::IndexReader& index, const std::str
   }
 }
 
-void Geometry::LoadBlocks(KivRkf::IndexReader& index, const std::string& heavy, bool connectivity,
-                          const char* method) {
-  for (GeometryArray& array : arrays) {
-    if (array.linked || array.IsConnectivity() != connectivity || !array.heavyPosition) continue;
-    NumericArray& data = array.data;
-    index.SetReadingPosition(heavy, *array.heavyPosition);
-    const std::uint8_t* run = TakeStoredRun(index, heavy, data.byteSize, method);
-    if (data.byteSize == 0) continue;
-    index.ClaimRange(heavy, *array.heavyPosition, data.byteSize);
-    DecodeComponents(run, data.Allocate(data.byteSize), data.byteSize, data.componentCount);
-  }
-}
-
-void Geometry::LoadConnectivityBlocks(KivRkf::IndexReader& index, const std::string& heavy) {
-  LoadBlocks(index, heavy, true, "KivMox::Geometry::LoadConnectivityBlocks");
-}
-
-void Geometry::LoadOtherBlocks(KivRkf::IndexReader& index, const std::string& heavy) {
-  LoadBlocks(index, heavy, false, "KivMox::Geometry::LoadOtherBlocks");
+void LoadStoredArray(KivRkf::IndexReader& index, const std::string& heavy, GeometryArray& array) {
+  const char* method = array.IsConnectivity() ? "KivMox::Geometry::LoadConnectivityBlocks"
+                                              : "KivMox::Geometry::LoadOtherBlocks";
+  NumericArray& data = array.data;
+  index.SetReadingPosition(heavy, *array.heavyPosition);
+  const std::uint8_t* run = TakeStoredRun(index, heavy, data.byteSize, method);
+  if (data.byteSize == 0) return;
+  index.ClaimRange(heavy, *array.heavyPosition, data.byteSize);
+  DecodeComponents(run, data.Allocate(data.byteSize), data.byteSize, data.componentCount);
 }
 
 }  // namespace KivMox

@@ -43,57 +43,27 @@ void WriteThroughLoader(DataLoader& loader, const NumericArray& data, std::uint8
   EncodeComponents(values.get(), out, data.byteSize, data.componentCount);
 }
 
-// Notes that a run of the loader's input was taken; after the last one of the pass the
-// input's blocks are freed.
-void TookRun(HeavyReadState& reading, const DataLoader& loader) {
-  auto it = reading.runsLeft.find({loader.file.get(), loader.section});
-  if (it == reading.runsLeft.end() || --it->second != 0) return;
-  loader.file->Reader().ReleaseLoadedBlocks(loader.section);
-  reading.runsLeft.erase(it);
-}
-
 }  // namespace
 
-void Geometry::WriteArrayRun(KivRkf::IndexWriter& index, const std::string& heavy,
-                             GeometryArray& array, bool connectivity, HeavyReadState* reading) {
+void WriteHeavyArray(KivRkf::IndexWriter& index, std::FILE* stream, const std::string& heavy,
+                     GeometryArray& array) {
   const NumericArray& data = array.data;
   KIV_CHECK(data.byteSize <= kMaxRun, OutOfBounds, "A block cannot hold more than 4294967295 bytes",
             kHeavyMethod);
   KIV_CHECK(data.loader || data.byteSize == 0 || data.HasBytes(), NotInitialized,
             "The array has no values", kHeavyMethod);
+  const std::uint64_t position = index.GetSize(heavy);
+  index.SetBlockFlags(heavy, KivRkf::kFlagStreaming);
+  index.SetBlockFlags(heavy, KivRkf::kFlagZlib);
   // One run of bytes in one block, encoded straight into it.
   std::uint8_t* out =
       index.WritingBlock(heavy, false).Extend(static_cast<std::uint32_t>(data.byteSize));
-  if (data.loader) {
-    WriteThroughLoader(*data.loader, data, out, connectivity);
-    if (reading) TookRun(*reading, *data.loader);
-  } else if (data.byteSize != 0) {
+  if (data.loader)
+    WriteThroughLoader(*data.loader, data, out, array.IsConnectivity());
+  else if (data.byteSize != 0)
     EncodeComponents(data.Bytes(), out, data.byteSize, data.componentCount);
-  }
-}
-
-void Geometry::WriteHeavyData(KivRkf::IndexWriter& index, std::FILE* stream,
-                              const std::string& heavy, bool connectivityPass,
-                              HeavyReadState* reading) {
-  for (GeometryArray& array : arrays) {
-    if (array.linked || array.adopted || array.IsConnectivity() != connectivityPass) continue;
-    const std::uint64_t position = index.GetSize(heavy);
-    index.SetBlockFlags(heavy, KivRkf::kFlagStreaming);
-    index.SetBlockFlags(heavy, KivRkf::kFlagZlib);
-    WriteArrayRun(index, heavy, array, connectivityPass, reading);
-    index.FlushFrozen(stream);
-    array.heavyPosition = position;
-  }
-}
-
-void Geometry::CountHeavyRuns(bool connectivityPass, HeavyReadState& reading) const {
-  for (const GeometryArray& array : arrays) {
-    if (array.linked || array.adopted || array.IsConnectivity() != connectivityPass ||
-        !array.data.loader)
-      continue;
-    const DataLoader& loader = *array.data.loader;
-    if (loader.file) ++reading.runsLeft[{loader.file.get(), loader.section}];
-  }
+  index.FlushFrozen(stream);
+  array.heavyPosition = position;
 }
 
 void Geometry::WriteRk(KivRkf::IndexWriter& index, const std::string& light,

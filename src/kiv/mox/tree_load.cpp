@@ -11,6 +11,7 @@
 #include "kiv/log/log_manager.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
+#include "kiv/mox/heavy_order.hpp"
 #include "kiv/mox/node_kinds.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/progress.hpp"
@@ -204,8 +205,8 @@ void Tree::LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file,
   if (deferred_) {
     for (auto* g : geometries) g->DeferBlocks(file, kHeavyData);
   } else {
-    for (auto* g : geometries) g->LoadConnectivityBlocks(index, kHeavyData);
-    for (auto* g : geometries) g->LoadOtherBlocks(index, kHeavyData);
+    // In the order the file stores them: each block is inflated once, then left behind.
+    for (GeometryArray* array : StoredOrder(geometries)) LoadStoredArray(index, kHeavyData, *array);
   }
   for (auto* s : sets) ReadNodeSetsHeavy(*s, index, kHeavyData);
   // The writer reads the deferred values block by block when it needs them; the blocks the

@@ -10,6 +10,7 @@
 #include "kiv/mox/block_adoption.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/geometry.hpp"
+#include "kiv/mox/heavy_order.hpp"
 #include "kiv/mox/node_kinds.hpp"
 #include "kiv/mox/progress.hpp"
 #include "kiv/mox/safe_output.hpp"
@@ -64,13 +65,16 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
       if (!array.linked) total += array.data.byteSize;
   ProgressListener* progress = GetProgressListener();
   AdoptBlocks(plan, index, file.Stream(), kHeavyData, progress, total);
-  for (bool connectivity : {true, false}) {
-    HeavyReadState reading;
-    for (Geometry* geometry : geometries) geometry->CountHeavyRuns(connectivity, reading);
-    for (Geometry* geometry : geometries) {
-      geometry->WriteHeavyData(index, file.Stream(), kHeavyData, connectivity, &reading);
-      if (progress) progress->Writing(index.GetSize(kHeavyData), total);
-    }
+  // Input by input: each input is read once, front to back, and its blocks go as soon as
+  // the writer moves on to the next input.
+  const std::vector<GeometryArray*> order = WriteOrder(geometries);
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    WriteHeavyArray(index, file.Stream(), kHeavyData, *order[k]);
+    const DataLoader* loader = order[k]->data.loader.get();
+    const DataLoader* next = k + 1 < order.size() ? order[k + 1]->data.loader.get() : nullptr;
+    if (loader && loader->file && (!next || next->file != loader->file))
+      loader->file->Reader().ReleaseLoadedBlocks(loader->section);
+    if (progress) progress->Writing(index.GetSize(kHeavyData), total);
   }
   const std::uint64_t blocks =
       index.Table().HasName(kHeavyData) ? index.Table().Names().at(kHeavyData).blocks.size() : 0;

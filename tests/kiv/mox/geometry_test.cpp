@@ -1,6 +1,7 @@
 // The component codec, the data loader, and geometry through real containers: layouts,
 // the loading passes, links, older layouts and damaged counts, sizes and positions.
 #include "kiv/mox/geometry.hpp"
+#include "kiv/mox/heavy_order.hpp"
 
 #include <random>
 
@@ -231,16 +232,17 @@ TEST_F(GeometryFile, SizesAndPositionsBeyondTheHeavyDataAreRefused) {
   Reader reader(path_);
   Geometry g;
   Read(g, reader.Index());
-  g.LoadConnectivityBlocks(reader.Index(), kHeavy);  // not a connectivity array
   std::string description;
-  EXPECT_EQ(Failure([&] { g.LoadOtherBlocks(reader.Index(), kHeavy); }, &description), 1);
+  EXPECT_EQ(Failure([&] { LoadStoredArray(reader.Index(), kHeavy, g.arrays[0]); }, &description),
+            1);
   EXPECT_EQ(description, "Not enough bytes in the block");
   EXPECT_FALSE(g.arrays[0].data.HasBytes());  // refused before allocating
   // 16 bytes stored: a position 12 leaves only 4 of them, 17 is past the end.
   for (std::uint64_t position : {12u, 17u}) {
     g.arrays[0].data.byteSize = 16;
     g.arrays[0].heavyPosition = position;
-    EXPECT_EQ(Failure([&] { g.LoadOtherBlocks(reader.Index(), kHeavy); }), 1) << position;
+    EXPECT_EQ(Failure([&] { LoadStoredArray(reader.Index(), kHeavy, g.arrays[0]); }), 1)
+        << position;
   }
 }
 
@@ -322,8 +324,7 @@ TEST_F(GeometryFile, OlderLayoutsReadEveryFieldAndValue) {
     Read(g, reader.Index(), v, 10);
     EXPECT_EQ(reader.Next(kLight), 0xDEADBEEF) << v;  // the whole record was read
     EXPECT_EQ(g.arrays.size() == 3 && g.arrays[0].heavyPosition.has_value(), v == "0.6") << v;
-    g.LoadConnectivityBlocks(reader.Index(), kHeavy);
-    g.LoadOtherBlocks(reader.Index(), kHeavy);
+    for (GeometryArray* a : KivMox::StoredOrder({&g})) LoadStoredArray(reader.Index(), kHeavy, *a);
     // What is expected: packed kind words, the tags, the kept attributes and the link.
     Geometry e = stored;
     for (GeometryArray& a : e.arrays) {

@@ -1,0 +1,26 @@
+// The orders of heavy data. A file is read in the order it stores its arrays, whatever
+// order its tree lists them in, so that each block is inflated once and then left behind.
+// A save writes the arrays it writes anew input by input: each input is then read once,
+// front to back, holding one inflated block of it at a time, however many inputs a
+// merge has and however their arrays are spread over the output's geometries.
+#pragma once
+
+#include <vector>
+
+namespace KivMox {
+
+class Geometry;
+struct GeometryArray;
+
+// The arrays of geometries that have a recorded heavy position and are not linked, by
+// that position; arrays of one position keep tree order.
+std::vector<GeometryArray*> StoredOrder(const std::vector<Geometry*>& geometries);
+
+// The arrays a save writes anew (neither linked nor adopted). First those read from
+// inputs, input by input in the order in which the geometries (in tree order) first take
+// an array from each input, each input's by their position in it; an array whose values
+// come from another array's run is placed by that run. Then the arrays whose values are
+// in memory, connectivity arrays first, each kind in tree order.
+std::vector<GeometryArray*> WriteOrder(const std::vector<Geometry*>& geometries);
+
+}  // namespace KivMox

@@ -247,7 +247,8 @@ int Compare(const DiffCommand& command) {
 }  // namespace
 
 int RunMoxDiff(int argc, const char* const* argv) {
-  static const MoxTools::Tool kTool{"moxdiff", DiffUsage, true, kTrouble};
+  constexpr MoxTools::Tool kTool{
+      .name = "moxdiff", .usage = DiffUsage, .namesItself = true, .usageStatus = kTrouble};
   std::string error;
   const auto command = ParseDiffCommand(MoxTools::Arguments(argc, argv), error);
   if (const auto end = MoxTools::StartUp(kTool, command, error)) return *end;

@@ -129,7 +129,8 @@ int CheckFiles(const InfoCommand& command) {
 }  // namespace
 
 int RunMoxInfo(int argc, const char* const* argv) {
-  static const MoxTools::Tool kTool{"moxinfo", InfoUsage, false, 1};
+  constexpr MoxTools::Tool kTool{
+      .name = "moxinfo", .usage = InfoUsage, .namesItself = false, .usageStatus = 1};
   std::string error;
   const auto command = ParseInfoCommand(MoxTools::Arguments(argc, argv), error);
   if (const auto end = MoxTools::StartUp(kTool, command, error)) return *end;

@@ -106,7 +106,8 @@ std::optional<SampleCommand> ParseSampleCommand(const std::vector<std::string>& 
 }
 
 int RunMoxSample(int argc, const char* const* argv) {
-  static const MoxTools::Tool kTool{"moxsample", SampleUsage, false, 1};
+  constexpr MoxTools::Tool kTool{
+      .name = "moxsample", .usage = SampleUsage, .namesItself = false, .usageStatus = 1};
   std::string error;
   const auto command = ParseSampleCommand(MoxTools::Arguments(argc, argv), error);
   if (const auto end = MoxTools::StartUp(kTool, command, error)) return *end;

@@ -102,7 +102,7 @@ struct ContainerReader {
 
 // The blocks of the container at path, in table order: a block's number is its place.
 inline std::vector<KivRkf::BlockInfo> BlocksOf(const std::string& path) {
-  return ContainerReader(path).Index().Blocks();
+  return ContainerReader(path).Index().Table().Blocks();
 }
 
 inline std::uint32_t U32At(const Bytes& bytes, std::size_t at) {

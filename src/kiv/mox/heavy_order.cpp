@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "kiv/log/log_manager.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/geometry.hpp"
+#include "kiv/mox/sections.hpp"
+#include "kiv/rkf/index_reader.hpp"
 
 namespace KivMox {
 
@@ -52,6 +55,17 @@ std::vector<GeometryArray*> WriteOrder(const std::vector<Geometry*>& geometries)
   }
   for (const auto& arrays : inMemory) order.insert(order.end(), arrays.begin(), arrays.end());
   return order;
+}
+
+void LogHeavyInflations(const char* method, const std::vector<const KivRkf::IndexReader*>& files,
+                        std::uint64_t checked) {
+  std::uint64_t inflated = checked, blocks = 0;
+  for (const KivRkf::IndexReader* file : files) {
+    inflated += file->Inflations(kHeavyData);
+    if (file->HasName(kHeavyData)) blocks += file->Table().Names().at(kHeavyData).blocks.size();
+  }
+  KIV_LOG_INFO(method, "Heavy data blocks inflated: " + std::to_string(inflated) + " (of " +
+                           std::to_string(blocks) + ")");
 }
 
 }  // namespace KivMox

@@ -5,7 +5,12 @@
 // merge has and however their arrays are spread over the output's geometries.
 #pragma once
 
+#include <cstdint>
 #include <vector>
+
+namespace KivRkf {
+class IndexReader;
+}  // namespace KivRkf
 
 namespace KivMox {
 
@@ -22,5 +27,11 @@ std::vector<GeometryArray*> StoredOrder(const std::vector<Geometry*>& geometries
 // come from another array's run is placed by that run. Then the arrays whose values are
 // in memory, connectivity arrays first, each kind in tree order.
 std::vector<GeometryArray*> WriteOrder(const std::vector<Geometry*>& geometries);
+
+// Publishes the level-1000 record "Heavy data blocks inflated: N (of M)": N counts every
+// inflation of a "Heavy Data" block of the files read (plus checked, the blocks inflated
+// elsewhere, such as adopted blocks checked in the output), M their "Heavy Data" blocks.
+void LogHeavyInflations(const char* method, const std::vector<const KivRkf::IndexReader*>& files,
+                        std::uint64_t checked = 0);
 
 }  // namespace KivMox

@@ -58,6 +58,7 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers, KivRkf::Ope
     if (file.Reader().HasName(kViewPoints)) viewPointsFailure = failure;
   }
   CheckRecordedSizes(file);
+  LogHeavyInflations(kLoad, {&file.Reader()});
   ReleaseLightBlocks(file);
   if (!deferred_) file.CloseFile();
   ClearHeavyPositions(read);
@@ -73,6 +74,7 @@ void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers,
   std::uint32_t attach = AttachIdentifier();
   const std::set<std::uint32_t> read = ReadTreeSections(shared, path, attach, wide, identifiers);
   CheckRecordedSizes(file);
+  LogHeavyInflations("KivMox::Tree::LoadNodes", {&file.Reader()});
   ReleaseLightBlocks(file);
   if (!deferred_) file.CloseFile();
   ClearHeavyPositions(read);

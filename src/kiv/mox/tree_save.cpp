@@ -92,10 +92,14 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
       if (const DataLoader* loader = array.data.loader.get();
           loader && loader->file && seen.insert(loader->file.get()).second)
         sources.push_back(loader->file.get());
+  std::vector<const KivRkf::IndexReader*> readers;
   for (KivRkf::RkFile* source : sources) {
     const KivRkf::FileInUse use(source);
     source->Reader().CheckRecordedSizes();
+    readers.push_back(&source->Reader());
   }
+  // The adopted blocks were inflated once each, by the check of the output's copies.
+  LogHeavyInflations(method, readers, plan.blocks.size());
 }
 
 void Tree::SaveTree(KivRkf::RkFile& file) {

@@ -147,6 +147,7 @@ void IndexReader::LoadBlock(std::uint64_t b) {
   if (info.flags & kFlagZlib) {
     BlockZlibUnCompressor uncompress;
     uncompress(buffer, spare_);
+    ++state.inflations;
     if (uncompress.Last().state == Framing::State::Shorter) {
       state.declaredLength = uncompress.Last().declared;
       state.streamLength = buffer.Size();
@@ -158,6 +159,14 @@ void IndexReader::LoadBlock(std::uint64_t b) {
   state.sizeUnchecked = false;
   state.inflated = true;
   buffer.SetPosition(std::uint32_t{0});
+}
+
+std::uint64_t IndexReader::Inflations(const std::string& name) const {
+  auto it = table_.Names().find(name);
+  std::uint64_t count = 0;
+  if (it != table_.Names().end())
+    for (std::uint64_t b : it->second.blocks) count += state_[b].inflations;
+  return count;
 }
 
 void IndexReader::RecordPassedOver(std::uint64_t b) {

@@ -55,6 +55,8 @@ struct BlockReadState {
   // A compressed block whose zlib stream gave fewer bytes than its length field declares
   // when it was loaded (the loader takes it as it is): the two lengths; both 0 otherwise.
   std::uint32_t declaredLength = 0, streamLength = 0;
+  // How many times its stored bytes were inflated.
+  std::uint32_t inflations = 0;
 };
 
 class IndexReader {
@@ -117,6 +119,8 @@ class IndexReader {
   // and never checked, so that a length field that lies fails the read instead of
   // shifting every later position; the stream named skip is left for later.
   void CheckRecordedSizes(const std::string& skip = {});
+  // How many times blocks of the stream were inflated so far.
+  std::uint64_t Inflations(const std::string& name) const;
   // Notes that block b was inflated and found to hold the bytes its records say.
   void MarkSizeChecked(std::uint64_t b) { state_[b].sizeUnchecked = false; }
 

@@ -1,5 +1,7 @@
 #include "tools/check_report.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include "kiv/util/display_text.hpp"
 
 namespace MoxTools {

@@ -15,7 +15,7 @@ build: deps
 	cmake --build build -j$(JOBS)
 
 test: deps
-	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 -g1" -DMOX_SANITIZE=ON -DMOX_WERROR=ON -DMOX_BUILD_TESTS=ON
+	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1" -DCMAKE_CXX_FLAGS_DEBUG="-g1" -DMOX_SANITIZE=ON -DMOX_WERROR=ON -DMOX_BUILD_TESTS=ON
 	cmake --build build-test -j$(JOBS)
 	cd build-test && ctest --output-on-failure -j$(JOBS)
 

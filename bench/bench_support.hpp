@@ -42,6 +42,20 @@ inline std::string gScratchDir;
   std::exit(1);
 }
 
+inline const char* Verdict(bool met) {
+  return met ? "met" : "MISSED";
+}
+
+// The directory a benchmark works in: keep when the user named one (left in place), else a
+// new one under /tmp named after prefix, removed when the benchmark gives up.
+inline std::string ScratchDir(const std::string& keep, const std::string& prefix) {
+  if (!keep.empty()) return keep;
+  std::string tmpl = "/tmp/" + prefix + "-XXXXXX";
+  if (!mkdtemp(tmpl.data())) Fail("cannot make a directory under /tmp");
+  gScratchDir = tmpl;
+  return tmpl;
+}
+
 inline double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }

@@ -26,10 +26,6 @@ namespace {
 constexpr double kRatioGoal = 1.25;
 constexpr double kLargePeakGoalMiB = 1024;
 
-const char* Verdict(bool met) {
-  return met ? "met" : "MISSED";
-}
-
 RunStats Merge(const std::string& bin, const std::vector<std::string>& options,
                const std::string& input, int copies, const std::string& output) {
   std::vector<std::string> args = {bin + "/moxmerge"};
@@ -43,8 +39,8 @@ RunStats Merge(const std::string& bin, const std::vector<std::string>& options,
 }
 
 void Print(const std::string& what, int copies, const RunStats& r) {
-  std::printf("%-36s %3d inputs  wall %7.2f s  cpu %7.2f s  peak %7.1f MiB\n", what.c_str(),
-              copies, r.wall, r.cpu, r.peakKiB / 1024.0);
+  std::printf("%-36s %3d inputs  wall %7.2f s  cpu %7.2f s  peak %7.1f MiB\n", what.c_str(), copies,
+              r.wall, r.cpu, r.peakKiB / 1024.0);
   std::fflush(stdout);
 }
 
@@ -62,12 +58,7 @@ int main(int argc, char** argv) {
     if (a == "--large-mib" && i + 1 < argc) largeMiB = std::atoi(argv[++i]);
     if (a == "--keep" && i + 1 < argc) keep = argv[++i];
   }
-  std::string dir = keep;
-  if (dir.empty()) {
-    char tmpl[] = "/tmp/moxinstances-XXXXXX";
-    dir = mkdtemp(tmpl);
-    gScratchDir = dir;
-  }
+  const std::string dir = ScratchDir(keep, "moxinstances");
   const std::string model = dir + "/big.mox", output = dir + "/out.mox";
   RunOrFail({bin + "/moxsample", model, "--parts", "4", "--heavy-mib", "64", "--seed", "3"});
   std::printf("instance memory benchmark in %s: copies of %s (%ju bytes)\n", dir.c_str(),
@@ -92,9 +83,8 @@ int main(int argc, char** argv) {
     const RunStats inst = Merge(bin, instances, large, 4, output);
     Print("instances --suffix, " + std::to_string(largeMiB) + " MiB", 4, inst);
     if (largeMiB == 512)
-      std::printf("  peak at 4 x 512 MiB  %7.1f MiB  goal <= %.0f MiB: %s\n",
-                  inst.peakKiB / 1024.0, kLargePeakGoalMiB,
-                  Verdict(inst.peakKiB / 1024.0 <= kLargePeakGoalMiB));
+      std::printf("  peak at 4 x 512 MiB  %7.1f MiB  goal <= %.0f MiB: %s\n", inst.peakKiB / 1024.0,
+                  kLargePeakGoalMiB, Verdict(inst.peakKiB / 1024.0 <= kLargePeakGoalMiB));
   }
   if (keep.empty()) std::filesystem::remove_all(dir);
   return 0;

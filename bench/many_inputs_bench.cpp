@@ -27,10 +27,6 @@ constexpr double kGrowthGoal = 4;
 constexpr double kPeakGoalMiB = 400;
 constexpr int kPeakGoalCount = 10000;
 
-const char* Verdict(bool met) {
-  return met ? "met" : "MISSED";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,12 +39,7 @@ int main(int argc, char** argv) {
     if (a == "--counts" && i + 1 < argc) counts = ParseNumbers(argv[++i]);
     if (a == "--keep" && i + 1 < argc) keep = argv[++i];
   }
-  std::string dir = keep;
-  if (dir.empty()) {
-    char tmpl[] = "/tmp/moxmany-XXXXXX";
-    dir = mkdtemp(tmpl);
-    gScratchDir = dir;
-  }
+  const std::string dir = ScratchDir(keep, "moxmany");
   const std::string base = dir + "/base.mox", output = dir + "/out.mox";
   RunOrFail({bin + "/moxsample", base, "--parts", "3", "--heavy-mib", "0.05", "--seed", "7"});
   std::printf("many inputs benchmark in %s: copies of %s (%ju bytes)\n", dir.c_str(), base.c_str(),

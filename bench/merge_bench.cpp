@@ -131,10 +131,6 @@ double CopySeconds(const std::vector<std::string>& inputs, const std::string& di
   return seconds;
 }
 
-const char* Verdict(bool met) {
-  return met ? "met" : "MISSED";
-}
-
 void PrintRatio(const char* what, double ratio, const char* goalText, bool applies, bool met) {
   if (applies)
     std::printf("  %-40s %7.3f  goal %s: %s\n", what, ratio, goalText, Verdict(met));
@@ -162,12 +158,7 @@ int main(int argc, char** argv) {
     if (a == "--sizes" && i + 1 < argc) sizes = ParseNumbers(argv[++i]);
     if (a == "--keep" && i + 1 < argc) keep = argv[++i];
   }
-  std::string dir = keep;
-  if (dir.empty()) {
-    char tmpl[] = "/tmp/moxbench-XXXXXX";
-    dir = mkdtemp(tmpl);
-    gScratchDir = dir;
-  }
+  const std::string dir = ScratchDir(keep, "moxbench");
   const std::string sample = gBinDir + "/moxsample", merge = gBinDir + "/moxmerge";
   const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
   std::printf("merge benchmark in %s (%ld cores, %u checking threads)\n", dir.c_str(),

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, only when one is missing.
 # Usage: scripts/install-deps.sh [extra package ...]
 set -euo pipefail
-pkgs=(cmake g++ make pkg-config libdeflate-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev help2man "$@")
+pkgs=(cmake g++ make pkg-config libdeflate-dev libxxhash-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev help2man "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -7,6 +7,8 @@
 #include <exception>
 #include <future>
 
+#include <xxh3.h>
+
 #include "kiv/log/raise.hpp"
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
@@ -58,6 +60,7 @@ struct Values {
 
   const std::uint8_t* Decoded(const std::string& side) {
     if (decoded || !stored) return decoded;
+    if (components == 0) return decoded = stored;  // stored as they are
     std::uint8_t* out = buffer.Room(count * 4);
     if (!out)
       throw DiffTrouble(side + ": no memory to decode " + std::to_string(count) + " values");
@@ -80,10 +83,77 @@ std::uint32_t WordAt(const std::uint8_t* bytes, std::uint64_t i) {
   return word;
 }
 
-std::uint64_t StoragePosition(const ArrayPair& pair) {
+using SideOf = const KivMox::GeometryArray* ArrayPair::*;
+
+std::uint64_t StoragePosition(const KivMox::GeometryArray& array) {
   // Values already in memory first: they need no reading.
-  const auto& loader = pair.left->data.loader;
+  const auto& loader = array.data.loader;
   return loader ? loader->position + 1 : 0;
+}
+
+// The pairs' indices in the order one side stores their values.
+std::vector<std::size_t> StoredOrder(const std::vector<ArrayPair>& pairs, SideOf side) {
+  std::vector<std::size_t> order(pairs.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return StoragePosition(*(pairs[a].*side)) < StoragePosition(*(pairs[b].*side));
+  });
+  return order;
+}
+
+// Whether the right file stores the values of pairs in the left file's order (pairs in
+// that order): then reading both side by side goes through each file front to back.
+bool StoredInLeftOrder(const std::vector<ArrayPair>& pairs) {
+  std::uint64_t last = 0;
+  for (const ArrayPair& pair : pairs) {
+    const std::uint64_t position = StoragePosition(*pair.right);
+    if (position == 0) continue;
+    if (position < last) return false;
+    last = position;
+  }
+  return true;
+}
+
+// An array's values as their decoded 32-bit words, digested: equal digests of equal
+// counts are taken as equal bits, whatever the encoding and component count of the runs.
+struct Digest {
+  std::uint64_t count = 0;
+  XXH128_hash_t hash{0, 0};
+  bool operator==(const Digest& other) const {
+    return count == other.count && XXH128_isEqual(hash, other.hash);
+  }
+};
+
+// The digests of one side's arrays of pairs, read in the order that side stores them, so
+// that its file is read front to back once, one array at a time.
+std::vector<Digest> DigestValues(const std::vector<ArrayPair>& pairs, SideOf side,
+                                 const std::string& name) {
+  std::vector<Digest> digests(pairs.size());
+  Values values;
+  for (std::size_t i : StoredOrder(pairs, side)) {
+    values.Read(*(pairs[i].*side), name);
+    if (values.count == 0) continue;
+    digests[i] = {values.count, XXH3_128bits(values.Decoded(name), values.count * 4)};
+  }
+  return digests;
+}
+
+// For each pair, the number of its values known to hold equal bits on both sides, found from
+// digests when the right file stores its arrays in another order than the left; 0 for the
+// pairs left to read side by side (all of them when the orders agree).
+std::vector<std::uint64_t> EqualByDigest(const std::vector<ArrayPair>& pairs,
+                                         const std::string& leftSide,
+                                         const std::string& rightSide) {
+  std::vector<std::uint64_t> equal(pairs.size(), 0);
+  if (StoredInLeftOrder(pairs)) return equal;
+  std::vector<Digest> left;
+  auto leftDigests = std::async(std::launch::async,
+                                [&] { left = DigestValues(pairs, &ArrayPair::left, leftSide); });
+  const std::vector<Digest> right = DigestValues(pairs, &ArrayPair::right, rightSide);
+  leftDigests.get();
+  for (std::size_t i = 0; i < pairs.size(); ++i)
+    if (left[i] == right[i]) equal[i] = left[i].count;
+  return equal;
 }
 
 }  // namespace
@@ -113,10 +183,16 @@ void CompareArrayValues(std::vector<ArrayPair>& pairs, const Tolerance& toleranc
                         std::uint64_t& valuesCompared,
                         const std::function<void(const ArrayPair&, ArrayValueDiff&&)>& found) {
   std::stable_sort(pairs.begin(), pairs.end(), [](const ArrayPair& a, const ArrayPair& b) {
-    return StoragePosition(a) < StoragePosition(b);
+    return StoragePosition(*a.left) < StoragePosition(*b.left);
   });
+  const std::vector<std::uint64_t> equalValues = EqualByDigest(pairs, leftSide, rightSide);
   Values left, right;  // their buffers live until the last pair is done
-  for (const ArrayPair& pair : pairs) {
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    const ArrayPair& pair = pairs[i];
+    if (equalValues[i]) {
+      valuesCompared += equalValues[i];
+      continue;
+    }
     // The two files are read side by side: each has its own index and open file.
     auto leftRead = std::async(std::launch::async, [&] { left.Read(*pair.left, leftSide); });
     right.Read(*pair.right, rightSide);

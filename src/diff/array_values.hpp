@@ -1,8 +1,11 @@
 // Comparing the values of geometry array pairs. Values are read through each array's
 // loader (a whole array at a time) or taken from memory where a load read them at once;
-// only the values of one pair are held at a time. The pairs are visited in the order the
-// left file stores their values (by the left loader's position), so that the reader goes
-// through each file's heavy blocks front to back instead of inflating blocks again.
+// only the values of one pair are held at a time. Each file's heavy blocks are read front
+// to back: when the right file stores the arrays in the left file's order, the pairs are
+// read side by side in that order. Otherwise each file is first read alone in its own
+// order to digest every array's decoded words; pairs with equal digests hold equal bits,
+// and only the others are read again side by side, in the left file's order (under the
+// readers' budget for inflating blocks again).
 #pragma once
 
 #include <cstdint>

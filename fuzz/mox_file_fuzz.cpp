@@ -151,8 +151,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Require(ListingText(again) == listing, "the listing of the saved tree differs");
   Require(again.fileVersion == "1.3", "the saved file is not of version 1.3");
+  // A save writes every record as version "0.1", whatever version it was read under.
+  auto sameFields = [](KivMox::GlobalInfoRecord a, KivMox::GlobalInfoRecord b) {
+    a.storedVersion = b.storedVersion = "";
+    return a == b;
+  };
   Require(again.globalInfo.size() == history.size() + 1 &&
-              std::equal(history.begin(), history.end(), again.globalInfo.begin()),
+              std::equal(history.begin(), history.end(), again.globalInfo.begin(), sameFields),
           "the saved history is not the loaded one plus one record");
   return 0;
 }

@@ -17,7 +17,6 @@ using KivMox::Tree;
 
 namespace {
 
-// Broken links are listed where the walk meets them, unreached entries after the tree.
 TEST(ListModel, ListsBrokenLinksInPlaceAndUnreachedEntriesAfter) {
   auto tree =
       TestSupport::LinkedTree({{1, 0, 0, 2}, {2, 1, 2, 50}, {3, 0xFF, 0, 0}, {7, 40, 0, 0}});

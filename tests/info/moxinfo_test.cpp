@@ -124,13 +124,10 @@ Blocks (20; file size )" +
             R"({"array":0,"node":4,"resolves":true})");
   EXPECT_EQ(doc.at("nodes").size() + doc.at("linkProblems").size() + doc.at("history").size(), 8u);
   EXPECT_EQ(doc.at("blocks").at("rows")[0].at("offset"), 2800);
-  // The bounds of the integer array listed above as "min=0 max=71".
-  std::vector<nlohmann::json> bounds;
-  for (const auto& node : doc.at("nodes"))
-    for (const auto& array : node.value("arrays", nlohmann::json::array()))
-      if (array.at("name") == "Quadrilaterals")
-        bounds.push_back({array.at("min"), array.at("max")});
-  EXPECT_EQ(bounds, std::vector<nlohmann::json>{nlohmann::json::array({0, 71})});
+  // The bounds of the integer array listed above as "min=0 max=71", as integers.
+  const auto& quadrilaterals = doc.at("nodes")[3].at("arrays")[1];
+  EXPECT_EQ(quadrilaterals.at("name"), "Quadrilaterals");
+  EXPECT_EQ(quadrilaterals.at("min").dump() + " " + quadrilaterals.at("max").dump(), "0 71");
 }
 
 }  // namespace

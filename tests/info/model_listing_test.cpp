@@ -1,6 +1,5 @@
-// moxinfo's listing gathered from trees in memory: broken links (cycles, dangling) are
-// listed in place, unreached entries after the tree; value ranges skip NaN and keep integers
-// and infinities; arrays without values have no range.
+// moxinfo's listing gathered from trees in memory: broken links listed in place, unreached
+// entries after the tree; the value ranges and links of arrays.
 #include "info/model_listing.hpp"
 
 #include <limits>

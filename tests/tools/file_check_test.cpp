@@ -92,19 +92,9 @@ bool FoundInOrder(const std::vector<MoxTools::Finding>& findings, const Found& e
   return true;
 }
 
-TEST(FileCheck, SavedModelIsSound) {
-  SavedModel model;
-  const MoxTools::CheckReport report = MoxTools::CheckFile(model.path);
-  EXPECT_TRUE(report.problems.empty() && report.warnings.empty()) << Lines(report);
-  EXPECT_EQ(report.arrays, 4u);
-  EXPECT_EQ(report.nodeSetRecords, 1u);
-}
-
-// Damage to a saved model: every damaged block reported with its section; a stream shorter
-// than its length field where no reader takes the length from the field is a warning (in
-// the heavy data, a problem); a section name damaged in the block table is two warnings
-// (the readers take the section for missing, and the nodes that read from it keep their
-// defaults). A reader refuses the file when, and only when, it has problems.
+// Damage to a saved model: damaged blocks with their sections; a stream shorter than its
+// length field, a warning where no reader takes the length from the field; a section renamed
+// in the block table, two warnings. A reader refuses the file when it has problems only.
 TEST(FileCheck, DamageToASavedModel) {
   SavedModel model;
   const std::uint64_t heavy = model.Offset("Heavy Data"), light = model.Offset("Light Data"),
@@ -143,10 +133,9 @@ TEST(FileCheck, DamageToASavedModel) {
   check("cut inside the heavy data: one problem", [&](Bytes& b) { b.resize(heavy + 20); }, 1, 0,
         {{"container", "the file is cut short"},
          {"container", "; not read for it: section \"Global Information\", section \"Mox Tree\""}});
-  const std::string attributesBlock = "section \"Attributes\" block 0";
   check("attributes length field lies", [&](Bytes& b) { AddToLength(b, attributes, 3); }, 0, 1, {},
-        {{attributesBlock, "bytes, the zlib stream gives "},
-         {attributesBlock, "; the readers take the bytes it gives"}});
+        {{"section \"Attributes\" block 0", "bytes, the zlib stream gives "},
+         {"section \"Attributes\" block 0", "; the readers take the bytes it gives"}});
   check("bytes after the last block", [](Bytes& b) { b.resize(b.size() + 5); }, 0, 1, {},
         {{"", "the file goes on 5 bytes after the end of its last block"}});
   for (const std::string section : {"Attributes", "Resources"}) {
@@ -167,12 +156,15 @@ TEST(FileCheck, DamageToASavedModel) {
   }
 }
 
-// A file cut inside its last block, in its primary index or in its header: the cut is one
-// problem with both lengths (and what the readers could not read for it); the blocks
-// inside the file are still checked.
+// The model as saved is sound. A file cut inside its last block, in its primary index or
+// in its header: the cut is one problem with both lengths (and what the readers could not
+// read for it); the blocks inside the file are still checked.
 TEST(FileCheck, CutFileIsOneProblem) {
   SavedModel model;
   const MoxTools::CheckReport sound = MoxTools::CheckFile(model.path);
+  EXPECT_TRUE(sound.problems.empty() && sound.warnings.empty()) << Lines(sound);
+  EXPECT_EQ(sound.arrays, 4u);
+  EXPECT_EQ(sound.nodeSetRecords, 1u);
   const auto rows = BlocksOf(model.path);
   const auto last = std::find_if(rows.rbegin(), rows.rend(),
                                  [](const KivRkf::BlockInfo& row) { return row.storedSize != 0; });
@@ -213,10 +205,12 @@ TEST(FileCheck, CutFileIsOneProblem) {
       << Lines(chain);
 }
 
-// A node-set node of one set whose heavy record holds the lists given.
-std::function<void(RawMox&)> NodeSetsNode(std::vector<u32> nameOffsets, std::string names,
-                                          std::vector<u32> memberOffsets, std::vector<u32> firsts,
-                                          std::vector<u32> seconds) {
+// A node-set node of one set, "ab", with one member (5, 6), whose heavy record holds the
+// offset lists given.
+std::function<void(RawMox&)> NodeSetsNode(std::vector<u32> nameOffsets,
+                                          std::vector<u32> memberOffsets) {
+  const std::string names = "ab";
+  const std::vector<u32> firsts = {5}, seconds = {6};
   return [=](RawMox& raw) {
     raw.Header(2, 1, 0, "NodeSets", "0.1", raw.LightSize());
     KivRkf::Block heavy;
@@ -284,7 +278,6 @@ TEST(FileCheck, RecordsAndRunsFromRawContainers) {
     // with the tree cut short, the records not read may well reference them.
     std::optional<std::uint64_t> unreferenced = {};
   } cases[] = {
-      {"sound", 2, geometry(16, 0), ""},
       {"bytes unreferenced", 2, geometry(8, 4), "", false, 8},
       {"older record read at once", 2, geometry(16, 0, "0.5"), ""},
       {"headers cut short", 3, geometry(8, 4),
@@ -317,13 +310,13 @@ TEST(FileCheck, RecordsAndRunsFromRawContainers) {
        values(3, "bytes 4 to 8 of the section are also those of node 2")},
       {"tree link of 0xFFFFFFFF", 2, [](RawMox& raw) { raw.Header(2, 1, 0xFFFFFFFF, "", "", 0); },
        "problem: node 2 \"\": its next sibling link is 0xFFFFFFFF, which a merge cannot shift"},
-      {"sound node sets", 2, NodeSetsNode({0, 2}, "ab", {0, 1}, {5}, {6}), ""},
-      {"first name offset not 0", 2, NodeSetsNode({1, 2}, "ab", {0, 1}, {5}, {6}),
+      {"sound node sets", 2, NodeSetsNode({0, 2}, {0, 1}), ""},
+      {"first name offset not 0", 2, NodeSetsNode({1, 2}, {0, 1}),
        "problem: node 2 \"node 2\" node sets: its first name offset is 1, not 0"},
-      {"last name offset short of the names", 2, NodeSetsNode({0, 1}, "ab", {0, 1}, {5}, {6}),
+      {"last name offset short of the names", 2, NodeSetsNode({0, 1}, {0, 1}),
        "problem: node 2 \"node 2\" node sets: its last name offset is 1, but the joined names "
        "have 2 bytes"},
-      {"first member offset not 0", 2, NodeSetsNode({0, 2}, "ab", {1, 1}, {5}, {6}),
+      {"first member offset not 0", 2, NodeSetsNode({0, 2}, {1, 1}),
        "problem: node 2 \"node 2\" node sets: its first member offset is 1, not 0"},
       {"a section no reader reads", 2,
        [](RawMox& raw) {
@@ -350,9 +343,9 @@ TEST(FileCheck, RecordsAndRunsFromRawContainers) {
       {"legacy view points", 1, ViewPoints(false), legacyViews, true},
       {"legacy view point frame past its entry", 1, ViewPoints(true), legacyViews, true},
   };
-  // Problems every reader passes over: a run that is no whole number of values, which a
-  // merge copies into a record that moxdiff refuses, and offset lists that read back
-  // differently.
+  // Problems every reader passes over, damage they carry on or read back differently: a run
+  // that is no whole number of values, which a merge copies into a record that moxdiff
+  // refuses, and offset lists.
   const std::set<std::string> passedOver = {
       "older record, byte size not a multiple of 4", "first name offset not 0",
       "last name offset short of the names", "first member offset not 0"};
@@ -369,8 +362,6 @@ TEST(FileCheck, RecordsAndRunsFromRawContainers) {
     if (c.unreferenced) {
       EXPECT_EQ(report.unreferencedHeavyBytes, *c.unreferenced);
     }
-    // A reader refusing the file is a problem; a problem the readers pass over is damage
-    // they carry on or read back differently.
     EXPECT_EQ(ReadersRefuse(dir, dir.File("raw.mox"), sound), problem && !passedOver.count(c.name));
   }
 }
@@ -379,8 +370,7 @@ TEST(FileCheck, ExitStatusesAndJson) {
   SavedModel model;
   model.Damage([&](Bytes& b) { b[model.Offset("Heavy Data") + 12] ^= 0x55; });
   const std::string damaged = model.dir.File("damaged.mox"), longer = model.dir.File("longer.mox");
-  const Bytes sound = ReadFileBytes(model.path);
-  WriteFileBytes(longer, Cat({sound, Bytes(5, 0)}));  // a warning only
+  WriteFileBytes(longer, Cat({ReadFileBytes(model.path), Bytes(5, 0)}));  // a warning only
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
       {{"--check", model.path}, 0, ": sound; checked "},
       {{"--check", longer}, 0, "warning: "},
@@ -424,12 +414,10 @@ TEST(FileCheck, ExitStatusesAndJson) {
 // not warned about, so --strict holds for the program's own merges.
 TEST(FileCheck, StrictHoldsForAMergeThatAdoptedBlocks) {
   TempDir dir;
-  for (const char* seed : {"1", "2"})
-    ASSERT_EQ(
-        Execute({"moxsample",
-                 {dir.File(std::string(seed) + ".mox"), "--heavy-mib", "0.2", "--seed", seed}})
-            .status,
-        0);
+  for (const std::string seed : {"1", "2"}) {
+    const Names args = {dir.File(seed + ".mox"), "--heavy-mib", "0.2", "--seed", seed};
+    ASSERT_EQ(Execute({"moxsample", args}).status, 0);
+  }
   ASSERT_EQ(RunMoxMerge(dir, {dir.File("1.mox"), dir.File("2.mox"), dir.File("m.mox")}).status, 0);
   const MoxTools::CheckReport report = MoxTools::CheckFile(dir.File("m.mox"));
   EXPECT_TRUE(report.Sound(true)) << Lines(report);

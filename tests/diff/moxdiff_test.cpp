@@ -36,6 +36,25 @@ KivMox::GeometryArray& ArrayOf(Model& m, std::uint32_t index) {
   return GeometryAt(m.tree, 2).arrays.at(index);
 }
 
+// A "0.6" container: a group root (record "0.1"), a group of record "0.2" holding its
+// transform, and a geometry of record "0.6" with float values.
+void WriteOld(const std::string& path, float seed) {
+  RawMox raw(path);
+  const auto values = Distinct(seed, 50);
+  raw.Ix().Put(KivMox::kHeavyData, values.data(), 200);
+  raw.Put(KivMox::kMoxTree, std::int32_t{3});
+  raw.Header(1, 0, 0, "Group", "0.1", raw.LightSize(), 2, 3);
+  raw.Header(2, 1, 3, "Group", "0.2", raw.LightSize());
+  for (float v : {seed, 2.0f, 3.0f, 0.0f, 0.0f, 1.0f, 0.0f, 1.0f, 1.0f, seed})
+    raw.Put(KivMox::kLightData, v);
+  raw.Header(3, 1, 0, "Geometry", "0.6", raw.LightSize());
+  Geometry06(raw, 200, 0);
+  raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
+  raw.file_.CloseFile();
+}
+
+// Each input of a plain merge equals its subtree of the merge; an older input differs only
+// in its container and record versions.
 TEST(MoxDiffRun, EachInputOfAPlainMergeEqualsItsSubtree) {
   TempDir dir, logs;
   KivMox::Tree rich("Builder", "1.0");
@@ -43,13 +62,15 @@ TEST(MoxDiffRun, EachInputOfAPlainMergeEqualsItsSubtree) {
   rich.Save(dir.File("a.mox"));
   SaveBase(dir.File("b.mox"));
   ASSERT_EQ(Execute({"moxsample", {dir.File("c.mox"), "--seed", "5"}}).status, 0);
-  const Names inputs = {dir.File("a.mox"), dir.File("b.mox"), dir.File("c.mox")};
+  WriteOld(dir.File("old.mox"), 1.0f);
+  const Names inputs = {dir.File("a.mox"), dir.File("b.mox"), dir.File("c.mox"),
+                        dir.File("old.mox")};
   Names args = inputs;
   args.push_back(dir.File("out.mox"));
   ASSERT_EQ(RunMoxMerge(logs, args).status, 0);
   const auto roots = Children(*LoadTree(dir.File("out.mox")), 1);
-  ASSERT_EQ(roots.size(), 3u);
-  for (std::size_t k = 0; k < 3; ++k) {
+  ASSERT_EQ(roots.size(), 4u);
+  for (std::size_t k = 0; k < 4; ++k) {
     const std::string id = std::to_string(roots[k]);
     Outcome run = RunDiff({dir.File("out.mox"), inputs[k], "--left-node", id});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
@@ -59,6 +80,14 @@ TEST(MoxDiffRun, EachInputOfAPlainMergeEqualsItsSubtree) {
     // The whole file equals itself, history and view points included.
     EXPECT_EQ(RunDiff({inputs[k], inputs[k]}).status, 0);
   }
+  Names old = {dir.File("out.mox"), inputs[3], "--left-node", std::to_string(roots[3])};
+  EXPECT_TRUE(Has(RunDiff(old).out, "1 array pairs, 50 values compared"));
+  old.push_back("--versions");
+  const Outcome versions = RunDiff(old);
+  EXPECT_EQ(versions.status, 1) << versions.out << versions.err;
+  EXPECT_TRUE(Has(versions.out, "container version: \"1.3\" | \"0.6\"")) << versions.out;
+  EXPECT_TRUE(Has(versions.out, "record version: \"0.7\" | \"0.6\"")) << versions.out;
+  EXPECT_TRUE(Has(versions.out, "record version: \"0.4\" | \"0.2\"")) << versions.out;
   // Another input's subtree is not equal; the merge adds a save to the history.
   EXPECT_EQ(RunDiff({dir.File("out.mox"), inputs[1], "--left-node", "2"}).status, 1);
   const Outcome whole = RunDiff({dir.File("out.mox"), inputs[0]});
@@ -70,155 +99,84 @@ TEST(MoxDiffRun, ChangesAreFoundWhereTheyAre) {
   TempDir dir;
   SaveBase(dir.File("base.mox"));
   const auto value = [](float v) {
-    return [v](Model& m) {
-      float* values = reinterpret_cast<float*>(ArrayOf(m, 0).data.data.get());
-      values[2] = v;
-    };
+    return [v](Model& m) { reinterpret_cast<float*>(ArrayOf(m, 0).data.data.get())[2] = v; };
   };
   struct Row {
     const char* what;
     std::function<void(Model&)> change;
-    Names options;
+    const char* option;  // or none
     int status;
     std::string shown;
   } rows[] = {
-      {"beyond the tolerance",
-       value(3.5f),
-       {"--abs-tol", "0.1"},
-       1,
+      {"beyond the tolerance", value(3.5f), "--abs-tol=0.1", 1,
        "Node /0 (left 2, right 2) \"Mesh\":\n  array 0 \"values\" values: 1 of 4 differ, "
        "largest difference 0.5 (relative 0.14285714285714285)\n    2: 3 3.5\n"},
-      {"within --abs-tol", value(3.001f), {"--abs-tol", "0.01"}, 0, "Summary: equal"},
-      {"within --rel-tol", value(3.001f), {"--rel-tol=0.001"}, 0, "Summary: equal"},
-      {"without a tolerance", value(3.001f), {}, 1, "    2: 3 3.001\n"},
+      {"within --abs-tol", value(3.001f), "--abs-tol=0.01", 0, "Summary: equal"},
+      {"within --rel-tol", value(3.001f), "--rel-tol=0.001", 0, "Summary: equal"},
+      {"without a tolerance", value(3.001f), nullptr, 1, "    2: 3 3.001\n"},
       {"an attribute",
        [](Model& m) {
          GeometryAt(m.tree, 2).arrays[1].attributes["Unit"] = KivMox::Attribute::MakeFloat(2);
        },
-       {},
-       1,
+       nullptr, 1,
        "Node /0 (left 2, right 2) \"Mesh\":\n  array 1 \"cells\" attribute \"Unit\": "
        "(none) | 2 (float)\n"},
-      {"a name",
-       [](Model& m) { m.tree.GetNode(3)->name = "Groups"; },
-       {},
-       1,
+      {"a name", [](Model& m) { m.tree.GetNode(3)->name = "Groups"; }, nullptr, 1,
        "Node /1 (left 3, right 3) \"Sets\":\n  name: \"Sets\" | \"Groups\"\n"},
-      {"a link",
-       [](Model& m) { ArrayOf(m, 2).linkIndex = 1; },
-       {},
-       1,
+      {"a link", [](Model& m) { ArrayOf(m, 2).linkIndex = 1; }, nullptr, 1,
        "Node /0 (left 2, right 2) \"Mesh\":\n  array 2 \"copy\" link: node /0 array 0 | node /0 "
        "array 1\n"},
       {"a node set member",
        [](Model& m) {
          KivMox::NodeAs<KivMox::NodeSets>(m.tree.GetNode(3))->sets[0].members[1] = {3, 5};
        },
-       {},
-       1,
+       nullptr, 1,
        "Node /1 (left 3, right 3) \"Sets\":\n  set 0 \"fixed\" member 1: (3, 4) | (3, 5)\n"},
   };
   for (const Row& row : rows) {
     SaveBase(dir.File("changed.mox"), row.change);
     // Saves a second apart differ in their history.
     Names args = {dir.File("base.mox"), dir.File("changed.mox"), "--ignore", "history"};
-    args.insert(args.end(), row.options.begin(), row.options.end());
+    if (row.option) args.push_back(row.option);
     const Outcome run = RunDiff(args);
-    EXPECT_EQ(run.status, row.status) << row.what << "\n" << run.out << run.err;
-    EXPECT_TRUE(Has(run.out, row.shown)) << row.what << "\n" << run.out;
+    SCOPED_TRACE(std::string(row.what) + "\n" + run.out + run.err);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_TRUE(Has(run.out, row.shown));
     if (row.status == 1) {
-      EXPECT_TRUE(Has(run.out, "Summary: 1 difference (")) << row.what << "\n" << run.out;
+      EXPECT_TRUE(Has(run.out, "Summary: 1 difference ("));
       // The same difference in the JSON report.
       args.push_back("--json");
       const auto doc = nlohmann::json::parse(RunDiff(args).out);
-      EXPECT_FALSE(doc.at("equal").get<bool>()) << row.what;
-      EXPECT_EQ(doc.at("summary").at("differences"), 1) << row.what;
-      ASSERT_EQ(doc.at("nodes").size(), 1u) << row.what;
+      EXPECT_FALSE(doc.at("equal").get<bool>());
+      EXPECT_EQ(doc.at("summary").at("differences"), 1);
+      ASSERT_EQ(doc.at("nodes").size(), 1u);
     }
   }
   // The value statistics as JSON.
   SaveBase(dir.File("changed.mox"), value(3.5f));
   const auto doc =
       nlohmann::json::parse(RunDiff({dir.File("base.mox"), dir.File("changed.mox"), "--json"}).out);
-  const auto& array = doc.at("nodes").at(0).at("arrays").at(0);
   EXPECT_EQ(doc.at("nodes").at(0).at("path"), "/0");
-  EXPECT_EQ(array.at("differing"), 1);
-  EXPECT_EQ(array.at("largestAbsolute"), 0.5);
-  EXPECT_EQ(array.at("first").at(0), nlohmann::json({{"index", 2}, {"left", 3}, {"right", 3.5}}));
-}
-
-// A "0.6" container: a group root (record "0.1"), a group of record "0.2" holding its
-// transform, and a geometry of record "0.6" with float values; with loop, the geometry's
-// next sibling is the group before it.
-void WriteOld(const std::string& path, float seed, bool loop = false) {
-  RawMox raw(path);
-  const auto header = [&](u32 id, u32 next, u32 child, const char* type, const char* version) {
-    for (u32 v : {id, id == 1 ? 0u : 1u, 0u, next, child, child ? 3u : 0u})
-      raw.Put(KivMox::kMoxTree, v);
-    raw.Put(KivMox::kMoxTree, std::string("node ") + char('0' + id), std::string(type),
-            std::string(version), raw.LightSize());
-  };
-  const auto values = Distinct(seed, 50);
-  raw.Ix().Put(KivMox::kHeavyData, values.data(), 200);
-  raw.Put(KivMox::kMoxTree, std::int32_t{3});
-  header(1, 0, 2, "Group", "0.1");
-  header(2, 3, 0, "Group", "0.2");
-  for (float v : {seed, 2.0f, 3.0f, 0.0f, 0.0f, 1.0f, 0.0f, 1.0f, 1.0f, seed})
-    raw.Put(KivMox::kLightData, v);
-  header(3, loop ? 2 : 0, 0, "Geometry", "0.6");
-  Geometry06(raw, 200, 0);
-  raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
-  raw.file_.CloseFile();
-}
-
-TEST(MoxDiffRun, AMergeOfOlderFilesDiffersOnlyInRecordVersions) {
-  TempDir dir, logs;
-  WriteOld(dir.File("old1.mox"), 1.0f);
-  WriteOld(dir.File("old2.mox"), 2.0f);
-  ASSERT_EQ(
-      RunMoxMerge(logs, {dir.File("old1.mox"), dir.File("old2.mox"), dir.File("out.mox")}).status,
-      0);
-  const auto roots = Children(*LoadTree(dir.File("out.mox")), 1);
-  ASSERT_EQ(roots.size(), 2u);
-  for (int k = 0; k < 2; ++k) {
-    const Names args = {dir.File("out.mox"), dir.File(k ? "old2.mox" : "old1.mox"), "--left-node",
-                        std::to_string(roots[k])};
-    Outcome run = RunDiff(args);
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_TRUE(Has(run.out, "1 array pairs, 50 values compared")) << run.out;
-    Names versions = args;
-    versions.push_back("--versions");
-    run = RunDiff(versions);
-    EXPECT_EQ(run.status, 1) << run.out << run.err;
-    EXPECT_TRUE(Has(run.out, "container version: \"1.3\" | \"0.6\"")) << run.out;
-    EXPECT_TRUE(Has(run.out, "record version: \"0.7\" | \"0.6\"")) << run.out;
-    EXPECT_TRUE(Has(run.out, "record version: \"0.4\" | \"0.2\"")) << run.out;
-  }
+  EXPECT_EQ(doc.at("nodes").at(0).at("arrays").at(0), nlohmann::json::parse(R"({
+      "index": 0, "name": "values", "integers": false, "compared": 4, "differing": 1,
+      "largestAbsolute": 0.5, "largestRelative": 0.14285714285714285,
+      "first": [{"index": 2, "left": 3, "right": 3.5}]})"));
 }
 
 TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
   TempDir dir;
   SaveBase(dir.File("good.mox"));
-  Bytes bytes = ReadFileBytes(dir.File("good.mox"));
-  bytes.resize(bytes.size() / 2);
-  WriteFileBytes(dir.File("damaged.mox"), bytes);
-  const std::string good = dir.File("good.mox"), bad = dir.File("damaged.mox"),
-                    cut = dir.File("cut.mox");
+  const std::string good = dir.File("good.mox"), cut = dir.File("cut.mox"),
+                    missing = dir.File("missing.mox");
   const Bytes whole = ReadFileBytes(good);
   WriteFileBytes(cut, Bytes(whole.begin(), whole.end() - 1));  // inside its last block
   Bytes flipped = ReadFileBytes(good);
   for (const auto& block : BlocksOf(good))
     if (block.name == KivMox::kHeavyData) flipped.at(block.offset + 12) ^= 0x55;
   WriteFileBytes(dir.File("flipped.mox"), flipped);
-  struct Row {
-    Names args;
-    std::string error;
-    bool usage;
-  } rows[] = {
-      {{dir.File("missing.mox"), good},
-       "moxdiff: left file " + dir.File("missing.mox") + ": ",
-       false},
-      {{good, bad}, "moxdiff: right file " + bad + ": ", false},
+  // The arguments, a part of the error, and whether the usage follows it.
+  const std::tuple<Names, std::string, bool> rows[] = {
+      {{missing, good}, "moxdiff: left file " + missing + ": ", false},
       {{cut, good},
        "moxdiff: left file " + cut + ": \"" + cut + "\" is cut short: its block table ends at " +
            "byte " + std::to_string(whole.size()) + ", the file has " +
@@ -246,22 +204,31 @@ TEST(MoxDiffRun, BadInputEndsWithStatusTwo) {
       {{good, good, "--brief=yes"}, "Option --brief takes no value", true},
       {{good, good, "--brief", "--json"}, "--brief and --json do not go together", true},
   };
-  for (const Row& row : rows) {
-    const Outcome run = RunDiff(row.args);
+  for (const auto& [args, error, usage] : rows) {
+    const Outcome run = RunDiff(args);
     EXPECT_EQ(run.status, 2) << run.err;
-    EXPECT_TRUE(Has(run.err, row.error)) << run.err;
-    EXPECT_EQ(Has(run.err, "\nUsage: moxdiff A B "), row.usage) << run.err;
+    EXPECT_TRUE(Has(run.err, error)) << run.err;
+    EXPECT_EQ(Has(run.err, "\nUsage: moxdiff A B "), usage) << run.err;
     EXPECT_EQ(run.out, "");
   }
 }
 
-TEST(MoxDiffRun, AViewPointSectionTheReadersDropIsTrouble) {
+// Two samples that differ in their view points (and in their save times when a second
+// apart): equal when both are ignored; a damaged view point section is trouble.
+TEST(MoxDiffRun, ViewPointsIgnoredOrDamaged) {
   TempDir dir;
-  const std::string sound = dir.File("sound.mox"), damaged = dir.File("damaged.mox");
-  ASSERT_EQ(
-      Execute({"moxsample", {sound, "--seed", "5", "--heavy-mib", "0.05", "--view-points", "2"}})
-          .status,
-      0);
+  for (const std::string k : {"2", "3"}) {
+    const Names args = {dir.File(k + ".mox"), "--seed", "5", "--heavy-mib", "0.05",
+                        "--view-points",      k};
+    ASSERT_EQ(Execute({"moxsample", args}).status, 0);
+  }
+  const std::string sound = dir.File("2.mox"), damaged = dir.File("damaged.mox");
+  const std::pair<const char*, int> cases[] = {
+      {"history", 1}, {"history,view-points", 0}, {"view-points,history", 0}};
+  for (const auto& [ignore, status] : cases) {
+    const Outcome run = RunDiff({sound, dir.File("3.mox"), "--brief", "--ignore", ignore});
+    EXPECT_EQ(run.status, status) << ignore << "\n" << run.out << run.err;
+  }
   Bytes bytes = ReadFileBytes(sound);
   for (const auto& block : BlocksOf(sound))
     if (block.name == KivMox::kViewPoints) bytes.at(block.offset + 12) ^= 0x55;
@@ -276,68 +243,12 @@ TEST(MoxDiffRun, AViewPointSectionTheReadersDropIsTrouble) {
   }
   // What is absent by design, and the view points of legacy containers, are no damage.
   SaveBase(dir.File("none.mox"));
-  RawMox legacy(dir.File("legacy.mox"), "0.2");
-  legacy.Put(KivMox::kMoxTree, std::int32_t{1});
-  legacy.Header(1, 0, 0, "Group", "0.1", 0);
-  for (float v : {0.f, 0.f, 0.f, 0.f, 0.f, 0.f, 1.f, 1.f, 1.f, 1.f})
-    legacy.Put(KivMox::kLightData, v);
-  legacy.Put(KivMox::kViewPoints, KivMox::ViewPointEntry{}, u32{0});
-  legacy.Ix().WriteAllBuffersToFileStream(legacy.file_.Stream());
-  legacy.file_.CloseFile();
+  Write06(
+      dir.File("legacy.mox"), 1,
+      [](RawMox& raw) { raw.Put(KivMox::kViewPoints, KivMox::ViewPointEntry{}, u32{0}); }, "0.2");
   for (const char* name : {"none.mox", "legacy.mox"}) {
     const Outcome run = RunDiff({dir.File(name), dir.File(name)});
     EXPECT_EQ(run.status, 0) << name << "\n" << run.out << run.err;
-  }
-}
-
-TEST(MoxDiffRun, TwoSidesShareAFewFileDescriptors) {
-  // About 60 heavy blocks a side, read on two threads with room for one input file.
-  TempDir dir;
-  for (const char* name : {"a.mox", "b.mox"})
-    ASSERT_EQ(Execute({"moxsample",
-                       {dir.File(name), "--seed", "3", "--heavy-mib", "0.3", "--parts", "12"},
-                       {"KORVANE_MAX_MOX_BLOCK_SIZE=4096"}})
-                  .status,
-              0);
-  std::size_t heavy = 0;
-  for (const auto& block : BlocksOf(dir.File("a.mox"))) heavy += block.name == KivMox::kHeavyData;
-  EXPECT_GE(heavy, 40u);
-  for (int run = 0; run < 8; ++run) {
-    Launch launch{"moxdiff", {dir.File("a.mox"), dir.File("b.mox"), "--ignore", "history"}};
-    launch.limits.push_back({RLIMIT_NOFILE, 17});
-    const Outcome outcome = Execute(launch);
-    EXPECT_EQ(outcome.status, 0) << "run " << run << "\n" << outcome.out << outcome.err;
-  }
-}
-
-TEST(MoxDiffRun, AChildListThatLeadsBackEndsThere) {
-  TempDir dir;
-  WriteOld(dir.File("loop.mox"), 1.0f, true);
-  WriteOld(dir.File("straight.mox"), 1.0f);
-  EXPECT_EQ(RunDiff({dir.File("loop.mox"), dir.File("loop.mox")}).status, 0);
-  const Outcome run = RunDiff({dir.File("loop.mox"), dir.File("straight.mox")});
-  EXPECT_EQ(run.status, 1) << run.err;
-  EXPECT_TRUE(Has(run.out,
-                  "Node / (left 1, right 1) \"node 1\":\n  child list ends with: a link "
-                  "to a node reached before | no further link\n"))
-      << run.out;
-}
-
-TEST(MoxDiffRun, IgnoreLeavesOutViewPoints) {
-  TempDir dir;
-  for (const char* k : {"2", "3"})
-    ASSERT_EQ(Execute({"moxsample",
-                       {dir.File(std::string(k) + ".mox"), "--seed", "5", "--heavy-mib", "0.05",
-                        "--view-points", k}})
-                  .status,
-              0);
-  const Names files = {dir.File("2.mox"), dir.File("3.mox")};
-  // The two differ in their view points, and in their save times when a second apart.
-  const std::pair<const char*, int> cases[] = {
-      {"history", 1}, {"history,view-points", 0}, {"view-points,history", 0}};
-  for (const auto& [ignore, status] : cases) {
-    const Outcome run = RunDiff({files[0], files[1], "--brief", "--ignore", ignore});
-    EXPECT_EQ(run.status, status) << ignore << "\n" << run.out << run.err;
   }
 }
 

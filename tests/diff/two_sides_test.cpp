@@ -48,16 +48,13 @@ TEST(TwoSides, ReadOnTwoThreadsThroughAPoolForOneFile) {
   for (int run = 0; run < 12; ++run) {
     const auto left = LoadDeferred(dir.File("a.mox"), pool);
     const auto right = LoadDeferred(dir.File("b.mox"), pool);
-    try {
-      const MoxDiff::DiffResult result =
-          MoxDiff::DiffModels({*left, "a.mox"}, {*right, "b.mox"}, options);
-      EXPECT_EQ(result.valuesCompared, kArrays * 1250u) << "run " << run;
-      ASSERT_EQ(result.nodes.size(), 1u) << "run " << run;
-      ASSERT_EQ(result.nodes[0].arrays.size(), 1u) << "run " << run;
-      EXPECT_EQ(result.nodes[0].arrays[0].name, "a" + std::to_string(kArrays - 1));
-    } catch (const std::exception& e) {
-      ADD_FAILURE() << "run " << run << ": " << e.what();
-    }
+    SCOPED_TRACE("run " + std::to_string(run));
+    const MoxDiff::DiffResult result =
+        MoxDiff::DiffModels({*left, "a.mox"}, {*right, "b.mox"}, options);
+    EXPECT_EQ(result.valuesCompared, kArrays * 1250u);
+    ASSERT_EQ(result.nodes.size(), 1u);
+    ASSERT_EQ(result.nodes[0].arrays.size(), 1u);
+    EXPECT_EQ(result.nodes[0].arrays[0].name, "a" + std::to_string(kArrays - 1));
   }
 }
 

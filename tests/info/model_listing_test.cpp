@@ -1,6 +1,5 @@
-// moxinfo's listing gathered from trees in memory: broken links (cycles, dangling) are
-// listed in place, unreached entries after the tree; value ranges skip NaN and keep integers
-// and infinities; arrays without values have no range.
+// moxinfo's listing gathered from trees in memory: broken links listed in place, unreached
+// entries after the tree; the value ranges and links of arrays.
 #include "info/model_listing.hpp"
 
 #include <limits>
@@ -17,7 +16,6 @@ using KivMox::Tree;
 
 namespace {
 
-// Broken links are listed where the walk meets them, unreached entries after the tree.
 TEST(ListModel, ListsBrokenLinksInPlaceAndUnreachedEntriesAfter) {
   auto tree =
       TestSupport::LinkedTree({{1, 0, 0, 2}, {2, 1, 2, 50}, {3, 0xFF, 0, 0}, {7, 40, 0, 0}});

@@ -1,6 +1,7 @@
 // What the benchmark programs share: running a built program with its time, CPU time and
-// peak memory, giving up with a message, and the floor of libdeflate's own work on the blocks
-// of a container.
+// peak memory, giving up with a message, the same page cache state before each timed run, the
+// time cp takes to copy inputs, and the floor of libdeflate's own work on the blocks of a
+// container.
 #pragma once
 
 #include <fcntl.h>
@@ -119,6 +120,43 @@ inline RunStats RunOrFail(const std::vector<std::string>& args) {
   RunStats r = Run(args);
   if (r.status != 0) Fail("status " + std::to_string(r.status) + " from " + Joined(args));
   return r;
+}
+
+// Gives the next timed run the same page cache state as the last: whatever was written goes
+// to disk, and the files of earlier runs leave the cache (where the kernel allows) and are
+// deleted. Inputs are left in the cache.
+inline void ClearOutputs(const std::vector<std::string>& paths) {
+  sync();
+  for (const auto& path : paths) {
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd >= 0) {
+      posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+      close(fd);
+    }
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+  sync();
+}
+
+// Wall time of cp of the inputs to new files followed by sync; cp runs once untimed first,
+// so that the timed copy reads the inputs from the cache as the merges do.
+inline double CopySeconds(const std::vector<std::string>& inputs, const std::string& dir) {
+  std::vector<std::string> copies;
+  for (std::size_t i = 0; i < inputs.size(); ++i)
+    copies.push_back(dir + "/copy" + std::to_string(i + 1) + ".mox");
+  auto copyAll = [&] {
+    for (std::size_t i = 0; i < inputs.size(); ++i) RunOrFail({"cp", inputs[i], copies[i]});
+  };
+  ClearOutputs(copies);
+  copyAll();
+  ClearOutputs(copies);
+  auto start = std::chrono::steady_clock::now();
+  copyAll();
+  sync();
+  double seconds = Seconds(start);
+  ClearOutputs(copies);
+  return seconds;
 }
 
 struct Floor {

@@ -1,8 +1,9 @@
-// Memory of instance merges against the number of inputs: N copies of one 64 MiB model
-// (moxsample --parts 4 --heavy-mib 64 --seed 3) merged as instances with
-// --suffix-file-instance, beside the plain merge with --rewrite-blocks of the same inputs
-// (which adopts no block either), for N = 6, 12 and 24; then 4 copies of a 512 MiB model
-// merged as instances. Each line gives wall time, CPU time and peak resident memory.
+// Memory of instance merges that write every block anew against the number of inputs: N
+// copies of one 64 MiB model (moxsample --parts 4 --heavy-mib 64 --seed 3) merged as
+// instances with --suffix-file-instance --rewrite-blocks, beside the plain merge with
+// --rewrite-blocks of the same inputs, for N = 6, 12 and 24; then 4 copies of a 512 MiB model
+// merged so as instances. Each line gives wall time, CPU time and peak resident memory.
+// (instance_adoption_bench.cpp times the instance merges that adopt blocks.)
 //
 //   instance_memory_bench [--copies 6,12,24] [--large-mib 512] [--keep DIR]
 //
@@ -63,7 +64,8 @@ int main(int argc, char** argv) {
   RunOrFail({bin + "/moxsample", model, "--parts", "4", "--heavy-mib", "64", "--seed", "3"});
   std::printf("instance memory benchmark in %s: copies of %s (%ju bytes)\n", dir.c_str(),
               model.c_str(), static_cast<std::uintmax_t>(std::filesystem::file_size(model)));
-  const std::vector<std::string> instances = {"--merge-as-instances", "--suffix-file-instance"};
+  const std::vector<std::string> instances = {"--merge-as-instances", "--suffix-file-instance",
+                                              "--rewrite-blocks"};
   for (int n : copies) {
     const RunStats plain = Merge(bin, {"--rewrite-blocks"}, model, n, output);
     Print("plain --rewrite-blocks", n, plain);

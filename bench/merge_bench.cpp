@@ -20,7 +20,8 @@
 //     every output block at level 6;
 //   - the plain merge of the two inputs and a view point file, with and without
 //     --rewrite-blocks;
-//   - the merge as instances of three inputs, with the old floor.
+//   - the merge as instances of three inputs (which adopts blocks as the plain merge does;
+//     instance_adoption_bench.cpp measures it against its copy floor), with the old floor.
 // Once per run it also times the whole process on two small inputs (best of 10).
 //
 // Goals, each printed with "met" or "MISSED":
@@ -73,23 +74,6 @@ constexpr double kRewriteGoal = 2;
 constexpr int kPeakGoalMiB = 2048;
 constexpr double kPeakGoal = 640;
 
-// Gives the next timed run the same page cache state as the last: whatever was written goes
-// to disk, and the files of earlier runs leave the cache (where the kernel allows) and are
-// deleted. Inputs are left in the cache.
-void ClearOutputs(const std::vector<std::string>& paths) {
-  sync();
-  for (const auto& path : paths) {
-    int fd = open(path.c_str(), O_RDONLY);
-    if (fd >= 0) {
-      posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-      close(fd);
-    }
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
-  sync();
-}
-
 // A timed merge: the outputs of earlier runs are cleared first.
 RunStats Merge(const std::vector<std::string>& args, const std::vector<std::string>& previous) {
   ClearOutputs(previous);
@@ -109,26 +93,6 @@ void Report(const std::string& what, const RunStats& run, const std::vector<std:
       floor.inBytes / 1048576.0, floor.deflate, floor.outBytes / 1048576.0,
       total > 0 ? run.wall / total : 0.0);
   std::fflush(stdout);
-}
-
-// Wall time of cp of the inputs to new files followed by sync; cp runs once untimed first,
-// so that the timed copy reads the inputs from the cache as the merges do.
-double CopySeconds(const std::vector<std::string>& inputs, const std::string& dir) {
-  std::vector<std::string> copies;
-  for (std::size_t i = 0; i < inputs.size(); ++i)
-    copies.push_back(dir + "/copy" + std::to_string(i + 1) + ".mox");
-  auto copyAll = [&] {
-    for (std::size_t i = 0; i < inputs.size(); ++i) RunOrFail({"cp", inputs[i], copies[i]});
-  };
-  ClearOutputs(copies);
-  copyAll();
-  ClearOutputs(copies);
-  auto start = std::chrono::steady_clock::now();
-  copyAll();
-  sync();
-  double seconds = Seconds(start);
-  ClearOutputs(copies);
-  return seconds;
 }
 
 void PrintRatio(const char* what, double ratio, const char* goalText, bool applies, bool met) {

@@ -60,7 +60,7 @@ int RunMoxMerge(int argc, const char* const* argv) {
   if (split.moxInputs.size() >= 2) {
     result = cl.mergeAsInstances
                  ? MergeAsInstances(split.moxInputs, merged, cl.suffix, cl.autoRename,
-                                    cl.matchPartNames, mergedCopy)
+                                    cl.matchPartNames, !cl.rewriteBlocks, mergedCopy)
                  : MergeFiles(split.moxInputs, merged, !cl.rewriteBlocks, mergedCopy);
   }
   // A failed merge leaves nothing to add view points to, and the output as it was.

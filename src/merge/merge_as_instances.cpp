@@ -13,12 +13,15 @@
 namespace MoxMerge {
 
 int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& output, bool suffix,
-                     bool autoRename, bool matchPartNames, bool replaceLink) {
+                     bool autoRename, bool matchPartNames, bool adoptBlocks, bool replaceLink) {
   try {
     // The open inputs; declared first, it outlives the files of the trees.
     KivRkf::OpenFilePool pool;
     KivMox::Tree base;
     base.SetDeferredLoading(true);
+    // The arrays of later inputs join the base with their loaders: the save plans the
+    // adoption of every input's blocks.
+    base.SetBlockAdoption(adoptBlocks);
     std::map<std::uint32_t, std::uint32_t> identifiers;
     base.Load(inputs.at(0), identifiers, &pool);
     InstanceMap instances;

@@ -19,9 +19,12 @@ int MergeFiles(const std::vector<std::string>& inputs, const std::string& output
                bool adoptBlocks = true, bool replaceLink = false);
 
 // Appends the geometry arrays of every further input, tagged with its position, to the
-// matching geometry nodes of the first input (replaceLink as for MergeFiles).
+// matching geometry nodes of the first input (adoptBlocks and replaceLink as for
+// MergeFiles: the tagging renames arrays and links instances in light data only, so each
+// input's blocks can go to the output as they are stored).
 int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& output, bool suffix,
-                     bool autoRename, bool matchPartNames, bool replaceLink = false);
+                     bool autoRename, bool matchPartNames, bool adoptBlocks = true,
+                     bool replaceLink = false);
 
 // Loads start, adds the view points of every view point file, and saves under output
 // (adoptBlocks as for MergeFiles).

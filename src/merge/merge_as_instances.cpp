@@ -36,6 +36,8 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
       further.SetDeferredLoading(true);
       std::map<std::uint32_t, std::uint32_t> furtherIdentifiers;
       further.Load(inputs[k - 1], furtherIdentifiers, &pool);
+      // The base's save reads this input too: it must never be written in place.
+      base.AddInputs(further.Inputs());
       const JoinInputs names{inputs.front(), inputs[k - 1]};
       if (autoRename) {
         TagAutoRename(further, k, suffix, instances);

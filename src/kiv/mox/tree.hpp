@@ -73,6 +73,13 @@ class Tree : public KivAdt::Tree<Node*> {
   // With block adoption on, a save copies whole heavy blocks of the files the values are
   // loaded from where it can, instead of writing array by array (block_adoption.hpp).
   void SetBlockAdoption(bool adopt) { adoptBlocks_ = adopt; }
+  // The files this tree's loads opened, and files another tree read that this tree's save
+  // must treat as its own inputs (a merge that moves nodes between trees): a save never
+  // writes one of them in place.
+  const std::vector<FileIdentity>& Inputs() const { return inputs_; }
+  void AddInputs(const std::vector<FileIdentity>& files) {
+    inputs_.insert(inputs_.end(), files.begin(), files.end());
+  }
   // Writes the tree as a new Mox file; the output path never holds a partial file. With
   // replaceLink, a symbolic link at path is replaced instead of the file it points to.
   void Save(const std::string& path, bool replaceLink = false);

@@ -5,7 +5,6 @@
 
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/shape.hpp"
-#include "merge/command_line.hpp"
 #include "merge/merge_operations.hpp"
 #include "support/merge_fixtures.hpp"
 
@@ -26,8 +25,13 @@ class MergeAsInstancesTest : public ::testing::Test {
     for (std::string g, part, a; std::getline(geometries, g, ';');) {
       std::istringstream in(g);
       in >> part;
-      if (part.find('=') != std::string::npos) {
-        AddOtherNode(model, part);
+      if (const auto eq = part.find('='); eq != std::string::npos) {
+        std::unique_ptr<KivMox::Node> node;
+        if (part.substr(eq + 1) == "Shape") node = std::make_unique<KivMox::Shape>();
+        if (part.substr(eq + 1) == "Group") node = std::make_unique<KivMox::Group>();
+        if (node) node->name = part.substr(0, eq);
+        model.tree.SetCurrentId(1);
+        model.tree.AppendChildNode(std::move(node));
         continue;
       }
       std::vector<KivMox::GeometryArray> arrays;
@@ -48,34 +52,12 @@ class MergeAsInstancesTest : public ::testing::Test {
     model.Save(dir.File(name));
     return dir.File(name);
   }
-  static void AddOtherNode(Model& model, const std::string& part) {
-    const auto eq = part.find('=');
-    std::unique_ptr<KivMox::Node> node;
-    if (part.substr(eq + 1) == "Shape") node = std::make_unique<KivMox::Shape>();
-    if (part.substr(eq + 1) == "Group") node = std::make_unique<KivMox::Group>();
-    model.tree.SetCurrentId(1);
-    if (!node) {
-      model.tree.AppendChild(nullptr);
-      return;
-    }
-    node->name = part.substr(0, eq);
-    model.tree.AppendChildNode(std::move(node));
-  }
-  // The instance merge with the flags of options (s: suffix, r: auto-rename, m: part names).
+  // The instance merge with the flags of options as the command line sets them (s: suffix,
+  // r: auto-rename, which tags too, m: part names).
   std::pair<int, std::string> Merge(const std::string& options, const Names& inputs,
                                     const std::string& output) {
-    Names args = {"moxmerge", "--merge-as-instances"};
-    for (char o : options)
-      args.push_back(o == 's'   ? "--suffix-file-instance"
-                     : o == 'r' ? "--auto-rename-instances"
-                                : "--match-part-names");
-    args.insert(args.end(), inputs.begin(), inputs.end());
-    args.push_back(output);
-    const auto l = MoxMerge::ParseCommandLine(args);
-    return InProcess([&] {
-      return MoxMerge::MergeAsInstances(l.inputs, l.outputPath, l.suffix, l.autoRename,
-                                        l.matchPartNames);
-    });
+    const bool s = Has(options, "s"), r = Has(options, "r"), m = Has(options, "m");
+    return InProcess([&] { return MoxMerge::MergeAsInstances(inputs, output, s || r, r, m); });
   }
   TempDir dir;
 };

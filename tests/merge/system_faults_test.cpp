@@ -76,30 +76,43 @@ TEST_F(WriteFailure, LeavesNoFileAndKeepsTheOldOne) {
   EXPECT_EQ(DirectoryEntries(out.Path()), Names{"a.mox"});
 }
 
+// A merge of a model whose values barely compress (writing takes a while) into out/, where
+// an old output stands, to be interrupted.
+struct Interrupt : ::testing::Test {
+  void SetUp() override {
+    std::vector<float> values(6u << 20);
+    std::uint32_t x = 12345;
+    for (float& v : values) v = static_cast<float>((x = x * 1664525u + 1013904223u) >> 8);
+    Model model("big");
+    model.AddGeometry(1, "part", {FloatArray("noise", values)});
+    model.Save(input);
+    std::filesystem::create_directory(dir.File("out"));
+    WriteFileBytes(output, old);
+  }
+  // Whether the entries of out/ satisfy found before the merge ends (polled for two minutes).
+  bool Until(Process& merge, const std::function<bool(const Names&)>& found) {
+    for (int i = 0; i < 120000 && !merge.Ended(); ++i) {
+      if (found(DirectoryEntries(dir.File("out")))) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
+  Launch Run(const Names& args) { return {"moxmerge", args, {"TESSARA_TEMP_PATH=" + logs.Path()}}; }
+  TempDir dir, logs;
+  const std::string input = dir.File("big.mox"), output = dir.File("out/out.mox");
+  const Bytes old = {'o', 'l', 'd'};
+};
+
 // A signal once the temporary file exists removes it, ends the process and leaves the old
 // output; a merge started with SIGHUP ignored lives through one.
-TEST(Interrupt, ASignalRemovesTheTemporaryFileAndEndsTheMergeUnlessIgnored) {
-  TempDir dir, logs;
-  std::vector<float> values(6u << 20);  // that barely compress: writing takes a while
-  std::uint32_t x = 12345;
-  for (float& v : values) v = static_cast<float>((x = x * 1664525u + 1013904223u) >> 8);
-  Model model("big");
-  model.AddGeometry(1, "part", {FloatArray("noise", values)});
-  model.Save(dir.File("big.mox"));
-  const std::string input = dir.File("big.mox"), output = dir.File("out/out.mox");
-  std::filesystem::create_directory(dir.File("out"));
-  const Bytes old = {'o', 'l', 'd'};
+TEST_F(Interrupt, ASignalRemovesTheTemporaryFileAndEndsTheMergeUnlessIgnored) {
   for (const auto& [sig, ignored] :
        {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGHUP, true}}) {
     WriteFileBytes(output, old);
-    Launch launch{"moxmerge", {input, input, output}, {"TESSARA_TEMP_PATH=" + logs.Path()}};
+    Launch launch = Run({input, input, output});
     launch.ignoreHangup = ignored;
     Process merge(launch);
-    bool started = false;
-    for (int i = 0; i < 60000 && !started && !merge.Ended(); ++i) {
-      started = DirectoryEntries(dir.File("out")).size() > 1;
-      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    const bool started = Until(merge, [](const Names& entries) { return entries.size() > 1; });
     EXPECT_TRUE(started) << "the merge ended before it could be interrupted";
     if (started) kill(merge.Pid(), sig);
     const Outcome run = merge.Wait();
@@ -114,32 +127,16 @@ TEST(Interrupt, ASignalRemovesTheTemporaryFileAndEndsTheMergeUnlessIgnored) {
 // With view point files the merge is saved as "<output>.temp" and then read back and saved
 // again with the view points: a signal in the second save leaves the output as it was and
 // no hidden file (the merged copy may stay).
-TEST(Interrupt, ASignalInTheSaveThatAddsViewPointsLeavesTheOutput) {
-  TempDir dir, logs;
-  std::vector<float> values(6u << 20);
-  std::uint32_t x = 777;
-  for (float& v : values) v = static_cast<float>((x = x * 1664525u + 1013904223u) >> 8);
-  Model model("big");
-  model.AddGeometry(1, "part", {FloatArray("noise", values)});
-  model.Save(dir.File("big.mox"));
+TEST_F(Interrupt, ASignalInTheSaveThatAddsViewPointsLeavesTheOutput) {
   Model views("views");
   views.SetViews("now", {"V1"}, 5);
   views.Save(dir.File("v.vpt"));
-  const std::string output = dir.File("out/out.mox");
-  std::filesystem::create_directory(dir.File("out"));
-  const Bytes old = {'o', 'l', 'd'};
-  WriteFileBytes(output, old);
-  Process merge(
-      {"moxmerge",
-       {"--rewrite-blocks", dir.File("big.mox"), dir.File("big.mox"), dir.File("v.vpt"), output},
-       {"TESSARA_TEMP_PATH=" + logs.Path()}});
-  bool second = false;
-  for (int i = 0; i < 120000 && !second && !merge.Ended(); ++i) {
-    for (const auto& name : DirectoryEntries(dir.File("out")))
-      second = second || name.rfind(".out.mox.moxsave-", 0) == 0;
-    if (!second) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_TRUE(second) << "the run ended before its second save could be interrupted";
+  Process merge(Run({"--rewrite-blocks", input, input, dir.File("v.vpt"), output}));
+  ASSERT_TRUE(Until(merge, [](const Names& entries) {
+    return std::any_of(entries.begin(), entries.end(), [](const std::string& name) {
+      return name.starts_with(".out.mox.moxsave-");
+    });
+  })) << "the run ended before its second save could be interrupted";
   kill(merge.Pid(), SIGINT);
   const Outcome run = merge.Wait();
   EXPECT_EQ(std::pair(run.signal, run.status), std::pair(SIGINT, -1));

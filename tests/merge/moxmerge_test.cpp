@@ -7,6 +7,7 @@
 
 #include "merge/command_line.hpp"
 #include "merge/merge_operations.hpp"
+#include "support/container_helpers.hpp"
 #include "support/merge_fixtures.hpp"
 
 namespace {
@@ -35,6 +36,35 @@ TEST(MoxMergeRun, ExitStatusesAndErrorTexts) {
   const bool root = geteuid() == 0;
   ASSERT_TRUE(!root || mknod(F("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0);
   const std::string device = root ? F("null") : "/dev/null";
+  // View point files that cannot be read: damaged copies of p.vpt, files of other kinds.
+  const Bytes views = ReadFileBytes(p);
+  const auto blocks = BlocksOf(p);
+  const auto& row = *std::find_if(blocks.begin(), blocks.end(),
+                                  [](const auto& r) { return r.name == KivMox::kViewPoints; });
+  Bytes flipped = views, cut = views, index = views;
+  flipped[row.offset + row.storedSize / 2] ^= 0x5A;
+  cut.resize(row.offset + row.storedSize / 2);
+  SetU32At(index, 16, 0xFFFF);  // more index records than the primary index holds
+  // A sound current view point and no group, then actions cut after their size field.
+  RawMox actions(F("actions.vpt"), "1.3");
+  actions.Put(KivMox::kViewPoints, KivMox::ViewPointEntry{}, u32{0}, u32{40});
+  actions.Ix().WriteAllBuffersToFileStream(actions.file_.Stream());
+  actions.file_.CloseFile();
+  std::filesystem::create_directory(F("dir.vpt"));
+  const std::tuple<const char*, std::optional<Bytes>, std::string> unreadable[] = {
+      {"missing.vpt", {}, "\""},  // Unable to open file "<path>"
+      {"empty.vpt", Bytes{}, " is not a Mox file"},
+      {"text.vpt", Bytes{'v', 'i', 'e', 'w', '\n'}, " is not a Mox file"},
+      {"dir.vpt", {}, "\""},
+      {"table.vpt", index, "\" is a damaged view point file: its block table cannot be read: "},
+      {"flipped.vpt", flipped,
+       "\" is a damaged view point file: section \"View Points\": view points: "},
+      {"cut.vpt", cut,
+       "\" is a damaged view point file: its block table cannot be read: \"" + F("cut.vpt") +
+           "\" is cut short: its block table ends at byte " + std::to_string(views.size()) +
+           ", the file has " + std::to_string(cut.size()) + " bytes"},
+      {"actions.vpt", {}, "\" is a damaged view point file: section \"View Points\": actions: "},
+  };
   const std::string usage = MoxMerge::UsageLine(BinPath("moxmerge")) + "\n",
                     m = "--merge-as-instances", opening = "Unable to open file \"";
   struct Case {
@@ -55,7 +85,6 @@ TEST(MoxMergeRun, ExitStatusesAndErrorTexts) {
       {{a, b, F("out/taken")}, 2, "Exception \""},
       // A failed merge leaves no new output to add view points to.
       {{a, F("missing.mox"), p, O}, 2, opening},
-      {{a, p, F("missing.vpt"), O}, 2, F("missing.vpt")},
       {{a, F("fifo.vpt"), O}, 2, "Exception \""},
       // A FIFO is refused before any input is read; a device is written as it stands,
       // unless the merged output must be read back to add view points.
@@ -74,6 +103,13 @@ TEST(MoxMergeRun, ExitStatusesAndErrorTexts) {
   for (const std::string& bad : {F("missing.mox"), F("folder.mox"), F("fifo.mox")}) {
     cases.push_back({{bad, a, O}, 2, opening + bad + "\""});
     cases.push_back({{a, bad, O}, 2, opening + bad + "\""});
+  }
+  // A view point file that cannot be read fails the run before the merge, or the import
+  // into a single Mox input.
+  for (const auto& [file, bytes, expected] : unreadable) {
+    if (bytes) WriteFileBytes(F(file), *bytes);
+    cases.push_back({{a, p, F(file), O}, 2, F(file) + expected});
+    cases.push_back({{a, b, p, F(file), O}, 2, F(file) + expected});
   }
   const Names entries = DirectoryEntries(dir.Path());
   for (const Case& c : cases) {

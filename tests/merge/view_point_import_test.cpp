@@ -98,63 +98,6 @@ TEST_F(ViewPointImportTest, AfterAMergeThroughATemporaryCopyMadeAnew) {
   EXPECT_EQ(ReadFileBytes(F("out.mox")), before);
 }
 
-// A view point file that cannot be read fails the whole run before anything is merged:
-// status 2, a message naming the file, the output as it was and no file of ours left. One
-// without a "View Points" section adds nothing and fails nothing.
-TEST_F(ViewPointImportTest, AnUnreadableFileFailsTheRunBeforeTheMerge) {
-  const Bytes p = ReadFileBytes(F("p.vpt"));
-  const auto table = BlocksOf(F("p.vpt"));
-  const auto& views = *std::find_if(
-      table.begin(), table.end(), [](const auto& row) { return row.name == KivMox::kViewPoints; });
-  Bytes flipped = p, cut = p, index = p;
-  flipped[views.offset + views.storedSize / 2] ^= 0x5A;
-  cut.resize(views.offset + views.storedSize / 2);
-  SetU32At(index, 16, 0xFFFF);  // more index records than the primary index holds
-  // A sound current view point and no group, then actions cut after their size field.
-  RawMox actions(F("actions.vpt"), "1.3");
-  actions.Put(KivMox::kViewPoints, KivMox::ViewPointEntry{}, u32{0}, u32{40});
-  actions.Ix().WriteAllBuffersToFileStream(actions.file_.Stream());
-  actions.file_.CloseFile();
-  Model bare("model-bare");  // saved without view points
-  bare.AddGeometry(1, "part", {FloatArray("stress", Distinct(9))});
-  bare.Save(F("bare.vpt"));
-  std::filesystem::create_directory(F("dir.vpt"));
-  const struct {
-    const char* file;
-    std::optional<Bytes> bytes;  // written to the file before the runs
-    std::string expected;        // in the message, after the file's path ("" for success)
-  } rows[] = {
-      {"missing.vpt", {}, "\""},  // Unable to open file "<path>"
-      {"empty.vpt", Bytes{}, " is not a Mox file"},
-      {"text.vpt", Bytes{'v', 'i', 'e', 'w', '\n'}, " is not a Mox file"},
-      {"dir.vpt", {}, "\""},
-      {"table.vpt", index, "\" is a damaged view point file: its block table cannot be read: "},
-      {"flipped.vpt", flipped,
-       "\" is a damaged view point file: section \"View Points\": view points: "},
-      {"cut.vpt", cut, "\" is a damaged view point file: "},
-      {"actions.vpt", {}, "\" is a damaged view point file: section \"View Points\": actions: "},
-      {"bare.vpt", {}, ""},
-  };
-  const Bytes old = {'o', 'l', 'd'};
-  for (const auto& row : rows) {
-    if (row.bytes) WriteFileBytes(F(row.file), *row.bytes);
-    for (const Names& mox : {Names{F("a.mox")}, Names{F("a.mox"), F("b.mox")}}) {
-      SCOPED_TRACE(std::string(row.file) + " after " + std::to_string(mox.size()) + " Mox inputs");
-      WriteFileBytes(Out(), old);
-      std::filesystem::remove(Out() + ".temp");
-      Names args = mox;
-      args.insert(args.end(), {F("p.vpt"), F(row.file), Out()});
-      if (row.expected.empty()) {
-        EXPECT_EQ(Merged(args, Out()), (mox.size() == 1 ? "model-a [ parta ]" : merged) + withP);
-        continue;
-      }
-      Refused(args, {F(row.file) + row.expected});
-      EXPECT_EQ(ReadFileBytes(Out()), old);
-      EXPECT_EQ(DirectoryEntries(F("out")), Names{"out.mox"});
-    }
-  }
-}
-
 // With several Mox inputs the merge goes to "<output>.temp" first, and the output is
 // replaced only by the save that adds the view points.
 TEST_F(ViewPointImportTest, TheOutputIsReplacedOnlyOnceTheViewPointsAreIn) {
@@ -193,12 +136,13 @@ TEST_F(ViewPointImportTest, TheOutputIsReplacedOnlyOnceTheViewPointsAreIn) {
   }
 
   // The output may be a view point file of the run: its view points are read before it is
-  // replaced.
+  // replaced. A file without a "View Points" section adds nothing.
+  Model("model-bare").Save(F("bare.vpt"));
   for (const Names& mox : {Names{F("a.mox")}, Names{F("a.mox"), F("b.mox")}}) {
     std::filesystem::copy_file(F("p.vpt"), F("out/v.vpt"),
                                std::filesystem::copy_options::overwrite_existing);
     Names args = mox;
-    args.insert(args.end(), {F("out/v.vpt"), F("out/v.vpt")});
+    args.insert(args.end(), {F("out/v.vpt"), F("bare.vpt"), F("out/v.vpt")});
     EXPECT_EQ(Merged(args, F("out/v.vpt")),
               (mox.size() == 1 ? "model-a [ parta ]" : merged) + withP);
   }

@@ -86,63 +86,57 @@ struct Interrupt : ::testing::Test {
     Model model("big");
     model.AddGeometry(1, "part", {FloatArray("noise", values)});
     model.Save(input);
+    Model views("views");
+    views.SetViews("now", {"V1"}, 5);
+    views.Save(dir.File("v.vpt"));
     std::filesystem::create_directory(dir.File("out"));
-    WriteFileBytes(output, old);
   }
-  // Whether the entries of out/ satisfy found before the merge ends (polled for two minutes).
-  bool Until(Process& merge, const std::function<bool(const Names&)>& found) {
+  // Whether the hidden temporary file of the save to out.mox appears before the run ends
+  // (polled for two minutes).
+  bool SavingOutput(Process& merge) {
     for (int i = 0; i < 120000 && !merge.Ended(); ++i) {
-      if (found(DirectoryEntries(dir.File("out")))) return true;
+      for (const auto& name : DirectoryEntries(dir.File("out")))
+        if (name.starts_with(".out.mox.moxsave-")) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
   }
-  Launch Run(const Names& args) { return {"moxmerge", args, {"TESSARA_TEMP_PATH=" + logs.Path()}}; }
   TempDir dir, logs;
   const std::string input = dir.File("big.mox"), output = dir.File("out/out.mox");
   const Bytes old = {'o', 'l', 'd'};
 };
 
 // A signal once the temporary file exists removes it, ends the process and leaves the old
-// output; a merge started with SIGHUP ignored lives through one.
+// output; a merge started with SIGHUP ignored lives through one. With view point files the
+// merge is saved as "<output>.temp", then read back and saved again with the view points:
+// a signal in that second save leaves the output too (the merged copy may stay).
 TEST_F(Interrupt, ASignalRemovesTheTemporaryFileAndEndsTheMergeUnlessIgnored) {
-  for (const auto& [sig, ignored] :
-       {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGHUP, true}}) {
+  const std::tuple<int, bool, bool> cases[] = {// signal, ignored, with view points
+                                               {SIGINT, false, false},
+                                               {SIGTERM, false, false},
+                                               {SIGHUP, false, false},
+                                               {SIGHUP, true, false},
+                                               {SIGINT, false, true}};
+  for (const auto& [sig, ignored, views] : cases) {
     WriteFileBytes(output, old);
-    Launch launch = Run({input, input, output});
+    Launch launch{"moxmerge",
+                  views ? Names{"--rewrite-blocks", input, input, dir.File("v.vpt"), output}
+                        : Names{input, input, output},
+                  {"TESSARA_TEMP_PATH=" + logs.Path()}};
     launch.ignoreHangup = ignored;
     Process merge(launch);
-    const bool started = Until(merge, [](const Names& entries) { return entries.size() > 1; });
-    EXPECT_TRUE(started) << "the merge ended before it could be interrupted";
+    const bool started = SavingOutput(merge);
+    EXPECT_TRUE(started) << "the run ended before it could be interrupted";
     if (started) kill(merge.Pid(), sig);
     const Outcome run = merge.Wait();
-    SCOPED_TRACE(std::to_string(sig) + (ignored ? " ignored" : ""));
-    EXPECT_EQ(DirectoryEntries(dir.File("out")), Names{"out.mox"});
+    SCOPED_TRACE(std::to_string(sig) + (ignored ? " ignored" : "") + (views ? " views" : ""));
+    EXPECT_EQ(DirectoryEntries(dir.File("out")),
+              (views ? Names{"out.mox", "out.mox.temp"} : Names{"out.mox"}));
     EXPECT_EQ(std::pair(run.signal, run.status), ignored ? std::pair(0, 0) : std::pair(sig, -1));
     EXPECT_TRUE(ignored ? ChildNames(*LoadTree(output), 1) == (Names{"big", "big"})
                         : ReadFileBytes(output) == old);
+    EXPECT_TRUE(!views || ChildNames(*LoadTree(output + ".temp"), 1) == (Names{"big", "big"}));
   }
-}
-
-// With view point files the merge is saved as "<output>.temp" and then read back and saved
-// again with the view points: a signal in the second save leaves the output as it was and
-// no hidden file (the merged copy may stay).
-TEST_F(Interrupt, ASignalInTheSaveThatAddsViewPointsLeavesTheOutput) {
-  Model views("views");
-  views.SetViews("now", {"V1"}, 5);
-  views.Save(dir.File("v.vpt"));
-  Process merge(Run({"--rewrite-blocks", input, input, dir.File("v.vpt"), output}));
-  ASSERT_TRUE(Until(merge, [](const Names& entries) {
-    return std::any_of(entries.begin(), entries.end(), [](const std::string& name) {
-      return name.starts_with(".out.mox.moxsave-");
-    });
-  })) << "the run ended before its second save could be interrupted";
-  kill(merge.Pid(), SIGINT);
-  const Outcome run = merge.Wait();
-  EXPECT_EQ(std::pair(run.signal, run.status), std::pair(SIGINT, -1));
-  EXPECT_EQ(DirectoryEntries(dir.File("out")), (Names{"out.mox", "out.mox.temp"}));
-  EXPECT_EQ(ReadFileBytes(output), old);
-  EXPECT_EQ(ChildNames(*LoadTree(output + ".temp"), 1), (Names{"big", "big"}));
 }
 
 // Under a limit of 24 open files (8 left for inputs) the inputs are closed and opened

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "kiv/rkf/block_read.hpp"
-#include "kiv/rkf/rkfile.hpp"
+#include "support/container_helpers.hpp"
 #include "support/merge_fixtures.hpp"
 
 namespace {
@@ -40,11 +40,9 @@ TEST_P(TraceLogTest, BlockRecordsMatchTheOutputsBlockTable) {
              (m.starts_with("Buffer ") && m.ends_with(" written to stream.")))
       logged += m + "\n";
   }
-  KivRkf::RkFile file;
-  file.OpenFile(dir.File("out.mox"), "rb");
-  file.ReadIndex();
-  const KivRkf::BlockTable& table = file.Reader().Table();
-  KivRkf::BlockReader blocks(fileno(file.Stream()));
+  ContainerReader output(dir.File("out.mox"));
+  const KivRkf::BlockTable& table = output.Index().Table();
+  KivRkf::BlockReader blocks(fileno(output.file.Stream()));
   std::size_t compressed = 0;
   for (std::uint64_t k = 0; k < table.Blocks().size(); ++k) {
     const KivRkf::BlockInfo& info = table.Blocks()[k];

@@ -1,10 +1,13 @@
-// The merge as instances: array names, instance links, geometry matching and links.
+// The merge as instances: array names, instance links, geometry matching and links; the
+// look-ups it keeps from input to input answer as the scans they stand for: the first base
+// geometry of a name, the first array of a name in a geometry.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/shape.hpp"
+#include "merge/base_index.hpp"
 #include "merge/merge_operations.hpp"
 #include "support/merge_fixtures.hpp"
 
@@ -264,6 +267,40 @@ TEST_F(MergeAsInstancesTest, HeavyDataInputByInputInStoredOrder) {
   ASSERT_EQ(InProcess([&] { return MoxMerge::MergeFiles(inputs, out, false); }).first, 0);
   EXPECT_EQ(StoredOrderOf(out),
             "partA:c partA:a partB:b partA:c partA:a partB:b partA:c partA:a partB:b");
+}
+
+TEST(BaseIndex, AnswersAsTheScans) {
+  Model model("root");
+  const std::uint32_t first = model.AddGeometry(1, "part", {FloatArray("s", {1})});
+  model.AddGeometry(1, "part", {});
+  model.tree.SetCurrentId(1);
+  auto group = std::make_unique<KivMox::Group>();
+  group->name = "group";
+  const std::uint32_t groupId = model.tree.AppendChildNode(std::move(group));
+  MoxMerge::BaseIndex index(model.tree);
+  KivMox::Geometry probe;
+  probe.name = "part";
+  EXPECT_EQ(index.GeometryNamed("part"), model.tree.GetMatchingNodeId(&probe));
+  EXPECT_EQ(index.GeometryNamed("part"), first);
+  EXPECT_EQ(index.GeometryNamed("group"), std::nullopt) << groupId;
+  EXPECT_EQ(index.GeometryNamed("none"), std::nullopt);
+
+  // Arrays appended between look-ups are found; a name twice gives its first index.
+  KivMox::Geometry& g = GeometryAt(model.tree, first);
+  KivMox::Geometry copy = g;
+  const auto both = [&](const std::string& name) {
+    const std::uint32_t indexed = index.FindOrAddArray(first, g, name);
+    EXPECT_EQ(indexed, copy.FindOrAddArray(name)) << name;
+    return indexed;
+  };
+  EXPECT_EQ(both("s"), 0u);
+  g.arrays.push_back(FloatArray("t", {2})), copy.arrays.push_back(FloatArray("t", {2}));
+  g.arrays.push_back(FloatArray("s", {3})), copy.arrays.push_back(FloatArray("s", {3}));
+  EXPECT_EQ(both("t"), 1u);
+  EXPECT_EQ(both("s"), 0u);
+  EXPECT_EQ(both("u"), 3u);  // appended
+  EXPECT_EQ(both("u"), 3u);
+  EXPECT_EQ(g.arrays.size(), 4u);
 }
 
 }  // namespace

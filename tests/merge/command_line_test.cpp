@@ -51,14 +51,11 @@ TEST(CommandLineTest, PathsOptionsFlagsAndTheUsageDecision) {
     std::string got = l.program + " " + std::to_string(l.usageError);
     for (const auto& input : l.inputs) got += " " + input;
     got += " > " + l.outputPath + " : ";
-    for (auto [on, c] : {std::pair{l.arrangeFiles, 'a'},
-                         {l.mergeAsInstances, 'm'},
-                         {l.matchPartNames, 'p'},
-                         {l.suffix, 's'},
-                         {l.autoRename, 'r'},
-                         {l.help, 'h'},
-                         {l.version, 'v'}})
-      if (on) got += c;
+    const bool flags[] = {l.arrangeFiles, l.mergeAsInstances, l.matchPartNames,
+                          l.suffix,       l.autoRename,       l.help,
+                          l.version};
+    for (int f = 0; f < 7; ++f)
+      if (flags[f]) got += "ampsrhv"[f];
     EXPECT_EQ(got, "moxmerge " + expected) << args;
   }
   // View point inputs end in lower case ".vpt".

@@ -1,6 +1,5 @@
-// The trace log of a moxmerge run (MoxMerge_trace.log where TESSARA_TEMP_PATH names):
-// the records of every block written match the output's block table, and the count of heavy
-// blocks inflated follows each load and the save.
+// moxmerge's trace log: the records of every block written match the output's block table,
+// and the count of heavy blocks inflated follows each load and the save.
 #include <gtest/gtest.h>
 
 #include "kiv/rkf/block_read.hpp"

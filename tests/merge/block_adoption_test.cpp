@@ -1,9 +1,12 @@
 // Merges that adopt the inputs' compressed heavy blocks: which blocks the output takes as
-// stored, and that it is the model a merge writing every block anew gives.
+// stored, and that it is the model a merge writing every block anew gives; the trace log's
+// records of every block written match the output's block table, and the count of heavy
+// blocks inflated follows each load and the save.
 #include <gtest/gtest.h>
 
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/progress.hpp"
+#include "kiv/rkf/block_read.hpp"
 #include "merge/merge_operations.hpp"
 #include "support/container_helpers.hpp"
 #include "support/merge_fixtures.hpp"
@@ -55,11 +58,6 @@ bool StartsWith(const std::vector<Bytes>& blocks, const std::vector<Bytes>& pref
 }
 std::string ModelText(const std::string& path) {
   return DescribeTree(*LoadTree(path), false);
-}
-int Merge(const Names& inputs, const std::string& output, bool adopt = true) {
-  const auto [status, err] = InProcess([&] { return MoxMerge::MergeFiles(inputs, output, adopt); });
-  EXPECT_EQ(status, 0) << err;
-  return status;
 }
 
 // The heavy data written, as the save reports it to a progress display.
@@ -114,7 +112,7 @@ TEST_F(BlockAdoptionTest, PlainMergeCopiesEveryBlockAndGivesTheSameModel) {
   // One input named twice is two inputs, each with its own copies. Progress counts each
   // adopted block's raw bytes, up to the total of the heavy data.
   WrittenSoFar progress;
-  ASSERT_EQ(Merge({A, A}, F("twice.mox")), 0);
+  ASSERT_EQ(InProcess([&] { return MoxMerge::MergeFiles({A, A}, F("twice.mox")); }).first, 0);
   EXPECT_TRUE(StartsWith(HeavyBlocks(F("twice.mox")), Join({a, a})));
   ASSERT_GE(progress.calls.size(), 2 * a.size());
   EXPECT_EQ(progress.calls[0].first, 2 * 1200 + 2400u);  // two "conn" runs and a "stress"
@@ -154,8 +152,8 @@ TEST_F(BlockAdoptionTest, OnlyBlocksTheWriterCouldHaveMadeUnderTheLimitAreAdopte
   const auto small = HeavyBlocks(F("small.mox"), true);
   for (const char* limit : {"12", "13"}) {
     EnvGuard guard("KORVANE_MAX_MOX_BLOCK_SIZE", limit);
-    ASSERT_EQ(Merge({F("small.mox"), F("small.mox")}, F("out.mox")), 0);
-    EXPECT_EQ(StartsWith(HeavyBlocks(F("out.mox")), Join({small, small})), limit[1] == '3');
+    EXPECT_EQ(StartsWith(MergedBothWays({F("small.mox"), F("small.mox")}), Join({small, small})),
+              limit[1] == '3');
   }
 }
 
@@ -206,5 +204,71 @@ TEST_F(BlockAdoptionTest, DamagedAdoptedBlocksFailTheMergeAndLeaveNoFile) {
     }
   }
 }
+
+class TraceLogTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TraceLogTest, BlockRecordsMatchTheOutputsBlockTable) {
+  // Rewritten with blocks of 16 bytes, the heavy data fills many blocks that are compressed
+  // and written early, on other threads, and the table grows index blocks. Adopted, the
+  // input's one heavy block is copied twice and the other streams fill the blocks.
+  const bool adopt = GetParam();
+  TempDir dir, logs;
+  Model a("model-a");
+  a.AddGeometry(1, "partA", {FloatArray("stress", Distinct(1.0f)), IntArray("conn", {1, 2, 3})});
+  a.Save(dir.File("a.mox"));
+  Names args = {dir.File("a.mox"), dir.File("a.mox"), dir.File("out.mox")};
+  if (!adopt) args.insert(args.begin(), "--rewrite-blocks");
+  const auto run = RunMoxMerge(logs, args, {"KORVANE_MAX_MOX_BLOCK_SIZE=16"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The block records in block order (not an index block before the final write).
+  const auto bytes = ReadFileBytes(logs.File("MoxMerge_trace.log"));
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
+  std::string logged, expected, inflated;
+  for (std::string line; std::getline(in, line);) {
+    const std::string m = line.substr(line.find(" @ ") + 3);
+    if (m.starts_with("Heavy data blocks inflated: "))
+      inflated += m + "\n";
+    else if (m.starts_with("Heavy data blocks adopted: "))
+      EXPECT_EQ(m.starts_with("Heavy data blocks adopted: 2 (80 bytes, "), adopt) << m;
+    else if (m.starts_with("Writing buffer ") || m.starts_with("Buffer length") ||
+             (m.starts_with("Buffer ") && m.ends_with(" written to stream.")))
+      logged += m + "\n";
+  }
+  ContainerReader output(dir.File("out.mox"));
+  const KivRkf::BlockTable& table = output.Index().Table();
+  KivRkf::BlockReader blocks(fileno(output.file.Stream()));
+  std::size_t compressed = 0;
+  for (std::uint64_t k = 0; k < table.Blocks().size(); ++k) {
+    const KivRkf::BlockInfo& info = table.Blocks()[k];
+    const std::string n = std::to_string(k);
+    if (KivRkf::IsSpecialName(info.name, KivRkf::kIndexBlockName) &&
+        !Has(logged, "Writing buffer " + n + " to stream."))
+      continue;
+    const bool zlib = info.flags & KivRkf::kFlagZlib;
+    compressed += zlib;
+    const KivRkf::BlockRead read = blocks.Read(info.offset, info.storedSize, zlib);
+    ASSERT_TRUE(read.Exact()) << "block " << k;
+    const auto size = read.length;
+    EXPECT_TRUE(zlib || info.storedSize == size) << "block " << k;
+    expected +=
+        "Writing buffer " + n + " to stream.\n" +
+        (size ? "Buffer length: " + std::to_string(size) + "\n" : "") +
+        (zlib ? "Buffer length after transformations: " + std::to_string(info.storedSize) + "\n"
+              : "") +
+        "Writing buffer at position: " + std::to_string(info.offset) + "\nBuffer " + n +
+        " written to stream.\n";
+  }
+  ASSERT_GT(table.Blocks().size(), KivRkf::kPrimaryBlocks + 1);
+  EXPECT_GT(compressed, 2u);
+  EXPECT_EQ(logged, expected);
+  EXPECT_TRUE(Has(std::string(bytes.begin(), bytes.end()), "Heavy data blocks adopted: "));
+  // A load reads no heavy block of an input without node sets; the save inflates each once,
+  // from the input when it writes its arrays anew, from the output's copy when it adopts.
+  EXPECT_EQ(inflated,
+            "Heavy data blocks inflated: 0 (of 1)\nHeavy data blocks inflated: 0 (of 1)\n"
+            "Heavy data blocks inflated: 2 (of 2)\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(AdoptedOrRewritten, TraceLogTest, ::testing::Bool());
 
 }  // namespace

@@ -19,9 +19,8 @@ using namespace AppTest;
 class MergeAsInstancesTest : public ::testing::Test {
  public:
   // A model of geometries "<name>: <array> ...; ..." with arrays "<name>@<a>[*<count>]"
-  // (Distinct(10 k + a, count)) or "<name>-><node>:<index>"; '|' is the tag separator.
-  // "<name>=Shape", "<name>=Group" and "=Empty" (an entry without a node) stand for nodes
-  // of other kinds.
+  // (Distinct(10 k + a, count)) or "<name>-><node>:<index>", '|' the tag separator; other
+  // nodes "<name>=Shape", "<name>=Group", or "=Empty" (an entry without a node).
   std::string Write(const std::string& name, const std::string& layout, int k) {
     Model model("model", "Builder", std::to_string(k));
     if (k == 1) model.SetViews("base-now", {"Base"}, 7);

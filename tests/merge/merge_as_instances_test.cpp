@@ -229,9 +229,8 @@ std::string StoredOrderOf(const std::string& path) {
   return text;
 }
 
-// A merge writes the arrays it writes anew input by input, each input's in the order that
-// input stores them (its connectivity arrays first here), whatever the geometries they
-// join: each input is read once, front to back.
+// A merge writes the arrays it writes anew input by input, each in the order its input
+// stores them (connectivity first here), whatever they join: each input is read front to back.
 TEST_F(MergeAsInstancesTest, HeavyDataInputByInputInStoredOrder) {
   Names inputs;
   for (int k = 1; k <= 3; ++k) {
@@ -239,8 +238,7 @@ TEST_F(MergeAsInstancesTest, HeavyDataInputByInputInStoredOrder) {
     model.AddGeometry(1, "partA",
                       {FloatArray("a", Distinct(float(k), 3000)), IntArray("c", {1, 2, 3})});
     model.AddGeometry(1, "partB", {FloatArray("b", Distinct(float(10 + k)))});
-    inputs.push_back(dir.File("in" + std::to_string(k) + ".mox"));
-    model.Save(inputs.back());
+    model.Save(inputs.emplace_back(dir.File("in" + std::to_string(k) + ".mox")));
   }
   EXPECT_EQ(StoredOrderOf(inputs[0]), "partA:c partA:a partB:b");
   const std::string out = dir.File("out.mox");

@@ -37,8 +37,7 @@ class MoxMergeTest : public ::testing::Test {
         {"q.vpt", "q-now", {"Q1", "Q2"}, 4}};
     for (const auto& [name, current, groups, k] : files) {
       Model model(std::string("model-") + name[0]);
-      model.tree.globalInfo.resize(1);
-      model.tree.globalInfo[0].applicationName = "Older";
+      model.tree.globalInfo.emplace_back().applicationName = "Older";
       const auto part =
           model.AddGeometry(1, std::string("part") + name[0], {FloatArray("stress", Distinct(k))});
       model.AddGeometry(1, std::string("link") + name[0], {LinkedArray("copy", part, 0)});
@@ -172,9 +171,8 @@ TEST_F(MoxMergeTest, ExitStatusesAndErrorTexts) {
     EXPECT_EQ(DirectoryEntries(F("out/taken")), Names{"inside"});
     EXPECT_EQ(ReadFileBytes(O), earlier);
   }
-  struct stat st;
-  EXPECT_TRUE(lstat(F("fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
-  EXPECT_TRUE(lstat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode));
+  EXPECT_TRUE(std::filesystem::is_fifo(F("fifo")));
+  EXPECT_TRUE(std::filesystem::is_character_file(device));
 }
 
 // The plain merge: a merge root over the inputs' roots, their nodes (links shifted), the

@@ -66,9 +66,8 @@ TEST(WriteFailure, LeavesNoFileAndKeepsTheOldOne) {
 }
 
 // A signal once the temporary file exists removes it, ends the process and leaves the old
-// output; a merge started with SIGHUP ignored lives through one. With view point files the
-// merge is saved as "<output>.temp", then read back and saved again with the view points:
-// a signal in that second save leaves the output too (the merged copy may stay).
+// output, also in the save that adds view points to the merged "<output>.temp" copy (which
+// may stay); a merge started with SIGHUP ignored lives through one.
 TEST(Interrupt, ASignalRemovesTheTemporaryFileAndEndsTheMergeUnlessIgnored) {
   TempDir dir, logs;
   const std::string input = dir.File("big.mox"), output = dir.File("out/out.mox");

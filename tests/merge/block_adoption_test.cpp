@@ -41,16 +41,13 @@ std::vector<Bytes> HeavyBlocks(const std::string& path, bool adopted = false) {
   const Bytes file = ReadFileBytes(path);
   std::vector<Bytes> blocks;
   for (const auto& row : BlocksOf(path))
-    if (row.name == KivMox::kHeavyData) {
-      blocks.push_back({adopted ? std::uint8_t{33} : row.flags});
-      blocks.back().insert(blocks.back().end(), file.begin() + row.offset,
-                           file.begin() + row.offset + row.storedSize);
-    }
+    if (const auto at = file.begin() + row.offset; row.name == KivMox::kHeavyData)
+      blocks.push_back(Cat({{adopted ? std::uint8_t{33} : row.flags}, {at, at + row.storedSize}}));
   return blocks;
 }
-std::vector<Bytes> Join(std::initializer_list<std::vector<Bytes>> parts, std::size_t dropLast = 0) {
+std::vector<Bytes> Join(std::initializer_list<std::vector<Bytes>> parts) {
   std::vector<Bytes> out;
-  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end() - dropLast);
+  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
   return out;
 }
 bool StartsWith(const std::vector<Bytes>& blocks, const std::vector<Bytes>& prefix) {

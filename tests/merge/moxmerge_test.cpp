@@ -54,9 +54,12 @@ class MoxMergeTest : public ::testing::Test {
     EXPECT_EQ(std::pair(run.status, ErrorsOf(run)), std::pair(0, std::string()));
     return Summary(*LoadTree(output));
   }
-  // moxmerge on args, which fails with status 2 and every one of parts in its message.
-  void Refused(const Names& args, const Names& parts) {
-    const auto run = RunMoxMerge(logs, args);
+  // moxmerge on args (under a file size limit, if given), which fails with status 2 and every
+  // one of parts in its message.
+  void Refused(const Names& args, const Names& parts, rlim_t fileSize = 0) {
+    Launch launch{"moxmerge", args, {"TESSARA_TEMP_PATH=" + logs.Path()}};
+    if (fileSize) launch.limits.push_back({RLIMIT_FSIZE, fileSize});
+    const auto run = Execute(launch);
     EXPECT_EQ(run.status, 2);
     for (const auto& part : parts) EXPECT_TRUE(Has(run.err, part)) << run.err;
   }
@@ -255,11 +258,7 @@ TEST_F(MoxMergeTest, TheOutputIsReplacedOnlyOnceTheViewPointsAreIn) {
   ASSERT_GT(full, copy + 2000);
   const Bytes old = {'o', 'l', 'd'};
   WriteFileBytes(Out(), old);
-  Launch launch{"moxmerge", args, {"TESSARA_TEMP_PATH=" + logs.Path()}};
-  launch.limits.push_back({RLIMIT_FSIZE, static_cast<rlim_t>((copy + full) / 2)});
-  const auto run = Execute(launch);
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(Has(run.err, "Unable to write to file")) << run.err;
+  Refused(args, {"Unable to write to file"}, static_cast<rlim_t>((copy + full) / 2));
   EXPECT_EQ(ReadFileBytes(Out()), old);
   EXPECT_EQ(DirectoryEntries(F("out")), (Names{"out.mox", "out.mox.temp"}));
 

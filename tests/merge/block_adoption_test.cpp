@@ -1,11 +1,12 @@
-// Merges that adopt the inputs' compressed heavy blocks: which blocks go to the output as
-// they are stored, and that the output is the same model as when every block is written
-// anew (--rewrite-blocks), read back by every reader.
+// Merges that adopt the inputs' compressed heavy blocks: which blocks the output takes as
+// stored, and that it is the model a merge writing every block anew gives; the trace log's
+// records of every block written match the output's block table, and the count of heavy
+// blocks inflated follows each load and the save.
 #include <gtest/gtest.h>
 
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/progress.hpp"
-#include "kiv/rkf/range_copy.hpp"
+#include "kiv/rkf/block_read.hpp"
 #include "merge/merge_operations.hpp"
 #include "support/container_helpers.hpp"
 #include "support/merge_fixtures.hpp"
@@ -34,23 +35,19 @@ void WriteInput(const std::string& path, float seed, std::uint32_t members = 100
   model.Save(path);
 }
 
-// The stored bytes of the "Heavy Data" blocks, each with its flags in front: as recorded,
-// or (adopted) those of a streaming zlib block, which an adopted block gets whatever its
-// input's record said.
+// The stored "Heavy Data" blocks, each after its flags: as recorded, or (adopted) those of
+// a streaming zlib block, which an adopted block gets whatever its input's record said.
 std::vector<Bytes> HeavyBlocks(const std::string& path, bool adopted = false) {
   const Bytes file = ReadFileBytes(path);
   std::vector<Bytes> blocks;
   for (const auto& row : BlocksOf(path))
-    if (row.name == KivMox::kHeavyData) {
-      blocks.push_back({adopted ? std::uint8_t{33} : row.flags});
-      blocks.back().insert(blocks.back().end(), file.begin() + row.offset,
-                           file.begin() + row.offset + row.storedSize);
-    }
+    if (const auto at = file.begin() + row.offset; row.name == KivMox::kHeavyData)
+      blocks.push_back(Cat({{adopted ? std::uint8_t{33} : row.flags}, {at, at + row.storedSize}}));
   return blocks;
 }
-std::vector<Bytes> Join(std::initializer_list<std::vector<Bytes>> parts, std::size_t dropLast = 0) {
+std::vector<Bytes> Join(std::initializer_list<std::vector<Bytes>> parts) {
   std::vector<Bytes> out;
-  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end() - dropLast);
+  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
   return out;
 }
 bool StartsWith(const std::vector<Bytes>& blocks, const std::vector<Bytes>& prefix) {
@@ -58,11 +55,6 @@ bool StartsWith(const std::vector<Bytes>& blocks, const std::vector<Bytes>& pref
 }
 std::string ModelText(const std::string& path) {
   return DescribeTree(*LoadTree(path), false);
-}
-int Merge(const Names& inputs, const std::string& output, bool adopt = true) {
-  const auto [status, err] = InProcess([&] { return MoxMerge::MergeFiles(inputs, output, adopt); });
-  EXPECT_EQ(status, 0) << err;
-  return status;
 }
 
 // The heavy data written, as the save reports it to a progress display.
@@ -83,78 +75,63 @@ class BlockAdoptionTest : public ::testing::Test {
     a = HeavyBlocks(A, true), b = HeavyBlocks(B, true);
     ASSERT_EQ(a.size(), 3u);
     ASSERT_EQ(HeavyBlocks(A).back()[0], 1);  // the last one is not recorded as streaming
+    // One heavy block of 40 bytes: 12 of "conn", then the 28 of "stress".
+    AppTest::Model model("small");
+    model.AddGeometry(1, "g", {FloatArray("stress", Distinct(1.0f)), IntArray("conn", {1, 2, 3})});
+    model.Save(F("small.mox"));
   }
   std::string F(const std::string& name) const { return dir.File(name); }
-  TempDir dir;
+  // The heavy blocks of <name>.mox, which moxmerge makes of inputs, once <name>-ref.mox, made
+  // with --rewrite-blocks, has been found the same model.
+  std::vector<Bytes> MergedBothWays(const Names& inputs, const std::string& name = "out") {
+    const std::string out = F(name + ".mox"), ref = F(name + "-ref.mox");
+    Names args = inputs, rewrite = {"--rewrite-blocks"};
+    args.push_back(out);
+    rewrite.insert(rewrite.end(), inputs.begin(), inputs.end());
+    rewrite.push_back(ref);
+    for (const Names& run : {args, rewrite}) EXPECT_EQ(RunMoxMerge(logs, run).status, 0);
+    EXPECT_EQ(ModelText(out), ModelText(ref));
+    return HeavyBlocks(out);
+  }
+  TempDir dir, logs;
   const std::string A = F("a.mox"), B = F("b.mox");
   std::vector<Bytes> a, b;
 };
 
 TEST_F(BlockAdoptionTest, PlainMergeCopiesEveryBlockAndGivesTheSameModel) {
-  {
-    // Progress counts each adopted block's raw bytes, up to the total of the heavy data.
-    WrittenSoFar progress;
-    ASSERT_EQ(Merge({A, B}, F("out.mox")), 0);
-    ASSERT_GE(progress.calls.size(), a.size() + b.size());
-    EXPECT_EQ(progress.calls[0].first, 2 * 1200 + 2400u);  // two "conn" runs and a "stress"
-    EXPECT_EQ(progress.calls.back().first, progress.calls.back().second);
-    EXPECT_GT(progress.calls.back().second, 2 * 2 * (1200 + 2400 + 3600u));  // and node sets
-  }
-  ASSERT_EQ(Merge({A, B}, F("ref.mox"), false), 0);
-  const auto out = HeavyBlocks(F("out.mox"));
+  const auto out = MergedBothWays({A, B});
   // The inputs' blocks in input order, then one block written anew: the node sets.
   EXPECT_TRUE(StartsWith(out, Join({a, b})));
   EXPECT_EQ(out.size(), a.size() + b.size() + 1);
-  EXPECT_FALSE(StartsWith(HeavyBlocks(F("ref.mox")), a));
-  EXPECT_EQ(ModelText(F("out.mox")), ModelText(F("ref.mox")));
+  EXPECT_FALSE(StartsWith(HeavyBlocks(F("out-ref.mox")), a));
   EXPECT_TRUE(Has(ModelText(F("out.mox")), "mesh 1"));
-  // moxinfo and moxdiff read both alike (the save times of the history may differ); a
-  // further merge adopts the output's blocks in turn.
-  auto info = [&](const std::string& name) {
-    const auto run = Execute({"moxinfo", {F(name)}});
-    EXPECT_EQ(run.status, 0) << run.err;
-    const auto from = run.out.find('\n');
-    return run.out.substr(from, run.out.find("\nSave history") - from);
-  };
-  EXPECT_EQ(info("out.mox"), info("ref.mox"));
-  EXPECT_EQ(Execute({"moxdiff", {F("out.mox"), F("ref.mox"), "--ignore", "history"}}).status, 0);
-  ASSERT_EQ(Merge({F("out.mox"), A}, F("again.mox")), 0);
-  ASSERT_EQ(Merge({F("ref.mox"), A}, F("again-ref.mox"), false), 0);
-  EXPECT_EQ(ModelText(F("again.mox")), ModelText(F("again-ref.mox")));
-  EXPECT_TRUE(StartsWith(HeavyBlocks(F("again.mox")), Join({a, b, a})));
-  // One input named twice is two inputs, each with its own copies.
-  ASSERT_EQ(Merge({A, A}, F("twice.mox")), 0);
+  // moxdiff, which loads deferred, reads both alike (the save times of the history may
+  // differ); a further merge adopts the output's blocks in turn.
+  EXPECT_EQ(Execute({"moxdiff", {F("out.mox"), F("out-ref.mox"), "--ignore", "history"}}).status,
+            0);
+  EXPECT_TRUE(StartsWith(MergedBothWays({F("out.mox"), A}, "again"), Join({a, b, a})));
+  // One input named twice is two inputs, each with its own copies. Progress counts each
+  // adopted block's raw bytes, up to the total of the heavy data.
+  WrittenSoFar progress;
+  ASSERT_EQ(InProcess([&] { return MoxMerge::MergeFiles({A, A}, F("twice.mox")); }).first, 0);
   EXPECT_TRUE(StartsWith(HeavyBlocks(F("twice.mox")), Join({a, a})));
-  // The pread/pwrite copy gives the same blocks as the kernel's.
-  KivRkf::SetKernelCopy(false);
-  Merge({A, B}, F("buffered.mox"));
-  KivRkf::SetKernelCopy(true);
-  EXPECT_EQ(HeavyBlocks(F("buffered.mox")), out);
+  ASSERT_GE(progress.calls.size(), 2 * a.size());
+  EXPECT_EQ(progress.calls[0].first, 2 * 1200 + 2400u);  // two "conn" runs and a "stress"
+  EXPECT_EQ(progress.calls.back().first, progress.calls.back().second);
+  EXPECT_GT(progress.calls.back().second, 2 * 2 * (1200 + 2400 + 3600u));  // and node sets
 }
 
 TEST_F(BlockAdoptionTest, ViewPointSavesAdoptToo) {
   AppTest::Model views("views");
   views.SetViews("home", {"g"}, 5);
   views.Save(F("v.vpt"));
-  TempDir logs;
-  for (const Names& args : {Names{A, B, F("v.vpt"), F("out.mox")},
-                            Names{"--rewrite-blocks", A, B, F("v.vpt"), F("ref.mox")}}) {
-    const auto run = RunMoxMerge(logs, args);
-    ASSERT_EQ(run.status, 0) << run.err;
-  }
-  // Adopted by the merge and again by the save that adds the view points.
-  EXPECT_TRUE(StartsWith(HeavyBlocks(F("out.mox")), Join({a, b})));
-  EXPECT_FALSE(StartsWith(HeavyBlocks(F("ref.mox")), a));
-  EXPECT_EQ(ModelText(F("out.mox")), ModelText(F("ref.mox")));
+  // Adopted by the merge and again by the save that adds the view points; by the import
+  // into a single Mox input.
+  EXPECT_TRUE(StartsWith(MergedBothWays({A, B, F("v.vpt")}), Join({a, b})));
+  EXPECT_FALSE(StartsWith(HeavyBlocks(F("out-ref.mox")), a));
   EXPECT_TRUE(Has(ModelText(F("out.mox")), "home"));
-  for (bool adopt : {true, false}) {
-    const std::string out = F(adopt ? "single.mox" : "single-ref.mox");
-    const auto [status, err] =
-        InProcess([&] { return MoxMerge::ImportViewPoints(A, {F("v.vpt")}, out, adopt); });
-    ASSERT_EQ(status, 0) << err;
-    EXPECT_EQ(StartsWith(HeavyBlocks(out), a), adopt);
-  }
-  EXPECT_EQ(ModelText(F("single.mox")), ModelText(F("single-ref.mox")));
+  EXPECT_TRUE(StartsWith(MergedBothWays({A, F("v.vpt")}, "single"), a));
+  EXPECT_FALSE(StartsWith(HeavyBlocks(F("single-ref.mox")), a));
 }
 
 TEST_F(BlockAdoptionTest, BlocksWithTooManyBytesNoArrayTakesAreWrittenAnew) {
@@ -163,24 +140,17 @@ TEST_F(BlockAdoptionTest, BlocksWithTooManyBytesNoArrayTakesAreWrittenAnew) {
   WriteInput(F("c.mox"), 3.0f, 300000);
   const auto c = HeavyBlocks(F("c.mox"), true);
   ASSERT_EQ(c.size(), 4u);
-  ASSERT_EQ(Merge({F("c.mox"), A}, F("out.mox")), 0);
-  const auto out = HeavyBlocks(F("out.mox"));
+  const auto out = MergedBothWays({F("c.mox"), A});
   EXPECT_TRUE(StartsWith(out, Join({{c[0], c[1]}, a})));
   EXPECT_EQ(std::count(out.begin(), out.end(), c[2]), 0);
-  ASSERT_EQ(Merge({F("c.mox"), A}, F("ref.mox"), false), 0);
-  EXPECT_EQ(ModelText(F("out.mox")), ModelText(F("ref.mox")));
 }
 
 TEST_F(BlockAdoptionTest, OnlyBlocksTheWriterCouldHaveMadeUnderTheLimitAreAdopted) {
-  // One block of 40 bytes: 12 of "conn", then the 28 of "stress".
-  AppTest::Model model("small");
-  model.AddGeometry(1, "g", {FloatArray("stress", Distinct(1.0f)), IntArray("conn", {1, 2, 3})});
-  model.Save(F("small.mox"));
   const auto small = HeavyBlocks(F("small.mox"), true);
   for (const char* limit : {"12", "13"}) {
     EnvGuard guard("KORVANE_MAX_MOX_BLOCK_SIZE", limit);
-    ASSERT_EQ(Merge({F("small.mox"), F("small.mox")}, F("out.mox")), 0);
-    EXPECT_EQ(StartsWith(HeavyBlocks(F("out.mox")), Join({small, small})), limit[1] == '3');
+    EXPECT_EQ(StartsWith(MergedBothWays({F("small.mox"), F("small.mox")}), Join({small, small})),
+              limit[1] == '3');
   }
 }
 
@@ -202,11 +172,8 @@ TEST_F(BlockAdoptionTest, OlderOrUncompressedInputsAreWrittenAnew) {
           Geometry06(raw, 8000, 0);
         },
         row.version);
-    ASSERT_EQ(Merge({F("old.mox"), A}, F("out.mox")), 0);
     const auto old = HeavyBlocks(F("old.mox"), true);
-    EXPECT_TRUE(StartsWith(HeavyBlocks(F("out.mox")), row.adopted ? Join({old, a}) : a));
-    ASSERT_EQ(Merge({F("old.mox"), A}, F("ref.mox"), false), 0);
-    EXPECT_EQ(ModelText(F("out.mox")), ModelText(F("ref.mox")));
+    EXPECT_TRUE(StartsWith(MergedBothWays({F("old.mox"), A}), row.adopted ? Join({old, a}) : a));
   }
 }
 
@@ -214,26 +181,16 @@ TEST_F(BlockAdoptionTest, DamagedAdoptedBlocksFailTheMergeAndLeaveNoFile) {
   const auto table = BlocksOf(A);
   const auto& first = *std::find_if(table.begin(), table.end(),
                                     [](const auto& r) { return r.name == KivMox::kHeavyData; });
+  // A flipped byte in the zlib stream; a raw length four bytes more, or less (the last run
+  // ends beyond the block).
   const Bytes valid = ReadFileBytes(A);
-  const auto rawLength = [&](std::int64_t change) {
-    return [=](Bytes& bytes) {
-      std::uint32_t length;
-      std::memcpy(&length, &bytes[first.offset], 4);
-      length = static_cast<std::uint32_t>(length + change);
-      std::memcpy(&bytes[first.offset], &length, 4);
-    };
-  };
-  const std::pair<const char*, std::function<void(Bytes&)>> damages[] = {
-      {"flipped byte in the zlib stream",
-       [&](Bytes& bytes) { bytes[first.offset + first.storedSize / 2] ^= 0x08; }},
-      {"raw length four bytes more", rawLength(4)},
-      {"raw length four bytes less: the last run ends beyond the block", rawLength(-4)},
-  };
+  Bytes flipped = valid, longer = valid, shorter = valid;
+  flipped[first.offset + first.storedSize / 2] ^= 0x08;
+  SetU32At(longer, first.offset, U32At(valid, first.offset) + 4);
+  SetU32At(shorter, first.offset, U32At(valid, first.offset) - 4);
   TempDir out;
-  for (const auto& [what, damage] : damages) {
-    SCOPED_TRACE(what);
-    Bytes bytes = valid;
-    damage(bytes);
+  for (const Bytes& bytes : {flipped, longer, shorter}) {
+    SCOPED_TRACE("raw length " + std::to_string(U32At(bytes, first.offset)));
     WriteFileBytes(F("damaged.mox"), bytes);
     for (const Names& inputs : {Names{F("damaged.mox"), B}, Names{B, F("damaged.mox")}}) {
       const auto [status, err] =
@@ -242,6 +199,67 @@ TEST_F(BlockAdoptionTest, DamagedAdoptedBlocksFailTheMergeAndLeaveNoFile) {
       EXPECT_TRUE(Has(err, "Exception \"")) << err;
       EXPECT_EQ(DirectoryEntries(out.Path()), Names{});
     }
+  }
+}
+
+TEST_F(BlockAdoptionTest, TraceLogBlockRecordsMatchTheOutputsBlockTable) {
+  // Rewritten with blocks of 16 bytes, the heavy data fills many blocks that are compressed
+  // and written early, on other threads, and the table grows index blocks. Adopted, the
+  // input's one heavy block is copied twice and the other streams fill the blocks.
+  for (const bool adopt : {false, true}) {
+    SCOPED_TRACE(adopt ? "adopted" : "rewritten");
+    TempDir logs;
+    Names args = {F("small.mox"), F("small.mox"), F("out.mox")};
+    if (!adopt) args.insert(args.begin(), "--rewrite-blocks");
+    const auto run = RunMoxMerge(logs, args, {"KORVANE_MAX_MOX_BLOCK_SIZE=16"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // The block records in block order (not an index block before the final write).
+    const auto bytes = ReadFileBytes(logs.File("MoxMerge_trace.log"));
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    std::string logged, expected, inflated;
+    for (std::string line; std::getline(in, line);) {
+      const std::string m = line.substr(line.find(" @ ") + 3);
+      if (m.starts_with("Heavy data blocks inflated: "))
+        inflated += m + "\n";
+      else if (m.starts_with("Heavy data blocks adopted: "))
+        EXPECT_EQ(m.starts_with("Heavy data blocks adopted: 2 (80 bytes, "), adopt) << m;
+      else if (m.starts_with("Writing buffer ") || m.starts_with("Buffer length") ||
+               (m.starts_with("Buffer ") && m.ends_with(" written to stream.")))
+        logged += m + "\n";
+    }
+    ContainerReader output(F("out.mox"));
+    const KivRkf::BlockTable& table = output.Index().Table();
+    KivRkf::BlockReader blocks(fileno(output.file.Stream()));
+    std::size_t compressed = 0;
+    for (std::uint64_t k = 0; k < table.Blocks().size(); ++k) {
+      const KivRkf::BlockInfo& info = table.Blocks()[k];
+      const std::string n = std::to_string(k);
+      if (KivRkf::IsSpecialName(info.name, KivRkf::kIndexBlockName) &&
+          !Has(logged, "Writing buffer " + n + " to stream."))
+        continue;
+      const bool zlib = info.flags & KivRkf::kFlagZlib;
+      compressed += zlib;
+      const KivRkf::BlockRead read = blocks.Read(info.offset, info.storedSize, zlib);
+      ASSERT_TRUE(read.Exact()) << "block " << k;
+      const auto size = read.length;
+      EXPECT_TRUE(zlib || info.storedSize == size) << "block " << k;
+      expected +=
+          "Writing buffer " + n + " to stream.\n" +
+          (size ? "Buffer length: " + std::to_string(size) + "\n" : "") +
+          (zlib ? "Buffer length after transformations: " + std::to_string(info.storedSize) + "\n"
+                : "") +
+          "Writing buffer at position: " + std::to_string(info.offset) + "\nBuffer " + n +
+          " written to stream.\n";
+    }
+    ASSERT_GT(table.Blocks().size(), KivRkf::kPrimaryBlocks + 1);
+    EXPECT_GT(compressed, 2u);
+    EXPECT_EQ(logged, expected);
+    EXPECT_TRUE(Has(std::string(bytes.begin(), bytes.end()), "Heavy data blocks adopted: "));
+    // A load reads no heavy block of an input without node sets; the save inflates each once,
+    // from the input when it writes its arrays anew, from the output's copy when it adopts.
+    EXPECT_EQ(inflated,
+              "Heavy data blocks inflated: 0 (of 1)\nHeavy data blocks inflated: 0 (of 1)\n"
+              "Heavy data blocks inflated: 2 (of 2)\n");
   }
 }
 

@@ -1,12 +1,15 @@
-// The merge as instances: array names, instance links, geometry matching and links.
+// The merge as instances: array names, instance links, geometry matching and links; the
+// look-ups it keeps from input to input answer as the scans they stand for: the first base
+// geometry of a name, the first array of a name in a geometry.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/shape.hpp"
-#include "merge/command_line.hpp"
+#include "merge/base_index.hpp"
 #include "merge/merge_operations.hpp"
+#include "support/log_capture.hpp"
 #include "support/merge_fixtures.hpp"
 
 namespace {
@@ -16,9 +19,8 @@ using namespace AppTest;
 class MergeAsInstancesTest : public ::testing::Test {
  public:
   // A model of geometries "<name>: <array> ...; ..." with arrays "<name>@<a>[*<count>]"
-  // (Distinct(10 k + a, count)) or "<name>-><node>:<index>"; '|' is the tag separator.
-  // "<name>=Shape", "<name>=Group" and "=Empty" (an entry without a node) stand for nodes
-  // of other kinds.
+  // (Distinct(10 k + a, count)) or "<name>-><node>:<index>", '|' the tag separator; other
+  // nodes "<name>=Shape", "<name>=Group", or "=Empty" (an entry without a node).
   std::string Write(const std::string& name, const std::string& layout, int k) {
     Model model("model", "Builder", std::to_string(k));
     if (k == 1) model.SetViews("base-now", {"Base"}, 7);
@@ -26,8 +28,13 @@ class MergeAsInstancesTest : public ::testing::Test {
     for (std::string g, part, a; std::getline(geometries, g, ';');) {
       std::istringstream in(g);
       in >> part;
-      if (part.find('=') != std::string::npos) {
-        AddOtherNode(model, part);
+      if (const auto eq = part.find('='); eq != std::string::npos) {
+        std::unique_ptr<KivMox::Node> node;
+        if (part.substr(eq + 1) == "Shape") node = std::make_unique<KivMox::Shape>();
+        if (part.substr(eq + 1) == "Group") node = std::make_unique<KivMox::Group>();
+        if (node) node->name = part.substr(0, eq);
+        model.tree.SetCurrentId(1);
+        model.tree.AppendChildNode(std::move(node));
         continue;
       }
       std::vector<KivMox::GeometryArray> arrays;
@@ -48,34 +55,12 @@ class MergeAsInstancesTest : public ::testing::Test {
     model.Save(dir.File(name));
     return dir.File(name);
   }
-  static void AddOtherNode(Model& model, const std::string& part) {
-    const auto eq = part.find('=');
-    std::unique_ptr<KivMox::Node> node;
-    if (part.substr(eq + 1) == "Shape") node = std::make_unique<KivMox::Shape>();
-    if (part.substr(eq + 1) == "Group") node = std::make_unique<KivMox::Group>();
-    model.tree.SetCurrentId(1);
-    if (!node) {
-      model.tree.AppendChild(nullptr);
-      return;
-    }
-    node->name = part.substr(0, eq);
-    model.tree.AppendChildNode(std::move(node));
-  }
-  // The instance merge with the flags of options (s: suffix, r: auto-rename, m: part names).
+  // The instance merge with the flags of options as the command line sets them (s: suffix,
+  // r: auto-rename, which tags too, m: part names).
   std::pair<int, std::string> Merge(const std::string& options, const Names& inputs,
                                     const std::string& output) {
-    Names args = {"moxmerge", "--merge-as-instances"};
-    for (char o : options)
-      args.push_back(o == 's'   ? "--suffix-file-instance"
-                     : o == 'r' ? "--auto-rename-instances"
-                                : "--match-part-names");
-    args.insert(args.end(), inputs.begin(), inputs.end());
-    args.push_back(output);
-    const auto l = MoxMerge::ParseCommandLine(args);
-    return InProcess([&] {
-      return MoxMerge::MergeAsInstances(l.inputs, l.outputPath, l.suffix, l.autoRename,
-                                        l.matchPartNames);
-    });
+    const bool s = Has(options, "s"), r = Has(options, "r"), m = Has(options, "m");
+    return InProcess([&] { return MoxMerge::MergeAsInstances(inputs, output, s || r, r, m); });
   }
   TempDir dir;
 };
@@ -198,11 +183,16 @@ TEST_F(MergeAsInstancesTest, LaterGeometryWithoutABaseGeometry) {
       {"partA: a|t@1", "partA: a|t@2; partB: b@3", "r", noB, byId, ""},
       {"partA: a|t@1", "partA: a|t@2; partB: b|t@3", "rm", noB, byName, ""},
   };
+  // The failure's log record is that of the missing identifier.
   const std::string missing = MissingNodeText(), out = dir.File("out.mox");
+  const std::string line = missing.substr(missing.find("Line : ") + 7);
+  const std::string record =
+      "tree.hpp : " + line.substr(0, line.find(' ')) + " @ Element Not Found\n";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.base + " / " + c.later + " / " + c.options);
     const std::string base = Write("base.mox", c.base, 0), later = Write("later.mox", c.later, 0);
     WriteFileBytes(out, {'o', 'l', 'd'});
+    LogCapture log;
     const auto [status, err] = Merge(c.options, {base, later}, out);
     if (c.what.empty()) {
       ASSERT_EQ(status, 0) << err;
@@ -213,28 +203,8 @@ TEST_F(MergeAsInstancesTest, LaterGeometryWithoutABaseGeometry) {
     EXPECT_EQ(WithoutTime(err),
               later + ": " + c.what + " in the base " + base + c.baseSide + "\n" + missing + "\n");
     EXPECT_EQ(ReadFileBytes(out), Bytes({'o', 'l', 'd'}));
+    EXPECT_EQ(std::count(log.Captured().begin(), log.Captured().end(), std::pair(record, 0)), 1);
   }
-}
-
-// The reported case: a base made by a plain merge holds groups where the input it merged
-// holds its geometry. The failure's log record is that of a missing identifier.
-TEST_F(MergeAsInstancesTest, PlainMergedBaseRefusesTheInputItMerged) {
-  TempDir logs, moreLogs;
-  const std::string a = Write("a.mox", "partA: stress@1", 0), aa = dir.File("aa.mox");
-  ASSERT_EQ(RunMoxMerge(logs, {a, a, aa}).status, 0);
-  const auto run = RunMoxMerge(
-      moreLogs, {"--merge-as-instances", "--suffix-file-instance", aa, a, dir.File("out.mox")});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(ErrorsOf(run).starts_with(
-      a + ": geometry node 2 \"partA\" has no geometry at identifier 2 in the base " + aa +
-      ": its node 2 is Group \"model\" (the trees must match node for node;"))
-      << run.err;
-  EXPECT_FALSE(FileExists(dir.File("out.mox")));
-  const std::string missing = MissingNodeText();
-  const auto line = missing.substr(missing.find("Line : ") + 7);
-  const auto log = ReadFileBytes(moreLogs.File("MoxMerge_trace.log"));
-  EXPECT_TRUE(Has(std::string(log.begin(), log.end()),
-                  "tree.hpp : " + line.substr(0, line.find(' ')) + " @ Element Not Found\n"));
 }
 
 // The arrays of a file in the order it stores their values: "<geometry>:<array>" (tags shown
@@ -259,9 +229,8 @@ std::string StoredOrderOf(const std::string& path) {
   return text;
 }
 
-// A merge writes the arrays it writes anew input by input, each input's in the order that
-// input stores them (its connectivity arrays first here), whatever the geometries they
-// join: each input is read once, front to back.
+// A merge writes the arrays it writes anew input by input, each in the order its input
+// stores them (connectivity first here), whatever they join: each input is read front to back.
 TEST_F(MergeAsInstancesTest, HeavyDataInputByInputInStoredOrder) {
   Names inputs;
   for (int k = 1; k <= 3; ++k) {
@@ -269,8 +238,7 @@ TEST_F(MergeAsInstancesTest, HeavyDataInputByInputInStoredOrder) {
     model.AddGeometry(1, "partA",
                       {FloatArray("a", Distinct(float(k), 3000)), IntArray("c", {1, 2, 3})});
     model.AddGeometry(1, "partB", {FloatArray("b", Distinct(float(10 + k)))});
-    inputs.push_back(dir.File("in" + std::to_string(k) + ".mox"));
-    model.Save(inputs.back());
+    model.Save(inputs.emplace_back(dir.File("in" + std::to_string(k) + ".mox")));
   }
   EXPECT_EQ(StoredOrderOf(inputs[0]), "partA:c partA:a partB:b");
   const std::string out = dir.File("out.mox");
@@ -282,6 +250,40 @@ TEST_F(MergeAsInstancesTest, HeavyDataInputByInputInStoredOrder) {
   ASSERT_EQ(InProcess([&] { return MoxMerge::MergeFiles(inputs, out, false); }).first, 0);
   EXPECT_EQ(StoredOrderOf(out),
             "partA:c partA:a partB:b partA:c partA:a partB:b partA:c partA:a partB:b");
+}
+
+TEST(BaseIndex, AnswersAsTheScans) {
+  Model model("root");
+  const std::uint32_t first = model.AddGeometry(1, "part", {FloatArray("s", {1})});
+  model.AddGeometry(1, "part", {});
+  model.tree.SetCurrentId(1);
+  auto group = std::make_unique<KivMox::Group>();
+  group->name = "group";
+  const std::uint32_t groupId = model.tree.AppendChildNode(std::move(group));
+  MoxMerge::BaseIndex index(model.tree);
+  KivMox::Geometry probe;
+  probe.name = "part";
+  EXPECT_EQ(index.GeometryNamed("part"), model.tree.GetMatchingNodeId(&probe));
+  EXPECT_EQ(index.GeometryNamed("part"), first);
+  EXPECT_EQ(index.GeometryNamed("group"), std::nullopt) << groupId;
+  EXPECT_EQ(index.GeometryNamed("none"), std::nullopt);
+
+  // Arrays appended between look-ups are found; a name twice gives its first index.
+  KivMox::Geometry& g = GeometryAt(model.tree, first);
+  KivMox::Geometry copy = g;
+  const auto both = [&](const std::string& name) {
+    const std::uint32_t indexed = index.FindOrAddArray(first, g, name);
+    EXPECT_EQ(indexed, copy.FindOrAddArray(name)) << name;
+    return indexed;
+  };
+  EXPECT_EQ(both("s"), 0u);
+  g.arrays.push_back(FloatArray("t", {2})), copy.arrays.push_back(FloatArray("t", {2}));
+  g.arrays.push_back(FloatArray("s", {3})), copy.arrays.push_back(FloatArray("s", {3}));
+  EXPECT_EQ(both("t"), 1u);
+  EXPECT_EQ(both("s"), 0u);
+  EXPECT_EQ(both("u"), 3u);  // appended
+  EXPECT_EQ(both("u"), 3u);
+  EXPECT_EQ(g.arrays.size(), 4u);
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-// moxmerge's exit statuses and error texts, and the plain merge in this process.
+// moxmerge end to end: exit statuses and error texts, the plain merge, and the view point
+// import into one Mox input, or into a merged output through its "<output>.temp" copy. The
+// rules of single view point files are in tests/kiv/mox.
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -7,24 +9,68 @@
 
 #include "merge/command_line.hpp"
 #include "merge/merge_operations.hpp"
+#include "support/container_helpers.hpp"
 #include "support/merge_fixtures.hpp"
 
 namespace {
 
 using namespace AppTest;
 
+// "<root> [<children>] <groups> / <current view point>", or "... none" without views.
+std::string Summary(const KivMox::Tree& tree) {
+  std::string s = tree.GetNode(1)->name + " [";
+  for (const auto& name : ChildNames(tree, 1)) s += " " + name;
+  s += " ]";
+  for (const auto& group : tree.views.groups) s += " " + group.name;
+  return s + (tree.views.present ? " / " + tree.views.current.name : " none");
+}
+
+class MoxMergeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Mox files a.mox and b.mox and view point files (saved like Mox files) p.vpt, q.vpt;
+    // each of an older history record, a geometry and one that links to its array.
+    const std::tuple<const char*, const char*, Names, int> files[] = {
+        {"a.mox", "a-now", {"A1", "A2"}, 1},
+        {"b.mox", "b-now", {"B1"}, 2},
+        {"p.vpt", "p-now", {"P1"}, 3},
+        {"q.vpt", "q-now", {"Q1", "Q2"}, 4}};
+    for (const auto& [name, current, groups, k] : files) {
+      Model model(std::string("model-") + name[0]);
+      model.tree.globalInfo.emplace_back().applicationName = "Older";
+      const auto part =
+          model.AddGeometry(1, std::string("part") + name[0], {FloatArray("stress", Distinct(k))});
+      model.AddGeometry(1, std::string("link") + name[0], {LinkedArray("copy", part, 0)});
+      model.SetViews(current, groups, 100 * k);
+      model.Save(F(name));
+    }
+    std::filesystem::create_directory(F("out"));
+  }
+  std::string F(const std::string& name) const { return dir.File(name); }
+  std::string Out() const { return F("out/out.mox"); }
+  // moxmerge on args, which succeeds without a message; the Summary of output.
+  std::string Merged(const Names& args, const std::string& output) {
+    const auto run = RunMoxMerge(logs, args);
+    EXPECT_EQ(std::pair(run.status, ErrorsOf(run)), std::pair(0, std::string()));
+    return Summary(*LoadTree(output));
+  }
+  // moxmerge on args (under a file size limit, if given), which fails with status 2 and every
+  // one of parts in its message.
+  void Refused(const Names& args, const Names& parts, rlim_t fileSize = 0) {
+    Launch launch{"moxmerge", args, {"TESSARA_TEMP_PATH=" + logs.Path()}};
+    if (fileSize) launch.limits.push_back({RLIMIT_FSIZE, fileSize});
+    const auto run = Execute(launch);
+    EXPECT_EQ(run.status, 2);
+    for (const auto& part : parts) EXPECT_TRUE(Has(run.err, part)) << run.err;
+  }
+  TempDir dir, logs;
+  const std::string merged = "Merge [ model-a model-b ]", withP = " A1 A2 P1 / p-now";
+};
+
 // Every failed run prints one error text, leaves the output directory as it was (an
 // earlier output included) and writes no trace log when the command line is refused.
-TEST(MoxMergeRun, ExitStatusesAndErrorTexts) {
-  TempDir dir, logs;
-  const auto F = [&](const std::string& name) { return dir.File(name); };
-  const std::string a = F("a.mox"), b = F("b.mox"), p = F("p.vpt"), O = F("out/out.mox");
-  for (const auto& [path, name] : {std::pair{a, "model-a"}, {b, "model-b"}, {p, "views"}}) {
-    Model model(name);
-    model.AddGeometry(1, "partA", {FloatArray("stress", Distinct(1))});
-    model.SetViews("p-now", {"P1"}, 300);
-    model.Save(path);
-  }
+TEST_F(MoxMergeTest, ExitStatusesAndErrorTexts) {
+  const std::string a = F("a.mox"), b = F("b.mox"), p = F("p.vpt"), O = Out();
   std::filesystem::create_directories(F("out/taken/inside"));
   std::filesystem::create_directory(F("folder.mox"));
   std::filesystem::copy_file(b, O);
@@ -33,10 +79,37 @@ TEST(MoxMergeRun, ExitStatusesAndErrorTexts) {
   for (const char* fifo : {"fifo.mox", "fifo.vpt", "fifo"})
     ASSERT_EQ(mkfifo(F(fifo).c_str(), 0600), 0);
   const bool root = geteuid() == 0;
-  if (root) {
-    ASSERT_EQ(mknod(F("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-  }
+  ASSERT_TRUE(!root || mknod(F("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0);
   const std::string device = root ? F("null") : "/dev/null";
+  // View point files that cannot be read: damaged copies of p.vpt, files of other kinds.
+  const Bytes views = ReadFileBytes(p);
+  const auto blocks = BlocksOf(p);
+  const auto& row = *std::find_if(blocks.begin(), blocks.end(),
+                                  [](const auto& r) { return r.name == KivMox::kViewPoints; });
+  Bytes flipped = views, cut = views, index = views;
+  flipped[row.offset + row.storedSize / 2] ^= 0x5A;
+  cut.resize(row.offset + row.storedSize / 2);
+  SetU32At(index, 16, 0xFFFF);  // more index records than the primary index holds
+  // A sound current view point and no group, then actions cut after their size field.
+  RawMox actions(F("actions.vpt"), "1.3");
+  actions.Put(KivMox::kViewPoints, KivMox::ViewPointEntry{}, u32{0}, u32{40});
+  actions.Ix().WriteAllBuffersToFileStream(actions.file_.Stream());
+  actions.file_.CloseFile();
+  std::filesystem::create_directory(F("dir.vpt"));
+  const std::tuple<const char*, std::optional<Bytes>, std::string> unreadable[] = {
+      {"missing.vpt", {}, "\""},  // Unable to open file "<path>"
+      {"empty.vpt", Bytes{}, " is not a Mox file"},
+      {"text.vpt", Bytes{'v', 'i', 'e', 'w', '\n'}, " is not a Mox file"},
+      {"dir.vpt", {}, "\""},
+      {"table.vpt", index, "\" is a damaged view point file: its block table cannot be read: "},
+      {"flipped.vpt", flipped,
+       "\" is a damaged view point file: section \"View Points\": view points: "},
+      {"cut.vpt", cut,
+       "\" is a damaged view point file: its block table cannot be read: \"" + F("cut.vpt") +
+           "\" is cut short: its block table ends at byte " + std::to_string(views.size()) +
+           ", the file has " + std::to_string(cut.size()) + " bytes"},
+      {"actions.vpt", {}, "\" is a damaged view point file: section \"View Points\": actions: "},
+  };
   const std::string usage = MoxMerge::UsageLine(BinPath("moxmerge")) + "\n",
                     m = "--merge-as-instances", opening = "Unable to open file \"";
   struct Case {
@@ -57,7 +130,6 @@ TEST(MoxMergeRun, ExitStatusesAndErrorTexts) {
       {{a, b, F("out/taken")}, 2, "Exception \""},
       // A failed merge leaves no new output to add view points to.
       {{a, F("missing.mox"), p, O}, 2, opening},
-      {{a, p, F("missing.vpt"), O}, 2, F("missing.vpt")},
       {{a, F("fifo.vpt"), O}, 2, "Exception \""},
       // A FIFO is refused before any input is read; a device is written as it stands,
       // unless the merged output must be read back to add view points.
@@ -77,6 +149,13 @@ TEST(MoxMergeRun, ExitStatusesAndErrorTexts) {
     cases.push_back({{bad, a, O}, 2, opening + bad + "\""});
     cases.push_back({{a, bad, O}, 2, opening + bad + "\""});
   }
+  // A view point file that cannot be read fails the run before the merge, or the import
+  // into a single Mox input.
+  for (const auto& [file, bytes, expected] : unreadable) {
+    if (bytes) WriteFileBytes(F(file), *bytes);
+    cases.push_back({{a, p, F(file), O}, 2, F(file) + expected});
+    cases.push_back({{a, b, p, F(file), O}, 2, F(file) + expected});
+  }
   const Names entries = DirectoryEntries(dir.Path());
   for (const Case& c : cases) {
     const auto run = RunMoxMerge(logs, c.args, c.env);
@@ -95,37 +174,24 @@ TEST(MoxMergeRun, ExitStatusesAndErrorTexts) {
     EXPECT_EQ(DirectoryEntries(F("out/taken")), Names{"inside"});
     EXPECT_EQ(ReadFileBytes(O), earlier);
   }
-  struct stat st;
-  EXPECT_TRUE(lstat(F("fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
-  EXPECT_TRUE(lstat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode));
+  EXPECT_TRUE(std::filesystem::is_fifo(F("fifo")));
+  EXPECT_TRUE(std::filesystem::is_character_file(device));
 }
 
-TEST(PlainMerge, MergeRootLinksHistoryAndViewPointsOfTheFirstIntoAnOutputThatReplacesIt) {
-  TempDir dir;
-  Model a("model-a", "Builder", "1.0"), b("model-b", "Other", "3.0");
-  a.tree.globalInfo.resize(1);
-  a.tree.globalInfo[0].applicationName = "Older";
-  a.AddGeometry(1, "partA", {FloatArray("stress", Distinct(1))});
-  a.SetViews("a-now", {"A1", "A2"}, 100);
-  a.Save(dir.File("a.mox"));
-  const auto partC =
-      b.AddGeometry(1, "partC", {FloatArray("temp", Distinct(4)), FloatArray("flux", Distinct(5))});
-  b.AddGeometry(1, "partD", {LinkedArray("fluxC", partC, 1)});
-  b.SetViews("b-now", {"B1"}, 200);
-  b.Save(dir.File("b.mox"));
-  const auto inA = LoadTree(dir.File("a.mox"));
-  // The output replaces the first input, whose values are read before it is replaced.
-  ASSERT_EQ(
-      InProcess([&] {
-        return MoxMerge::MergeFiles({dir.File("a.mox"), dir.File("b.mox")}, dir.File("a.mox"));
-      }).first,
-      0);
-  const auto out = LoadTree(dir.File("a.mox"));
+// The plain merge: a merge root over the inputs' roots, their nodes (links shifted), the
+// first input's history and view points; the output may replace the first input, whose
+// values are read before it is replaced.
+TEST_F(MoxMergeTest, PlainMergeIntoAnOutputThatReplacesTheFirstInput) {
+  const auto inA = LoadTree(F("a.mox"));
+  ASSERT_EQ(InProcess([&] {
+              return MoxMerge::MergeFiles({F("a.mox"), F("b.mox")}, F("a.mox"));
+            }).first,
+            0);
+  const auto out = LoadTree(F("a.mox"));
+  EXPECT_EQ(Summary(*out), merged + " A1 A2 / a-now");
   const auto* root = KivMox::NodeAs<KivMox::Group>(out->GetNode(1));
-  ASSERT_NE(root, nullptr);
-  EXPECT_EQ(root->name + std::to_string(root->mergeRoot), "Merge1");
-  EXPECT_EQ(ChildNames(*out, 1), (Names{"model-a", "model-b"}));
-  EXPECT_EQ(Arrays(*out), "3: stress@1\n5: temp@4 flux@5\n6: fluxC->5:1\n");
+  EXPECT_TRUE(root && root->mergeRoot == 1);
+  EXPECT_EQ(Arrays(*out), "3: stress@1\n4: copy->3:0\n6: stress@2\n7: copy->6:0\n");
   ASSERT_EQ(out->globalInfo.size(), 3u);
   EXPECT_EQ(std::vector(out->globalInfo.begin(), out->globalInfo.begin() + 2), inA->globalInfo);
   const auto& r = out->globalInfo[2];
@@ -135,6 +201,109 @@ TEST(PlainMerge, MergeRootLinksHistoryAndViewPointsOfTheFirstIntoAnOutputThatRep
   EXPECT_FALSE(r.saveTime.empty());
   EXPECT_EQ(out->views.groups, inA->views.groups);
   EXPECT_EQ(out->views.current, inA->views.current);
+}
+
+TEST_F(MoxMergeTest, IntoOneMoxFileGroupsAreAppendedAndTheLastCurrentWins) {
+  const Bytes before = ReadFileBytes(F("a.mox"));
+  EXPECT_EQ(Merged({F("a.mox"), F("q.vpt"), F("p.vpt"), Out()}, Out()),
+            "model-a [ parta linka ] A1 A2 Q1 Q2 P1 / p-now");
+  EXPECT_EQ(ReadFileBytes(F("a.mox")), before);
+  // The tree and history of the Mox input, and one record of the import.
+  auto out = LoadTree(Out()), a = LoadTree(F("a.mox"));
+  EXPECT_EQ(Arrays(*out), "2: stress@1\n3: copy->2:0\n");
+  ASSERT_EQ(out->globalInfo.size(), 3u);
+  EXPECT_EQ(std::vector(out->globalInfo.begin(), out->globalInfo.begin() + 2), a->globalInfo);
+  const auto& r = out->globalInfo[2];
+  EXPECT_EQ(r.applicationName + "|" + r.applicationVersion + "|" + r.formatVersion, "||1.3");
+}
+
+TEST_F(MoxMergeTest, AfterAMergeThroughATemporaryCopyMadeAnew) {
+  // An old copy that is a link to another file: that file must not be written through.
+  WriteFileBytes(F("victim"), Bytes{'k', 'e', 'e', 'p'});
+  ASSERT_EQ(symlink(F("victim").c_str(), F("out.mox.temp").c_str()), 0);
+  const Names args = {F("a.mox"), F("b.mox"), F("p.vpt"), F("out.mox")};
+  EXPECT_EQ(Merged(args, F("out.mox")), merged + withP);
+  EXPECT_EQ(ReadFileBytes(F("victim")), (Bytes{'k', 'e', 'e', 'p'}));
+  // The copy holds the merge as saved; the output has the merge's and the import's records.
+  auto out = LoadTree(F("out.mox"));
+  EXPECT_EQ(Summary(*LoadTree(F("out.mox.temp"))), merged + " A1 A2 / a-now");
+  EXPECT_EQ(Arrays(*out), "3: stress@1\n4: copy->3:0\n6: stress@2\n7: copy->6:0\n");
+  ASSERT_EQ(out->globalInfo.size(), 4u);
+  EXPECT_EQ(out->globalInfo[2].applicationName + "|" + out->globalInfo[3].applicationName,
+            "MoxMerge|");
+
+  // A merged copy that cannot be written (a directory stands there) stops the run before
+  // anything is read; the output stays as the run before left it.
+  std::filesystem::remove(F("out.mox.temp"));
+  std::filesystem::create_directories(F("out.mox.temp/inside"));
+  const Bytes before = ReadFileBytes(F("out.mox"));
+  Refused(args, {"Unable to replace \"" + F("out.mox.temp") + "\""});
+  EXPECT_TRUE(std::filesystem::is_directory(F("out.mox.temp/inside")));
+  EXPECT_EQ(ReadFileBytes(F("out.mox")), before);
+}
+
+// With several Mox inputs the merge goes to "<output>.temp" first, and the output is
+// replaced only by the save that adds the view points.
+TEST_F(MoxMergeTest, TheOutputIsReplacedOnlyOnceTheViewPointsAreIn) {
+  // A full disk in the second save: a size limit between the merged copy and the output,
+  // which the view points of 300 groups make larger.
+  Model many("model-many");
+  Names groups;
+  for (int g = 0; g < 300; ++g) groups.push_back("G" + std::to_string(g));
+  many.SetViews("many-now", groups, 7);
+  many.Save(F("many.vpt"));
+  const Names args = {F("a.mox"), F("b.mox"), F("many.vpt"), Out()};
+  ASSERT_EQ(RunMoxMerge(logs, args).status, 0);
+  const auto copy = ReadFileBytes(Out() + ".temp").size(), full = ReadFileBytes(Out()).size();
+  ASSERT_GT(full, copy + 2000);
+  const Bytes old = {'o', 'l', 'd'};
+  WriteFileBytes(Out(), old);
+  Refused(args, {"Unable to write to file"}, static_cast<rlim_t>((copy + full) / 2));
+  EXPECT_EQ(ReadFileBytes(Out()), old);
+  EXPECT_EQ(DirectoryEntries(F("out")), (Names{"out.mox", "out.mox.temp"}));
+
+  // The merged copy is never an input: by its path, or by another name of the same file.
+  std::filesystem::copy_file(F("a.mox"), F("out/x.mox.temp"));
+  ASSERT_EQ(link(F("out/x.mox.temp").c_str(), F("out/y.mox.temp").c_str()), 0);
+  const Bytes input = ReadFileBytes(F("out/x.mox.temp"));
+  for (const char* output : {"out/x.mox", "out/y.mox"}) {
+    SCOPED_TRACE(output);
+    Refused({F("out/x.mox.temp"), F("b.mox"), F("p.vpt"), F(output)},
+            {"Unable to write \"" + F(output) + ".temp\"",
+             "it is one of the inputs (" + F("out/x.mox.temp") + ")"});
+    EXPECT_EQ(ReadFileBytes(F("out/x.mox.temp")), input);
+    EXPECT_FALSE(FileExists(F(output)));
+  }
+
+  // The output may be a view point file of the run: its view points are read before it is
+  // replaced. A file without a "View Points" section adds nothing.
+  Model("model-bare").Save(F("bare.vpt"));
+  for (const Names& mox : {Names{F("a.mox")}, Names{F("a.mox"), F("b.mox")}}) {
+    std::filesystem::copy_file(F("p.vpt"), F("out/v.vpt"),
+                               std::filesystem::copy_options::overwrite_existing);
+    Names args = mox;
+    args.insert(args.end(), {F("out/v.vpt"), F("bare.vpt"), F("out/v.vpt")});
+    EXPECT_EQ(Merged(args, F("out/v.vpt")),
+              (mox.size() == 1 ? "model-a [ parta linka ]" : merged) + withP);
+  }
+}
+
+// The hidden name of a save's temporary file fits the directory's name limit for any
+// output name, and so does the merged copy or the run is refused before the merge.
+TEST_F(MoxMergeTest, LongOutputNames) {
+  for (std::size_t length : {239u, 240u, 250u, 251u, 255u}) {
+    SCOPED_TRACE(length);
+    const std::string output = F("out/" + std::string(length - 4, 'n') + ".mox");
+    EXPECT_EQ(Merged({F("a.mox"), F("b.mox"), output}, output), merged + " A1 A2 / a-now");
+    std::filesystem::remove(output);
+    const Names args = {F("a.mox"), F("b.mox"), F("p.vpt"), output};
+    if (length + 5 <= 255)
+      EXPECT_EQ(Merged(args, output), merged + withP);
+    else
+      Refused(args, {"Unable to write \"" + output + ".temp\"",
+                     std::to_string(length + 5) + " bytes are more than the 255"});
+    for (const auto& name : DirectoryEntries(F("out"))) std::filesystem::remove(F("out/" + name));
+  }
 }
 
 }  // namespace

@@ -13,36 +13,25 @@ namespace {
 using namespace AppTest;
 
 // A merge of two moxsample models of several hundred KiB under a file size limit.
-struct WriteFailure : ::testing::Test {
-  static void SetUpTestSuite() {
-    inputs_ = new TempDir;
-    for (const char* seed : {"1", "2"})
-      ASSERT_EQ(Execute({"moxsample",
-                         {Input(seed), "--parts", "2", "--heavy-mib", "0.4", "--seed", seed}})
-                    .status,
-                0);
-  }
-  static void TearDownTestSuite() { delete inputs_; }
-  static std::string Input(const std::string& seed) { return inputs_->File(seed + ".mox"); }
-  Outcome Merge(rlim_t limit = 0, Names env = {}, Names args = {}) {
-    if (args.empty()) args = {Input("1"), Input("2"), output};
+TEST(WriteFailure, LeavesNoFileAndKeepsTheOldOne) {
+  TempDir inputs, out, logs;
+  const std::string one = inputs.File("1.mox"), two = inputs.File("2.mox"),
+                    output = out.File("merged.mox");
+  for (const auto& [path, seed] : {std::pair{one, "1"}, {two, "2"}})
+    ASSERT_EQ(
+        Execute({"moxsample", {path, "--parts", "2", "--heavy-mib", "0.4", "--seed", seed}}).status,
+        0);
+  const auto merge = [&](rlim_t limit, Names env, const Names& args) {
     env.push_back("TESSARA_TEMP_PATH=" + logs.Path());
     Launch launch{"moxmerge", args, env};
     if (limit) launch.limits.push_back({RLIMIT_FSIZE, limit});
     return Process(launch).Wait(std::chrono::seconds(120));
-  }
-  TempDir out, logs;
-  const std::string output = out.File("merged.mox");
-  static TempDir* inputs_;
-};
-TempDir* WriteFailure::inputs_ = nullptr;
-
-TEST_F(WriteFailure, LeavesNoFileAndKeepsTheOldOne) {
+  };
   // With heavy data blocks of 64 KiB, full blocks are written on the second thread while
   // the merge goes on, so the failing write happens there.
   for (const Names& env : {Names{}, Names{"KORVANE_MAX_MOX_BLOCK_SIZE=65536"}}) {
     const bool background = !env.empty();
-    ASSERT_EQ(Merge(0, env).status, 0);
+    ASSERT_EQ(merge(0, env, {one, two, output}).status, 0);
     const auto size = static_cast<rlim_t>(ReadFileBytes(output).size());
     ASSERT_GT(size, 300000u);
     std::filesystem::remove(output);
@@ -53,7 +42,7 @@ TEST_F(WriteFailure, LeavesNoFileAndKeepsTheOldOne) {
          background ? std::vector<rlim_t>{70000} : std::vector<rlim_t>{4096, size - 32}) {
       for (bool existing : {false, true}) {
         if (existing) WriteFileBytes(output, previous);
-        auto run = Merge(limit, env);
+        auto run = merge(limit, env, {one, two, output});
         SCOPED_TRACE("limit " + std::to_string(limit) + (existing ? ", existing\n" : "\n") +
                      run.err);
         EXPECT_EQ(std::tuple(run.hung, run.signal, run.status), std::tuple(false, 0, 2));
@@ -67,9 +56,9 @@ TEST_F(WriteFailure, LeavesNoFileAndKeepsTheOldOne) {
   }
   // An input that is also the output stays whole; the merge would be larger than it.
   const std::string input = out.File("a.mox");
-  std::filesystem::copy_file(Input("1"), input);
+  std::filesystem::copy_file(one, input);
   const Bytes before = ReadFileBytes(input);
-  auto run = Merge(static_cast<rlim_t>(before.size()), {}, {input, Input("2"), input});
+  auto run = merge(static_cast<rlim_t>(before.size()), {}, {input, two, input});
   EXPECT_EQ(run.status, 2) << run.err;
   EXPECT_TRUE(Has(run.err, "Description : ")) << run.err;
   EXPECT_EQ(ReadFileBytes(input), before);
@@ -77,75 +66,53 @@ TEST_F(WriteFailure, LeavesNoFileAndKeepsTheOldOne) {
 }
 
 // A signal once the temporary file exists removes it, ends the process and leaves the old
-// output; a merge started with SIGHUP ignored lives through one.
+// output, also in the save that adds view points to the merged "<output>.temp" copy (which
+// may stay); a merge started with SIGHUP ignored lives through one.
 TEST(Interrupt, ASignalRemovesTheTemporaryFileAndEndsTheMergeUnlessIgnored) {
   TempDir dir, logs;
+  const std::string input = dir.File("big.mox"), output = dir.File("out/out.mox");
   std::vector<float> values(6u << 20);  // that barely compress: writing takes a while
   std::uint32_t x = 12345;
   for (float& v : values) v = static_cast<float>((x = x * 1664525u + 1013904223u) >> 8);
   Model model("big");
   model.AddGeometry(1, "part", {FloatArray("noise", values)});
-  model.Save(dir.File("big.mox"));
-  const std::string input = dir.File("big.mox"), output = dir.File("out/out.mox");
+  model.Save(input);
+  Model viewPoints("views");
+  viewPoints.SetViews("now", {"V1"}, 5);
+  viewPoints.Save(dir.File("v.vpt"));
   std::filesystem::create_directory(dir.File("out"));
   const Bytes old = {'o', 'l', 'd'};
-  for (const auto& [sig, ignored] :
-       {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGHUP, true}}) {
+  // The signal, whether it is ignored, whether the run has view point files.
+  const std::tuple<int, bool, bool> cases[] = {{SIGINT, false, false},
+                                               {SIGTERM, false, false},
+                                               {SIGHUP, false, false},
+                                               {SIGHUP, true, false},
+                                               {SIGINT, false, true}};
+  for (const auto& [sig, ignored, views] : cases) {
     WriteFileBytes(output, old);
-    Launch launch{"moxmerge", {input, input, output}, {"TESSARA_TEMP_PATH=" + logs.Path()}};
+    Launch launch{"moxmerge",
+                  views ? Names{"--rewrite-blocks", input, input, dir.File("v.vpt"), output}
+                        : Names{input, input, output},
+                  {"TESSARA_TEMP_PATH=" + logs.Path()}};
     launch.ignoreHangup = ignored;
     Process merge(launch);
-    bool started = false;
-    for (int i = 0; i < 60000 && !started && !merge.Ended(); ++i) {
-      started = DirectoryEntries(dir.File("out")).size() > 1;
+    bool started = false;  // the hidden temporary file of the save to out.mox is there
+    for (int i = 0; i < 120000 && !started && !merge.Ended(); ++i) {
+      for (const auto& name : DirectoryEntries(dir.File("out")))
+        started = started || name.starts_with(".out.mox.moxsave-");
       if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_TRUE(started) << "the merge ended before it could be interrupted";
+    EXPECT_TRUE(started) << "the run ended before it could be interrupted";
     if (started) kill(merge.Pid(), sig);
     const Outcome run = merge.Wait();
-    SCOPED_TRACE(std::to_string(sig) + (ignored ? " ignored" : ""));
-    EXPECT_EQ(DirectoryEntries(dir.File("out")), Names{"out.mox"});
+    SCOPED_TRACE(std::to_string(sig) + (ignored ? " ignored" : "") + (views ? " views" : ""));
+    EXPECT_EQ(DirectoryEntries(dir.File("out")),
+              (views ? Names{"out.mox", "out.mox.temp"} : Names{"out.mox"}));
     EXPECT_EQ(std::pair(run.signal, run.status), ignored ? std::pair(0, 0) : std::pair(sig, -1));
     EXPECT_TRUE(ignored ? ChildNames(*LoadTree(output), 1) == (Names{"big", "big"})
                         : ReadFileBytes(output) == old);
+    EXPECT_TRUE(!views || ChildNames(*LoadTree(output + ".temp"), 1) == (Names{"big", "big"}));
   }
-}
-
-// With view point files the merge is saved as "<output>.temp" and then read back and saved
-// again with the view points: a signal in the second save leaves the output as it was and
-// no hidden file (the merged copy may stay).
-TEST(Interrupt, ASignalInTheSaveThatAddsViewPointsLeavesTheOutput) {
-  TempDir dir, logs;
-  std::vector<float> values(6u << 20);
-  std::uint32_t x = 777;
-  for (float& v : values) v = static_cast<float>((x = x * 1664525u + 1013904223u) >> 8);
-  Model model("big");
-  model.AddGeometry(1, "part", {FloatArray("noise", values)});
-  model.Save(dir.File("big.mox"));
-  Model views("views");
-  views.SetViews("now", {"V1"}, 5);
-  views.Save(dir.File("v.vpt"));
-  const std::string output = dir.File("out/out.mox");
-  std::filesystem::create_directory(dir.File("out"));
-  const Bytes old = {'o', 'l', 'd'};
-  WriteFileBytes(output, old);
-  Process merge(
-      {"moxmerge",
-       {"--rewrite-blocks", dir.File("big.mox"), dir.File("big.mox"), dir.File("v.vpt"), output},
-       {"TESSARA_TEMP_PATH=" + logs.Path()}});
-  bool second = false;
-  for (int i = 0; i < 120000 && !second && !merge.Ended(); ++i) {
-    for (const auto& name : DirectoryEntries(dir.File("out")))
-      second = second || name.rfind(".out.mox.moxsave-", 0) == 0;
-    if (!second) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_TRUE(second) << "the run ended before its second save could be interrupted";
-  kill(merge.Pid(), SIGINT);
-  const Outcome run = merge.Wait();
-  EXPECT_EQ(std::pair(run.signal, run.status), std::pair(SIGINT, -1));
-  EXPECT_EQ(DirectoryEntries(dir.File("out")), (Names{"out.mox", "out.mox.temp"}));
-  EXPECT_EQ(ReadFileBytes(output), old);
-  EXPECT_EQ(ChildNames(*LoadTree(output + ".temp"), 1), (Names{"big", "big"}));
 }
 
 // Under a limit of 24 open files (8 left for inputs) the inputs are closed and opened

@@ -2,9 +2,8 @@
 // reaches the other side is read back.
 #include "merge/terminal_progress.hpp"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,9 +18,8 @@ namespace {
 // Runs fn with stderr on a pseudo-terminal in raw mode and returns what arrived at the
 // other end; "no terminal" when there is none.
 std::string StderrOf(const std::function<void()>& fn) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
-  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "no terminal";
   termios mode{};
   tcgetattr(slave, &mode);
   cfmakeraw(&mode);

@@ -38,7 +38,7 @@ inline Names ChildNames(const KivMox::Tree& tree, std::uint32_t id) {
   return names;
 }
 // The arrays of every geometry, "<id>: <name>@<seed> ..." (values Distinct(seed) bit for
-// bit, else "@?"; "@-" for none) or "<name>-><node>:<index>"; the tag separator as '|'.
+// bit, else "@?") or "<name>-><node>:<index>"; the tag separator as '|'.
 inline std::string Arrays(const KivMox::Tree& tree) {
   std::ostringstream out;
   for (const auto& [id, entry] : tree.Entries()) {
@@ -49,14 +49,13 @@ inline std::string Arrays(const KivMox::Tree& tree) {
       std::string name = a.name;
       std::replace(name.begin(), name.end(), kSep, '|');
       out << " " << name;
-      const auto v = FloatsOf(a.data);
+      const std::size_t n = a.data.Bytes() ? a.data.byteSize / 4 : 0;
+      float seed = 0.0f;
+      if (n >= 7) std::memcpy(&seed, a.data.Bytes() + 12, 4);
       if (a.linked)
         out << "->" << a.linkNode << ":" << a.linkIndex;
-      else if (v.empty())
-        out << "@-";
-      else if (const auto d = Distinct(v.size() >= 7 ? v[3] : 0.0f, v.size());
-               v.size() >= 7 && std::memcmp(v.data(), d.data(), 4 * v.size()) == 0)
-        out << "@" << v[3];
+      else if (n >= 7 && std::memcmp(a.data.Bytes(), Distinct(seed, n).data(), 4 * n) == 0)
+        out << "@" << seed;
       else
         out << "@?";
     }

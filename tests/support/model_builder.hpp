@@ -35,11 +35,6 @@ std::unique_ptr<T> Named(const std::string& name) {
 }
 }  // namespace Detail
 
-inline std::vector<float> FloatsOf(const KivMox::NumericArray& data) {
-  std::vector<float> out(data.byteSize / 4);
-  if (!out.empty() && data.Bytes()) std::memcpy(out.data(), data.Bytes(), out.size() * 4);
-  return out;
-}
 // A result array (kind 0) of floats; a connectivity array (kind 5) of 32-bit integers; an
 // array that takes its values from array linkIndex of geometry node linkNode.
 inline KivMox::GeometryArray FloatArray(const std::string& name, const std::vector<float>& values,

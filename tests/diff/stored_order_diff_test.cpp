@@ -3,6 +3,8 @@
 // digests differ are read again side by side.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "diff/model_diff.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/sections.hpp"
@@ -38,7 +40,9 @@ TEST(StoredOrderDiffTest, FilesOfOneModelInTwoOrders) {
     const EnvGuard blocks = SmallHeavyBlocks();
     listed.Save(dir.File("listed.mox"));
     inOrder.Save(dir.File("in-order.mox"));
-    std::vector<float> field = FloatsOf(GeometryAt(inOrder.tree, 9).arrays[0].data);
+    const KivMox::NumericArray& data = GeometryAt(inOrder.tree, 9).arrays[0].data;
+    std::vector<float> field(data.byteSize / 4);
+    std::memcpy(field.data(), data.Bytes(), data.byteSize);
     field[700] += 0.5f;
     AddListed(changed, {wholeA.get(), wholeB.get()}, ListOrder::Interleaved);
     GeometryAt(changed.tree, 9).arrays[0] = FloatArray("field", field, 3);

@@ -138,15 +138,12 @@ TEST(Zlib, Framing) {
   Bytes varied(1200000);
   for (std::size_t i = 0; i < varied.size(); ++i) varied[i] = std::uint8_t(i * 7 + i / 13);
   const Bytes packed = Zlib(varied);
-  Bytes longer = Zlib(Bytes(1000, 3));
-  SetU32At(longer, 0, 2000);  // a stated length above what is produced
-  EXPECT_TRUE(Inflated(packed) == varied && Inflated(longer) == Bytes(1000, 3));
+  EXPECT_TRUE(Inflated(packed) == varied);
   // Damage fails and leaves the block: checksum, stream, cut, lengths absurd or too small.
   auto flip = [](Bytes b, std::size_t at, std::uint8_t x) { return b[at] ^= x, b; };
   for (const Bytes& framed :
        {flip(zeros, zeros.size() - 1, 1), flip(packed, 8, 0xFF),
-        Bytes(packed.begin(), packed.end() - 9), Bytes{1, 0, 0}, Bytes{},
-        Bytes{0xFF, 0xFF, 0xFF, 0xFF}, flip(zeros, 3, 0xFF), flip(zeros, 0, 0x0F)}) {
+        Bytes(packed.begin(), packed.end() - 9), Bytes{}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
     Block b = BlockOf(framed);
     EXPECT_EQ(Failure([&] { BlockZlibUnCompressor()(b); }), "9 Unable to decompress block")
         << framed.size();
@@ -212,6 +209,7 @@ TEST(ZlibTransform, FramingStatesAndTheirWords) {
       EXPECT_TRUE(Bytes(b.Data(), b.Data() + b.Size()) == raw);
     } else {
       EXPECT_EQ(Failure([&] { BlockZlibUnCompressor()(b); }), "9 Unable to decompress block");
+      EXPECT_EQ(BytesOf(b), row.framing);  // left as it was
     }
     // The same framing read back from a file by the reader of stored blocks.
     const MemFile file(Cat({Bytes(5, 0xEE), row.framing}));

@@ -128,7 +128,7 @@ TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
   };
   const std::string cut = "9 Unable to read from file", count = "1 Not enough bytes in the block";
   const std::uint32_t record0 = PrimaryRecordOffset(0);
-  const std::tuple<int, char, long, std::uint32_t, std::string> cases[] = {
+  const std::tuple<int, char, std::size_t, std::uint32_t, std::string> cases[] = {
       // streams (-1: one compressed), 'c'ut at / 'u'32 set at / 'x'or at, value, failure
       {1, 'c', 14, 0, cut},            // in the primary index length
       {1, 'u', 12, 0xFFFFFFF0u, cut},  // the primary index length
@@ -138,10 +138,9 @@ TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
       {1, 'u', record0 + 139 * 3 + 1, ~0u - 15, count}};  // a name length
   for (const auto& [streams, kind, at, value, failure] : cases) {
     Bytes file = written(std::abs(streams), streams < 0);
-    const std::size_t where = at < 0 ? file.size() + at : at;
-    kind == 'c'   ? file.resize(where)
-    : kind == 'u' ? SetU32At(file, where, value)
-                  : void(file[where] ^= value);
+    kind == 'c'   ? file.resize(at)
+    : kind == 'u' ? SetU32At(file, at, value)
+                  : void(file[at] ^= value);
     EXPECT_EQ(Failure([&] { ContainerReader(file).Index().Get("A", Bytes(100).data(), 100); }),
               failure)
         << kind << at;

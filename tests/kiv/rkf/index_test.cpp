@@ -22,10 +22,14 @@ Bytes Filled(std::uint32_t n) {
   return bytes;
 }
 
+// A stream on a file in memory, closed at the latest when the output goes.
 struct Output {
+  ~Output() {
+    if (stream) std::fclose(stream);
+  }
+  Bytes Close() { return std::fclose(std::exchange(stream, nullptr)), file.Read(); }
   MemFile file;
   std::FILE* stream = std::fopen(file.Path().c_str(), "wb+");
-  Bytes Close() { return std::fclose(stream), file.Read(); }
 };
 
 TEST(IndexWrite, FirstBlocksAndTheIndexBlockOfTheTwentiethStream) {
@@ -95,8 +99,6 @@ TEST(IndexWrite, StreamLimitsFlagsAndEarlyWrites) {
   index.SetBlockFlags("Heavy Data", kFlagStreaming);
   EXPECT_EQ(Failure([&] { index.FlushFrozen(out.stream); }), "13 Not Implemented");
   EXPECT_EQ(written(), "www-");
-  index.DropPendingWrite();
-  out.Close();
 }
 
 // The flags byte of every block record in the file (the primary index, then the records of
@@ -185,8 +187,6 @@ TEST(IndexWrite, AdoptionWaitsForEveryEarlierBlock) {
     EXPECT_EQ(std::pair(second.position, index.GetSize("Heavy Data")),
               std::pair(before2, before2 + 300));
     EXPECT_EQ(second.offset, index.Table().Blocks()[1].offset + stored);
-    index.DropPendingWrite();
-    out.Close();
   }
 }
 

@@ -1,5 +1,4 @@
-// The component codec, the data loader, and geometry through real containers: layouts,
-// the loading passes, links, older layouts and damaged counts, sizes and positions.
+// The component codec, the data loader, and geometry through real containers.
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/heavy_order.hpp"
 
@@ -17,7 +16,6 @@ using namespace MoxTest;
 using KivMox::Attribute;
 using KivMox::Geometry;
 using KivMox::GeometryArray;
-using L = std::vector<U32>;
 
 namespace {
 
@@ -58,9 +56,8 @@ TEST(ComponentCodec, ThreeComponentsLayout) {
   EXPECT_EQ(Code(expected, 3, true), in);
 }
 
-// Byte sizes around the 16-value runs and across tiles, for usual and unusual component
-// counts, in buffers of exactly that size (for the sanitizer): fast paths match, decoding
-// restores.
+// Sizes around the 16-value runs and across tiles, usual and unusual component counts, in
+// buffers of exactly that size (for the sanitizer): fast paths match, decoding restores.
 TEST(ComponentCodec, MatchesTheDefinitionAndRoundTripsOverManyShapes) {
   KivMox::EncodeComponents(nullptr, nullptr, 0, 3);
   KivMox::DecodeComponents(nullptr, nullptr, 0, 1);
@@ -84,9 +81,8 @@ TEST(ComponentCodec, MatchesTheDefinitionAndRoundTripsOverManyShapes) {
   }
 }
 
-// "Heavy Data": 8 filler bytes, seven integers encoded with 3 components, four floats as
-// they are. Fewer than four bytes, or a failure, leave the output unchanged; a size beyond
-// the stored bytes fails before allocating.
+// 8 filler bytes, seven integers encoded with 3 components, four floats. Fewer than four
+// bytes or a failure leave the output; a size beyond the data fails before allocating.
 TEST(DataLoader, LoadToChecksTheKindAndTheByteSize) {
   const std::vector<std::int32_t> kInts = {1, -2, 3, 400000, -500000, 6, 7};
   const std::vector<float> kFloats = {0.5f, -1.25f, 3.0e7f, 4.0f};
@@ -261,17 +257,6 @@ TEST_F(GeometryFile, LinkedArraysShareTheSourceBufferAfterResolution) {
   EXPECT_FALSE(a.arrays[1].data.HasBytes() || a.arrays[2].data.HasBytes());
   EXPECT_EQ(std::make_tuple(a.arrays[1].data.byteSize, a.arrays[2].data.subKind, sources.size()),
             std::make_tuple(std::uint64_t{0}, 4u, std::size_t{5}));
-}
-
-TEST(GeometryArrays, LookupByNameFindsTheFirstExactMatchOrAppendsAnArray) {
-  const std::string f1 = std::string("stress\x1e") + "F1";
-  Geometry g;
-  g.arrays = {MakeArray("stress", 1), MakeArray(f1, 1), MakeArray("stress", 2)};
-  EXPECT_EQ((L{g.FindOrAddArray("stress"), g.FindOrAddArray(f1), g.FindOrAddArray("Stress"),
-               g.FindOrAddArray("Stress")}),
-            (L{0, 1, 3, 3}));
-  EXPECT_EQ(std::make_pair(g.arrays.size(), g.arrays[3].name),
-            std::make_pair(std::size_t{4}, std::string("Stress")));
 }
 
 // Layouts before "0.7", written here with the typed block operations: "0.0a" to "0.4" (and

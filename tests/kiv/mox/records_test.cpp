@@ -384,8 +384,7 @@ TEST(ActionsRecord, DamagedRecordsFail) {
   EXPECT_EQ(Failure([&] { KivRkf::CopyFromBlock_Versioned(b, r); }), 2);
 }
 
-// A new view point entry, as written for a model without view points (the stored
-// defaults), and one of distinct values.
+// A new view point entry (the stored defaults), and one of distinct values.
 TEST(ViewPointEntry, Layouts) {
   std::array<float, 16> ones, counted;
   ones.fill(1.0f);

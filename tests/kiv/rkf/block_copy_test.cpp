@@ -1,5 +1,4 @@
-// Copying ranges between files (by the kernel or in chunks) and checking copied zlib
-// blocks from the file they were copied to.
+// Ranges copied between files (by the kernel or in chunks); copied zlib blocks checked.
 #include <fcntl.h>
 
 #include <gtest/gtest.h>

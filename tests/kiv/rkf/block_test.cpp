@@ -135,15 +135,11 @@ TEST(Zlib, Framing) {
   EXPECT_EQ(Bytes(empty.begin(), empty.begin() + 6), (Bytes{0, 0, 0, 0, 0x78, 0x9C}));
   EXPECT_EQ(std::make_pair(Inflated(zeros), Inflated(empty)),
             std::make_pair(Bytes(1000, 0), Bytes{}));
-  Bytes varied(1200000);
-  for (std::size_t i = 0; i < varied.size(); ++i) varied[i] = std::uint8_t(i * 7 + i / 13);
-  const Bytes packed = Zlib(varied);
-  EXPECT_TRUE(Inflated(packed) == varied);
   // Damage fails and leaves the block: checksum, stream, cut, lengths absurd or too small.
   auto flip = [](Bytes b, std::size_t at, std::uint8_t x) { return b[at] ^= x, b; };
   for (const Bytes& framed :
-       {flip(zeros, zeros.size() - 1, 1), flip(packed, 8, 0xFF),
-        Bytes(packed.begin(), packed.end() - 9), Bytes{}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
+       {flip(zeros, zeros.size() - 1, 1), flip(zeros, 8, 0xFF),
+        Bytes(zeros.begin(), zeros.end() - 9), Bytes{}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
     Block b = BlockOf(framed);
     EXPECT_EQ(Failure([&] { BlockZlibUnCompressor()(b); }), "9 Unable to decompress block")
         << framed.size();

@@ -154,9 +154,8 @@ TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
       std::make_tuple(20ul, 77u, 18u));
 }
 
-// A file that ends before the blocks its table describes is refused when the table is read,
-// wherever the cut falls; kept, its table is read as far as the file holds it and the blocks
-// inside the file still read. Bytes after the last block are no cut.
+// A file cut anywhere before the end of its blocks is refused when the table is read; kept,
+// its table and blocks read as far as the file holds them. Bytes after the end are no cut.
 TEST(Container, CutFilesAreRefusedWhenTheTableIsRead) {
   SmallBlocks small("1");  // every value in a block of its own
   // Blocks 0 to 18 and 20 to 25 hold 10 to 34 bytes each; block 19 is an index block.

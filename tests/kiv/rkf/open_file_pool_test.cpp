@@ -1,5 +1,4 @@
-// The open-file pool shared by threads: a file in use is never closed under its user, and
-// files not in use are closed least recently used first.
+// The open-file pool shared by threads: a file in use is never closed under its user.
 #include <gtest/gtest.h>
 
 #include <thread>

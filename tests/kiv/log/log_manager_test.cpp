@@ -26,9 +26,6 @@ TEST(Log, LinesFiltersAndRecordBounds) {
   LogRecord record(LogRecord::kInfo, "f", 1, "m");
   record.Append(std::string(6000, 'a')).Append("more");
   EXPECT_EQ(record.MessageLength(), 5120u);
-  LogRecord pieces(LogRecord::kInfo, "f", 1, "m");
-  EXPECT_STREQ(pieces.Append("buffer ").Append(std::uint64_t(42)).Append(".").message,
-               "buffer 42.");
 }
 
 // What SetUpLog prints to standard error with the given trace directories.

@@ -54,14 +54,6 @@ TEST(GroupRecord, LayoutAndEveryVersion) {
   }
 }
 
-std::string MaterialText(const Material& m) {
-  Shape s;
-  s.material = m;
-  FuzzDescription::Writer w;
-  FuzzDescription::Node(w, s);
-  return w.Text();
-}
-
 // "0.3", 84 bytes framed. Older records keep defaults, a newer one's extra bytes are
 // skipped; fourth floats of colors C and D are not read.
 TEST(MaterialRecord, LayoutAndEveryVersion) {
@@ -73,6 +65,7 @@ TEST(MaterialRecord, LayoutAndEveryVersion) {
   std::tie(m.valueE, m.valueF, m.flagG) = std::make_tuple(42.0f, 0.75f, U8{0});
   Shape s;
   s.material = m;
+  const Material none;
   RecordFile file(
       [&](KivRkf::IndexWriter& index) { WriteShape(s, index), index.Put(kResources, kEnd); });
   EXPECT_EQ(file.StreamBytes(kResources),
@@ -103,15 +96,12 @@ TEST(MaterialRecord, LayoutAndEveryVersion) {
     std::tie(e.colorC[3], e.colorD[3]) = std::make_pair(0.0f, 0.2f);
     std::tie(e.valueF, e.flagG) =
         std::make_pair(version == "0.1" ? 0.2f : 0.75f, U8(version < "0.3"));
-    EXPECT_EQ(MaterialText(r.material), MaterialText(version.empty() ? Material{} : e)) << version;
+    const Material& x = version.empty() ? none : e;
+    const Material& y = r.material;
+    EXPECT_EQ(std::tie(y.colorA, y.colorB, y.colorC, y.colorD, y.valueE, y.valueF, y.flagG),
+              std::tie(x.colorA, x.colorB, x.colorC, x.colorD, x.valueE, x.valueF, x.flagG))
+        << version;
   }
-  RecordFile shortSize([&](KivRkf::IndexWriter& index) {
-    KivRkf::Block record;
-    KivRkf::CopyToBlock_Versioned(record, m);
-    record.SetPosition(0u), record.Put(U32{80});
-    index.Put(kResources, record.Data(), record.Size());
-  });
-  EXPECT_EQ(Failure([&] { shortSize.Index().Get(kResources, m); }), 2);
 }
 
 TEST(FutureNodeRecord, WrittenAsAZeroCountAndReadBySkippingTheCountedBytes) {
@@ -364,7 +354,7 @@ TEST(ActionsRecord, UnknownTypeCodeIsSkippedWithItsRecord) {
   EXPECT_EQ(file.Next(kViews), kEnd);
 }
 
-// A hostile code count, codes without room for their records, a record size too short.
+// A hostile code count, codes without room for their records.
 TEST(ActionsRecord, DamagedRecordsFail) {
   const std::string v01 = "0.1";
   for (const Bytes& bytes :
@@ -377,11 +367,6 @@ TEST(ActionsRecord, DamagedRecordsFail) {
     EXPECT_EQ(Failure([&] { file.Index().Get(kViews, r); }), 1);
     EXPECT_TRUE(r.actions.empty());
   }
-  KivRkf::Block b;
-  KivRkf::CopyToBlock_Versioned(b, RotateAction{});
-  b.SetPosition(0u), b.Put(U32{4 + 7 + 12}), b.SetPosition(0u);
-  RotateAction r;
-  EXPECT_EQ(Failure([&] { KivRkf::CopyFromBlock_Versioned(b, r); }), 2);
 }
 
 // A new view point entry (the stored defaults), and one of distinct values.

@@ -168,7 +168,6 @@ TEST_F(TreeFile, ViewPointsAreFramedAsTheirContainerMaterialsAlwaysSized) {
   const std::tuple<const char*, bool, std::string, std::string> cases[] = {
       // container version, view points kept, current view point's name, what the load dropped
       {"1.3", true, "front", ""},
-      {"0.3", true, "front", ""},
       {"0.2", false, "front", refused},
       {"0.1", false, "no name", ""}};
   for (const auto& [version, kept, name, dropped] : cases) {

@@ -1,5 +1,4 @@
-// KivAdt::Tree: identifiers, links of appended children, the current identifier, SetEntry
-// and matching by name, type name and version.
+// KivAdt::Tree: identifiers, links of appended children, SetEntry and matching.
 #include "kiv/adt/tree.hpp"
 
 #include <functional>
@@ -105,9 +104,6 @@ TEST(AdtTree, MatchingComparesNameTypeAndVersionAndSkipsNullPayloads) {
   EXPECT_EQ(t.GetMatchingNodeId(&probe), 5u);  // b, the smaller of two equal ones
   EXPECT_EQ(CodeOf([&] { t.GetMatchingNodeId(&none); }), 5);
   EXPECT_EQ(CodeOf([&] { t.GetMatchingNodeId(nullptr); }), 5);
-  KivAdt::Tree<Item*> empty;
-  Item blank;
-  EXPECT_EQ(CodeOf([&] { empty.GetMatchingNodeId(&blank); }), 5);
 }
 
 }  // namespace

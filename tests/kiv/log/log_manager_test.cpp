@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "kiv/log/raise.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -27,9 +26,6 @@ TEST(Log, LinesFiltersAndRecordBounds) {
   LogRecord record(LogRecord::kInfo, "f", 1, "m");
   record.Append(std::string(6000, 'a')).Append("more");
   EXPECT_EQ(record.MessageLength(), 5120u);
-  LogRecord pieces(LogRecord::kInfo, "f", 1, "m");
-  EXPECT_STREQ(pieces.Append("buffer ").Append(std::uint64_t(42)).Append(".").message,
-               "buffer 42.");
 }
 
 // What SetUpLog prints to standard error with the given trace directories.
@@ -59,13 +55,6 @@ TEST(Log, SetUpLogToAnUnwritableAndAWritableDirectory) {
   EXPECT_EQ(SetUpWith("", dir.Path().c_str()) + SetUpWith(dir.Path().c_str()), shown + shown);
   ASSERT_EQ(manager.Routes().size(), before + 2);
   EXPECT_EQ(manager.Routes().back().filter, manager.Routes()[before].filter);
-  const std::string line = std::to_string(__LINE__ + 1);
-  KIV_LOG_INFO("Test::SetUp", "Progress message ");
-  EXPECT_THROW(KIV_RAISE(ReadError, "Unable to read", "M"), Kiv::Util::Exception);
-  const auto bytes = TestSupport::ReadFileBytes(trace);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
-            "log_manager_test.cpp : " + line + " @ Progress message \nlog_manager_test.cpp : " +
-                std::to_string(std::stoi(line) + 1) + " @ Unable to read\n");
 }
 
 }  // namespace

@@ -28,24 +28,4 @@ TEST(Raise, PublishesOneErrorRecordBeforeThrowing) {
   EXPECT_EQ(capture.Captured(), (TestSupport::LogCapture::Lines{{text, 0}}));
 }
 
-TEST(Raise, CheckAndTheCodeTextAndTheLongDescription) {
-  TestSupport::LogCapture capture;
-  EXPECT_NO_THROW(KIV_CHECK(true, OutOfBounds, "never", "M"));
-  EXPECT_TRUE(capture.Captured().empty());
-  EXPECT_THROW(KIV_CHECK(false, OutOfBounds, "always", "M"), Exception);
-  EXPECT_EQ(capture.Count("always"), 1);
-  try {
-    KIV_RAISE(ElementNotFound, nullptr, "KivRkf::Index::GetReadingBlockIndex");
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.GetDescription(), "Element Not Found");  // without a description
-  }
-  EXPECT_EQ(capture.Count("Element Not Found"), 1);
-  try {
-    KIV_RAISE(ModelError, std::string(6000, 'z'), "M");
-  } catch (const Exception& e) {
-    EXPECT_EQ(std::string(e.GetDescription()), std::string(5120, 'z'));
-  }
-  EXPECT_EQ(capture.Count(std::string(5120, 'z')), 1);
-}
-
 }  // namespace

@@ -1,5 +1,4 @@
-// The component codec, the data loader, and geometry through real containers: layouts,
-// the loading passes, links, older layouts and damaged counts, sizes and positions.
+// The component codec, the data loader, and geometry through real containers.
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/heavy_order.hpp"
 
@@ -9,6 +8,7 @@
 
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
+#include "support/container_helpers.hpp"
 #include "support/mox_helpers.hpp"
 #include "support/tree_description.hpp"
 
@@ -16,7 +16,6 @@ using namespace MoxTest;
 using KivMox::Attribute;
 using KivMox::Geometry;
 using KivMox::GeometryArray;
-using L = std::vector<U32>;
 
 namespace {
 
@@ -57,9 +56,8 @@ TEST(ComponentCodec, ThreeComponentsLayout) {
   EXPECT_EQ(Code(expected, 3, true), in);
 }
 
-// Byte sizes around the 16-value runs and across tiles, for usual and unusual component
-// counts, in buffers of exactly that size (for the sanitizer): fast paths match, decoding
-// restores.
+// Sizes around the 16-value runs and across tiles, usual and unusual component counts, in
+// buffers of exactly that size (for the sanitizer): fast paths match, decoding restores.
 TEST(ComponentCodec, MatchesTheDefinitionAndRoundTripsOverManyShapes) {
   KivMox::EncodeComponents(nullptr, nullptr, 0, 3);
   KivMox::DecodeComponents(nullptr, nullptr, 0, 1);
@@ -83,9 +81,8 @@ TEST(ComponentCodec, MatchesTheDefinitionAndRoundTripsOverManyShapes) {
   }
 }
 
-// "Heavy Data": 8 filler bytes, seven integers encoded with 3 components, four floats as
-// they are. Fewer than four bytes, or a failure, leave the output unchanged; a size beyond
-// the stored bytes fails before allocating.
+// 8 filler bytes, seven integers encoded with 3 components, four floats. Fewer than four
+// bytes or a failure leave the output; a size beyond the data fails before allocating.
 TEST(DataLoader, LoadToChecksTheKindAndTheByteSize) {
   const std::vector<std::int32_t> kInts = {1, -2, 3, 400000, -500000, 6, 7};
   const std::vector<float> kFloats = {0.5f, -1.25f, 3.0e7f, 4.0f};
@@ -168,18 +165,15 @@ TEST_F(GeometryFile, HeavyDataHoldsEncodedRunsConnectivityOfAllGeometryFirst) {
   second.arrays.push_back(MakeArray("values", 1, DataOf(Floats(5, 7.0f), 1)));
   second.arrays.push_back(MakeArray("faces", 6, DataOf(Ints(6, -3), 2)));
   SaveGeometries(path_, {&first, &second}, false);
-  // Cells, faces, then coords, values.
-  const GeometryArray* order[] = {&first.arrays[1], &second.arrays[1], &first.arrays[0],
-                                  &second.arrays[0]};
-  std::vector<std::uint64_t> positions;
-  Bytes expected;
-  for (const GeometryArray* a : order) {
-    positions.push_back(a->heavyPosition.value_or(999));
-    auto run = Encoded(a->data);
-    expected.insert(expected.end(), run.begin(), run.end());
-  }
-  EXPECT_EQ(positions, (std::vector<std::uint64_t>{0, 32, 56, 104}));
-  EXPECT_EQ(Reader(path_).Stream(kHeavy), expected);  // nothing follows the last run
+  // Cells, faces, then coords, values; nothing follows the last run.
+  const GeometryArray &cells = first.arrays[1], &faces = second.arrays[1];
+  const GeometryArray &coords = first.arrays[0], &values = second.arrays[0];
+  EXPECT_EQ((std::vector{cells.heavyPosition, faces.heavyPosition, coords.heavyPosition,
+                         values.heavyPosition}),
+            (std::vector<std::optional<std::uint64_t>>{0, 32, 56, 104}));
+  EXPECT_EQ(Reader(path_).Stream(kHeavy),
+            TestSupport::Cat({Encoded(cells.data), Encoded(faces.data), Encoded(coords.data),
+                              Encoded(values.data)}));
 }
 
 TEST_F(GeometryFile, LightRecordLayout) {
@@ -204,45 +198,38 @@ TEST_F(GeometryFile, LightRecordLayout) {
   EXPECT_EQ(r.Stream(kAttrs), Bytes(72, 0));  // one empty attribute map per array
 }
 
-// A count beyond the light data is refused before the geometry is touched.
-TEST_F(GeometryFile, AnArrayCountBeyondTheLightDataIsRefused) {
+// Counts, sizes and positions beyond the data are refused before anything is allocated; an
+// array count beyond the light data leaves the geometry as it was.
+TEST_F(GeometryFile, CountsSizesAndPositionsBeyondTheDataAreRefused) {
   WriteContainer(path_, [&](KivRkf::RkFile& f) {
+    PutAll(f.Writer(), kLight, U32{1}, std::string("big"), U32{1}, U8{0}, U32{0xFFFFFFF0}, U8{0},
+           U8{0}, U8{0}, U32{0}, U32{0}, U8{0}, std::uint64_t{4}, U8{0});
     PutAll(f.Writer(), kLight, U32{3}, std::string("only one"), U32{1}, U8{1}, U32{1}, U32{0},
            U8{0});
     KivMox::WriteAttributeMap(f.Writer(), kAttrs, {});
-  });
-  Reader reader(path_);
-  Geometry g;
-  g.arrays.push_back(MakeArray("kept", 1));
-  std::string description;
-  EXPECT_EQ(Failure([&] { Read(g, reader.Index()); }, &description), 1);
-  EXPECT_EQ(
-      std::make_tuple(description, g.arrays.size(), g.arrays.at(0).name),
-      std::make_tuple(std::string("Not enough bytes in the block"), 1ul, std::string("kept")));
-}
-
-TEST_F(GeometryFile, SizesAndPositionsBeyondTheHeavyDataAreRefused) {
-  WriteContainer(path_, [&](KivRkf::RkFile& f) {
-    f.Writer().Put(kLight, U32{1});
-    PutAll(f.Writer(), kLight, std::string("big"), U32{1}, U8{0}, U32{0xFFFFFFF0}, U8{0}, U8{0},
-           U8{0}, U32{0}, U32{0}, U8{0}, std::uint64_t{4}, U8{0});
     KivMox::WriteAttributeMap(f.Writer(), kAttrs, {});
     f.Writer().Put(kHeavy, std::uint64_t{0});
   });
   Reader reader(path_);
-  Geometry g;
+  Geometry g, kept;
   Read(g, reader.Index());
+  kept.arrays.push_back(MakeArray("kept", 1));
   std::string description;
-  EXPECT_EQ(Failure([&] { LoadStoredArray(reader.Index(), kHeavy, g.arrays[0]); }, &description),
-            1);
-  EXPECT_EQ(description, "Not enough bytes in the block");
-  EXPECT_FALSE(g.arrays[0].data.HasBytes());  // refused before allocating
-  // 16 bytes stored: a position 12 leaves only 4 of them, 17 is past the end.
-  for (std::uint64_t position : {12u, 17u}) {
-    g.arrays[0].data.byteSize = 16;
-    g.arrays[0].heavyPosition = position;
-    EXPECT_EQ(Failure([&] { LoadStoredArray(reader.Index(), kHeavy, g.arrays[0]); }), 1)
-        << position;
+  EXPECT_EQ(Failure([&] { Read(kept, reader.Index()); }, &description), 1);
+  EXPECT_EQ(
+      std::make_tuple(description, kept.arrays.size(), kept.arrays.at(0).name),
+      std::make_tuple(std::string("Not enough bytes in the block"), 1ul, std::string("kept")));
+  // The size read, then 16 bytes at 12 or 17: 8 bytes are stored.
+  const std::tuple<std::uint64_t, std::uint64_t, std::string> cases[] = {
+      {0xFFFFFFF0, 4, "Not enough bytes in the block"},
+      {16, 12, "Invalid block position"},
+      {16, 17, "Invalid block position"}};
+  for (const auto& [size, position, text] : cases) {
+    std::tie(g.arrays[0].data.byteSize, g.arrays[0].heavyPosition) = std::tie(size, position);
+    EXPECT_EQ(Failure([&] { LoadStoredArray(reader.Index(), kHeavy, g.arrays[0]); }, &description),
+              1);
+    EXPECT_EQ(description, text);
+    EXPECT_FALSE(g.arrays[0].data.HasBytes()) << position;
   }
 }
 
@@ -270,17 +257,6 @@ TEST_F(GeometryFile, LinkedArraysShareTheSourceBufferAfterResolution) {
   EXPECT_FALSE(a.arrays[1].data.HasBytes() || a.arrays[2].data.HasBytes());
   EXPECT_EQ(std::make_tuple(a.arrays[1].data.byteSize, a.arrays[2].data.subKind, sources.size()),
             std::make_tuple(std::uint64_t{0}, 4u, std::size_t{5}));
-}
-
-TEST(GeometryArrays, LookupByNameFindsTheFirstExactMatchOrAppendsAnArray) {
-  const std::string f1 = std::string("stress\x1e") + "F1";
-  Geometry g;
-  g.arrays = {MakeArray("stress", 1), MakeArray(f1, 1), MakeArray("stress", 2)};
-  EXPECT_EQ((L{g.FindOrAddArray("stress"), g.FindOrAddArray(f1), g.FindOrAddArray("Stress"),
-               g.FindOrAddArray("Stress")}),
-            (L{0, 1, 3, 3}));
-  EXPECT_EQ(std::make_pair(g.arrays.size(), g.arrays[3].name),
-            std::make_pair(std::size_t{4}, std::string("Stress")));
 }
 
 // Layouts before "0.7", written here with the typed block operations: "0.0a" to "0.4" (and

@@ -135,18 +135,11 @@ TEST(Zlib, Framing) {
   EXPECT_EQ(Bytes(empty.begin(), empty.begin() + 6), (Bytes{0, 0, 0, 0, 0x78, 0x9C}));
   EXPECT_EQ(std::make_pair(Inflated(zeros), Inflated(empty)),
             std::make_pair(Bytes(1000, 0), Bytes{}));
-  Bytes varied(1200000);
-  for (std::size_t i = 0; i < varied.size(); ++i) varied[i] = std::uint8_t(i * 7 + i / 13);
-  const Bytes packed = Zlib(varied);
-  Bytes longer = Zlib(Bytes(1000, 3));
-  SetU32At(longer, 0, 2000);  // a stated length above what is produced
-  EXPECT_TRUE(Inflated(packed) == varied && Inflated(longer) == Bytes(1000, 3));
   // Damage fails and leaves the block: checksum, stream, cut, lengths absurd or too small.
   auto flip = [](Bytes b, std::size_t at, std::uint8_t x) { return b[at] ^= x, b; };
   for (const Bytes& framed :
-       {flip(zeros, zeros.size() - 1, 1), flip(packed, 8, 0xFF),
-        Bytes(packed.begin(), packed.end() - 9), Bytes{1, 0, 0}, Bytes{},
-        Bytes{0xFF, 0xFF, 0xFF, 0xFF}, flip(zeros, 3, 0xFF), flip(zeros, 0, 0x0F)}) {
+       {flip(zeros, zeros.size() - 1, 1), flip(zeros, 8, 0xFF),
+        Bytes(zeros.begin(), zeros.end() - 9), Bytes{}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
     Block b = BlockOf(framed);
     EXPECT_EQ(Failure([&] { BlockZlibUnCompressor()(b); }), "9 Unable to decompress block")
         << framed.size();
@@ -212,6 +205,7 @@ TEST(ZlibTransform, FramingStatesAndTheirWords) {
       EXPECT_TRUE(Bytes(b.Data(), b.Data() + b.Size()) == raw);
     } else {
       EXPECT_EQ(Failure([&] { BlockZlibUnCompressor()(b); }), "9 Unable to decompress block");
+      EXPECT_EQ(BytesOf(b), row.framing);  // left as it was
     }
     // The same framing read back from a file by the reader of stored blocks.
     const MemFile file(Cat({Bytes(5, 0xEE), row.framing}));
@@ -275,7 +269,6 @@ TEST(Versioned, WritingAndReading) {
       // record groups, or minus the failure code
       {"1.3", Frame("0.3", {1, 2, 3}), 3, {1, 2, 3}},
       {"1.3", Frame("0.1", {5}), 3, {5}},
-      {"1.3", Frame("0.2", {5, 6}), 3, {5, 6}},
       {"1.3", Frame("0.9", {5, 6, 7, 0xA1, 0xA2}), 3, {5, 6, 7}},
       {"1.3", Frame("0.1a", {5, 6, 7}), 3, {5, 6, 7}},
       {"0.3", Frame("0.1", {5, 0xEE}), 3, {5}},
@@ -283,7 +276,6 @@ TEST(Versioned, WritingAndReading) {
       {"1.3", Frame("0.3", {5, 6, 7}, true, 1000), -1, {}},
       {"0.2", Frame("0.3", {5}, false), -1, {}},
       {"1.3", Frame("0.6", {1, 2, 3, 4, 5, 6}), 8, {1, 2, 3, 4, 5, 6}},
-      {"1.3", Frame("0.7", {1, 2, 3, 4, 5, 6, 7}), 8, {1, 2, 3, 4, 5, 6, 7}},
       {"1.3", Frame("0.8", {1, 2, 3, 4, 5, 6, 7, 8}), 8, {1, 2, 3, 4, 5, 6, 7, 8}},
       {"1.3", Frame("1.0", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), 8, {1, 2, 3, 4, 5, 6, 7, 8}},
   };

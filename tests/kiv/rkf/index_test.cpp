@@ -22,10 +22,14 @@ Bytes Filled(std::uint32_t n) {
   return bytes;
 }
 
+// A stream on a file in memory, closed at the latest when the output goes.
 struct Output {
+  ~Output() {
+    if (stream) std::fclose(stream);
+  }
+  Bytes Close() { return std::fclose(std::exchange(stream, nullptr)), file.Read(); }
   MemFile file;
   std::FILE* stream = std::fopen(file.Path().c_str(), "wb+");
-  Bytes Close() { return std::fclose(stream), file.Read(); }
 };
 
 TEST(IndexWrite, FirstBlocksAndTheIndexBlockOfTheTwentiethStream) {
@@ -95,8 +99,6 @@ TEST(IndexWrite, StreamLimitsFlagsAndEarlyWrites) {
   index.SetBlockFlags("Heavy Data", kFlagStreaming);
   EXPECT_EQ(Failure([&] { index.FlushFrozen(out.stream); }), "13 Not Implemented");
   EXPECT_EQ(written(), "www-");
-  index.DropPendingWrite();
-  out.Close();
 }
 
 // The flags byte of every block record in the file (the primary index, then the records of
@@ -185,8 +187,6 @@ TEST(IndexWrite, AdoptionWaitsForEveryEarlierBlock) {
     EXPECT_EQ(std::pair(second.position, index.GetSize("Heavy Data")),
               std::pair(before2, before2 + 300));
     EXPECT_EQ(second.offset, index.Table().Blocks()[1].offset + stored);
-    index.DropPendingWrite();
-    out.Close();
   }
 }
 
@@ -248,18 +248,12 @@ TEST(IndexRead, LoadingAndPositions) {
     EXPECT_EQ(states(), "--- --- lb- --- ");
     EXPECT_EQ(value(), 42u);
     index.SetReadingPosition("A", 8);  // the first block's length: the second's start
-    const std::uint32_t at8 = value();
-    index.SetReadingPosition("A", 28);
-    EXPECT_EQ(std::make_pair(at8, value()), std::make_pair(14u, 49u));
+    EXPECT_EQ(value(), 14u);
     index.SetReadingPosition("A", 4);
     for (std::uint32_t i = 1; i < 10; ++i) ASSERT_EQ(value(), i * 7u) << i;
     EXPECT_EQ(CodeOf([&] { value(); }), 1);
     EXPECT_EQ(Failure([&] { index.SetReadingPosition("A", 41); }), "1 Invalid block position");
     EXPECT_EQ(reader.Get<std::string>("B"), "b");
-    Bytes raw{9, 9};  // a missing stream reads as nothing
-    index.Get("View Points", raw.data(), 2);
-    EXPECT_EQ(raw, (Bytes{9, 9}));
-    EXPECT_EQ(reader.Get<std::uint32_t>("View Points", 42u), 42u);
     if (!compressed) continue;
     // A length field that lies fails once its block is checked, or inflated from the start.
     SetU32At(bytes, 2800, 12);  // block 0 says it holds 12 bytes; it inflates to 8

@@ -1,5 +1,4 @@
-// The open-file pool shared by threads: a file in use is never closed under its user, and
-// files not in use are closed least recently used first.
+// The open-file pool shared by threads: a file in use is never closed under its user.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -13,128 +12,101 @@ namespace {
 using KivRkf::FileInUse;
 using KivRkf::OpenFilePool;
 using KivRkf::RkFile;
-using TestSupport::Bytes;
-using TestSupport::TempDir;
 
-// A file of n bytes, byte i holding (i * 7 + seed) mod 251.
-std::string WriteFile(const TempDir& dir, const std::string& name, std::size_t n, int seed) {
-  Bytes bytes(n);
-  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>((i * 7 + seed) % 251);
-  TestSupport::WriteFileBytes(dir.File(name), bytes);
-  return dir.File(name);
+// Byte i of file k.
+std::uint8_t ByteAt(std::size_t i, int k) {
+  return static_cast<std::uint8_t>((i * 7 + k) % 251);
 }
 
-TEST(OpenFilePool, AFileInUseStaysOpenAndTheOthersCloseOldestFirst) {
-  TempDir dir;
+class Pooled : public ::testing::Test {
+ protected:
+  // Writes file k of n bytes and opens it in pool.
+  void Open(int k, OpenFilePool& pool, std::size_t n = 16) {
+    TestSupport::Bytes bytes(n);
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = ByteAt(i, k);
+    TestSupport::WriteFileBytes(dir.File(std::to_string(k)), bytes);
+    files[k].OpenFile(dir.File(std::to_string(k)), "rb", pool);
+  }
+  std::string Open() const {  // "o-o": files 0 and 2 are open
+    std::string text;
+    for (const RkFile& f : files) text += f.IsOpen() ? 'o' : '-';
+    return text;
+  }
+  TestSupport::TempDir dir;
+  RkFile files[3];
+};
+
+TEST_F(Pooled, AFileInUseStaysOpenAndTheOthersCloseOldestFirst) {
   OpenFilePool pool(1);
-  RkFile a, b, c;
-  a.OpenFile(WriteFile(dir, "a", 16, 1), "rb", pool);
+  RkFile &a = files[0], &b = files[1];
+  Open(0, pool);
   {
     const FileInUse use(&a);
-    b.OpenFile(WriteFile(dir, "b", 16, 2), "rb", pool);
-    EXPECT_TRUE(a.IsOpen() && b.IsOpen());
-    EXPECT_TRUE(pool.InUse(&a));
-    EXPECT_FALSE(pool.InUse(&b));
-    {
-      // Uses nest: the inner end leaves the outer use in force.
-      const FileInUse again(&a);
-    }
-    c.OpenFile(WriteFile(dir, "c", 16, 3), "rb", pool);
-    EXPECT_TRUE(a.IsOpen()) << "closed while in use";
-    EXPECT_FALSE(b.IsOpen());
+    Open(1, pool);
+    EXPECT_EQ(Open(), "oo-");
+    EXPECT_TRUE(pool.InUse(&a) && !pool.InUse(&b));
+    static_cast<void>(FileInUse(&a));  // uses nest: the inner end leaves the outer use
+    Open(2, pool);
+    EXPECT_EQ(Open(), "o-o");
   }
   EXPECT_FALSE(pool.InUse(&a));
-  // With room for one file, opening b again closes every other file not in use.
-  a.EnsureOpen();
-  b.EnsureOpen();
-  EXPECT_EQ(std::tuple(a.IsOpen(), b.IsOpen(), c.IsOpen()), std::tuple(false, true, false));
-  {
-    const FileInUse use(&a);
-    EXPECT_EQ(std::tuple(a.IsOpen(), b.IsOpen()), std::tuple(true, false));
-    // Read where the pool left it.
-    std::uint8_t byte = 0;
-    ASSERT_EQ(std::fseek(a.Stream(), 5, SEEK_SET), 0);
-    ASSERT_EQ(std::fread(&byte, 1, 1, a.Stream()), 1u);
-    EXPECT_EQ(byte, (5 * 7 + 1) % 251);
-  }
   // A file that is not opened for reading is not pinned.
   RkFile none;
   const FileInUse nothing(&none);
   EXPECT_FALSE(pool.InUse(&none));
 }
 
-TEST(OpenFilePool, TwoThreadsReadTheirFilesWhileEachOpensItsOwnAgain) {
-  TempDir dir;
+TEST_F(Pooled, TwoThreadsReadTheirFilesWhileEachOpensItsOwnAgain) {
   OpenFilePool pool(1);
   constexpr std::size_t kSize = 4096;
-  constexpr int kReads = 400;
-  RkFile files[2];
-  for (int k = 0; k < 2; ++k)
-    files[k].OpenFile(WriteFile(dir, std::to_string(k), kSize, k), "rb", pool);
+  for (int k = 0; k < 2; ++k) Open(k, pool, kSize);
   int wrong[2] = {0, 0};
   const auto reader = [&](int k) {
-    RkFile& file = files[k];
     std::uint8_t buffer[256];
-    for (int r = 0; r < kReads; ++r) {
-      const std::size_t at = (static_cast<std::size_t>(r) * 97) % (kSize - sizeof buffer);
+    for (std::size_t r = 0; r < 400; ++r) {
+      const std::size_t at = r * 97 % (kSize - sizeof buffer);
       // Each use reopens the file the other thread's use closed, and must not close the
       // other's file while it reads.
-      const FileInUse use(&file);
-      if (!file.Stream() || std::fseek(file.Stream(), static_cast<long>(at), SEEK_SET) != 0 ||
-          std::fread(buffer, 1, sizeof buffer, file.Stream()) != sizeof buffer) {
-        ++wrong[k];
-        continue;
-      }
+      const FileInUse use(&files[k]);
+      std::FILE* stream = files[k].Stream();
+      const bool read = stream && std::fseek(stream, static_cast<long>(at), SEEK_SET) == 0 &&
+                        std::fread(buffer, 1, sizeof buffer, stream) == sizeof buffer;
       for (std::size_t i = 0; i < sizeof buffer; ++i)
-        if (buffer[i] != static_cast<std::uint8_t>(((at + i) * 7 + k) % 251)) ++wrong[k];
+        wrong[k] += !read || buffer[i] != ByteAt(at + i, k);
     }
   };
   std::thread other(reader, 1);
   reader(0);
   other.join();
-  EXPECT_EQ(wrong[0], 0);
-  EXPECT_EQ(wrong[1], 0);
+  EXPECT_EQ(std::make_pair(wrong[0], wrong[1]), std::make_pair(0, 0));
 }
-
-}  // namespace
-
-namespace {
 
 // A file is closed only for room in its own pool. A pool that goes before its files lets
 // them go: a file it closed opens again by its path when it is read, in no pool now.
-TEST(OpenFilePool, PoolsAreApartAndOneThatGoesFirstLetsItsFilesGo) {
-  TempDir dir;
-  RkFile a, b, c;
+TEST_F(Pooled, PoolsAreApartAndOneThatGoesFirstLetsItsFilesGo) {
   OpenFilePool other(1);
-  c.OpenFile(WriteFile(dir, "c", 16, 3), "rb", other);
+  Open(2, other);
   {
     OpenFilePool pool(1);
-    a.OpenFile(WriteFile(dir, "a", 16, 1), "rb", pool);
-    b.OpenFile(WriteFile(dir, "b", 16, 2), "rb", pool);
-    EXPECT_EQ(std::tuple(a.IsOpen(), b.IsOpen(), c.IsOpen()), std::tuple(false, true, true));
+    Open(0, pool), Open(1, pool);
+    EXPECT_EQ(Open(), "-oo");
   }
-  EXPECT_TRUE(a.Pool() == nullptr && b.Pool() == nullptr && c.Pool() == &other);
-  const FileInUse use(&a);
-  EXPECT_TRUE(a.IsOpen() && b.IsOpen() && !a.IsContainerFile());
+  EXPECT_TRUE(files[0].Pool() == nullptr && files[1].Pool() == nullptr &&
+              files[2].Pool() == &other);
+  const FileInUse use(&files[0]);
+  EXPECT_EQ(Open(), "ooo");
   EXPECT_EQ(other.OpenCount(), 1u);
 }
 
-// At the end of a merge every file not in use is closed; a file in use stays open, and a
-// closed one opens again by its path when it is read once more.
-TEST(OpenFilePool, ClosingAllLeavesTheFilesInUse) {
-  TempDir dir;
+// At the end of a merge every file not in use is closed; a file in use stays open.
+TEST_F(Pooled, ClosingAllLeavesTheFilesInUse) {
   OpenFilePool pool(8);
-  RkFile a, b, c;
-  a.OpenFile(WriteFile(dir, "a", 16, 1), "rb", pool);
-  b.OpenFile(WriteFile(dir, "b", 16, 2), "rb", pool);
-  c.OpenFile(WriteFile(dir, "c", 16, 3), "rb", pool);
+  for (int k = 0; k < 3; ++k) Open(k, pool);
   {
-    const FileInUse use(&b);
+    const FileInUse use(&files[1]);
     pool.CloseAllNewestFirst();
-    EXPECT_EQ(std::tuple(a.IsOpen(), b.IsOpen(), c.IsOpen()), std::tuple(false, true, false));
+    EXPECT_EQ(Open(), "-o-");
   }
-  a.EnsureOpen();
-  EXPECT_TRUE(a.IsOpen() && a.IsContainerFile() == false);
   pool.CloseAllNewestFirst();
   EXPECT_EQ(pool.OpenCount(), 0u);
 }

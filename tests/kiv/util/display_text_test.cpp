@@ -1,5 +1,4 @@
-// Escaping of stored texts for printing: nothing that a terminal would interpret gets
-// through, well-formed UTF-8 text stays readable, and the result is always UTF-8.
+// Stored texts escaped for printing: nothing a terminal interprets, readable UTF-8 kept.
 #include "kiv/util/display_text.hpp"
 
 #include <gtest/gtest.h>

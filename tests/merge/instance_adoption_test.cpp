@@ -9,6 +9,7 @@
 #include "support/container_helpers.hpp"
 #include "support/log_capture.hpp"
 #include "support/merge_fixtures.hpp"
+#include "support/tree_description.hpp"
 
 namespace {
 
@@ -61,7 +62,7 @@ std::pair<int, std::string> Merge(const Names& options, const Names& inputs,
   return {status, status == 0 ? record : err};
 }
 std::string ModelText(const std::string& path) {
-  return DescribeTree(*LoadTree(path), false);
+  return FuzzDescription::DescribeTree(*LoadTree(path));
 }
 
 class InstanceAdoptionTest : public ::testing::Test {

@@ -118,7 +118,4 @@ std::unique_ptr<KivMox::Tree> LinkedTree(const std::vector<std::array<std::uint3
 // linked), view point groups, actions of every kind and a history record.
 void BuildRichTree(KivMox::Tree& tree);
 
-// Every entry, link, node field, array value and view point, one item a line.
-std::string DescribeTree(const KivMox::Tree& tree, bool withHistory = true);
-
 }  // namespace TestSupport

@@ -6,6 +6,7 @@
 
 #include "support/log_capture.hpp"
 #include "support/stored_orders.hpp"
+#include "support/tree_description.hpp"
 
 namespace {
 
@@ -28,13 +29,13 @@ TEST_P(StoredOrderTest, AWholeLoadInflatesEachHeavyBlockOnce) {
     Model inMemory("Listed"), listed("Listed");
     AddListed(inMemory, {whole[0].get(), whole[1].get()}, GetParam());
     AddListed(listed, {deferred[0].get(), deferred[1].get()}, GetParam());
-    expected = DescribeTree(inMemory.tree, false);
+    expected = FuzzDescription::DescribeTree(inMemory.tree);
     const EnvGuard blocks = SmallHeavyBlocks();
     listed.Save(dir.File("listed.mox"));
   }
   LogCapture capture;
   const auto loaded = LoadTree(dir.File("listed.mox"));
-  EXPECT_TRUE(DescribeTree(*loaded, false) == expected);
+  EXPECT_TRUE(FuzzDescription::DescribeTree(*loaded) == expected);
   std::smatch m;
   const std::regex record(" @ Heavy data blocks inflated: (\\d+) \\(of (\\d+)\\)\n$");
   const auto& lines = capture.Captured();

@@ -358,7 +358,7 @@ TEST_F(TreeFile, DeferredLoadingWritesTheSameModelAsTheInMemoryPath) {
     EXPECT_EQ(std::make_pair(data.HasBytes(), data.loader != nullptr),
               std::make_pair(!deferred, deferred));
     tree.Save(F("out.mox"));
-    merged[deferred] = TestSupport::DescribeTree(*Load(F("out.mox")), false);
+    merged[deferred] = FuzzDescription::DescribeTree(*Load(F("out.mox")));
     if (!deferred) continue;
     // Once the writer is done with the first input, none of its heavy blocks stays loaded.
     const KivRkf::BlockTable& first = data.loader->file->Reader().Table();

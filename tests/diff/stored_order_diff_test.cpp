@@ -1,6 +1,8 @@
 // Two files that store one model in different orders compare equal, each file's heavy blocks
 // inflated once: the arrays are digested in each file's own order, and only pairs whose
-// digests differ are read again side by side.
+// digests differ are read again side by side. The two sides are read on two threads through
+// a pool with room for one file: each side's reads reopen its file, and neither closes the
+// other's file while it is read.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -57,7 +59,7 @@ TEST(StoredOrderDiffTest, FilesOfOneModelInTwoOrders) {
       {"in-order.mox", 0, 0, true}, {"changed.mox", 0, 1, false}, {"changed.mox", 0.5, 0, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.right) + " " + std::to_string(c.absoluteTolerance));
-    KivRkf::OpenFilePool pool;
+    KivRkf::OpenFilePool pool(1);
     const auto left = LoadDeferred(dir.File("listed.mox"), pool);
     const auto right = LoadDeferred(dir.File(c.right), pool);
     MoxDiff::DiffOptions options;

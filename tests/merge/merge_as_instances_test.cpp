@@ -82,6 +82,7 @@ TEST_F(MergeAsInstancesTest, OptionsTagsJoinsLinksAndHistory) {
        "2: stress|@11 stress|@21 stress|@31\n3: temp|@12 temp|@22 temp|@32\n"},
       {3, "partA: stress@1; partB: temp@2", "s",
        "2: stress|F1@11 stress|F2@21 stress|F3@31\n3: temp|F1@12 temp|F2@22 temp|F3@32\n"},
+      {2, "partA: v|b@1; partB: temp@2", "s", "2: v|F1b@11 v|F2b@21\n3: temp|F1@12 temp|F2@22\n"},
       {3, "partA: stress@1 s|t@3; partB: temp@2", "r",
        "2: stress@11 s|F1t@13 s|F2t@23 s|F3t@33\n3: temp@12\n"},
       // Untagged arrays become instances linked to the smallest tag.

@@ -37,6 +37,7 @@ int ImportViewPoints(const std::string& start, std::vector<KivMox::ViewPointFile
     KivRkf::OpenFilePool pool;
     KivMox::Tree tree;
     tree.SetDeferredLoading(true);
+    tree.SetNodeSetsReadAtSave(true);
     tree.SetBlockAdoption(adoptBlocks);
     std::map<std::uint32_t, std::uint32_t> identifiers;
     tree.Load(start, identifiers, &pool);

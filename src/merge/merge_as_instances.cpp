@@ -19,6 +19,7 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
     KivRkf::OpenFilePool pool;
     KivMox::Tree base;
     base.SetDeferredLoading(true);
+    base.SetNodeSetsReadAtSave(true);
     // The arrays of later inputs join the base with their loaders: the save plans the
     // adoption of every input's blocks.
     base.SetBlockAdoption(adoptBlocks);
@@ -34,6 +35,7 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
     for (std::size_t k = 2; k <= inputs.size(); ++k) {
       KivMox::Tree further;
       further.SetDeferredLoading(true);
+      further.SetNodeSetsReadAtSave(true);
       std::map<std::uint32_t, std::uint32_t> furtherIdentifiers;
       further.Load(inputs[k - 1], furtherIdentifiers, &pool);
       // The base's save reads this input too: it must never be written in place.

@@ -21,6 +21,7 @@ int MergeFiles(const std::vector<std::string>& inputs, const std::string& output
     KivRkf::OpenFilePool pool;
     KivMox::Tree tree("MoxMerge", "2017 R1");
     tree.SetDeferredLoading(true);
+    tree.SetNodeSetsReadAtSave(true);
     tree.SetBlockAdoption(adoptBlocks);
     auto root = std::make_unique<KivMox::Group>();
     root->name = "Merge";

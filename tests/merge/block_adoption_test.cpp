@@ -62,6 +62,26 @@ std::string Spelled(const std::string& name) {
   return FuzzDescription::Writer().Bytes(name).Text();
 }
 
+// The lines of the model text that describe node sets, in tree order.
+std::string SetLines(const std::string& path) {
+  std::istringstream in(ModelText(path));
+  std::string lines;
+  for (std::string line; std::getline(in, line);)
+    if (Has(line, " set=")) lines += line + "\n";
+  return lines;
+}
+// The counts of the trace log's "Heavy data blocks inflated" records, in order.
+std::string InflatedCounts(const TempDir& logs) {
+  const std::string prefix = "Heavy data blocks inflated: ";
+  const Bytes log = ReadFileBytes(logs.File("MoxMerge_trace.log"));
+  std::istringstream in(std::string(log.begin(), log.end()));
+  std::string counts;
+  for (std::string line; std::getline(in, line);)
+    if (const auto at = line.find(prefix); at != std::string::npos)
+      counts += line.substr(at + prefix.size()) + "\n";
+  return counts;
+}
+
 // The heavy data written, as the save reports it to a progress display.
 struct WrittenSoFar : KivMox::ProgressListener {
   WrittenSoFar() { KivMox::SetProgressListener(this); }
@@ -148,6 +168,37 @@ TEST_F(BlockAdoptionTest, BlocksWithTooManyBytesNoArrayTakesAreWrittenAnew) {
   const auto out = MergedBothWays({F("c.mox"), A});
   EXPECT_TRUE(StartsWith(out, Join({{c[0], c[1]}, a})));
   EXPECT_EQ(std::count(out.begin(), out.end(), c[2]), 0);
+}
+
+TEST_F(BlockAdoptionTest, NodeSetsAreTakenFromBlocksTheSaveInflatesAnyway) {
+  // The loads read no heavy block. Node sets come from the check of an adopted block, from the
+  // block the writer inflated to write the arrays anew, or, for the 300000 members of c that
+  // run on from a block written anew into a block of members alone, where they lie: every
+  // heavy block is inflated once. An instance merge keeps the first input's node sets.
+  const std::string C = F("c.mox");
+  WriteInput(C, 3.0f, 300000);
+  const struct {
+    Names args, setsOf;
+    const char* counts;
+  } rows[] = {
+      {{A, B}, {A, B}, "0 (of 3)\n0 (of 3)\n6 (of 6)\n"},
+      {{"--rewrite-blocks", A, B}, {A, B}, "0 (of 3)\n0 (of 3)\n6 (of 6)\n"},
+      {{C, A}, {C, A}, "0 (of 4)\n0 (of 3)\n7 (of 7)\n"},
+      {{"--merge-as-instances", C, B}, {C}, "0 (of 4)\n0 (of 3)\n7 (of 7)\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0]);
+    TempDir logs;
+    Names args = row.args;
+    args.push_back(F("out.mox"));
+    ASSERT_EQ(RunMoxMerge(logs, args).status, 0);
+    EXPECT_EQ(InflatedCounts(logs), row.counts);
+    // The inputs' node sets as a load that reads them at once gives them.
+    std::string expected;
+    for (const std::string& input : row.setsOf) expected += SetLines(input);
+    EXPECT_NE(expected, "");
+    EXPECT_EQ(SetLines(F("out.mox")), expected);
+  }
 }
 
 TEST_F(BlockAdoptionTest, OnlyBlocksTheWriterCouldHaveMadeUnderTheLimitAreAdopted) {

@@ -7,7 +7,6 @@
 #include "kiv/mox/data_loader.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/progress.hpp"
-#include "kiv/rkf/copied_block_check.hpp"
 #include "kiv/rkf/open_file_pool.hpp"
 #include "kiv/rkf/rkfile.hpp"
 
@@ -75,7 +74,7 @@ void PlanInput(const InputArrays& input, const std::string& heavy, std::uint32_t
   }
   for (std::size_t k = 0; k < blocks.size(); ++k) {
     if (!Qualifies(blocks[k], taken[k], limit)) continue;
-    plan.blocks.push_back({input.file, blocks[k], std::move(taken[k].runs), taken[k].runsEnd});
+    plan.blocks.push_back({input.file, blocks[k], std::move(taken[k].runs), taken[k].runsEnd, {}});
     plan.rawBytes += blocks[k].rawLength;
     plan.storedBytes += blocks[k].storedSize;
     plan.runBytes += taken[k].bytes;
@@ -120,7 +119,8 @@ void AdoptBlocks(AdoptionPlan& plan, KivRkf::IndexWriter& output, std::FILE* str
     const KivRkf::IndexWriter::Adopted placed =
         output.AdoptBlock(heavy, fileno(block.file->Stream()), stored.offset, stored.storedSize,
                           stored.rawLength, stream);
-    check.Add(placed.offset, stored.storedSize, stored.rawLength, block.runsEnd);
+    check.Add(placed.offset, stored.storedSize, stored.rawLength, block.runsEnd,
+              block.keep.empty() ? nullptr : &block.keep);
     for (const AdoptedRun& run : block.runs) {
       run.array->heavyPosition = placed.position + run.offset;
       run.array->adopted = true;

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "kiv/rkf/copied_block_check.hpp"
 #include "kiv/rkf/index_reader.hpp"
 
 namespace KivRkf {
@@ -45,6 +46,8 @@ struct AdoptedBlock {
   KivRkf::StoredBlock stored;
   std::vector<AdoptedRun> runs;
   std::uint64_t runsEnd = 0;  // the end of the last run inside the block
+  // Other bytes of the block that the save needs (node sets): copied out by the check.
+  std::vector<KivRkf::CheckedBytes> keep;
 };
 
 // The blocks a save adopts, in the order it writes them.
@@ -62,8 +65,8 @@ AdoptionPlan PlanAdoption(const std::vector<Geometry*>& geometries, const std::s
 
 // Copies the planned blocks to the end of the output's stream heavy, gives their arrays
 // their output positions (marking them adopted), and checks every copied block from the
-// output file's bytes (KivRkf::CopiedBlockCheck) before it returns. Progress counts the
-// stream's size against total.
+// output file's bytes (KivRkf::CopiedBlockCheck) before it returns, filling each block's keep.
+// Progress counts the stream's size against total.
 void AdoptBlocks(AdoptionPlan& plan, KivRkf::IndexWriter& output, std::FILE* stream,
                  const std::string& heavy, ProgressListener* progress, std::uint64_t total);
 

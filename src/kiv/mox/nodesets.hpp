@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,7 @@ namespace KivRkf {
 class Block;
 class IndexReader;
 class IndexWriter;
+class RkFile;
 }  // namespace KivRkf
 
 namespace KivMox {
@@ -43,6 +45,9 @@ class NodeSets : public Node {
   std::uint32_t count = 0;
   std::uint64_t heavyPosition = 0;
   std::uint32_t heavySize = 0;
+  // Set while the heavy record is still to be read from this file (a merge reads it when it
+  // writes the heavy data, see deferred_node_sets.hpp); sets is empty until then.
+  std::shared_ptr<KivRkf::RkFile> source;
 };
 
 inline constexpr std::uint32_t kNodeSetsLightPayload = 16;

@@ -70,6 +70,10 @@ class Tree : public KivAdt::Tree<Node*> {
   // loaders on the input file, which stays open until no array refers to it, and the
   // values go from input to output when the tree is saved.
   void SetDeferredLoading(bool deferred) { deferred_ = deferred; }
+  // With deferred loading on, a load of a file of container version "0.6" or later also
+  // leaves its node-set members for the save to read (NodeSets::source): a tree that is
+  // saved, and not read otherwise, loads no heavy block then.
+  void SetNodeSetsReadAtSave(bool atSave) { nodeSetsAtSave_ = atSave; }
   // With block adoption on, a save copies whole heavy blocks of the files the values are
   // loaded from where it can, instead of writing array by array (block_adoption.hpp).
   void SetBlockAdoption(bool adopt) { adoptBlocks_ = adopt; }
@@ -128,7 +132,9 @@ class Tree : public KivAdt::Tree<Node*> {
   std::set<std::uint32_t> ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file,
                                            const std::string& path, std::uint32_t attach, bool wide,
                                            IdentifierMap& identifiers);
-  void LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file, const std::set<std::uint32_t>& ids);
+  // Reads (or defers) the heavy data of the nodes ids of a file of container version version.
+  void LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file, const std::set<std::uint32_t>& ids,
+                 const std::string& version);
   // Checks the sizes of blocks that a seek passed over without inflating them.
   void CheckRecordedSizes(KivRkf::RkFile& file);
   void ClearHeavyPositions(const std::set<std::uint32_t>& ids);
@@ -137,6 +143,7 @@ class Tree : public KivAdt::Tree<Node*> {
 
   bool deferred_ = false;
   bool adoptBlocks_ = false;
+  bool nodeSetsAtSave_ = false;
   bool heavyLeftToCaller_ = false;
   ReadPlace place_;
   std::map<std::string, ReadPlace> missingReaders_;

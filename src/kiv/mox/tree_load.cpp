@@ -1,6 +1,6 @@
 // Loading a Mox file into a KivMox::Tree: the "Mox Tree" headers with the records of
-// every node, then the heavy data in two passes (connectivity arrays of all geometry,
-// then the other arrays), then node-set members. In append mode (the tree's root is a
+// every node, then the heavy data in the order the file stores it, then node-set members
+// (left for the save to read, for a merge that asks for it). In append mode (the tree's root is a
 // group with mergeRoot set) every identifier of the file is shifted past those in use
 // and the file's root becomes the last child of the root.
 #include <sys/stat.h>
@@ -49,6 +49,7 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers, KivRkf::Ope
   std::uint32_t attach = AttachIdentifier();
   ReadGlobalInfo(file, globalInfo);
   const std::set<std::uint32_t> read = ReadTreeSections(shared, path, attach, wide, identifiers);
+  LoadHeavy(shared, read, fileVersion);
   UpdateLinkedBuffers();
   viewPointsFailure.clear();
   if (fileVersion != "0.1") {
@@ -70,9 +71,11 @@ void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers,
   KivRkf::RkFile& file = *shared;
   OpenForReading(file, path, "KivMox::Tree::LoadNodes", pool);
   bool wide = false;
-  file.CheckSupport(file.ReadVersion(), wide);
+  const std::string version = file.ReadVersion();
+  file.CheckSupport(version, wide);
   std::uint32_t attach = AttachIdentifier();
   const std::set<std::uint32_t> read = ReadTreeSections(shared, path, attach, wide, identifiers);
+  LoadHeavy(shared, read, version);
   CheckRecordedSizes(file);
   LogHeavyInflations("KivMox::Tree::LoadNodes", {&file.Reader()});
   ReleaseLightBlocks(file);
@@ -178,7 +181,6 @@ std::set<std::uint32_t> Tree::ReadTreeSections(const std::shared_ptr<KivRkf::RkF
     }
   }
   place_ = ReadPlace{};
-  if (!heavyLeftToCaller_) LoadHeavy(file, read);
   return read;
 }
 
@@ -194,7 +196,7 @@ void Tree::ReadNodesForCheck(const std::shared_ptr<KivRkf::RkFile>& file, const 
 }
 
 void Tree::LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file,
-                     const std::set<std::uint32_t>& ids) {
+                     const std::set<std::uint32_t>& ids, const std::string& version) {
   KivRkf::IndexReader& index = file->Reader();
   std::vector<Geometry*> geometries;
   std::vector<NodeSets*> sets;
@@ -210,7 +212,15 @@ void Tree::LoadHeavy(const std::shared_ptr<KivRkf::RkFile>& file,
     // In the order the file stores them: each block is inflated once, then left behind.
     for (GeometryArray* array : StoredOrder(geometries)) LoadStoredArray(index, kHeavyData, *array);
   }
-  for (auto* s : sets) ReadNodeSetsHeavy(*s, index, kHeavyData);
+  // Records of "0.6" and later lie after the arrays, usually in the last block: a save
+  // takes them from that block when it inflates it anyway (deferred_node_sets.hpp).
+  const bool setsAtSave = deferred_ && nodeSetsAtSave_ && KivRkf::VersionNumber(version) >= 6;
+  for (auto* s : sets) {
+    if (setsAtSave && s->heavySize != 0)
+      s->source = file;
+    else
+      ReadNodeSetsHeavy(*s, index, kHeavyData);
+  }
   // The writer reads the deferred values block by block when it needs them; the blocks the
   // node sets came from (usually the last, up to a full block) are not held until then.
   if (deferred_) index.ReleaseLoadedBlocks(kHeavyData);

@@ -9,9 +9,11 @@
 #include "kiv/log/raise.hpp"
 #include "kiv/mox/block_adoption.hpp"
 #include "kiv/mox/data_loader.hpp"
+#include "kiv/mox/deferred_node_sets.hpp"
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/heavy_order.hpp"
 #include "kiv/mox/node_kinds.hpp"
+#include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/progress.hpp"
 #include "kiv/mox/safe_output.hpp"
 #include "kiv/mox/sections.hpp"
@@ -53,11 +55,16 @@ void Tree::Save(const std::string& path, bool replaceLink) {
 void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
   const char* method = "KivMox::Tree::SaveHeavyData";
   std::vector<Geometry*> geometries;
-  for (auto& [id, entry] : Entries())
+  std::vector<NodeSets*> nodeSets;
+  for (auto& [id, entry] : Entries()) {
     if (Geometry* geometry = NodeAs<Geometry>(entry.data)) geometries.push_back(geometry);
+    if (NodeSets* sets = NodeAs<NodeSets>(entry.data)) nodeSets.push_back(sets);
+  }
   KivRkf::IndexWriter& index = file.Writer();
   AdoptionPlan plan;
   if (adoptBlocks) plan = PlanAdoption(geometries, kHeavyData, index.StreamLimit(kHeavyData));
+  DeferredNodeSets deferredSets(nodeSets);
+  deferredSets.KeepFromAdopted(plan);
   // Adopted blocks count whole, the bytes no array takes included.
   std::uint64_t total = plan.rawBytes - plan.runBytes;
   for (Geometry* geometry : geometries)
@@ -65,6 +72,7 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
       if (!array.linked) total += array.data.byteSize;
   ProgressListener* progress = GetProgressListener();
   AdoptBlocks(plan, index, file.Stream(), kHeavyData, progress, total);
+  deferredSets.TakeKept(plan);
   // Input by input: each input is read once, front to back, and its blocks go as soon as
   // the writer moves on to the next input.
   const std::vector<GeometryArray*> order = WriteOrder(geometries);
@@ -72,10 +80,13 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
     WriteHeavyArray(index, file.Stream(), kHeavyData, *order[k]);
     const DataLoader* loader = order[k]->data.loader.get();
     const DataLoader* next = k + 1 < order.size() ? order[k + 1]->data.loader.get() : nullptr;
-    if (loader && loader->file && (!next || next->file != loader->file))
+    if (loader && loader->file && (!next || next->file != loader->file)) {
+      deferredSets.ReadPending(loader->file.get());
       loader->file->Reader().ReleaseLoadedBlocks(loader->section);
+    }
     if (progress) progress->Writing(index.GetSize(kHeavyData), total);
   }
+  deferredSets.ReadAllPending();
   const std::uint64_t blocks =
       index.Table().HasName(kHeavyData) ? index.Table().Names().at(kHeavyData).blocks.size() : 0;
   KIV_LOG_INFO(method,
@@ -92,6 +103,8 @@ void Tree::SaveHeavyData(KivRkf::RkFile& file, bool adoptBlocks) {
       if (const DataLoader* loader = array.data.loader.get();
           loader && loader->file && seen.insert(loader->file.get()).second)
         sources.push_back(loader->file.get());
+  for (KivRkf::RkFile* source : deferredSets.Files())
+    if (seen.insert(source).second) sources.push_back(source);
   std::vector<const KivRkf::IndexReader*> readers;
   for (KivRkf::RkFile* source : sources) {
     const KivRkf::FileInUse use(source);

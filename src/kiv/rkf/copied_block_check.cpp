@@ -1,6 +1,7 @@
 #include "kiv/rkf/copied_block_check.hpp"
 
 #include <algorithm>
+#include <new>
 #include <system_error>
 
 #include "kiv/log/raise.hpp"
@@ -38,10 +39,10 @@ CopiedBlockCheck::~CopiedBlockCheck() {
 }
 
 void CopiedBlockCheck::Add(std::uint64_t offset, std::uint32_t storedSize, std::uint32_t rawLength,
-                           std::uint64_t runsEnd) {
+                           std::uint64_t runsEnd, std::vector<CheckedBytes>* keep) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back({offset, storedSize, rawLength, runsEnd});
+    queue_.push_back({offset, storedSize, rawLength, runsEnd, keep});
   }
   changed_.notify_one();
 }
@@ -81,7 +82,17 @@ CopiedBlockCheck::Failure CopiedBlockCheck::Check(const Job& job, BlockReader& r
   const BlockRead read = reader.Read(job.offset, job.storedSize, true);
   if (read.framing.state == Framing::State::NoMemory) return Failure::NoMemory;
   // The length the merge used is the one the block must declare and give.
-  return read.Exact() && read.declared == job.rawLength ? Failure::None : Failure::Damage;
+  if (!read.Exact() || read.declared != job.rawLength) return Failure::Damage;
+  if (job.keep) {
+    try {
+      for (CheckedBytes& range : *job.keep)
+        if (range.offset <= read.length && range.size <= read.length - range.offset)
+          range.bytes.assign(reinterpret_cast<const char*>(read.raw) + range.offset, range.size);
+    } catch (const std::bad_alloc&) {
+      return Failure::NoMemory;
+    }
+  }
+  return Failure::None;
 }
 
 }  // namespace KivRkf

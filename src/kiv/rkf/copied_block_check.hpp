@@ -11,12 +11,21 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "kiv/rkf/block_read.hpp"
 
 namespace KivRkf {
+
+// Bytes of a checked block that its check hands on: the raw bytes [offset, offset + size)
+// of the block, copied out while the block is inflated anyway.
+struct CheckedBytes {
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+  std::string bytes;  // filled by the check; left empty when the range runs past the block
+};
 
 class CopiedBlockCheck {
  public:
@@ -34,8 +43,10 @@ class CopiedBlockCheck {
   CopiedBlockCheck& operator=(const CopiedBlockCheck&) = delete;
 
   // Queues the block stored at offset; runsEnd is the end of the last run taken from it.
+  // The ranges of keep, when given, are copied out of the block once it is found sound;
+  // keep must stay in place until Finish.
   void Add(std::uint64_t offset, std::uint32_t storedSize, std::uint32_t rawLength,
-           std::uint64_t runsEnd);
+           std::uint64_t runsEnd, std::vector<CheckedBytes>* keep = nullptr);
   // Waits for every block queued; raises code 9 "Unable to decompress block" when one
   // failed, code 0 when a worker found no memory.
   void Finish();
@@ -46,6 +57,7 @@ class CopiedBlockCheck {
     std::uint32_t storedSize = 0;
     std::uint32_t rawLength = 0;
     std::uint64_t runsEnd = 0;
+    std::vector<CheckedBytes>* keep = nullptr;
   };
   enum class Failure { None, Damage, NoMemory };
   void Work();

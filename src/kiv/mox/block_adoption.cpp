@@ -109,9 +109,13 @@ void AdoptBlocks(AdoptionPlan& plan, KivRkf::IndexWriter& output, std::FILE* str
                  const std::string& heavy, ProgressListener* progress, std::uint64_t total) {
   if (plan.blocks.empty()) return;
   std::uint64_t largest = 0;
-  for (const AdoptedBlock& block : plan.blocks)
+  std::uint32_t largestRaw = 0;
+  for (const AdoptedBlock& block : plan.blocks) {
     largest = std::max(largest, std::uint64_t{block.stored.rawLength} + block.stored.storedSize);
-  KivRkf::CopiedBlockCheck check(fileno(stream), KivRkf::CopiedBlockCheck::Workers(largest));
+    largestRaw = std::max(largestRaw, block.stored.rawLength);
+  }
+  KivRkf::CopiedBlockCheck check(fileno(stream), KivRkf::CopiedBlockCheck::Workers(largest),
+                                 largestRaw);
   for (AdoptedBlock& block : plan.blocks) {
     // The kernel copies from the input's descriptor: it stays open until the copy is done.
     const KivRkf::FileInUse use(block.file.get());

@@ -5,6 +5,7 @@
 // (zlib.hpp). The loader decides a framing by the same InflateFraming.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -38,14 +39,33 @@ class BlockReader {
   // itself finds the end).
   explicit BlockReader(int fd, std::uint64_t fileSize = ~std::uint64_t{0})
       : fd_(fd), fileSize_(fileSize) {}
+  ~BlockReader() { Unmap(); }
+  BlockReader(const BlockReader&) = delete;
+  BlockReader& operator=(const BlockReader&) = delete;
   // measureLonger: see InflateFraming (for reports).
   BlockRead Read(std::uint64_t offset, std::uint32_t storedSize, bool zlib,
                  bool measureLonger = false);
+  // Reads the stored bytes of later blocks through a read-only mapping of the file instead
+  // of copying them into a buffer: the bytes of a file just written are in the page cache
+  // already, and fresh memory to copy them into costs more than the copy. For a file that
+  // nobody else changes while it is read (a mapped file cut short under the reader would
+  // end the process).
+  void MapStoredBytes() { map_ = true; }
+  // Memory for blocks of up to rawLength bytes: later reads of such blocks allocate none
+  // (pages never touched cost none either).
+  bool Reserve(std::uint32_t rawLength) { return raw_.Room(rawLength) != nullptr; }
 
  private:
+  // The stored bytes of the block: mapped, or read into the buffer; null when that fails.
+  const std::uint8_t* Stored(std::uint64_t offset, std::uint32_t storedSize, BlockRead& out);
+  void Unmap();
+
   int fd_;
   std::uint64_t fileSize_;
   SpareBuffer stored_, raw_;
+  bool map_ = false;
+  void* mapped_ = nullptr;
+  std::size_t mappedLength_ = 0;
 };
 
 }  // namespace KivRkf

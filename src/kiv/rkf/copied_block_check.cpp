@@ -16,7 +16,8 @@ unsigned CopiedBlockCheck::Workers(std::uint64_t largestBlock) {
   return static_cast<unsigned>(std::max<std::uint64_t>(1, std::min(cores, byMemory)));
 }
 
-CopiedBlockCheck::CopiedBlockCheck(int fd, unsigned workers) : fd_(fd) {
+CopiedBlockCheck::CopiedBlockCheck(int fd, unsigned workers, std::uint32_t largestRaw)
+    : fd_(fd), largestRaw_(largestRaw) {
   Kiv::Util::InterruptsBlocked blocked;  // the workers inherit them blocked
   for (unsigned i = 0; i < std::max(1u, workers); ++i) {
     try {
@@ -57,6 +58,9 @@ void CopiedBlockCheck::Finish() {
 
 void CopiedBlockCheck::Work() {
   BlockReader reader(fd_);
+  reader.MapStoredBytes();
+  // Grown block by block, the buffer would be fresh memory again for each larger block.
+  if (largestRaw_ != 0) reader.Reserve(largestRaw_);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });

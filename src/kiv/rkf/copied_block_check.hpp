@@ -35,8 +35,10 @@ class CopiedBlockCheck {
   // largestBlock bytes (stored and raw together); at least one.
   static unsigned Workers(std::uint64_t largestBlock);
 
-  // Reads blocks from fd (which stays open until Finish) with the given number of workers.
-  CopiedBlockCheck(int fd, unsigned workers);
+  // Reads blocks from fd (which stays open until Finish, and which nobody else changes) with
+  // the given number of workers, for blocks of up to largestRaw raw bytes: each worker
+  // maps the stored bytes and inflates into one buffer of that size.
+  CopiedBlockCheck(int fd, unsigned workers, std::uint32_t largestRaw = 0);
   // Stops the workers; results not taken are dropped.
   ~CopiedBlockCheck();
   CopiedBlockCheck(const CopiedBlockCheck&) = delete;
@@ -64,6 +66,7 @@ class CopiedBlockCheck {
   Failure Check(const Job& job, BlockReader& reader) const;
 
   int fd_;
+  std::uint32_t largestRaw_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Job> queue_;

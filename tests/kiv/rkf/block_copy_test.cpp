@@ -74,6 +74,15 @@ TEST(CopiedBlockCheckTest, AcceptsOnlyBlocksThatInflateToTheirRecordedLength) {
     else
       EXPECT_NO_THROW(run());
   }
+  // Ranges of a sound block are handed on; one that runs past it is left empty.
+  std::vector<KivRkf::CheckedBytes> keep = {{0, 5, {}}, {n - 3, 3, {}}, {n - 2, 3, {}}};
+  KivRkf::CopiedBlockCheck check(file.fd, 1, n);
+  check.Add(7, size, n, n, &keep);
+  check.Finish();
+  const Bytes raw = Counting(n);
+  EXPECT_EQ(keep[0].bytes, std::string(raw.begin(), raw.begin() + 5));
+  EXPECT_EQ(keep[1].bytes, std::string(raw.end() - 3, raw.end()));
+  EXPECT_EQ(keep[2].bytes, "");
   EXPECT_EQ(KivRkf::CopiedBlockCheck::Workers(0),
             std::max(1u, std::thread::hardware_concurrency()));
   EXPECT_EQ(KivRkf::CopiedBlockCheck::Workers(KivRkf::CopiedBlockCheck::kMemoryBound), 1u);

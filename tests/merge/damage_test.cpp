@@ -177,6 +177,25 @@ TEST(CraftedFileTest, RecordsThatShareBytesOrSendTheReaderBackAndForthAreRefused
     }
   });
   ExpectRefused(dir.File("shared-sets.mox"), "Two records share bytes of \"Heavy Data\"");
+  // The same after an array in a block that a merge adopts: the check of its copy hands the
+  // node sets on.
+  Write06(
+      dir.File("shared-adopted.mox"), 4,
+      [&](RawMox& raw) {
+        using V = std::vector<u32>;
+        raw.Ix().Put(KivMox::kHeavyData, run.data(), 64);
+        raw.Header(2, 1, 3, "Geometry", "0.6", raw.LightSize());
+        Geometry06(raw, 64, 0);
+        raw.Put(KivMox::kHeavyData, V{0, 3}, std::string("top"), V{0, 2}, V{6, 6}, V{0, 1});
+        const auto size = static_cast<u32>(raw.Ix().GetSize(KivMox::kHeavyData) - 64);
+        for (u32 id : {3u, 4u}) {
+          raw.Header(id, 1, id == 3 ? 4 : 0, "NodeSets", "0.1", 0);
+          raw.Put(KivMox::kLightData, u32{16}, u32{1}, std::uint64_t{64}, size);
+        }
+        raw.Ix().SetBlockFlags(KivMox::kHeavyData, KivRkf::kFlagZlib);
+      },
+      "1.3");
+  ExpectRefused(dir.File("shared-adopted.mox"), "Two records share bytes of \"Heavy Data\"");
   // Two thousand 4-byte arrays of the older layout (read in record order) lie alternately
   // in two compressed heavy blocks of 1 MiB: each would inflate a whole block again.
   Write06(dir.File("back-and-forth.mox"), 2, [](RawMox& raw) {

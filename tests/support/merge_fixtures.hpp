@@ -116,7 +116,9 @@ class RawMox {
     std::fwrite(KivRkf::kMagic, 1, 8, file_.Stream());
     std::fwrite((version + std::string(4, '\0')).data(), 1, 4, file_.Stream());
   }
-  ~RawMox() { Ix().WriteAllBuffersToFileStream(file_.Stream()), file_.CloseFile(); }
+  ~RawMox() {
+    if (file_.IsOpen()) Ix().WriteAllBuffersToFileStream(file_.Stream()), file_.CloseFile();
+  }
   KivRkf::IndexWriter& Ix() { return file_.Writer(); }
   template <class... T>
   void Put(const char* section, const T&... values) {

@@ -27,9 +27,7 @@ void Build(Tree& tree) {
 
 template <class T>
 T& At(Tree& tree, std::uint32_t id) {
-  T* node = NodeAs<T>(tree.GetNode(id));
-  if (!node) throw std::logic_error("no such node " + std::to_string(id));
-  return *node;
+  return dynamic_cast<T&>(*tree.GetNode(id));
 }
 
 Material& MaterialOf(Tree& t) {

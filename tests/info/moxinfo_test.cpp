@@ -11,10 +11,6 @@ using namespace TestSupport;
 
 namespace {
 
-Outcome Info(const std::vector<std::string>& args) {
-  return Execute({"moxinfo", args});
-}
-
 TEST(MoxInfo, ExitStatusesAndTexts) {
   TempDir dir;
   WriteFileBytes(dir.File("text.mox"), {'h', 'e', 'l', 'l', 'o', '\n'});
@@ -31,7 +27,7 @@ TEST(MoxInfo, ExitStatusesAndTexts) {
       {{dir.File("text.mox"), "--blocks"}, 2, "text.mox is not a Mox file"},
   };
   for (const auto& [args, status, text] : cases) {
-    const auto r = Info(args);
+    const auto r = Execute({"moxinfo", args});
     SCOPED_TRACE(::testing::PrintToString(args) + "\n" + r.err);
     EXPECT_EQ(r.status, status);
     EXPECT_NE((status == 0 ? r.out : r.err).find(text), std::string::npos);
@@ -49,7 +45,7 @@ TEST(MoxInfo, ListsWhatMoxSampleWrote) {
   ASSERT_EQ(
       Execute({"moxsample", {path, "--parts", "1", "--seed", "11", "--heavy-mib", "0.01"}}).status,
       0);
-  const auto r = Info({path, "--blocks"});
+  const auto r = Execute({"moxinfo", {path, "--blocks"}});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   const std::uint64_t size = ReadFileBytes(path).size();
@@ -109,7 +105,7 @@ Blocks (20; file size )" +
 )";
   EXPECT_EQ(r.out, expected + blocks);
 
-  const auto doc = nlohmann::json::parse(Info({path, "--json", "--blocks"}).out);
+  const auto doc = nlohmann::json::parse(Execute({"moxinfo", {path, "--json", "--blocks"}}).out);
   EXPECT_EQ(doc.at("nodes")[3].at("arrays")[3].at("linked").dump(),
             R"({"array":0,"node":4,"resolves":true})");
   EXPECT_EQ(doc.at("nodes").size() + doc.at("linkProblems").size() + doc.at("history").size(), 8u);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "kiv/rkf/block.hpp"
 #include "kiv/rkf/rkfile.hpp"
 #include "merge/merge_operations.hpp"
 #include "support/container_helpers.hpp"
@@ -13,12 +12,6 @@
 namespace {
 
 using namespace AppTest;
-
-// Blocks grow by 64 KiB instead of 10 MiB: no byte read or written changes, merges are cheaper.
-struct SmallBlocks {
-  EnvGuard quantum{"KORVANE_DEFAULT_MOX_BLOCK_SIZE", "65536"};
-  ~SmallBlocks() { KivRkf::Block::SetDefaultBlockSize(10485760); }
-};
 
 struct Damage {
   std::string what;
@@ -90,7 +83,8 @@ TEST(DamageTest, CompressedFileDamagedAnywhere) {
   Model model("other");
   model.AddGeometry(1, "mesh", {FloatArray("stress", Distinct(3.0f))});
   model.Save(other);
-  SmallBlocks small;
+  // Blocks grow by 64 KiB instead of 10 MiB: no byte read or written changes, merges are cheaper.
+  SmallBlocks small(nullptr, "65536");
   const auto damages = DamagesOf(ReadFileBytes(path), BlocksOf(path));
   EXPECT_TRUE(damages.size() > 60u && damages.size() < 300u) << damages.size();
   std::size_t failed = 0;

@@ -29,13 +29,11 @@ TEST(InstanceOutputTest, NoInputIsWrittenInPlace) {
   for (const std::string& output : {a, b}) {
     const auto before = ReadFileBytes(output);
     SCOPED_TRACE(output);
-    const pid_t pid = fork();
-    if (pid == 0)
-      _exit(setgid(nobody) == 0 && setuid(nobody) == 0
-                ? MoxMerge::MergeAsInstances({a, b}, output, true, false, false)
-                : 99);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    const int status = InChild([&] {
+      return setgid(nobody) == 0 && setuid(nobody) == 0
+                 ? MoxMerge::MergeAsInstances({a, b}, output, true, false, false)
+                 : 99;
+    });
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
     EXPECT_EQ(ReadFileBytes(output), before);
   }

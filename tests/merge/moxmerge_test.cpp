@@ -83,18 +83,14 @@ TEST_F(MoxMergeTest, ExitStatusesAndErrorTexts) {
   const std::string device = root ? F("null") : "/dev/null";
   // View point files that cannot be read: damaged copies of p.vpt, files of other kinds.
   const Bytes views = ReadFileBytes(p);
-  const auto blocks = BlocksOf(p);
-  const auto& row = *std::find_if(blocks.begin(), blocks.end(),
-                                  [](const auto& r) { return r.name == KivMox::kViewPoints; });
+  const auto row = BlockNamed(p, KivMox::kViewPoints);
   Bytes flipped = views, cut = views, index = views;
   flipped[row.offset + row.storedSize / 2] ^= 0x5A;
   cut.resize(row.offset + row.storedSize / 2);
   SetU32At(index, 16, 0xFFFF);  // more index records than the primary index holds
   // A sound current view point and no group, then actions cut after their size field.
-  RawMox actions(F("actions.vpt"), "1.3");
-  actions.Put(KivMox::kViewPoints, KivMox::ViewPointEntry{}, u32{0}, u32{40});
-  actions.Ix().WriteAllBuffersToFileStream(actions.file_.Stream());
-  actions.file_.CloseFile();
+  RawMox(F("actions.vpt"), "1.3")
+      .Put(KivMox::kViewPoints, KivMox::ViewPointEntry{}, u32{0}, u32{40});
   std::filesystem::create_directory(F("dir.vpt"));
   const std::tuple<const char*, std::optional<Bytes>, std::string> unreadable[] = {
       {"missing.vpt", {}, "\""},  // Unable to open file "<path>"
@@ -203,20 +199,6 @@ TEST_F(MoxMergeTest, PlainMergeIntoAnOutputThatReplacesTheFirstInput) {
   EXPECT_EQ(out->views.current, inA->views.current);
 }
 
-TEST_F(MoxMergeTest, IntoOneMoxFileGroupsAreAppendedAndTheLastCurrentWins) {
-  const Bytes before = ReadFileBytes(F("a.mox"));
-  EXPECT_EQ(Merged({F("a.mox"), F("q.vpt"), F("p.vpt"), Out()}, Out()),
-            "model-a [ parta linka ] A1 A2 Q1 Q2 P1 / p-now");
-  EXPECT_EQ(ReadFileBytes(F("a.mox")), before);
-  // The tree and history of the Mox input, and one record of the import.
-  auto out = LoadTree(Out()), a = LoadTree(F("a.mox"));
-  EXPECT_EQ(Arrays(*out), "2: stress@1\n3: copy->2:0\n");
-  ASSERT_EQ(out->globalInfo.size(), 3u);
-  EXPECT_EQ(std::vector(out->globalInfo.begin(), out->globalInfo.begin() + 2), a->globalInfo);
-  const auto& r = out->globalInfo[2];
-  EXPECT_EQ(r.applicationName + "|" + r.applicationVersion + "|" + r.formatVersion, "||1.3");
-}
-
 TEST_F(MoxMergeTest, AfterAMergeThroughATemporaryCopyMadeAnew) {
   // An old copy that is a link to another file: that file must not be written through.
   WriteFileBytes(F("victim"), Bytes{'k', 'e', 'e', 'p'});
@@ -275,16 +257,26 @@ TEST_F(MoxMergeTest, TheOutputIsReplacedOnlyOnceTheViewPointsAreIn) {
     EXPECT_FALSE(FileExists(F(output)));
   }
 
-  // The output may be a view point file of the run: its view points are read before it is
-  // replaced. A file without a "View Points" section adds nothing.
+  // Into one Mox input or a merge, groups are appended file by file and the last current
+  // view point wins; a file without a "View Points" section adds nothing. The output may be
+  // a view point file of the run: its view points are read before it is replaced. The import
+  // keeps the tree and history and adds a record without a program name.
   Model("model-bare").Save(F("bare.vpt"));
   for (const Names& mox : {Names{F("a.mox")}, Names{F("a.mox"), F("b.mox")}}) {
     std::filesystem::copy_file(F("p.vpt"), F("out/v.vpt"),
                                std::filesystem::copy_options::overwrite_existing);
     Names args = mox;
-    args.insert(args.end(), {F("out/v.vpt"), F("bare.vpt"), F("out/v.vpt")});
+    args.insert(args.end(), {F("q.vpt"), F("out/v.vpt"), F("bare.vpt"), F("out/v.vpt")});
     EXPECT_EQ(Merged(args, F("out/v.vpt")),
-              (mox.size() == 1 ? "model-a [ parta linka ]" : merged) + withP);
+              (mox.size() == 1 ? "model-a [ parta linka ]" : merged) + " A1 A2 Q1 Q2 P1 / p-now");
+    const auto out = LoadTree(F("out/v.vpt"));
+    if (mox.size() == 1) {
+      EXPECT_EQ(Arrays(*out), "2: stress@1\n3: copy->2:0\n");
+    }
+    const auto& r = out->globalInfo.back();
+    EXPECT_EQ(r.applicationName + "|" + r.applicationVersion + "|" + r.formatVersion + "|" +
+                  std::to_string(out->globalInfo.size()),
+              "||1.3|" + std::to_string(mox.size() + 2));
   }
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <stdexcept>
 
 #include "kiv/rkf/rkfile.hpp"
 #include "kiv/rkf/zlib.hpp"
@@ -14,10 +15,10 @@ namespace TestSupport {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A grow quantum of 64 bytes and the given stream limit (nullptr: the default).
+// The given stream limit (nullptr: the default) and grow quantum.
 struct SmallBlocks {
-  explicit SmallBlocks(const char* limit)
-      : quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", "64"), max("KORVANE_MAX_MOX_BLOCK_SIZE", limit) {}
+  explicit SmallBlocks(const char* limit, const char* grow = "64")
+      : quantum("KORVANE_DEFAULT_MOX_BLOCK_SIZE", grow), max("KORVANE_MAX_MOX_BLOCK_SIZE", limit) {}
   ~SmallBlocks() { KivRkf::Block::SetDefaultBlockSize(10485760); }
   EnvGuard quantum, max;
 };
@@ -103,6 +104,12 @@ struct ContainerReader {
 // The blocks of the container at path, in table order: a block's number is its place.
 inline std::vector<KivRkf::BlockInfo> BlocksOf(const std::string& path) {
   return ContainerReader(path).Index().Table().Blocks();
+}
+// The first block of the section.
+inline KivRkf::BlockInfo BlockNamed(const std::string& path, const std::string& section) {
+  for (const auto& row : BlocksOf(path))
+    if (row.name == section) return row;
+  throw std::runtime_error("no block of " + section);
 }
 
 inline std::uint32_t U32At(const Bytes& bytes, std::size_t at) {

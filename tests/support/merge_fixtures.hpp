@@ -1,5 +1,5 @@
-// Helpers of the moxmerge tests: distinct values, short views of trees, moxmerge run in a
-// child process or its merges in this one.
+// Helpers of the moxmerge tests: distinct values, short views of trees, raw containers,
+// moxmerge run in a child process or its merges in this one.
 #pragma once
 
 #include <algorithm>
@@ -106,15 +106,18 @@ std::pair<int, std::string> InProcess(F&& merge) {
 using u8 = std::uint8_t;
 using u32 = std::uint32_t;
 
-// A container of version "0.6" (32-bit light positions) or "1.3" for records no sound
-// writer produces.
+// A container of any version ("0.6", of 32-bit light positions, unless told) for records
+// no sound writer produces; written out when it goes.
 class RawMox {
  public:
-  explicit RawMox(const std::string& path, const char (&version)[4] = "0.6")
-      : wide_(version[0] != '0') {
+  explicit RawMox(const std::string& path, const std::string& version = "0.6")
+      : wide_(KivRkf::VersionNumber(version) > 6) {
     file_.OpenFile(path, "wb+");
     std::fwrite(KivRkf::kMagic, 1, 8, file_.Stream());
-    std::fwrite(version, 1, 4, file_.Stream());
+    std::fwrite((version + std::string(4, '\0')).data(), 1, 4, file_.Stream());
+  }
+  ~RawMox() {
+    if (file_.IsOpen()) Ix().WriteAllBuffersToFileStream(file_.Stream()), file_.CloseFile();
   }
   KivRkf::IndexWriter& Ix() { return file_.Writer(); }
   template <class... T>
@@ -133,13 +136,11 @@ class RawMox {
 };
 template <class F>
 void Write06(const std::string& path, std::int32_t count, F&& body,
-             const char (&version)[4] = "0.6") {
+             const std::string& version = "0.6") {
   RawMox raw(path, version);
   raw.Put(KivMox::kMoxTree, count);
   raw.Header(1, 0, 0, "", "", 0);
   body(raw);
-  raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
-  raw.file_.CloseFile();
 }
 // A "0.6" geometry record of one float array of byteSize bytes at heavy position.
 inline void Geometry06(RawMox& raw, u32 byteSize, u32 position) {

@@ -42,18 +42,17 @@ void BuildRichTree(KivMox::Tree& tree) {
   arrays[0].data.subKind = 2;
   std::vector<float> v;
   for (int i = 0; i < 30; ++i) v.push_back(0.25f * i - 3.0f);
-  arrays.push_back(Detail::Filled("stress", 1, v, 3));
+  arrays.push_back(ArrayOf("stress", 1, v, 3));
   arrays[1].data.tagA = 3, arrays[1].data.paramA = 77, arrays[1].data.tagC = 9;
   arrays[1].attributes["Unit"] = Attribute::MakeText("MPa");
-  arrays.push_back(Detail::Filled("mode 1", KivMox::kUnpackedKind,
-                                  std::vector<float>{1.5f, -2.5f, 3.25f, 0.0f, 9.0f}, 2));
+  arrays.push_back(ArrayOf("mode 1", KivMox::kUnpackedKind,
+                           std::vector<float>{1.5f, -2.5f, 3.25f, 0.0f, 9.0f}, 2));
   arrays[2].vibration = 1, arrays[2].attributes["Category"] = Attribute::MakeText("Vibration");
-  arrays.push_back(LinkedArray("stress copy", 4, 1)), arrays[3].kind = 1;
+  arrays.push_back(LinkedArray("stress copy", 4, 1, 1));
   tree.SetEntryNode({4, 2, 3, 5, 0, 0, nullptr}, std::move(mesh));
   auto second = Detail::Named<KivMox::Geometry>("Mesh B");
-  second->arrays = {LinkedArray("elements", 4, 0),
-                    Detail::Filled("temperature", 2, std::vector<float>{20, 21.5f, 23, 24.5f}, 1)};
-  second->arrays[0].kind = 4;
+  second->arrays = {LinkedArray("elements", 4, 0, 4),
+                    ArrayOf("temperature", 2, std::vector<float>{20, 21.5f, 23, 24.5f})};
   tree.SetEntryNode({5, 2, 4, 6, 0, 0, nullptr}, std::move(second));
   auto sets = Detail::Named<KivMox::NodeSets>("Sets");
   sets->sets = {{"fixed", {{1, 2}, {3, 4}}}, {"load", {{5, 6}}}, {"", {}}}, sets->count = 3;

@@ -1,5 +1,4 @@
-// Test models built in memory, and a canonical text rendering of a whole tree so that two
-// trees can be compared field by field (array values included) with one EXPECT_EQ.
+// Test models built in memory, and trees loaded from files.
 #pragma once
 
 #include <array>
@@ -19,15 +18,6 @@ namespace TestSupport {
 
 namespace Detail {
 template <class T>
-KivMox::GeometryArray Filled(const std::string& name, std::uint32_t kind,
-                             const std::vector<T>& values, std::uint8_t components) {
-  KivMox::GeometryArray array;
-  array.name = name, array.kind = kind, array.data.componentCount = components;
-  std::uint8_t* p = array.data.Allocate(values.size() * 4);
-  if (!values.empty()) std::memcpy(p, values.data(), values.size() * 4);
-  return array;
-}
-template <class T>
 std::unique_ptr<T> Named(const std::string& name) {
   auto node = std::make_unique<T>();
   node->name = name;
@@ -35,21 +25,32 @@ std::unique_ptr<T> Named(const std::string& name) {
 }
 }  // namespace Detail
 
-// A result array (kind 0) of floats; a connectivity array (kind 5) of 32-bit integers; an
-// array that takes its values from array linkIndex of geometry node linkNode.
+// An array of the kind holding 32-bit values; a result array (kind 0) of floats; a
+// connectivity array (kind 5) of 32-bit integers; an array that takes its values from array
+// linkIndex of geometry node linkNode.
+template <class T>
+KivMox::GeometryArray ArrayOf(const std::string& name, std::uint32_t kind,
+                              const std::vector<T>& values, std::uint8_t components = 1) {
+  KivMox::GeometryArray array;
+  array.name = name, array.kind = kind, array.data.componentCount = components;
+  std::uint8_t* p = array.data.Allocate(values.size() * 4);
+  if (!values.empty()) std::memcpy(p, values.data(), values.size() * 4);
+  return array;
+}
 inline KivMox::GeometryArray FloatArray(const std::string& name, const std::vector<float>& values,
                                         std::uint8_t components = 1) {
-  return Detail::Filled(name, 0, values, components);
+  return ArrayOf(name, 0, values, components);
 }
 inline KivMox::GeometryArray IntArray(const std::string& name,
                                       const std::vector<std::int32_t>& values,
                                       std::uint8_t components = 1) {
-  return Detail::Filled(name, 5, values, components);
+  return ArrayOf(name, 5, values, components);
 }
 inline KivMox::GeometryArray LinkedArray(const std::string& name, std::uint32_t linkNode,
-                                         std::uint32_t linkIndex) {
+                                         std::uint32_t linkIndex, std::uint32_t kind = 0) {
   KivMox::GeometryArray array;
-  array.name = name, array.linked = 1, array.linkNode = linkNode, array.linkIndex = linkIndex;
+  array.name = name, array.kind = kind, array.linked = 1;
+  array.linkNode = linkNode, array.linkIndex = linkIndex;
   return array;
 }
 
@@ -89,8 +90,10 @@ class Model {
   KivMox::Tree tree;
 };
 
-inline std::unique_ptr<KivMox::Tree> LoadTree(const std::string& path) {
+// The tree of the file at path, loaded whole or deferred (array values read when needed).
+inline std::unique_ptr<KivMox::Tree> LoadTree(const std::string& path, bool deferred = false) {
   auto tree = std::make_unique<KivMox::Tree>();
+  tree->SetDeferredLoading(deferred);
   KivMox::Tree::IdentifierMap identifiers;
   tree->Load(path, identifiers);
   return tree;

@@ -1,18 +1,11 @@
-// Helpers of the Mox layer tests: containers written and read, geometry as the tree does.
+// Helpers of the Mox layer tests: records put into containers and read back.
 #pragma once
 
-#include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "kiv/mox/geometry.hpp"
-#include "kiv/mox/heavy_order.hpp"
-#include "kiv/rkf/rkfile.hpp"
-#include "support/test_support.hpp"
+#include "support/container_helpers.hpp"
 
 namespace MoxTest {
 
@@ -46,32 +39,24 @@ Bytes BlockBytes(const T&... values) {
 }
 
 // Writes a container whose streams fill puts (every stream zlib-compressed with zlib).
-inline void WriteContainer(const std::string& path,
-                           const std::function<void(KivRkf::RkFile&)>& fill, bool zlib = false) {
-  KivRkf::RkFile f;
-  f.OpenFile(path, "wb+");
-  f.WriteHeader();
-  fill(f);
-  const auto names = f.Writer().Table().Names();  // a copy: setting flags may change the index
-  for (const auto& [name, limiter] : names)
-    if (zlib) f.SetBlockFlags(name, KivRkf::kFlagZlib);
-  f.Writer().WriteAllBuffersToFileStream(f.Stream());
-  f.CloseFile();
+inline void WriteContainer(const std::string& path, const TestSupport::Fill& fill,
+                           bool zlib = false) {
+  TestSupport::WriteContainer(path, [&](KivRkf::RkFile& f) {
+    fill(f);
+    const auto names = f.Writer().Table().Names();  // a copy: setting flags may change the index
+    for (const auto& [name, limiter] : names)
+      if (zlib) f.SetBlockFlags(name, KivRkf::kFlagZlib);
+  });
 }
 
 // A container opened for reading with its index read.
-struct Reader {
-  explicit Reader(const std::string& path) { file.OpenFile(path, "rb"), file.ReadIndex(); }
-  KivRkf::IndexReader& Index() { return file.Reader(); }
-  U32 Next(const std::string& name) {  // the next 32-bit value of a stream
-    U32 value = 0;
-    return Index().Get(name, value), value;
-  }
+struct Reader : TestSupport::ContainerReader {
+  using ContainerReader::ContainerReader;
+  U32 Next(const std::string& name) { return Get<U32>(name); }  // the next 32-bit value
   Bytes Stream(const std::string& name) {  // the bytes of the first block of a stream
     KivRkf::Block* b = Index().ReadingBlock(name);
     return b && b->Size() ? Bytes(b->Data(), b->Data() + b->Size()) : Bytes{};
   }
-  KivRkf::RkFile file;
 };
 
 // A container that fill writes into a scratch directory, opened for reading.
@@ -82,51 +67,5 @@ struct RecordFile : TestSupport::TempDir, Reader {
                 File("r.mox"))) {}
   Bytes StreamBytes(const std::string& name) const { return Reader(File("r.mox")).Stream(name); }
 };
-
-template <class T>
-KivMox::NumericArray DataOf(const std::vector<T>& values, U8 components) {
-  KivMox::NumericArray data;
-  data.componentCount = components;
-  if (!values.empty())
-    std::memcpy(data.Allocate(values.size() * 4), values.data(), values.size() * 4);
-  return data;
-}
-
-inline KivMox::GeometryArray MakeArray(const std::string& name, U32 kind,
-                                       KivMox::NumericArray data = {}, U8 linked = 0,
-                                       U32 linkNode = 0, U32 linkIndex = 0) {
-  KivMox::GeometryArray array;
-  std::tie(array.name, array.kind, array.data) = std::tie(name, kind, data);
-  std::tie(array.linked, array.linkNode, array.linkIndex) = std::tie(linked, linkNode, linkIndex);
-  return array;
-}
-
-// Saves as the tree does (heavy data in write order, then light records); light positions.
-inline std::vector<std::uint64_t> SaveGeometries(const std::string& path,
-                                                 const std::vector<KivMox::Geometry*>& all,
-                                                 bool zlib = true) {
-  std::vector<std::uint64_t> positions;
-  auto fill = [&](KivRkf::RkFile& f) {
-    for (KivMox::GeometryArray* a : KivMox::WriteOrder(all))
-      KivMox::WriteHeavyArray(f.Writer(), f.Stream(), kHeavy, *a);
-    for (auto* g : all) {
-      positions.push_back(f.Writer().GetSize(kLight));
-      g->WriteRk(f.Writer(), kLight, kAttrs);
-    }
-  };
-  WriteContainer(path, fill, zlib);
-  return positions;
-}
-
-// Reads each light record at its position, then the arrays in stored order.
-inline void LoadGeometries(KivRkf::IndexReader& index, const std::vector<KivMox::Geometry*>& all,
-                           const std::vector<std::uint64_t>& positions, U32 idOffset = 0) {
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    index.SetReadingPosition(kLight, positions[i]);
-    KivMox::ReadGeometry(*all[i], index, kLight, kHeavy, kAttrs, "0.7", idOffset);
-  }
-  for (KivMox::GeometryArray* a : KivMox::StoredOrder(all))
-    KivMox::LoadStoredArray(index, kHeavy, *a);
-}
 
 }  // namespace MoxTest

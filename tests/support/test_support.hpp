@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -109,6 +110,15 @@ class Process {
 
 inline Outcome Execute(const Launch& launch) {
   return Process(launch).Wait();
+}
+
+// Runs fn in a child process, whose exit status is what fn returns; the wait status.
+template <class Fn>
+int InChild(Fn fn) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int status = 0;
+  return waitpid(pid, &status, 0), status;
 }
 
 }  // namespace TestSupport

@@ -144,13 +144,8 @@ inline void Node(Writer& w, const KivMox::Node& node) {
 inline void ViewEntry(Writer& w, const KivMox::ViewPointEntry& e) {
   // An empty name is stored as a string of length 0, which reads as the default name of
   // a new entry: both describe alike.
-  w.Line()
-      .Key("view")
-      .Bytes(e.name.empty() ? std::string("no name") : e.name)
-      .Key("flag")
-      .Num(e.flag)
-      .Key("a")
-      .Nums(e.valuesA);
+  w.Line().Key("view").Bytes(e.name.empty() ? std::string("no name") : e.name);
+  w.Key("flag").Num(e.flag).Key("a").Nums(e.valuesA);
   w.Key("b").Nums(e.valuesB).Key("c").Nums(e.valuesC).Key("fov").Num(e.fieldOfView);
   w.Key("aspect").Num(e.aspect).Key("m").Nums(e.matrix).Key("near").Num(e.nearValue);
   w.Key("far").Num(e.farValue).Key("d").Nums(e.valuesD).Key("e").Nums(e.valuesE);

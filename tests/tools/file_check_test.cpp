@@ -32,11 +32,8 @@ struct SavedModel {
     BuildRichTree(tree);
     tree.Save(path);
   }
-  // The file offset of the first stored byte of the stream's first block.
-  std::uint64_t Offset(const std::string& name) const {
-    for (const auto& row : BlocksOf(path))
-      if (row.name == name) return row.offset;
-    throw std::runtime_error("no block " + name);
+  std::uint64_t Offset(const std::string& section) const {
+    return BlockNamed(path, section).offset;
   }
   MoxTools::CheckReport Damage(const std::function<void(Bytes&)>& damage) {
     Bytes bytes = ReadFileBytes(path);
@@ -63,12 +60,10 @@ MoxTools::CheckReport CheckRaw(const TempDir& dir, std::int32_t count,
                                const std::function<void(RawMox&)>& body, bool legacy = false) {
   const std::string path = dir.File("raw.mox");
   {
-    RawMox raw = legacy ? RawMox(path, "0.2") : RawMox(path, "1.3");
+    RawMox raw(path, legacy ? "0.2" : "1.3");
     raw.Put(KivMox::kMoxTree, count);
     raw.Header(1, 0, 0, "", "", 0, count > 1 ? 2 : 0, count > 1 ? count : 0);
     body(raw);
-    raw.Ix().WriteAllBuffersToFileStream(raw.file_.Stream());
-    raw.file_.CloseFile();
   }
   return MoxTools::CheckFile(path);
 }

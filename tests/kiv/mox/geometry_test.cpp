@@ -9,6 +9,7 @@
 #include "kiv/mox/component_codec.hpp"
 #include "kiv/mox/data_loader.hpp"
 #include "support/container_helpers.hpp"
+#include "support/model_builder.hpp"
 #include "support/mox_helpers.hpp"
 #include "support/tree_description.hpp"
 
@@ -16,6 +17,8 @@ using namespace MoxTest;
 using KivMox::Attribute;
 using KivMox::Geometry;
 using KivMox::GeometryArray;
+using TestSupport::ArrayOf;
+using TestSupport::LinkedArray;
 
 namespace {
 
@@ -152,6 +155,16 @@ void Read(Geometry& g, KivRkf::IndexReader& index, const std::string& version = 
   KivMox::ReadGeometry(g, index, kLight, kHeavy, kAttrs, version, offset);
 }
 
+// Saves as the tree does: heavy data in write order, then the light records.
+void SaveGeometries(const std::string& path, const std::vector<Geometry*>& all, bool zlib = true) {
+  const auto fill = [&](KivRkf::RkFile& f) {
+    for (GeometryArray* a : KivMox::WriteOrder(all))
+      KivMox::WriteHeavyArray(f.Writer(), f.Stream(), kHeavy, *a);
+    for (Geometry* g : all) g->WriteRk(f.Writer(), kLight, kAttrs);
+  };
+  WriteContainer(path, fill, zlib);
+}
+
 class GeometryFile : public ::testing::Test {
  protected:
   TestSupport::TempDir dir_;
@@ -160,10 +173,10 @@ class GeometryFile : public ::testing::Test {
 
 TEST_F(GeometryFile, HeavyDataHoldsEncodedRunsConnectivityOfAllGeometryFirst) {
   Geometry first, second;
-  first.arrays.push_back(MakeArray("coords", 0, DataOf(Floats(12, 1.0f), 3)));
-  first.arrays.push_back(MakeArray("cells", 4, DataOf(Ints(8, 100), 4)));
-  second.arrays.push_back(MakeArray("values", 1, DataOf(Floats(5, 7.0f), 1)));
-  second.arrays.push_back(MakeArray("faces", 6, DataOf(Ints(6, -3), 2)));
+  first.arrays.push_back(ArrayOf("coords", 0, Floats(12, 1.0f), 3));
+  first.arrays.push_back(ArrayOf("cells", 4, Ints(8, 100), 4));
+  second.arrays.push_back(ArrayOf("values", 1, Floats(5, 7.0f)));
+  second.arrays.push_back(ArrayOf("faces", 6, Ints(6, -3), 2));
   SaveGeometries(path_, {&first, &second}, false);
   // Cells, faces, then coords, values; nothing follows the last run.
   const GeometryArray &cells = first.arrays[1], &faces = second.arrays[1];
@@ -178,13 +191,13 @@ TEST_F(GeometryFile, HeavyDataHoldsEncodedRunsConnectivityOfAllGeometryFirst) {
 
 TEST_F(GeometryFile, LightRecordLayout) {
   Geometry g;
-  g.arrays.push_back(MakeArray("p", 5, DataOf(Ints(3, 0), 1)));
+  g.arrays.push_back(ArrayOf("p", 5, Ints(3, 0)));
   KivMox::NumericArray& d = g.arrays[0].data;
   std::tie(d.subKind, d.tagA, d.tagB, d.paramA, d.paramB, d.tagC) =
       std::make_tuple(2u, U8{0xA1}, U8{0xB2}, 0x11111111u, 0x22222222u, U8{0xC3});
   g.arrays[0].vibration = 1;
-  g.arrays.push_back(MakeArray("q", KivMox::kUnpackedKind, {}, 1, 7, 3));
-  g.arrays.push_back(MakeArray("r", 1, DataOf(Floats(2, 0.0f), 1)));
+  g.arrays.push_back(LinkedArray("q", 7, 3, KivMox::kUnpackedKind));
+  g.arrays.push_back(ArrayOf("r", 1, Floats(2, 0.0f)));
   SaveGeometries(path_, {&g}, false);
   Reader r(path_);
   // Count; name, subKind << 24 | kind, not linked, byte size, components, tags and
@@ -213,7 +226,7 @@ TEST_F(GeometryFile, CountsSizesAndPositionsBeyondTheDataAreRefused) {
   Reader reader(path_);
   Geometry g, kept;
   Read(g, reader.Index());
-  kept.arrays.push_back(MakeArray("kept", 1));
+  kept.arrays.emplace_back().name = "kept";
   std::string description;
   EXPECT_EQ(Failure([&] { Read(kept, reader.Index()); }, &description), 1);
   EXPECT_EQ(
@@ -237,14 +250,16 @@ TEST_F(GeometryFile, CountsSizesAndPositionsBeyondTheDataAreRefused) {
 // array that is itself linked. Loaded into a tree of 3 nodes: identifiers move up by 3.
 TEST_F(GeometryFile, LinkedArraysShareTheSourceBufferAfterResolution) {
   Geometry source, linking;
-  source.arrays.push_back(MakeArray("coords", 0, DataOf(Floats(9, 1.0f), 3)));
-  linking.arrays = {MakeArray("coords", 0, {}, 1, 7, 0), MakeArray("missing", 1, {}, 1, 7, 5),
-                    MakeArray("chain", 0, {}, 1, 8, 0)};
+  source.arrays.push_back(ArrayOf("coords", 0, Floats(9, 1.0f), 3));
+  linking.arrays = {LinkedArray("coords", 7, 0), LinkedArray("missing", 7, 5, 1),
+                    LinkedArray("chain", 8, 0)};
   linking.arrays[2].data.subKind = 4;
-  auto positions = SaveGeometries(path_, {&source, &linking});
+  SaveGeometries(path_, {&source, &linking});
   Reader reader(path_);
   Geometry s, a;
-  LoadGeometries(reader.Index(), {&s, &a}, positions, 3);
+  Read(s, reader.Index(), "0.7", 3), Read(a, reader.Index(), "0.7", 3);
+  for (GeometryArray* array : KivMox::StoredOrder({&s, &a}))
+    LoadStoredArray(reader.Index(), kHeavy, *array);
   EXPECT_EQ(std::make_pair(a.arrays[0].linkNode, a.arrays[2].linkNode), std::make_pair(10u, 11u));
   KivMox::LinkSources sources;
   s.EnterArrays(10, sources), a.EnterArrays(11, sources);
@@ -271,8 +286,8 @@ TEST_F(GeometryFile, OlderLayoutsReadEveryFieldAndValue) {
   for (std::string v : {"0.0a", "0.1", "0.2", "0.3", "0.4", "0.45", "1.0", "0.5", "0.6"}) {
     const bool packed = v == "0.5" || v == "0.6", tags = v != "0.1" && v != "0.0a";
     Geometry stored;
-    stored.arrays = {MakeArray("conn", packed ? 0x02000005 : 5, DataOf(conn, 3)),
-                     MakeArray("vals", 0x01000002, DataOf(vals, 1))};
+    stored.arrays = {ArrayOf("conn", packed ? 0x02000005 : 5, conn, 3),
+                     ArrayOf("vals", 0x01000002, vals)};
     WriteContainer(path_, [&](KivRkf::RkFile& f) {
       KivRkf::IndexWriter& ix = f.Writer();
       ix.Put(kLight, U32(packed ? 3 : 2));
@@ -311,8 +326,7 @@ TEST_F(GeometryFile, OlderLayoutsReadEveryFieldAndValue) {
       if (packed || (tags && v != "0.2" && v != "0.3"))
         a.attributes["Category"] = attributes["Category"], a.vibration = 1;
     }
-    if (packed)
-      e.arrays.push_back(MakeArray("link", 1, {}, 1, 14, 1)), e.arrays.back().data.subKind = 3;
+    if (packed) e.arrays.push_back(LinkedArray("link", 14, 1, 1)), e.arrays.back().data.subKind = 3;
     EXPECT_EQ(Describe(g), Describe(e)) << v;
   }
 }

@@ -1,11 +1,6 @@
-// The container file: byte layout, header, versions, opening, damage, the open-file pool.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-
+// The container file: byte layout, header, versions, opening, damage and cuts.
 #include <gtest/gtest.h>
 
-#include "kiv/rkf/open_file_pool.hpp"
 #include "support/container_helpers.hpp"
 #include "support/log_capture.hpp"
 
@@ -123,15 +118,14 @@ TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
     });
   };
   const std::string cut = "9 Unable to read from file", count = "1 Not enough bytes in the block";
-  const std::uint32_t record0 = PrimaryRecordOffset(0);
   const std::tuple<int, char, std::size_t, std::uint32_t, std::string> cases[] = {
       // streams (-1: one compressed), 'c'ut at / 'u'32 set at / 'x'or at, value, failure
       {1, 'c', 14, 0, cut},            // in the primary index length
       {1, 'u', 12, 0xFFFFFFF0u, cut},  // the primary index length
       {1, 'c', 2000, 0, cut},          // in the primary index
       {-1, 'x', 2812, 0x55, "9 Unable to decompress block"},
-      {1, 'u', 16, ~0u, count},                           // the number of records
-      {1, 'u', record0 + 139 * 3 + 1, ~0u - 15, count}};  // a name length
+      {1, 'u', 16, ~0u, count},                                // the number of records
+      {1, 'u', PrimaryRecordOffset(3) + 1, ~0u - 15, count}};  // a name length
   for (const auto& [streams, kind, at, value, failure] : cases) {
     Bytes file = written(std::abs(streams), streams < 0);
     kind == 'c'   ? file.resize(at)
@@ -207,62 +201,6 @@ TEST(Container, CutFilesAreRefusedWhenTheTableIsRead) {
     ContainerReader reader(bytes);
     EXPECT_FALSE(reader.Index().Cut());
     EXPECT_EQ(reader.Get<std::uint8_t>("S0"), 0);
-  }
-}
-
-// Beyond capacity the pool closes the least recently used file; it reopens unless changed.
-TEST(OpenFilePool, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
-  OpenFilePool pool;
-  rlimit limit{};
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-  EXPECT_TRUE(limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur <= 17 ||
-              pool.Capacity() == limit.rlim_cur - 16);
-  pool.SetCapacity(2);
-  TempDir dir;
-  auto numbered = [&](std::uint32_t k) {  // streams "A" and "B", holding k * 10 and k * 10 + 1
-    const std::string path = dir.File(std::to_string(k));
-    WriteContainer(
-        path, [&](RkFile& f) { f.Writer().Put("A", k * 10), f.Writer().Put("B", k * 10 + 1); });
-    return path;
-  };
-  std::vector<std::unique_ptr<ContainerReader>> files;
-  for (std::uint32_t k = 0; k < 3; ++k) {
-    files.push_back(std::make_unique<ContainerReader>(numbered(k), &pool));
-    EXPECT_EQ(files.back()->Get<std::uint32_t>("A"), k * 10);
-    EXPECT_LE(pool.OpenCount(), 2u);
-  }
-  auto open = [&] {
-    std::string text;
-    for (auto& f : files) text += f->file.IsOpen() ? "o" : "-";
-    return text;
-  };
-  EXPECT_EQ(open(), "-oo");
-  files[0]->file.EnsureOpen();  // reads on from where it was; file 1 goes
-  const std::uint32_t b0 = files[0]->Get<std::uint32_t>("B");
-  EXPECT_EQ(open(), "o-o");
-  files[1]->file.EnsureOpen();
-  EXPECT_EQ(std::make_pair(b0, files[1]->Get<std::uint32_t>("B")), std::make_pair(1u, 11u));
-  files.clear();
-  EXPECT_EQ(pool.OpenCount(), 0u);
-
-  pool.SetCapacity(1);
-  for (int what = 0; what < 3; ++what) {  // replaced by the same bytes, touched by 1 ns, removed
-    const std::string path = numbered(1);
-    ContainerReader file(path, &pool), second(numbered(9), &pool);
-    ASSERT_FALSE(file.file.IsOpen()) << what;
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    timespec times[2] = {st.st_atim, st.st_mtim};
-    times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
-    if (what == 0) WriteFileBytes(path + ".new", ReadFileBytes(path));
-    ASSERT_EQ(what == 0   ? std::rename((path + ".new").c_str(), path.c_str())
-              : what == 1 ? utimensat(AT_FDCWD, path.c_str(), times, 0)
-                          : std::remove(path.c_str()),
-              0);
-    EXPECT_EQ(Failure([&] { file.file.EnsureOpen(); }),
-              "9 The file \"" + path + "\" changed while it was in use")
-        << what;
-    EXPECT_FALSE(file.file.IsOpen()) << what;
   }
 }
 

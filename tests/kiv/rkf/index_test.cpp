@@ -22,7 +22,6 @@ Bytes Filled(std::uint32_t n) {
   return bytes;
 }
 
-// A stream on a file in memory, closed at the latest when the output goes.
 struct Output {
   ~Output() {
     if (stream) std::fclose(stream);

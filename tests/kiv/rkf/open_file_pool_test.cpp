@@ -1,11 +1,14 @@
 // The open-file pool shared by threads: a file in use is never closed under its user.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "kiv/rkf/open_file_pool.hpp"
-#include "kiv/rkf/rkfile.hpp"
-#include "support/test_support.hpp"
+#include "support/container_helpers.hpp"
 
 namespace {
 
@@ -54,6 +57,49 @@ TEST_F(Pooled, AFileInUseStaysOpenAndTheOthersCloseOldestFirst) {
   RkFile none;
   const FileInUse nothing(&none);
   EXPECT_FALSE(pool.InUse(&none));
+  // At the end of a merge every file not in use is closed; a file in use stays open.
+  {
+    const FileInUse use(&files[2]);
+    pool.CloseAllNewestFirst();
+    EXPECT_EQ(Open(), "--o");
+  }
+  pool.CloseAllNewestFirst();
+  EXPECT_EQ(pool.OpenCount(), 0u);
+}
+
+// Beyond capacity (by default the open-file limit less 16) the pool closes the least recently
+// used file; it opens one again unless it was replaced, even by the same bytes, touched or
+// removed meanwhile.
+TEST_F(Pooled, ClosesTheLeastRecentlyUsedAndRefusesChangedFiles) {
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  EXPECT_TRUE(limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur <= 17 ||
+              OpenFilePool().Capacity() == limit.rlim_cur - 16);
+  OpenFilePool pool(2);
+  for (int k = 0; k < 3; ++k) Open(k, pool);
+  EXPECT_EQ(Open(), "-oo");
+  files[0].EnsureOpen();
+  EXPECT_EQ(Open(), "o-o");
+  pool.SetCapacity(1);
+  const std::string path = dir.File("0");
+  for (int what = 0; what < 3; ++what) {  // replaced by the same bytes, touched by 1 ns, removed
+    for (RkFile& f : files) f.CloseFile();
+    Open(0, pool), Open(1, pool);
+    ASSERT_EQ(Open(), "-o-") << what;
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    timespec times[2] = {st.st_atim, st.st_mtim};
+    times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
+    if (what == 0) TestSupport::WriteFileBytes(path + ".new", TestSupport::ReadFileBytes(path));
+    ASSERT_EQ(what == 0   ? std::rename((path + ".new").c_str(), path.c_str())
+              : what == 1 ? utimensat(AT_FDCWD, path.c_str(), times, 0)
+                          : std::remove(path.c_str()),
+              0);
+    EXPECT_EQ(TestSupport::Failure([&] { files[0].EnsureOpen(); }),
+              "9 The file \"" + path + "\" changed while it was in use")
+        << what;
+    EXPECT_FALSE(files[0].IsOpen()) << what;
+  }
 }
 
 TEST_F(Pooled, TwoThreadsReadTheirFilesWhileEachOpensItsOwnAgain) {
@@ -96,19 +142,6 @@ TEST_F(Pooled, PoolsAreApartAndOneThatGoesFirstLetsItsFilesGo) {
   const FileInUse use(&files[0]);
   EXPECT_EQ(Open(), "ooo");
   EXPECT_EQ(other.OpenCount(), 1u);
-}
-
-// At the end of a merge every file not in use is closed; a file in use stays open.
-TEST_F(Pooled, ClosingAllLeavesTheFilesInUse) {
-  OpenFilePool pool(8);
-  for (int k = 0; k < 3; ++k) Open(k, pool);
-  {
-    const FileInUse use(&files[1]);
-    pool.CloseAllNewestFirst();
-    EXPECT_EQ(Open(), "-o-");
-  }
-  pool.CloseAllNewestFirst();
-  EXPECT_EQ(pool.OpenCount(), 0u);
 }
 
 }  // namespace

@@ -104,6 +104,12 @@ inline std::string Joined(const std::vector<std::string>& args) {
   return text;
 }
 
+// The middle one of an odd number of timings.
+inline double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
 // "64,512" -> {64, 512}.
 inline std::vector<int> ParseNumbers(const std::string& text) {
   std::vector<int> numbers;

@@ -15,7 +15,6 @@
 // as fast as --rewrite-blocks, takes at most 1.5 times the copy floor (the median cp), and
 // peaks at no more than 640 MiB. Before each timed merge the outputs of
 // earlier runs are synced, dropped from the page cache and deleted; the input stays cached.
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -83,10 +82,8 @@ int main(int argc, char** argv) {
       walls.push_back(adopt.wall);
       Print("instances 3 x " + m + " MiB, adopting", adopt);
     }
-    std::sort(copies.begin(), copies.end());
-    std::sort(walls.begin(), walls.end());
-    const double copy = copies[1];
-    adopt.wall = walls[1];
+    const double copy = Median(copies);
+    adopt.wall = Median(walls);
     const double floor = copy + heavy.inflate / threads;
     args.back() = rewritten;
     args.insert(args.begin() + 1, "--rewrite-blocks");

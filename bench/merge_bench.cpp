@@ -111,11 +111,6 @@ void PrintRatio(const char* what, double ratio, const char* goalText, bool appli
                 kRatioGoalMiB);
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 void PrintRun(const std::string& what, const RunStats& run) {
   std::printf("%-28s status %d  wall %7.2f s  cpu %7.2f s  peak %7.1f MiB\n", what.c_str(),
               run.status, run.wall, run.cpu, run.peakKiB / 1024.0);

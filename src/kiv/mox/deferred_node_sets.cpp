@@ -1,6 +1,6 @@
 #include "kiv/mox/deferred_node_sets.hpp"
 
-#include <unordered_set>
+#include <algorithm>
 
 #include "kiv/mox/block_adoption.hpp"
 #include "kiv/mox/nodesets.hpp"
@@ -13,27 +13,34 @@
 namespace KivMox {
 
 DeferredNodeSets::DeferredNodeSets(const std::vector<NodeSets*>& nodes) {
-  std::unordered_set<const KivRkf::RkFile*> seen;
   for (NodeSets* node : nodes) {
     if (!node->source) continue;
     nodes_.push_back(node);
-    if (seen.insert(node->source.get()).second) files_.push_back(node->source);
+    auto [at, fresh] = byFile_.try_emplace(node->source.get());
+    if (fresh) files_.push_back(node->source);
+    at->second.push_back(node);
   }
 }
 
 void DeferredNodeSets::KeepFromAdopted(AdoptionPlan& plan) {
+  // Each input's adopted blocks follow one another in the plan, in stream order.
+  std::unordered_map<const KivRkf::RkFile*, std::vector<std::size_t>> blocksOf;
+  for (std::size_t b = 0; b < plan.blocks.size(); ++b)
+    if (byFile_.count(plan.blocks[b].file.get())) blocksOf[plan.blocks[b].file.get()].push_back(b);
   for (NodeSets* node : nodes_) {
+    const auto found = blocksOf.find(node->source.get());
+    if (found == blocksOf.end()) continue;
     const std::uint64_t start = node->heavyPosition, end = start + node->heavySize;
-    for (std::size_t b = 0; b < plan.blocks.size(); ++b) {
-      AdoptedBlock& block = plan.blocks[b];
-      const KivRkf::StoredBlock& stored = block.stored;
-      if (block.file != node->source || start < stored.position ||
-          end > stored.position + stored.rawLength)
-        continue;
-      kept_.push_back({node, b, block.keep.size()});
-      block.keep.push_back({start - stored.position, node->heavySize, {}});
-      break;
-    }
+    const std::vector<std::size_t>& blocks = found->second;
+    // The last block that starts at or before the record.
+    const auto after = std::upper_bound(
+        blocks.begin(), blocks.end(), start,
+        [&](std::uint64_t p, std::size_t b) { return p < plan.blocks[b].stored.position; });
+    if (after == blocks.begin()) continue;
+    AdoptedBlock& block = plan.blocks[*(after - 1)];
+    if (end > block.stored.position + block.stored.rawLength) continue;
+    kept_.push_back({node, *(after - 1), block.keep.size()});
+    block.keep.push_back({start - block.stored.position, node->heavySize, {}});
   }
 }
 
@@ -65,8 +72,10 @@ void DeferredNodeSets::Read(NodeSets& node) {
 }
 
 void DeferredNodeSets::ReadPending(const KivRkf::RkFile* file) {
-  for (NodeSets* node : nodes_)
-    if (node->source && node->source.get() == file) Read(*node);
+  const auto found = byFile_.find(file);
+  if (found == byFile_.end()) return;
+  for (NodeSets* node : found->second)
+    if (node->source) Read(*node);
 }
 
 void DeferredNodeSets::ReadAllPending() {

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace KivRkf {
@@ -48,6 +49,8 @@ class DeferredNodeSets {
     std::size_t block, range;  // in the plan, in the block's keep
   };
   std::vector<NodeSets*> nodes_;
+  // Per file, its nodes: a merge of many inputs looks each input up once.
+  std::unordered_map<const KivRkf::RkFile*, std::vector<NodeSets*>> byFile_;
   std::vector<Kept> kept_;
   std::vector<std::shared_ptr<KivRkf::RkFile>> files_;
 };

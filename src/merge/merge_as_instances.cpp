@@ -3,7 +3,9 @@
 // appended to the matching geometry of the base.
 #include <iostream>
 #include <map>
+#include <memory>
 
+#include "kiv/mox/input_prefetch.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/rkf/open_file_pool.hpp"
 #include "merge/instance_tags.hpp"
@@ -23,6 +25,8 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
     // The arrays of later inputs join the base with their loaders: the save plans the
     // adoption of every input's blocks.
     base.SetBlockAdoption(adoptBlocks);
+    // Later inputs are opened and their light blocks inflated while the one before loads.
+    auto prefetch = std::make_unique<KivMox::InputPrefetch>(LaterInputs(inputs), pool);
     std::map<std::uint32_t, std::uint32_t> identifiers;
     base.Load(inputs.at(0), identifiers, &pool);
     InstanceMap instances;
@@ -36,6 +40,7 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
       KivMox::Tree further;
       further.SetDeferredLoading(true);
       further.SetNodeSetsReadAtSave(true);
+      further.SetPrefetch(prefetch.get());
       std::map<std::uint32_t, std::uint32_t> furtherIdentifiers;
       further.Load(inputs[k - 1], furtherIdentifiers, &pool);
       // The base's save reads this input too: it must never be written in place.
@@ -50,6 +55,7 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
       }
       LinkInstances(base, instances, index);
     }
+    prefetch.reset();
     base.Save(output, replaceLink);
     // Thousands of inputs close fast only newest first (OpenFilePool).
     pool.CloseAllNewestFirst();

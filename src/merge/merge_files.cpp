@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "kiv/mox/group.hpp"
+#include "kiv/mox/input_prefetch.hpp"
 #include "kiv/mox/tree.hpp"
 #include "kiv/rkf/open_file_pool.hpp"
 #include "merge/merge_operations.hpp"
@@ -27,12 +28,19 @@ int MergeFiles(const std::vector<std::string>& inputs, const std::string& output
     root->name = "Merge";
     root->mergeRoot = 1;
     tree.SetEntryNode(tree.GetCurrentNode(), std::move(root));
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-      std::map<std::uint32_t, std::uint32_t> identifiers;
-      if (i == 0)
-        tree.Load(inputs[i], identifiers, &pool);
-      else
-        tree.LoadNodes(inputs[i], identifiers, &pool);
+    {
+      // Later inputs are opened and their light blocks inflated while the one before loads.
+      KivMox::InputPrefetch prefetch(LaterInputs(inputs), pool);
+      for (std::size_t i = 0; i < inputs.size(); ++i) {
+        std::map<std::uint32_t, std::uint32_t> identifiers;
+        if (i == 0) {
+          tree.Load(inputs[i], identifiers, &pool);
+          tree.SetPrefetch(&prefetch);
+        } else {
+          tree.LoadNodes(inputs[i], identifiers, &pool);
+        }
+      }
+      tree.SetPrefetch(nullptr);
     }
     tree.Save(output, replaceLink);
     // Thousands of inputs close fast only newest first (OpenFilePool).

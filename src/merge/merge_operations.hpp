@@ -26,6 +26,11 @@ int MergeAsInstances(const std::vector<std::string>& inputs, const std::string& 
                      bool autoRename, bool matchPartNames, bool adoptBlocks = true,
                      bool replaceLink = false);
 
+// Every input after the first: the ones a merge opens ahead (KivMox::InputPrefetch).
+inline std::vector<std::string> LaterInputs(const std::vector<std::string>& inputs) {
+  return inputs.empty() ? inputs : std::vector<std::string>(inputs.begin() + 1, inputs.end());
+}
+
 // Loads start, adds the view points of every view point file, and saves under output
 // (adoptBlocks as for MergeFiles).
 int ImportViewPoints(const std::string& start, const std::vector<std::string>& viewPointFiles,

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "kiv/log/record_hold.hpp"
+
 namespace Kiv::Log {
 
 std::string DefaultFormatter::operator()(const Kiv::Util::LogRecord& record) const {
@@ -68,6 +70,7 @@ void LogManager::SetFilter(const std::string& publisherName, const std::string& 
 }
 
 void LogManager::Publish(const Kiv::Util::LogRecord& record) {
+  if (HoldRecord(record)) return;
   for (const auto& route : routes_) {
     if (!(*filters_[route.filter])(record)) continue;
     std::string text = (*formatters_[route.formatter])(record);
@@ -90,7 +93,8 @@ void SetUpLog() {
   dir += "/";
   auto& manager = LogManager::Instance();
   if (access(dir.c_str(), W_OK) != 0) {
-    std::cerr << "Unable to set log file." << "Log information will be discorded." << std::endl;
+    std::cerr << "Unable to set log file."
+              << "Log information will be discorded." << std::endl;
     manager.AddFilter("trace log", std::make_unique<LevelFilter<1000>>());
     if (!manager.HasPublisher("log to null"))
       manager.AddPublisher("log to null", std::make_unique<NullPublisher>());

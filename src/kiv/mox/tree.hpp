@@ -24,6 +24,8 @@ class RkFile;
 
 namespace KivMox {
 
+class InputPrefetch;
+
 class Tree : public KivAdt::Tree<Node*> {
  public:
   using TreeEntry = KivAdt::TreeEntry<Node*>;
@@ -74,6 +76,9 @@ class Tree : public KivAdt::Tree<Node*> {
   // leaves its node-set members for the save to read (NodeSets::source): a tree that is
   // saved, and not read otherwise, loads no heavy block then.
   void SetNodeSetsReadAtSave(bool atSave) { nodeSetsAtSave_ = atSave; }
+  // Loads take the files prefetch opened ahead (input_prefetch.hpp), when it has them; null
+  // (the default): every load opens its file itself.
+  void SetPrefetch(InputPrefetch* prefetch) { prefetch_ = prefetch; }
   // With block adoption on, a save copies whole heavy blocks of the files the values are
   // loaded from where it can, instead of writing array by array (block_adoption.hpp).
   void SetBlockAdoption(bool adopt) { adoptBlocks_ = adopt; }
@@ -125,8 +130,9 @@ class Tree : public KivAdt::Tree<Node*> {
   void PayloadReplaced(Node*& old, Node* const& replacement) override;
 
  private:
-  void OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method,
-                      KivRkf::OpenFilePool* pool);
+  // The file of path, opened ahead by the prefetch or opened here.
+  std::shared_ptr<KivRkf::RkFile> OpenForReading(const std::string& path, const char* method,
+                                                 KivRkf::OpenFilePool* pool);
   std::uint32_t AttachIdentifier();
   // Returns the tree identifiers of the nodes read.
   std::set<std::uint32_t> ReadTreeSections(const std::shared_ptr<KivRkf::RkFile>& file,
@@ -145,6 +151,7 @@ class Tree : public KivAdt::Tree<Node*> {
   bool adoptBlocks_ = false;
   bool nodeSetsAtSave_ = false;
   bool heavyLeftToCaller_ = false;
+  InputPrefetch* prefetch_ = nullptr;
   ReadPlace place_;
   std::map<std::string, ReadPlace> missingReaders_;
   // Every file a load opened: a save never writes one of them in place.

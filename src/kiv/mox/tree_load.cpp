@@ -12,6 +12,7 @@
 #include "kiv/mox/geometry.hpp"
 #include "kiv/mox/group.hpp"
 #include "kiv/mox/heavy_order.hpp"
+#include "kiv/mox/input_prefetch.hpp"
 #include "kiv/mox/node_kinds.hpp"
 #include "kiv/mox/nodesets.hpp"
 #include "kiv/mox/progress.hpp"
@@ -27,22 +28,27 @@ const char* const kLoad = "KivMox::Tree::Load";
 
 }  // namespace
 
-void Tree::OpenForReading(KivRkf::RkFile& file, const std::string& path, const char* method,
-                          KivRkf::OpenFilePool* pool) {
+std::shared_ptr<KivRkf::RkFile> Tree::OpenForReading(const std::string& path, const char* method,
+                                                     KivRkf::OpenFilePool* pool) {
   if (ProgressListener* progress = GetProgressListener()) progress->Reading(path);
-  if (pool)
-    file.OpenFile(path, "rb", *pool);
-  else
-    file.OpenFile(path, "rb");
+  std::shared_ptr<KivRkf::RkFile> shared = prefetch_ ? prefetch_->Take(path) : nullptr;
+  if (!shared) {
+    shared = std::make_shared<KivRkf::RkFile>();
+    if (pool)
+      shared->OpenFile(path, "rb", *pool);
+    else
+      shared->OpenFile(path, "rb");
+  }
+  KivRkf::RkFile& file = *shared;
   struct stat st;
   if (fstat(fileno(file.Stream()), &st) == 0) inputs_.push_back({st.st_dev, st.st_ino});
   KIV_CHECK(file.IsContainerFile(), FormatNotSupported, path + " is not a Mox file", method);
+  return shared;
 }
 
 void Tree::Load(const std::string& path, IdentifierMap& identifiers, KivRkf::OpenFilePool* pool) {
-  auto shared = std::make_shared<KivRkf::RkFile>();
+  const std::shared_ptr<KivRkf::RkFile> shared = OpenForReading(path, kLoad, pool);
   KivRkf::RkFile& file = *shared;
-  OpenForReading(file, path, kLoad, pool);
   fileVersion = file.ReadVersion();
   bool wide = false;
   file.CheckSupport(fileVersion, wide);
@@ -67,9 +73,9 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers, KivRkf::Ope
 
 void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers,
                      KivRkf::OpenFilePool* pool) {
-  auto shared = std::make_shared<KivRkf::RkFile>();
+  const std::shared_ptr<KivRkf::RkFile> shared =
+      OpenForReading(path, "KivMox::Tree::LoadNodes", pool);
   KivRkf::RkFile& file = *shared;
-  OpenForReading(file, path, "KivMox::Tree::LoadNodes", pool);
   bool wide = false;
   const std::string version = file.ReadVersion();
   file.CheckSupport(version, wide);

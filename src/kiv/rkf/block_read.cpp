@@ -36,7 +36,7 @@ void BlockReader::Unmap() {
 const std::uint8_t* BlockReader::Stored(std::uint64_t offset, std::uint32_t storedSize,
                                         BlockRead& out) {
   Unmap();
-  if (map_ && storedSize > 0) {
+  if (map_ && storedSize >= kMappedMin) {
     const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
     const std::uint64_t start = offset / page * page;
     struct stat st;

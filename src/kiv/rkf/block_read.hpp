@@ -49,7 +49,9 @@ class BlockReader {
   // of copying them into a buffer: the bytes of a file just written are in the page cache
   // already, and fresh memory to copy them into costs more than the copy. For a file that
   // nobody else changes while it is read (a mapped file cut short under the reader would
-  // end the process).
+  // end the process). Blocks of fewer than kMappedMin stored bytes are copied still: a
+  // mapping's setting up and tearing down costs more than their copy.
+  static constexpr std::uint32_t kMappedMin = 1u << 20;
   void MapStoredBytes() { map_ = true; }
   // Memory for blocks of up to rawLength bytes: later reads of such blocks allocate none
   // (pages never touched cost none either).

@@ -135,22 +135,30 @@ void IndexReader::LoadBlock(std::uint64_t b) {
             "The records of the file send the reader back and forth between its blocks",
             "KivRkf::Index::LoadBlock");
   loadBudget_ -= LoadCost(info);
-  KIV_CHECK(fseeko(stream_, static_cast<off_t>(info.offset), SEEK_SET) == 0, ReadError,
-            "Unable to read from file", "KivRkf::Block::Read");
   Block& buffer = table_.Buffer(b);
   // A block read before, or passed over, already stands for a number of bytes, and readers
   // have counted positions with it.
   const std::uint32_t recorded = buffer.Size();
-  buffer.Clear();
-  buffer.Read(stream_, info.storedSize);
   state.declaredLength = state.streamLength = 0;
-  if (info.flags & kFlagZlib) {
-    BlockZlibUnCompressor uncompress;
-    uncompress(buffer, spare_);
-    ++state.inflations;
-    if (uncompress.Last().state == Framing::State::Shorter) {
-      state.declaredLength = uncompress.Last().declared;
-      state.streamLength = buffer.Size();
+  if (auto ahead = preloaded_.find(b); ahead != preloaded_.end()) {
+    buffer = std::move(ahead->second.bytes);
+    if (ahead->second.inflated) ++state.inflations;
+    state.declaredLength = ahead->second.declaredLength;
+    state.streamLength = ahead->second.streamLength;
+    preloaded_.erase(ahead);
+  } else {
+    KIV_CHECK(fseeko(stream_, static_cast<off_t>(info.offset), SEEK_SET) == 0, ReadError,
+              "Unable to read from file", "KivRkf::Block::Read");
+    buffer.Clear();
+    buffer.Read(stream_, info.storedSize);
+    if (info.flags & kFlagZlib) {
+      BlockZlibUnCompressor uncompress;
+      uncompress(buffer, spare_);
+      ++state.inflations;
+      if (uncompress.Last().state == Framing::State::Shorter) {
+        state.declaredLength = uncompress.Last().declared;
+        state.streamLength = buffer.Size();
+      }
     }
   }
   KIV_CHECK(recorded == 0 || buffer.Size() == recorded, ReadError, "Unable to decompress block",
@@ -287,9 +295,47 @@ void IndexReader::SetReadingPosition(const std::string& name, std::uint64_t posi
     table_.Buffer(*it).SetPosition(std::uint32_t{0});
 }
 
+std::uint64_t IndexReader::Preload(const std::string& skip, std::uint64_t limit) {
+  if (!stream_) return 0;
+  const std::uint64_t fileSize = FileSize(stream_);
+  BlockZlibUnCompressor uncompress;
+  std::uint64_t taken = 0;
+  for (std::uint64_t b = 0; b < table_.Blocks().size(); ++b) {
+    const BlockInfo& info = table_.Blocks()[b];
+    if (info.name == skip || state_[b].loaded || preloaded_.count(b)) continue;
+    table_.ComputeOffset(b);
+    if (!InFile(info.offset, info.storedSize, fileSize) || taken + info.storedSize > limit ||
+        fseeko(stream_, static_cast<off_t>(info.offset), SEEK_SET) != 0)
+      return taken;
+    Preloaded ahead;
+    try {
+      ahead.bytes.Read(stream_, info.storedSize);
+      if (info.flags & kFlagZlib) {
+        // The length field bounds what inflating allocates.
+        const std::optional<std::uint32_t> length =
+            info.storedSize >= 4 ? FramedLength(ahead.bytes.Data(), info.storedSize) : std::nullopt;
+        if (!length || taken + *length > limit) return taken;
+        uncompress(ahead.bytes);
+        ahead.inflated = true;
+        if (uncompress.Last().state == Framing::State::Shorter) {
+          ahead.declaredLength = uncompress.Last().declared;
+          ahead.streamLength = ahead.bytes.Size();
+        }
+      }
+    } catch (...) {
+      return taken;  // the load reads the block again and reports what is wrong with it
+    }
+    taken += std::max<std::uint64_t>(info.storedSize, ahead.bytes.Size());
+    ahead.bytes.SetPosition(std::uint32_t{0});
+    preloaded_.emplace(b, std::move(ahead));
+  }
+  return taken;
+}
+
 void IndexReader::ReleaseLoadedBlocks(const std::string& name) {
   auto it = table_.Names().find(name);
   if (it == table_.Names().end()) return;
+  for (std::uint64_t b : it->second.blocks) preloaded_.erase(b);
   for (std::uint64_t b : it->second.blocks)
     if (state_[b].loaded) Retire(b);
   // A stream set aside keeps no buffer at all.

@@ -103,6 +103,13 @@ class IndexReader {
   // blocks: the rest of the current block and every later block that is loaded or not
   // compressed. Empty when a later compressed block has not been loaded yet.
   std::optional<std::uint64_t> KnownBytesLeft(const std::string& name);
+  // Reads and inflates ahead the blocks of every stream but skip, in table order, while
+  // their bytes stay within limit: a load of one of them takes its bytes instead of
+  // reading the file (each is inflated once either way). Reading ahead stops at the first
+  // block that it cannot read or inflate; that block's load reads it and reports the
+  // damage. For a file opened ahead on another thread, before its reader is used. Returns
+  // the bytes read ahead (raw or stored per block, whichever is larger).
+  std::uint64_t Preload(const std::string& skip, std::uint64_t limit);
   // Frees the bytes of every loaded block of the stream; they are read from the file again
   // when a later SetReadingPosition needs them.
   void ReleaseLoadedBlocks(const std::string& name);
@@ -138,8 +145,16 @@ class IndexReader {
   void CheckFileRange(std::FILE* stream, std::uint64_t offset, std::uint64_t size) const;
   std::optional<FileCut> FindCut(std::uint64_t fileSize, bool endKnown) const;
 
+  // A block read and inflated ahead (Preload), with the lengths of a short stream.
+  struct Preloaded {
+    Block bytes;
+    bool inflated = false;
+    std::uint32_t declaredLength = 0, streamLength = 0;
+  };
+
   BlockTable table_;
   std::vector<BlockReadState> state_;
+  std::map<std::uint64_t, Preloaded> preloaded_;
   std::FILE* stream_ = nullptr;
   // Per stream, the byte ranges read into records (ClaimRange): start -> end.
   std::map<std::string, std::map<std::uint64_t, std::uint64_t>> claims_;

@@ -16,6 +16,7 @@
 
 #include "kiv/log/log_manager.hpp"
 #include "kiv/log/raise.hpp"
+#include "kiv/log/record_hold.hpp"
 #include "kiv/rkf/open_file_pool.hpp"
 
 namespace KivRkf {
@@ -221,7 +222,17 @@ void RkFile::ReadIndex(OnCut onCut) {
 }
 
 void RkFile::EnsureIndex() {
+  if (indexRecords_) {
+    const std::vector<Kiv::Util::LogRecord> records = std::move(*indexRecords_);
+    indexRecords_.reset();
+    Kiv::Log::PublishHeld(records);
+    return;
+  }
   if (Reader().Table().Blocks().empty()) ReadIndex();
+}
+
+void RkFile::SetIndexReadAhead(std::vector<Kiv::Util::LogRecord> records) {
+  indexRecords_ = std::move(records);
 }
 
 IndexReader& RkFile::Reader() {

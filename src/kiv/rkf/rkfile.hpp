@@ -10,10 +10,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "kiv/rkf/index_reader.hpp"
 #include "kiv/rkf/index_writer.hpp"
+#include "kiv/util/log_record.hpp"
 
 namespace KivRkf {
 
@@ -69,6 +72,10 @@ class RkFile {
   void ReadIndex(OnCut onCut = OnCut::Refuse);
   // Reads the table when it is still empty.
   void EnsureIndex();
+  // For a file whose table was read ahead on another thread, with the records that reading
+  // published there held (Kiv::Log::RecordHold): the next EnsureIndex publishes them in
+  // place of reading the table, so the log shows them where the reading would have.
+  void SetIndexReadAhead(std::vector<Kiv::Util::LogRecord> records);
   void SetBlockFlags(const std::string& name, std::uint8_t flags) {
     Writer().SetBlockFlags(name, flags);
   }
@@ -105,6 +112,7 @@ class RkFile {
   std::string readPath_;
   Identity identity_;
   bool suspended_ = false;
+  std::optional<std::vector<Kiv::Util::LogRecord>> indexRecords_;
 };
 
 }  // namespace KivRkf

@@ -144,6 +144,68 @@ TEST(Container, DamagedFilesFailWithTheCodeOfTheDamage) {
       std::make_tuple(20ul, 77u, 18u));
 }
 
+// Blocks read ahead are read from memory: once the file's blocks are wiped, exactly those
+// within the limit still read, each inflated once; a damaged block stops the reading ahead
+// and fails its load as it fails without it.
+TEST(Container, BlocksReadAheadAreTakenFromMemory) {
+  const auto values = [](std::uint32_t from) {
+    Bytes raw(1000);
+    for (std::uint32_t i = 0; i < 1000; ++i) raw[i] = std::uint8_t(from + i);
+    return raw;
+  };
+  const Bytes image = ContainerImage({{"A", Zlib(values(0)), kFlagZlib},
+                                      {"A", Zlib(values(1)), kFlagZlib},
+                                      {"Heavy Data", Zlib(values(2)), kFlagZlib},
+                                      {"B", values(3), 0}});
+  // The second byte read, or the failure's text.
+  const auto first = [](RkFile& f, const std::string& name) -> std::string {
+    Bytes got(1000);
+    try {
+      f.Reader().Get(name, got.data(), 1000);
+    } catch (const Kiv::Util::Exception& e) {
+      return e.GetDescription();
+    }
+    return std::to_string(got[1]);
+  };
+  const std::string ok0 = "1", ok1 = "2", ok3 = "4", wiped = "Unable to decompress block";
+  const std::tuple<std::uint64_t, std::uint64_t, std::string, std::string, std::string> cases[] = {
+      // limit, bytes read ahead, the reads of A's two blocks and of B after the wipe
+      {1 << 20, 3000, ok0, ok1, ok3},
+      {2999, 2000, ok0, ok1, "0"},
+      {1999, 1000, ok0, wiped, "0"},
+      {999, 0, wiped, "", ""}};
+  for (const auto& [limit, ahead, a0, a1, b] : cases) {
+    MemFile file(image);
+    RkFile f;
+    f.OpenFile(file.Path(), "rb");
+    f.ReadIndex();
+    EXPECT_EQ(f.Reader().Preload("Heavy Data", limit), ahead) << limit;
+    Bytes blank = image;
+    std::fill(blank.begin() + 2800, blank.end(), 0);
+    file.Write(blank);
+    EXPECT_EQ(first(f, "A"), a0) << limit;
+    if (a0 != ok0) continue;
+    EXPECT_EQ(first(f, "A"), a1) << limit;
+    EXPECT_EQ(first(f, "B"), b) << limit;
+    EXPECT_EQ(f.Reader().Inflations("A"), a1 == ok1 ? 2u : 1u) << limit;
+    EXPECT_EQ(first(f, "Heavy Data"), wiped) << limit;
+  }
+  Bytes damaged = image;
+  damaged[2800 + Zlib(values(0)).size() + 5] ^= 0x55;  // inside A's second block
+  std::string failures[2];
+  for (bool ahead : {false, true}) {
+    MemFile file(damaged);
+    RkFile f;
+    f.OpenFile(file.Path(), "rb");
+    f.ReadIndex();
+    EXPECT_EQ(ahead ? f.Reader().Preload("Heavy Data", 1 << 20) : 1000u, 1000u);
+    first(f, "A");
+    failures[ahead] = first(f, "A");
+  }
+  EXPECT_EQ(failures[1], failures[0]);
+  EXPECT_EQ(failures[0], wiped);
+}
+
 // A file cut anywhere before the end of its blocks is refused when the table is read; kept,
 // its table and blocks read as far as the file holds them. Bytes after the end are no cut.
 TEST(Container, CutFilesAreRefusedWhenTheTableIsRead) {

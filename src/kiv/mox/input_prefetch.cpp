@@ -25,6 +25,21 @@ InputPrefetch::~InputPrefetch() {
 }
 
 void InputPrefetch::Run() {
+  // This thread publishes nothing: what it reads ahead is published by the loads.
+  Kiv::Log::RecordHold hold;
+  try {
+    RunAll();
+  } catch (...) {
+    // Out of memory for the queue, say: the inputs not prepared are opened by their loads.
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+  }
+  changed_.notify_all();
+}
+
+void InputPrefetch::RunAll() {
   for (std::size_t i = 0; i < paths_.size(); ++i) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
@@ -55,8 +70,9 @@ InputPrefetch::Prepared InputPrefetch::Prepare(const std::string& path) {
   Kiv::Log::RecordHold hold;
   // The pool keeps room for the file the loading thread reads, which it never closes then.
   if (pool_.OpenCount() + 2 > pool_.Capacity()) return {};
-  auto file = std::make_shared<KivRkf::RkFile>();
+  std::shared_ptr<KivRkf::RkFile> file;
   try {
+    file = std::make_shared<KivRkf::RkFile>();
     file->OpenFile(path, "rb", pool_);
     struct Unpin {
       KivRkf::OpenFilePool& pool;
@@ -85,8 +101,12 @@ std::shared_ptr<KivRkf::RkFile> InputPrefetch::Take(const std::string& path) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (taken_ >= paths_.size() || paths_[taken_] != path) return nullptr;
   takerWaits_ = waiting_.empty();
-  changed_.wait(lock, [&] { return !waiting_.empty(); });
+  changed_.wait(lock, [&] { return !waiting_.empty() || finished_; });
   takerWaits_ = false;
+  if (waiting_.empty()) {  // the thread ended early: this and later inputs open themselves
+    ++taken_;
+    return nullptr;
+  }
   Prepared prepared = std::move(waiting_.front());
   waiting_.pop_front();
   waitingBytes_ -= prepared.bytes;

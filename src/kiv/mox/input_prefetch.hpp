@@ -52,6 +52,7 @@ class InputPrefetch {
     std::uint64_t bytes = 0;  // its light blocks read ahead
   };
   void Run();
+  void RunAll();
   Prepared Prepare(const std::string& path);
 
   const std::vector<std::string> paths_;
@@ -63,6 +64,7 @@ class InputPrefetch {
   std::uint64_t waitingBytes_ = 0;
   std::size_t given_ = 0;
   bool stop_ = false;
+  bool finished_ = false;  // the thread ended
   // Who sleeps on changed_, so that the other wakes it only then.
   bool takerWaits_ = false, preparerWaits_ = false;
   std::thread thread_;

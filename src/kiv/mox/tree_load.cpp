@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "kiv/log/log_manager.hpp"
@@ -18,6 +19,7 @@
 #include "kiv/mox/progress.hpp"
 #include "kiv/mox/sections.hpp"
 #include "kiv/mox/tree.hpp"
+#include "kiv/rkf/open_file_pool.hpp"
 #include "kiv/rkf/rkfile.hpp"
 
 namespace KivMox {
@@ -49,6 +51,8 @@ std::shared_ptr<KivRkf::RkFile> Tree::OpenForReading(const std::string& path, co
 void Tree::Load(const std::string& path, IdentifierMap& identifiers, KivRkf::OpenFilePool* pool) {
   const std::shared_ptr<KivRkf::RkFile> shared = OpenForReading(path, kLoad, pool);
   KivRkf::RkFile& file = *shared;
+  // The pool closes no file while it loads (files are opened ahead on another thread).
+  std::optional<KivRkf::FileInUse> inUse(std::in_place, &file);
   fileVersion = file.ReadVersion();
   bool wide = false;
   file.CheckSupport(fileVersion, wide);
@@ -67,6 +71,7 @@ void Tree::Load(const std::string& path, IdentifierMap& identifiers, KivRkf::Ope
   CheckRecordedSizes(file);
   LogHeavyInflations(kLoad, {&file.Reader()});
   ReleaseLightBlocks(file);
+  inUse.reset();
   if (!deferred_) file.CloseFile();
   ClearHeavyPositions(read);
 }
@@ -76,6 +81,7 @@ void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers,
   const std::shared_ptr<KivRkf::RkFile> shared =
       OpenForReading(path, "KivMox::Tree::LoadNodes", pool);
   KivRkf::RkFile& file = *shared;
+  std::optional<KivRkf::FileInUse> inUse(std::in_place, &file);
   bool wide = false;
   const std::string version = file.ReadVersion();
   file.CheckSupport(version, wide);
@@ -85,6 +91,7 @@ void Tree::LoadNodes(const std::string& path, IdentifierMap& identifiers,
   CheckRecordedSizes(file);
   LogHeavyInflations("KivMox::Tree::LoadNodes", {&file.Reader()});
   ReleaseLightBlocks(file);
+  inUse.reset();
   if (!deferred_) file.CloseFile();
   ClearHeavyPositions(read);
 }

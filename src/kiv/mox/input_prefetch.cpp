@@ -86,7 +86,6 @@ InputPrefetch::Prepared InputPrefetch::Prepare(const std::string& path) {
     bool wide = false;
     if (!file->IsContainerFile()) return {};
     file->CheckSupport(file->ReadVersion(), wide);
-    hold.Take();
     file->ReadIndex();
     std::vector<Kiv::Util::LogRecord> records = hold.Take();
     const std::uint64_t bytes = file->Reader().Preload(kHeavyData, kLightBytes);

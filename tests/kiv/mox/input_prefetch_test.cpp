@@ -2,6 +2,8 @@
 // their files themselves, whatever the inputs and however few files the pool may keep open.
 #include "kiv/mox/input_prefetch.hpp"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "kiv/mox/group.hpp"
@@ -100,6 +102,44 @@ TEST(InputPrefetch, LoadsReadFailAndLogAsWithoutIt) {
     else
       EXPECT_NE(opened.outcome.find(failure), std::string::npos) << later << ": " << opened.outcome;
   }
+}
+
+// However many inputs follow, at most kAhead files wait opened ahead, and one taken makes
+// room for the next; only the next path is given; a prefetch goes with files still waiting
+// (closing them without a record) and with its thread waiting for room.
+TEST(InputPrefetch, KeepsItsBoundAndLeavesNoTrace) {
+  TempDir dir;
+  Tree rich{"Tester", "1.0"};
+  BuildRichTree(rich);
+  const std::string a = dir.File("a.mox");
+  rich.Save(a);
+  KivRkf::OpenFilePool pool;
+  LogCapture capture;
+  const std::size_t bound = KivMox::InputPrefetch::kAhead;
+  // The number of open files once it reached count, and time enough to pass it went by.
+  const auto settled = [&](std::size_t count) {
+    for (int i = 0; i < 1000 && pool.OpenCount() < count; ++i) usleep(10000);
+    usleep(100000);
+    return pool.OpenCount();
+  };
+  std::shared_ptr<KivRkf::RkFile> taken;
+  {
+    std::vector<std::string> paths(100, a);
+    paths[0] = dir.File("b.mox");
+    KivMox::InputPrefetch prefetch(paths, pool);
+    EXPECT_EQ(settled(bound - 1), bound - 1);  // b.mox does not exist: it waits as nothing
+    EXPECT_EQ(prefetch.Take(a), nullptr);      // not next
+    EXPECT_EQ(prefetch.Take(paths[0]), nullptr);
+    taken = prefetch.Take(a);
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(settled(bound + 1), bound + 1);
+  }
+  EXPECT_EQ(pool.OpenCount(), 1u);
+  EXPECT_TRUE(capture.Captured().empty());
+  KivMox::InputPrefetch one({a}, pool);
+  taken = one.Take(a);
+  EXPECT_NE(taken, nullptr);
+  EXPECT_EQ(one.Take(a), nullptr);  // past the last
 }
 
 }  // namespace

@@ -302,7 +302,10 @@ std::uint64_t IndexReader::Preload(const std::string& skip, std::uint64_t limit)
   std::uint64_t taken = 0;
   for (std::uint64_t b = 0; b < table_.Blocks().size(); ++b) {
     const BlockInfo& info = table_.Blocks()[b];
-    if (info.name == skip || state_[b].loaded || preloaded_.count(b)) continue;
+    // The table's own index blocks were read with the table; empty blocks hold nothing.
+    if (info.name == skip || info.name == kIndexBlockName || info.storedSize == 0 ||
+        state_[b].loaded || preloaded_.count(b))
+      continue;
     table_.ComputeOffset(b);
     if (!InFile(info.offset, info.storedSize, fileSize) || taken + info.storedSize > limit ||
         fseeko(stream_, static_cast<off_t>(info.offset), SEEK_SET) != 0)

@@ -204,6 +204,11 @@ TEST(Container, BlocksReadAheadAreTakenFromMemory) {
   }
   EXPECT_EQ(failures[1], failures[0]);
   EXPECT_EQ(failures[0], wiped);
+  // Twenty streams of one value each: the index block that the table needs is not read again.
+  ContainerReader twenty(ContainerBytes([](RkFile& w) {
+    for (std::uint32_t s = 0; s < 20; ++s) w.Writer().Put("S" + std::to_string(s), s);
+  }));
+  EXPECT_EQ(twenty.Index().Preload("", 1 << 20), 20 * 4u);
 }
 
 // A file cut anywhere before the end of its blocks is refused when the table is read; kept,

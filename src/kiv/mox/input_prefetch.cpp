@@ -74,15 +74,7 @@ InputPrefetch::Prepared InputPrefetch::Prepare(const std::string& path) {
   try {
     file = std::make_shared<KivRkf::RkFile>();
     file->OpenFile(path, "rb", pool_);
-    struct Unpin {
-      KivRkf::OpenFilePool& pool;
-      KivRkf::RkFile* file;
-      bool pinned = false;
-      ~Unpin() {
-        if (pinned) pool.Unpin(file);
-      }
-    } unpin{pool_, file.get()};
-    unpin.pinned = file->Use(true);
+    const KivRkf::FileInUse inUse(file.get());  // no other open closes it while it is read
     bool wide = false;
     if (!file->IsContainerFile()) return {};
     file->CheckSupport(file->ReadVersion(), wide);

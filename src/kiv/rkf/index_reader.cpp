@@ -40,6 +40,22 @@ std::uint64_t FileSize(std::FILE* stream) {
 bool InFile(std::uint64_t offset, std::uint64_t size, std::uint64_t fileSize) {
   return offset <= fileSize && size <= fileSize - offset;
 }
+
+// Inflates a compressed block's stored bytes in place (into spare, when given and large
+// enough). A sound stream shorter than its length field sets declared and stream to the two
+// lengths; they are left as they are otherwise.
+void InflateStored(Block& bytes, SpareBuffer* spare, std::uint32_t& declared,
+                   std::uint32_t& stream) {
+  BlockZlibUnCompressor uncompress;
+  if (spare)
+    uncompress(bytes, *spare);
+  else
+    uncompress(bytes);
+  if (uncompress.Last().state == Framing::State::Shorter) {
+    declared = uncompress.Last().declared;
+    stream = bytes.Size();
+  }
+}
 }  // namespace
 
 std::string FileCut::Describe() const {
@@ -152,13 +168,8 @@ void IndexReader::LoadBlock(std::uint64_t b) {
     buffer.Clear();
     buffer.Read(stream_, info.storedSize);
     if (info.flags & kFlagZlib) {
-      BlockZlibUnCompressor uncompress;
-      uncompress(buffer, spare_);
+      InflateStored(buffer, &spare_, state.declaredLength, state.streamLength);
       ++state.inflations;
-      if (uncompress.Last().state == Framing::State::Shorter) {
-        state.declaredLength = uncompress.Last().declared;
-        state.streamLength = buffer.Size();
-      }
     }
   }
   KIV_CHECK(recorded == 0 || buffer.Size() == recorded, ReadError, "Unable to decompress block",
@@ -298,7 +309,6 @@ void IndexReader::SetReadingPosition(const std::string& name, std::uint64_t posi
 std::uint64_t IndexReader::Preload(const std::string& skip, std::uint64_t limit) {
   if (!stream_) return 0;
   const std::uint64_t fileSize = FileSize(stream_);
-  BlockZlibUnCompressor uncompress;
   std::uint64_t taken = 0;
   for (std::uint64_t b = 0; b < table_.Blocks().size(); ++b) {
     const BlockInfo& info = table_.Blocks()[b];
@@ -318,12 +328,8 @@ std::uint64_t IndexReader::Preload(const std::string& skip, std::uint64_t limit)
         const std::optional<std::uint32_t> length =
             info.storedSize >= 4 ? FramedLength(ahead.bytes.Data(), info.storedSize) : std::nullopt;
         if (!length || taken + *length > limit) return taken;
-        uncompress(ahead.bytes);
+        InflateStored(ahead.bytes, nullptr, ahead.declaredLength, ahead.streamLength);
         ahead.inflated = true;
-        if (uncompress.Last().state == Framing::State::Shorter) {
-          ahead.declaredLength = uncompress.Last().declared;
-          ahead.streamLength = ahead.bytes.Size();
-        }
       }
     } catch (...) {
       return taken;  // the load reads the block again and reports what is wrong with it
